@@ -1,0 +1,43 @@
+# Shared by scripts/run, scripts/test and scripts/bench: installs what is missing on a
+# Debian machine, configures and builds, and prepares the Wine prefix of the build folder.
+# Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$ROOT/build"
+
+PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good mosquitto imagemagick googletest python3"
+
+ensure_packages() {
+  local missing=() p
+  for p in $PACKAGES; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build_all() {
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$BUILD" -j"$(nproc)"
+}
+
+# One prefix per build folder and one wineserver kept alive while we work: without it every
+# Wine process pays 2-3 s to start a server of its own.
+start_wine() {
+  export WINEPREFIX="$BUILD/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the Wine prefix (once per build folder)"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 </dev/null &
+}
+
+stop_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+}

@@ -1,0 +1,125 @@
+#pragma once
+// What the main window shows and what the user is doing. Owned by the main thread; the
+// few fields other threads touch say so.
+#include <windows.h>
+
+#include <atomic>
+
+#include "app/spring.h"
+#include "library/wanted_track.h"
+
+enum { NOW_PLAYING_CAPACITY = 128, FILTER_TEXT_CAPACITY = 128, MULTI_SELECT_LIMIT = 4096 };
+enum { BANNER_TITLE_CAPACITY = 160, BANNER_SUBTITLE_CAPACITY = 256 };
+enum { FRIEND_TAG_CAPACITY = 64, FRIEND_NOTICE_CAPACITY = 128, JAM_TEMP_FILES_MAX = 32 };
+
+enum { BANNER_HIDDEN = 0, BANNER_DOWNLOAD = 1, BANNER_SHARED = 2, BANNER_UPDATE = 3 };
+
+// The off-screen picture every frame is drawn into before one copy to the window.
+struct BackBuffer {
+    HDC dc;
+    HBITMAP bitmap;
+    HBITMAP old_bitmap;
+    unsigned* pixels;  // 32-bit, top-down, alpha byte always 0xFF
+    int width;
+    int height;
+};
+
+// The progress and notice banner above the list.
+struct StatusBanner {
+    int state;  // BANNER_*
+    int percent;
+    wchar_t title[BANNER_TITLE_CAPACITY];
+    wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];
+    DWORD hide_at;  // tick count after which the banner hides; 0 keeps it
+};
+
+// The search box text applied to the list. While active, list rows are positions in
+// filtered_indices; otherwise rows are track indices.
+struct SearchFilter {
+    wchar_t text[FILTER_TEXT_CAPACITY];
+    int active;
+    int* filtered_indices;
+    int filtered_count;
+    int filtered_capacity;  // grows to the track count plus 256 when too small
+};
+
+struct AppState {
+    //~ Window
+    HWND main_window;  // written once before any worker starts; read by workers to post
+    int dpi;
+    int window_active;
+    int window_minimized;
+    int animating;
+    DWORD last_input_tick;
+    BackBuffer back_buffer;
+
+    //~ List and player
+    int current_index;   // track in the player, -1 none
+    int selected_index;  // keyboard cursor and context-menu target, -1 none
+    int hover_row;
+    int hover_menu_item;
+    int hover_id;
+    int pressed_id;
+    int scrollbar_hover;
+    int last_volume;  // last volume above 0, restored by unmute
+    int now_playing;
+    wchar_t now_playing_title[NOW_PLAYING_CAPACITY];
+    IUnknown* cover_picture;  // IPicture of the current track's folder image, or null
+    int applying_sync;        // a play request comes from a Jam message: do not echo it
+
+    SearchFilter filter;
+
+    //~ Multi-selection
+    int multi_select_mode;
+    unsigned char multi_selected[MULTI_SELECT_LIMIT];  // tracks 4096 and above cannot be marked
+
+    StatusBanner banner;
+
+    //~ Animation
+    Spring scroll_offset;
+    float scroll_target;
+    Spring sidebar_progress;
+    Spring jam_bar_progress;
+    Spring banner_progress;
+
+    //~ Drags
+    int seek_dragging;
+    int volume_dragging;
+    int row_dragging;
+    int sidebar_dragging;
+    int scroll_dragging;
+    POINT press_point;
+    int press_row;
+    int drag_row;
+    int drop_row;
+    int sidebar_drag_start_x;
+    float sidebar_drag_start_progress;
+    int sidebar_drag_last_x;
+    DWORD sidebar_drag_last_tick;
+    int scroll_grab_offset;
+
+    //~ Sidebar and friends panel
+    int sidebar_open;
+    int sidebar_mode;  // 0 menu, 1 friends panel
+    int friends_tab;   // 0 friends, 1 requests, 2 add by tag
+    int name_editing;
+    int friend_search_active;
+    DWORD friend_search_tick;
+    wchar_t friend_search_tag[FRIEND_TAG_CAPACITY];
+    wchar_t friend_notice[FRIEND_NOTICE_CAPACITY];
+    DWORD tag_copied_tick;
+    int transport_started;
+
+    //~ Jam glue: the track a Jam needs that is missing locally, and its fetch
+    WantedTrack jam_wanted;
+    std::atomic<int> autofetch_running;
+    std::atomic<int> autofetch_stop;
+    std::atomic<int> autofetch_percent;  // written by the fetch thread before it posts
+    wchar_t jam_temp_files[JAM_TEMP_FILES_MAX][260];
+    int jam_temp_file_count;
+};
+
+extern AppState g_app;
+
+// Sets the start values: no current, selected or hovered row, 96 dpi, last volume 80.
+void app_state_init(AppState* app);

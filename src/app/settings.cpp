@@ -1,0 +1,186 @@
+#include "app/settings.h"
+
+#include <windows.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/wstr.h"
+
+Settings g_settings;
+
+enum { FOLDER_UTF8_MAX = 519, FOLDER_UTF8_OUT_MAX = 780, FOLDER_ESCAPED_MAX = 1038 };
+
+void settings_defaults(Settings* s) {
+    s->last_folder[0] = 0;
+    s->volume = DEFAULT_VOLUME;
+    s->shuffle = 0;
+    s->repeat = 0;
+    s->jam_keep_downloads = 1;
+}
+
+//~ Reading
+
+// The text after the first colon that follows the quoted key, or nullptr.
+static const char* value_after_key(const char* text, const char* quoted_key) {
+    const char* key = strstr(text, quoted_key);
+    if (!key) return nullptr;
+    const char* colon = strchr(key + strlen(quoted_key), ':');
+    return colon ? colon + 1 : nullptr;
+}
+
+// atoi's reading (leading blanks, a sign, digits), saturated instead of overflowing.
+static int read_int(const char* p) {
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    int negative = 0;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long long v = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        v = v * 10 + (*p - '0');
+        if (v > (long long)INT_MAX + 1) v = (long long)INT_MAX + 1;
+    }
+    if (negative) v = -v;
+    if (v > INT_MAX) v = INT_MAX;
+    return (int)v;
+}
+
+static int read_int_key(const char* text, const char* quoted_key, int* out) {
+    const char* value = value_after_key(text, quoted_key);
+    if (!value) return 0;
+    *out = read_int(value);
+    return 1;
+}
+
+static void read_folder_key(const char* text, wchar_t* out, int capacity) {
+    const char* value = value_after_key(text, "\"last_folder\"");
+    if (!value) return;
+    const char* open = strchr(value, '"');
+    if (!open) return;
+    const char* close = strchr(open + 1, '"');
+    if (!close) return;
+    char unescaped[FOLDER_UTF8_MAX + 1];
+    int n = 0;
+    for (const char* p = open + 1; p < close && n < FOLDER_UTF8_MAX; p++) {
+        if (p[0] == '\\' && p + 1 < close && p[1] == '\\') p++;
+        unescaped[n++] = *p;
+    }
+    wchar_t wide[FOLDER_UTF8_MAX + 1];
+    int w = n ? MultiByteToWideChar(CP_UTF8, 0, unescaped, n, wide, FOLDER_UTF8_MAX) : 0;
+    wstr_copy_n(out, capacity, wide, w);
+}
+
+void settings_parse(const char* text, Settings* s) {
+    if (!text) return;
+    read_folder_key(text, s->last_folder, 260);
+    int volume;
+    if (read_int_key(text, "\"volume\"", &volume) && volume >= 0 && volume <= 100) s->volume = volume;
+    read_int_key(text, "\"shuffle\"", &s->shuffle);
+    read_int_key(text, "\"repeat\"", &s->repeat);
+    read_int_key(text, "\"jam_keep_downloads\"", &s->jam_keep_downloads);
+}
+
+int settings_mirror_folder(wchar_t* buf, int capacity) {
+    wchar_t appdata[260];
+    DWORD n = GetEnvironmentVariableW(L"APPDATA", appdata, 260);
+    if (n == 0 || n >= 260) return 0;
+    return wstr_format(buf, capacity, L"%ls\\Nelvo", appdata) > 0;
+}
+
+static int mirror_path(wchar_t* path, int capacity) {
+    wchar_t folder[260];
+    if (!settings_mirror_folder(folder, 260)) return 0;
+    CreateDirectoryW(folder, nullptr);  // an existing folder is fine
+    return wstr_format(path, capacity, L"%ls\\config.json", folder) > 0;
+}
+
+static HANDLE open_for_reading(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The whole file, terminated, or nullptr when it is empty or over 64 KiB. Closes f.
+static char* read_small_file(HANDLE f) {
+    char* text = nullptr;
+    LARGE_INTEGER size;
+    DWORD got = 0;
+    if (!GetFileSizeEx(f, &size) || size.QuadPart <= 0 || size.QuadPart > CONFIG_MAX_BYTES) goto done;
+    text = (char*)malloc((size_t)size.QuadPart + 1);
+    if (!text) goto done;
+    if (!ReadFile(f, text, (DWORD)size.QuadPart, &got, nullptr)) got = 0;
+    text[got] = 0;
+done:
+    CloseHandle(f);
+    return text;
+}
+
+void load_settings(Settings* s, const wchar_t* file_name) {
+    settings_defaults(s);
+    HANDLE f = open_for_reading(file_name);
+    if (f == INVALID_HANDLE_VALUE) {
+        wchar_t mirror[260];
+        if (!mirror_path(mirror, 260)) return;
+        f = open_for_reading(mirror);
+        if (f == INVALID_HANDLE_VALUE) return;
+        CopyFileW(mirror, file_name, FALSE);
+    }
+    char* text = read_small_file(f);
+    if (!text) return;
+    settings_parse(text, s);
+    free(text);
+}
+
+//~ Writing
+
+int settings_format(const Settings* s, char* out, int capacity) {
+    char utf8[FOLDER_UTF8_OUT_MAX + 4];
+    int n = WideCharToMultiByte(CP_UTF8, 0, s->last_folder, -1, utf8, (int)sizeof(utf8), nullptr, nullptr);
+    if (n <= 0) utf8[0] = 0;
+    utf8[FOLDER_UTF8_OUT_MAX] = 0;
+    char escaped[FOLDER_ESCAPED_MAX + 2];
+    int e = 0;
+    for (const char* p = utf8; *p && e < FOLDER_ESCAPED_MAX; p++) {
+        if (*p == '\\') {
+            if (e + 2 > FOLDER_ESCAPED_MAX) break;
+            escaped[e++] = '\\';
+        }
+        escaped[e++] = *p;
+    }
+    escaped[e] = 0;
+    int len = snprintf(out, (size_t)capacity,
+                       "{\n  \"last_folder\": \"%s\",\n  \"volume\": %d,\n  \"shuffle\": %d,\n"
+                       "  \"repeat\": %d,\n  \"jam_keep_downloads\": %d\n}\n",
+                       escaped, s->volume, s->shuffle, s->repeat, s->jam_keep_downloads);
+    return (len < 0 || len >= capacity) ? -1 : len;
+}
+
+// Writes data to a temporary file beside target and swaps it in. Returns 1 on success;
+// on failure the old target is left untouched and the temporary file removed.
+static int replace_file_contents(const wchar_t* target, const char* data, int length) {
+    wchar_t temp[270];
+    wstr_format(temp, 270, L"%ls.tmp", target);
+    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    int ok = WriteFile(f, data, (DWORD)length, &written, nullptr) && (int)written == length;
+    ok = ok && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (ok) {
+        if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES)
+            ok = ReplaceFileW(target, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
+                 MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        else
+            ok = MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    if (!ok) DeleteFileW(temp);
+    return ok;
+}
+
+void save_settings(const Settings* s, const wchar_t* file_name) {
+    char text[FOLDER_ESCAPED_MAX + 256];
+    int length = settings_format(s, text, (int)sizeof(text));
+    if (length < 0) return;
+    if (!replace_file_contents(file_name, text, length)) return;
+    wchar_t mirror[260];
+    if (mirror_path(mirror, 260)) CopyFileW(file_name, mirror, FALSE);
+}

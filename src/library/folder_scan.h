@@ -1,0 +1,17 @@
+#pragma once
+// Filling the track list from the music folder.
+#include <wchar.h>
+
+// Adds the audio files directly inside folder (no sub-folders, file-system order). When
+// the list already held tracks, files already listed are not added again. Returns the
+// number of audio files that ended up with an index (new or existing).
+int scan_music_folder(const wchar_t* folder);
+
+// The folder holding the running executable, without a trailing backslash.
+void program_folder(wchar_t* buf, int capacity);
+
+// The configured music folder, or "Müzikler" beside the executable (created, and saved as
+// the configured folder) when none is configured or the configured one is gone.
+void resolve_music_folder(wchar_t* buf);
+
+int folder_exists(const wchar_t* path);

@@ -1,0 +1,141 @@
+#include "library/track_list.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "app/wstr.h"
+#include "library/display_title.h"
+#include "library/text_case.h"
+
+TrackList g_tracks;
+
+void track_list_init(void) {
+    srand((unsigned)time(nullptr));
+}
+
+// Upper-cases one path character the way the file system compares names; ASCII is done
+// here because it is nearly every character of a path and CharUpperW is a call per char.
+static wchar_t path_fold(wchar_t c) {
+    if (c < 128) return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;
+    return (wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)c);
+}
+
+int path_equal_nocase(const wchar_t* a, const wchar_t* b) {
+    if (!a || !b) return 0;
+    for (;; a++, b++) {
+        if (*a != *b && path_fold(*a) != path_fold(*b)) return 0;
+        if (!*a) return 1;
+    }
+}
+
+unsigned path_hash_nocase(const wchar_t* path) {
+    unsigned h = 2166136261u;  // FNV-1a
+    for (; path && *path; path++) {
+        h ^= path_fold(*path);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+// Makes room for one more track: 256 slots at first, then doubling.
+static int track_list_reserve_one(void) {
+    if (g_tracks.count < g_tracks.capacity) return 1;
+    int new_capacity = g_tracks.capacity ? g_tracks.capacity * 2 : TRACK_LIST_FIRST_CAPACITY;
+    if (new_capacity <= g_tracks.capacity) return 0;  // the count would overflow
+    Track* grown = (Track*)realloc(g_tracks.items, (size_t)new_capacity * sizeof(Track));
+    if (!grown) return 0;
+    g_tracks.items = grown;
+    g_tracks.capacity = new_capacity;
+    return 1;
+}
+
+int track_list_add(const wchar_t* path, int dedupe) {
+    if (!path || !path[0]) return -1;
+    if (dedupe) {
+        for (int i = 0; i < g_tracks.count; i++)
+            if (path_equal_nocase(g_tracks.items[i].path, path)) return i;
+    }
+    if (!track_list_reserve_one()) return -1;
+    Track* t = &g_tracks.items[g_tracks.count];
+    wstr_copy(t->path, path);
+    make_display_title(path, t->title, TRACK_TEXT_CAPACITY);
+    return g_tracks.count++;
+}
+
+int track_list_add_unique(const wchar_t* path) {
+    return track_list_add(path, 1);
+}
+
+void track_list_remove(int index) {
+    if (index < 0 || index >= g_tracks.count) return;
+    memmove(&g_tracks.items[index], &g_tracks.items[index + 1],
+            (size_t)(g_tracks.count - index - 1) * sizeof(Track));
+    g_tracks.count--;
+}
+
+void track_list_move(int from, int to) {
+    if (from < 0 || to < 0 || from == to || from >= g_tracks.count || to >= g_tracks.count) return;
+    Track moving;
+    memcpy(&moving, &g_tracks.items[from], sizeof(Track));
+    if (from < to)
+        memmove(&g_tracks.items[from], &g_tracks.items[from + 1], (size_t)(to - from) * sizeof(Track));
+    else
+        memmove(&g_tracks.items[to + 1], &g_tracks.items[to], (size_t)(from - to) * sizeof(Track));
+    memcpy(&g_tracks.items[to], &moving, sizeof(Track));
+}
+
+void track_list_clear(void) {
+    g_tracks.count = 0;
+}
+
+void track_list_free(void) {
+    free(g_tracks.items);
+    g_tracks.items = nullptr;
+    g_tracks.count = 0;
+    g_tracks.capacity = 0;
+}
+
+int track_list_count(void) {
+    return g_tracks.count;
+}
+
+Track* track_list_at(int index) {
+    if (index < 0 || index >= g_tracks.count) return nullptr;
+    return &g_tracks.items[index];
+}
+
+int track_list_next_index(int current, int shuffle, int repeat) {
+    int count = g_tracks.count;
+    if (count <= 0) return -1;
+    if (repeat == REPEAT_TRACK) return current < 0 ? 0 : current;
+    if (!shuffle || count == 1) {
+        if (current + 1 < count) return current + 1;
+        return repeat == REPEAT_LIST ? 0 : -1;
+    }
+    int r = rand() % count;
+    // Stepping past the current track keeps shuffle from playing it twice in a row.
+    if (r == current) return (current + 1) % count;
+    return r;
+}
+
+int track_list_prev_index(int current) {
+    if (g_tracks.count <= 0) return -1;
+    if (current <= 0) return g_tracks.count - 1;
+    return current - 1;
+}
+
+int track_list_find_by_initial(wchar_t ch, int current) {
+    int count = g_tracks.count;
+    if (count <= 0) return -1;
+    wchar_t wanted = turkish_lower_char(ch);
+    int start = current + 1;
+    if (start < 0) start = 0;
+    for (int k = 0; k < count; k++) {
+        const Track* t = &g_tracks.items[(start + k) % count];
+        if (!t->title[0]) continue;
+        if (turkish_lower_char(t->title[0]) == wanted) return (int)((start + k) % count);
+    }
+    return -1;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The one ordered list of tracks that the main window shows and plays. Owned by the main
+// thread; no other thread touches it.
+#include <wchar.h>
+
+enum { TRACK_TEXT_CAPACITY = 260 };  // paths and titles: 259 characters and a terminator
+
+// Exactly two fixed strings and nothing else, so that reordering is a plain byte copy.
+struct Track {
+    wchar_t path[TRACK_TEXT_CAPACITY];
+    wchar_t title[TRACK_TEXT_CAPACITY];
+};
+
+struct TrackList {
+    Track* items;
+    int count;
+    int capacity;
+};
+
+enum { TRACK_LIST_FIRST_CAPACITY = 256 };
+
+// Repeat modes, as stored in the settings.
+enum { REPEAT_OFF = 0, REPEAT_LIST = 1, REPEAT_TRACK = 2 };
+
+extern TrackList g_tracks;
+
+// Seeds the random generator that shuffle draws from.
+void track_list_init(void);
+
+// Appends a track (title made from the path); with dedupe set, an existing track with the
+// same path (case-insensitive) is returned instead. Returns the index, or -1.
+int track_list_add(const wchar_t* path, int dedupe);
+int track_list_add_unique(const wchar_t* path);
+void track_list_remove(int index);
+void track_list_move(int from, int to);
+void track_list_clear(void);
+void track_list_free(void);
+int track_list_count(void);
+Track* track_list_at(int index);
+
+int track_list_next_index(int current, int shuffle, int repeat);
+int track_list_prev_index(int current);
+int track_list_find_by_initial(wchar_t ch, int current);
+
+// Case-insensitive path equality as the file system sees it, and a hash consistent with it.
+int path_equal_nocase(const wchar_t* a, const wchar_t* b);
+unsigned path_hash_nocase(const wchar_t* path);

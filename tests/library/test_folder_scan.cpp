@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/wstr.h"
+#include "library/folder_scan.h"
+#include "library/track_list.h"
+#include "test_support.h"
+
+namespace {
+
+struct FolderScanTest : ::testing::Test {
+    TempDir dir;
+    void SetUp() override { track_list_free(); }
+    void TearDown() override { track_list_free(); }
+
+    void touch(const std::wstring& name) { ASSERT_TRUE(write_file(dir.file(name), "x")) << name.size(); }
+
+    std::set<std::wstring> listed_paths() {
+        std::set<std::wstring> paths;
+        for (int i = 0; i < track_list_count(); i++) paths.insert(track_list_at(i)->path);
+        return paths;
+    }
+};
+
+}  // namespace
+
+TEST_F(FolderScanTest, TakesAudioFilesOnlyWithoutEnteringFolders) {
+    touch(L"song.MP3");
+    touch(L"Artist - Song (Official Video) [Xk2Lm9Pq0Rs].m4a");
+    touch(L"b.Flac");
+    touch(L"c.opus");
+    touch(L"song.mp3.txt");
+    touch(L"cover.jpg");
+    touch(L"noextension");
+    ASSERT_TRUE(CreateDirectoryW(dir.file(L"sub").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(dir.file(L"folder.mp3").c_str(), nullptr));
+    touch(L"sub\\inner.mp3");
+
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), 4);
+    std::set<std::wstring> expected = {
+        dir.file(L"song.MP3"), dir.file(L"Artist - Song (Official Video) [Xk2Lm9Pq0Rs].m4a"),
+        dir.file(L"b.Flac"), dir.file(L"c.opus")};
+    EXPECT_EQ(listed_paths(), expected);
+    for (int i = 0; i < track_list_count(); i++) {
+        if (std::wstring(track_list_at(i)->path).find(L"Official") != std::wstring::npos) {
+            EXPECT_STREQ(track_list_at(i)->title, L"Artist - Song");
+        }
+    }
+}
+
+TEST_F(FolderScanTest, RescanAddsOnlyNewFilesAndCountsAll) {
+    // Enough files to make the duplicate index grow more than once.
+    const int files = 1500;
+    wchar_t name[64];
+    for (int i = 0; i < files; i++) {
+        wstr_format(name, 64, L"Artist %d - Song.mp3", i);
+        touch(name);
+    }
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), files);
+    EXPECT_EQ(track_list_count(), files);
+    std::vector<std::wstring> before;
+    for (int i = 0; i < files; i++) before.push_back(track_list_at(i)->path);
+
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), files);
+    EXPECT_EQ(track_list_count(), files);
+
+    touch(L"zz new download [Xk2Lm9Pq0Rs].webm");
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), files + 1);
+    ASSERT_EQ(track_list_count(), files + 1);
+    for (int i = 0; i < files; i++) ASSERT_EQ(before[i], track_list_at(i)->path) << i;
+    EXPECT_EQ(std::wstring(track_list_at(files)->path), dir.file(L"zz new download [Xk2Lm9Pq0Rs].webm"));
+}
+
+TEST_F(FolderScanTest, ExistingTracksInOtherCaseAreNotAddedAgain) {
+    touch(L"One.mp3");
+    touch(L"Two.mp3");
+    std::wstring upper = dir.path;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
+    ASSERT_EQ(track_list_add((upper + L"\\ONE.MP3").c_str(), 0), 0);
+    ASSERT_EQ(track_list_add(L"C:\\elsewhere\\x.mp3", 0), 1);
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), 2);
+    ASSERT_EQ(track_list_count(), 3);
+    EXPECT_EQ(std::wstring(track_list_at(2)->path), dir.file(L"Two.mp3"));
+}
+
+TEST_F(FolderScanTest, LongPathsAreCut) {
+    // A folder name long enough that folder + file name passes 259 characters.
+    std::wstring deep = dir.path + L"\\" + std::wstring(230 - dir.path.size(), L'd');
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    std::wstring file = deep + L"\\" + std::wstring(40, L'f') + L".mp3";
+    ASSERT_TRUE(write_file(file, "x"));
+    EXPECT_EQ(scan_music_folder(deep.c_str()), 1);
+    ASSERT_EQ(track_list_count(), 1);
+    EXPECT_EQ(std::wstring(track_list_at(0)->path), file.substr(0, 259));
+}
+
+TEST_F(FolderScanTest, NothingToScan) {
+    EXPECT_EQ(scan_music_folder(nullptr), 0);
+    EXPECT_EQ(scan_music_folder(L""), 0);
+    EXPECT_EQ(scan_music_folder(dir.file(L"missing").c_str()), 0);
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), 0);
+    EXPECT_EQ(track_list_count(), 0);
+}
+
+TEST(ResolveMusicFolder, ConfiguredOrDefaultBesideTheProgram) {
+    TempDir work;
+    wchar_t old_dir[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, old_dir);
+    ASSERT_TRUE(SetCurrentDirectoryW(work.path.c_str()));
+    SetEnvironmentVariableW(L"APPDATA", work.file(L"appdata").c_str());
+    CreateDirectoryW(work.file(L"appdata").c_str(), nullptr);
+
+    wchar_t exe_folder[260];
+    program_folder(exe_folder, 260);
+    std::wstring default_folder = std::wstring(exe_folder) + L"\\M\u00fczikler";
+    int existed = folder_exists(default_folder.c_str());
+
+    wchar_t buf[260];
+    settings_defaults(&g_settings);
+    wstr_copy(g_settings.last_folder, work.path.c_str());
+    resolve_music_folder(buf);
+    EXPECT_EQ(std::wstring(buf), work.path);
+    EXPECT_FALSE(file_exists(work.file(L"config.json")));
+
+    wstr_copy(g_settings.last_folder, work.file(L"gone").c_str());
+    resolve_music_folder(buf);
+    EXPECT_EQ(std::wstring(buf), default_folder);
+    EXPECT_TRUE(folder_exists(buf));
+    EXPECT_EQ(std::wstring(g_settings.last_folder), default_folder);
+    Settings saved;
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(std::wstring(saved.last_folder), default_folder);
+    EXPECT_TRUE(file_exists(work.file(L"appdata\\Nelvo\\config.json")));
+
+    if (!existed) RemoveDirectoryW(default_folder.c_str());
+    SetCurrentDirectoryW(old_dir);
+}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "app/wstr.h"
+#include "library/track_list.h"
+
+namespace {
+
+struct TrackListTest : ::testing::Test {
+    void SetUp() override { track_list_free(); }
+    void TearDown() override { track_list_free(); }
+
+    // Tracks named by their titles, so that tests can read the order back.
+    void add_titled(std::initializer_list<const wchar_t*> titles) {
+        for (const wchar_t* t : titles) {
+            std::wstring path = std::wstring(L"C:\\m\\") + t + L".mp3";
+            int i = track_list_add(path.c_str(), 0);
+            ASSERT_GE(i, 0);
+            wstr_copy(track_list_at(i)->title, t);
+        }
+    }
+
+    std::wstring titles() {
+        std::wstring s;
+        for (int i = 0; i < track_list_count(); i++) s += std::wstring(track_list_at(i)->title) + L" ";
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST_F(TrackListTest, AddMakesPathAndTitle) {
+    EXPECT_EQ(track_list_add(nullptr, 0), -1);
+    EXPECT_EQ(track_list_add(L"", 1), -1);
+    EXPECT_EQ(track_list_add(L"C:\\M\u00fczik\\mp3indirdur-gripin-aci-veriyor.mp3", 0), 0);
+    EXPECT_STREQ(track_list_at(0)->path, L"C:\\M\u00fczik\\mp3indirdur-gripin-aci-veriyor.mp3");
+    EXPECT_STREQ(track_list_at(0)->title, L"Gripin - Aci Veriyor");
+    EXPECT_EQ(track_list_at(1), nullptr);
+    EXPECT_EQ(track_list_at(-1), nullptr);
+}
+
+TEST_F(TrackListTest, DedupeIsCaseInsensitive) {
+    EXPECT_EQ(track_list_add(L"C:\\M\u00fczik\\Song.mp3", 0), 0);
+    EXPECT_EQ(track_list_add(L"C:\\M\u00fczik\\Other.mp3", 0), 1);
+    EXPECT_EQ(track_list_add_unique(L"c:\\M\u00dcZIK\\OTHER.MP3"), 1);
+    EXPECT_EQ(track_list_count(), 2);
+    // Without the flag, the same path goes in again.
+    EXPECT_EQ(track_list_add(L"C:\\M\u00fczik\\Song.mp3", 0), 2);
+    EXPECT_EQ(track_list_add_unique(L"C:\\M\u00fczik\\SONG.mp3"), 0);
+    EXPECT_TRUE(path_equal_nocase(L"a\u00e7\u00f6", L"A\u00c7\u00d6"));
+    EXPECT_FALSE(path_equal_nocase(L"abc", L"abcd"));
+    EXPECT_EQ(path_hash_nocase(L"C:\\\u015eark\u0131.mp3"), path_hash_nocase(L"c:\\\u015fARK\u0131.MP3"));
+}
+
+TEST_F(TrackListTest, LongPathIsCutTo259) {
+    std::wstring path = L"C:\\" + std::wstring(300, L'x') + L".mp3";
+    ASSERT_EQ(track_list_add(path.c_str(), 0), 0);
+    EXPECT_EQ(wcslen(track_list_at(0)->path), 259u);
+    EXPECT_EQ(std::wstring(track_list_at(0)->path), path.substr(0, 259));
+    EXPECT_EQ(wcslen(track_list_at(0)->title), 259u);
+}
+
+TEST_F(TrackListTest, GrowsTo256ThenDoubles) {
+    EXPECT_EQ(g_tracks.capacity, 0);
+    wchar_t path[64];
+    for (int i = 0; i < 256; i++) {
+        wstr_format(path, 64, L"C:\\m\\track %d.mp3", i);
+        ASSERT_EQ(track_list_add(path, 0), i);
+    }
+    EXPECT_EQ(g_tracks.capacity, 256);
+    ASSERT_EQ(track_list_add(L"C:\\m\\track 256.mp3", 0), 256);
+    EXPECT_EQ(g_tracks.capacity, 512);
+    for (int i = 0; i <= 256; i++) {
+        wstr_format(path, 64, L"C:\\m\\track %d.mp3", i);
+        ASSERT_STREQ(track_list_at(i)->path, path);
+    }
+    track_list_clear();
+    EXPECT_EQ(track_list_count(), 0);
+    EXPECT_EQ(g_tracks.capacity, 512);
+    track_list_free();
+    EXPECT_EQ(g_tracks.capacity, 0);
+    EXPECT_EQ(g_tracks.items, nullptr);
+}
+
+TEST_F(TrackListTest, RemoveAndMove) {
+    add_titled({L"a", L"b", L"c", L"d", L"e"});
+    track_list_remove(-1);
+    track_list_remove(5);
+    EXPECT_EQ(titles(), L"a b c d e ");
+    track_list_remove(1);
+    EXPECT_EQ(titles(), L"a c d e ");
+    track_list_remove(3);
+    EXPECT_EQ(titles(), L"a c d ");
+
+    track_list_free();
+    add_titled({L"0", L"1", L"2", L"3", L"4", L"5", L"6"});
+    track_list_move(1, 5);
+    EXPECT_EQ(titles(), L"0 2 3 4 5 1 6 ");
+    track_list_move(5, 1);
+    EXPECT_EQ(titles(), L"0 1 2 3 4 5 6 ");
+    track_list_move(0, 6);
+    EXPECT_EQ(titles(), L"1 2 3 4 5 6 0 ");
+    // Out-of-range or equal indices change nothing.
+    track_list_move(2, 2);
+    track_list_move(-1, 2);
+    track_list_move(2, -1);
+    track_list_move(7, 0);
+    track_list_move(0, 7);
+    EXPECT_EQ(titles(), L"1 2 3 4 5 6 0 ");
+}
+
+TEST_F(TrackListTest, NextAndPrevious) {
+    EXPECT_EQ(track_list_next_index(0, 0, 0), -1);
+    EXPECT_EQ(track_list_next_index(-1, 1, 2), -1);
+    EXPECT_EQ(track_list_prev_index(0), -1);
+    add_titled({L"a", L"b", L"c"});
+    struct Case {
+        int current, shuffle, repeat, next;
+    } cases[] = {
+        {0, 0, 0, 1}, {1, 0, 0, 2}, {2, 0, 0, -1}, {2, 0, 1, 0}, {-1, 0, 0, 0},
+        {2, 0, 2, 2}, {-1, 0, 2, 0}, {0, 1, 2, 0}, {-1, 1, 2, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(track_list_next_index(c.current, c.shuffle, c.repeat), c.next)
+            << "current " << c.current << " shuffle " << c.shuffle << " repeat " << c.repeat;
+    }
+    EXPECT_EQ(track_list_prev_index(0), 2);
+    EXPECT_EQ(track_list_prev_index(-1), 2);
+    EXPECT_EQ(track_list_prev_index(2), 1);
+    EXPECT_EQ(track_list_prev_index(1), 0);
+}
+
+TEST_F(TrackListTest, ShuffleNeverRepeatsTheCurrentTrack) {
+    add_titled({L"only"});
+    for (int i = 0; i < 50; i++) {
+        EXPECT_EQ(track_list_next_index(0, 1, 0), -1);
+        EXPECT_EQ(track_list_next_index(0, 1, 1), 0);
+    }
+    add_titled({L"second"});
+    for (int i = 0; i < 200; i++) {
+        EXPECT_EQ(track_list_next_index(0, 1, 0), 1);
+        EXPECT_EQ(track_list_next_index(1, 1, 0), 0);
+    }
+    add_titled({L"c", L"d", L"e"});
+    track_list_init();
+    for (int current = -1; current < 5; current++) {
+        std::set<int> seen;
+        for (int i = 0; i < 2000; i++) {
+            int next = track_list_next_index(current, 1, 0);
+            ASSERT_GE(next, 0);
+            ASSERT_LT(next, 5);
+            ASSERT_NE(next, current);
+            seen.insert(next);
+        }
+        // Every other track comes up: shuffle is not stuck on a neighbour.
+        EXPECT_EQ(seen.size(), current < 0 ? 5u : 4u) << "current " << current;
+    }
+}
+
+TEST_F(TrackListTest, FindByInitialUsesTurkishCase) {
+    add_titled({L"\u0131s\u0131k", L"istanbul", L"\u0130zmir", L"Irmak", L"Ankara", L""});
+    // "I" lowers to dotless \u0131: it finds \u0131... and I..., never i... or \u0130...
+    EXPECT_EQ(track_list_find_by_initial(L'I', -1), 0);
+    EXPECT_EQ(track_list_find_by_initial(L'I', 0), 3);
+    EXPECT_EQ(track_list_find_by_initial(L'I', 3), 0);
+    EXPECT_EQ(track_list_find_by_initial(L'i', -1), 1);
+    EXPECT_EQ(track_list_find_by_initial(L'i', 1), 2);
+    EXPECT_EQ(track_list_find_by_initial(0x0130, 2), 1);
+    EXPECT_EQ(track_list_find_by_initial(L'a', 4), 4);
+    EXPECT_EQ(track_list_find_by_initial(L'z', 0), -1);
+    EXPECT_EQ(track_list_find_by_initial(L'a', 40), 4);
+}
