@@ -86,7 +86,9 @@ int scan_music_folder(const wchar_t* folder) {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         if (!has_audio_extension(fd.cFileName)) continue;
         wchar_t path[260];
-        wstr_format(path, 260, L"%ls\\%ls", folder, fd.cFileName);
+        wstr_copy(path, folder);
+        wstr_append(path, 260, L"\\");
+        wstr_append(path, 260, fd.cFileName);
         if (add_scanned_file(&index, dedupe, path) >= 0) counted++;
     } while (FindNextFileW(find, &fd));
     FindClose(find);

@@ -39,15 +39,38 @@ unsigned path_hash_nocase(const wchar_t* path) {
     return h;
 }
 
-// Makes room for one more track: 256 slots at first, then doubling.
+// The array lives in one reserved stretch of address space whose pages are committed as
+// the capacity grows (256 slots, then doubling), so growing never copies the tracks: a
+// folder of 10,000 files would otherwise move ~20 MB through realloc while it is scanned.
+// Past the reservation the tracks move to a reservation twice as large.
+static const unsigned long long TRACK_LIST_RESERVED_SLOTS = 1ull << 22;
+static unsigned long long g_reserved_slots;
+
 static int track_list_reserve_one(void) {
     if (g_tracks.count < g_tracks.capacity) return 1;
-    int new_capacity = g_tracks.capacity ? g_tracks.capacity * 2 : TRACK_LIST_FIRST_CAPACITY;
-    if (new_capacity <= g_tracks.capacity) return 0;  // the count would overflow
-    Track* grown = (Track*)realloc(g_tracks.items, (size_t)new_capacity * sizeof(Track));
-    if (!grown) return 0;
-    g_tracks.items = grown;
-    g_tracks.capacity = new_capacity;
+    unsigned long long new_capacity =
+        g_tracks.capacity ? (unsigned long long)g_tracks.capacity * 2 : (unsigned long long)TRACK_LIST_FIRST_CAPACITY;
+    if (new_capacity > 0x7fffffffull) return 0;
+    Track* base = g_tracks.items;
+    if (!base || new_capacity > g_reserved_slots) {
+        unsigned long long reserve = g_reserved_slots ? g_reserved_slots * 2 : TRACK_LIST_RESERVED_SLOTS;
+        while (reserve < new_capacity) reserve *= 2;
+        base = (Track*)VirtualAlloc(nullptr, (SIZE_T)(reserve * sizeof(Track)), MEM_RESERVE, PAGE_READWRITE);
+        if (!base) return 0;
+        if (!VirtualAlloc(base, (SIZE_T)(new_capacity * sizeof(Track)), MEM_COMMIT, PAGE_READWRITE)) {
+            VirtualFree(base, 0, MEM_RELEASE);
+            return 0;
+        }
+        if (g_tracks.items) {
+            memcpy(base, g_tracks.items, (size_t)g_tracks.count * sizeof(Track));
+            VirtualFree(g_tracks.items, 0, MEM_RELEASE);
+        }
+        g_tracks.items = base;
+        g_reserved_slots = reserve;
+    } else if (!VirtualAlloc(base, (SIZE_T)(new_capacity * sizeof(Track)), MEM_COMMIT, PAGE_READWRITE)) {
+        return 0;
+    }
+    g_tracks.capacity = (int)new_capacity;
     return 1;
 }
 
@@ -91,7 +114,8 @@ void track_list_clear(void) {
 }
 
 void track_list_free(void) {
-    free(g_tracks.items);
+    if (g_tracks.items) VirtualFree(g_tracks.items, 0, MEM_RELEASE);
+    g_reserved_slots = 0;
     g_tracks.items = nullptr;
     g_tracks.count = 0;
     g_tracks.capacity = 0;
