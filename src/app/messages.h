@@ -1,0 +1,38 @@
+#pragma once
+// Every private message of the main window, with what travels in wParam and lParam and who
+// frees it. All are posted with PostMessageW; a sender first checks IsWindow and frees its
+// own allocation when the window is gone.
+#include <windows.h>
+
+// The media player callback: a track played to its end. wParam 0, lParam 0.
+#define MSG_TRACK_ENDED (WM_APP + 101)
+// The search window's download finished. wParam 0, lParam 0.
+#define MSG_DOWNLOAD_DONE (WM_APP + 102)
+// The search window's download: wParam percent 0..100, or -1 when it ended without success.
+#define MSG_DOWNLOAD_PROGRESS (WM_APP + 103)
+// The update check: lParam the update record, allocated by the sender, freed by the handler.
+#define MSG_UPDATE_CHECKED (WM_APP + 301)
+// The update download: wParam percent.
+#define MSG_UPDATE_PROGRESS (WM_APP + 302)
+// The update download ended: wParam 0 failure, non-zero success; lParam the error code 1..4.
+#define MSG_UPDATE_RESULT (WM_APP + 303)
+// A transport thread: wParam the MqttEvent record, allocated by the sender, freed by the handler.
+#define MSG_MQTT_EVENT (WM_APP + 400)
+// The main window to itself at the end of WM_CREATE: the second stage of start-up.
+#define MSG_DEFERRED_START (WM_APP + 440)
+// The Jam fetch ended: wParam 0 when stopped, else the downloader result; lParam the fetch
+// request, freed by the handler.
+#define MSG_AUTOFETCH_DONE (WM_APP + 450)
+// The Jam fetch: wParam percent.
+#define MSG_AUTOFETCH_PROGRESS (WM_APP + 451)
+// The shared-playlist worker: wParam percent; lParam 0 or a WantedTrack copy freed by the handler.
+#define MSG_SHARED_PROGRESS (WM_APP + 460)
+// The shared-playlist worker finished one track: wParam the downloader result, 0 failed.
+#define MSG_SHARED_ITEM_DONE (WM_APP + 461)
+// The shared-playlist worker ended: wParam tracks fetched; lParam 1 when stopped by request.
+#define MSG_SHARED_FINISHED (WM_APP + 462)
+
+enum { TIMER_TICK = 1001, TIMER_ANIMATION = 1002, TIMER_IDLE_TRIM = 1003 };
+
+// Child controls of the main window.
+enum { ID_SEARCH_BOX = 1010, ID_TAG_BOX = 1020, ID_NAME_BOX = 1025 };

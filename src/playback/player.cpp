@@ -1,0 +1,270 @@
+#include "playback/player.h"
+
+#include <mfplay.h>
+#include <propidl.h>
+
+#include <new>
+
+#include "app/messages.h"
+#include "library/track_list.h"
+
+MediaPlayer g_player = {nullptr, nullptr, nullptr, nullptr, nullptr, {0}, {0}, {-1}, 0, 0, 0, 0, 80, 0};
+
+// Position values are in 100-ns units; the position type for that is the null GUID.
+static const GUID POSITION_TYPE_100NS = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+static const IID IID_MEDIA_PLAYER_CALLBACK = {
+    0x766C8FFB, 0x5D7D, 0x41BE, {0x9E, 0x50, 0x58, 0x3E, 0xAA, 0xB4, 0xF6, 0x69}};
+
+enum { OPEN_END_MARGIN_MS = 250, SEEK_END_MARGIN_MS = 200, CLAMP_MIN_DURATION_MS = 500 };
+
+//~ Callback object
+
+// The platform holds its own reference; the object lives until both sides let go, so a
+// late event after shutdown never lands in freed memory.
+struct PlayerCallback final : IMFPMediaPlayerCallback {
+    std::atomic<LONG> refs{1};
+    virtual ~PlayerCallback() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_MEDIA_PLAYER_CALLBACK)) {
+            *out = static_cast<IMFPMediaPlayerCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)++refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = --refs;
+        if (left == 0) delete this;
+        return (ULONG)left;
+    }
+    void STDMETHODCALLTYPE OnMediaPlayerEvent(MFP_EVENT_HEADER* header) override;
+};
+
+static void set_player_volume(void) {
+    if (g_player.player) g_player.player->SetVolume((float)g_player.volume / 100.0f);
+}
+
+static void set_player_position(int position_ms) {
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    var.vt = VT_I8;
+    var.hVal.QuadPart = (LONGLONG)position_ms * 10000;
+    HRESULT hr = g_player.player->SetPosition(POSITION_TYPE_100NS, &var);
+    if (hr == E_NOTIMPL) g_player.seek_unsupported = 1;
+}
+
+// Fills the duration caches from the player; a failed query leaves them.
+static void read_duration(void) {
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    if (SUCCEEDED(g_player.player->GetDuration(POSITION_TYPE_100NS, &var)) &&
+        (var.vt == VT_I8 || var.vt == VT_UI8)) {
+        g_player.duration_ms = (int)(var.hVal.QuadPart / 10000);
+        g_player.duration_s = (int)(var.hVal.QuadPart / 10000000);
+    }
+    PropVariantClear(&var);
+}
+
+int player_clamp_open_position(int position_ms, int duration_ms) {
+    if (position_ms < 0) return -1;
+    if (duration_ms > CLAMP_MIN_DURATION_MS && position_ms > duration_ms - OPEN_END_MARGIN_MS)
+        return duration_ms - OPEN_END_MARGIN_MS;
+    return position_ms;
+}
+
+int player_clamp_seek_position(int position_ms, int duration_ms) {
+    if (duration_ms >= CLAMP_MIN_DURATION_MS + 1 && position_ms >= duration_ms - SEEK_END_MARGIN_MS)
+        return duration_ms - SEEK_END_MARGIN_MS;
+    return position_ms;
+}
+
+void PlayerCallback::OnMediaPlayerEvent(MFP_EVENT_HEADER* header) {
+    if (!header) return;
+    switch (header->eEventType) {
+    case MFP_EVENT_TYPE_MEDIAITEM_CREATED: {
+        MFP_MEDIAITEM_CREATED_EVENT* e = MFP_GET_MEDIAITEM_CREATED_EVENT(header);
+        // An item of an older request (another track was picked meanwhile) is dropped.
+        if (e->pMediaItem && SUCCEEDED(header->hrEvent) && g_player.player &&
+            e->dwUserData == (DWORD_PTR)g_player.generation.load())
+            g_player.player->SetMediaItem(e->pMediaItem);
+        break;
+    }
+    case MFP_EVENT_TYPE_MEDIAITEM_SET:
+        if (g_player.player && SUCCEEDED(header->hrEvent)) {
+            g_player.media_ready = 1;
+            set_player_volume();
+            read_duration();
+            int start = g_player.pending_start_ms.exchange(-1);
+            if (start >= 0) set_player_position(player_clamp_open_position(start, g_player.duration_ms));
+            if (g_player.active && !g_player.paused) g_player.player->Play();
+        }
+        if (g_player.main_window) InvalidateRect(g_player.main_window, nullptr, FALSE);
+        break;
+    case MFP_EVENT_TYPE_PLAYBACK_ENDED:
+        if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_ENDED, 0, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+//~ Operations
+
+int player_init(HWND main_window) {
+    g_player.main_window = main_window;
+    if (!g_player.callback) g_player.callback = new (std::nothrow) PlayerCallback();
+    return g_player.callback != nullptr;
+}
+
+static void release_player(void) {
+    if (!g_player.player) return;
+    g_player.player->Stop();
+    g_player.player->Shutdown();
+    g_player.player->Release();
+    g_player.player = nullptr;
+}
+
+static int create_player(void) {
+    if (!g_player.callback) return 0;
+    if (!g_player.library) {
+        g_player.library = LoadLibraryW(L"mfplay.dll");
+        if (!g_player.library) return 0;
+    }
+    if (!g_player.create_fn) {
+        g_player.create_fn = (MfpCreateMediaPlayerFn)(void*)GetProcAddress(g_player.library, "MFPCreateMediaPlayer");
+        if (!g_player.create_fn) return 0;
+    }
+    IMFPMediaPlayer* player = nullptr;
+    HRESULT hr = g_player.create_fn(nullptr, FALSE, 0, static_cast<IMFPMediaPlayerCallback*>(g_player.callback),
+                                    nullptr, &player);
+    if (FAILED(hr) || !player) return 0;
+    g_player.player = player;
+    set_player_volume();
+    return 1;
+}
+
+int player_open(const Track* track, int start_ms, int start_paused) {
+    if (!track || !track->path[0]) return 0;
+    // A fresh platform player for every file: a player whose item has played to its end
+    // does not start the next item on every platform version (Wine's, at least), and a
+    // player costs little next to opening the file.
+    release_player();
+    if (!create_player()) return 0;
+    unsigned request = ++g_player.generation;
+    g_player.media_ready = 0;
+    g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
+    g_player.duration_ms = 0;
+    g_player.duration_s = 0;
+    g_player.active = 1;
+    g_player.paused = start_paused ? 1 : 0;
+    if (FAILED(g_player.player->CreateMediaItemFromURL(track->path, FALSE, (DWORD_PTR)request, nullptr))) {
+        g_player.active = 0;
+        g_player.paused = 0;
+        return 0;
+    }
+    return 1;
+}
+
+void player_play(void) {
+    if (!g_player.player) return;
+    g_player.active = 1;
+    g_player.paused = 0;
+    if (g_player.media_ready) g_player.player->Play();
+}
+
+void player_toggle_pause(void) {
+    if (!g_player.player) return;
+    if (g_player.active && !g_player.paused) {
+        if (g_player.media_ready) g_player.player->Pause();
+        g_player.paused = 1;
+    } else if (g_player.paused) {
+        g_player.paused = 0;
+        if (g_player.media_ready) g_player.player->Play();
+    }
+}
+
+void player_stop(void) {
+    ++g_player.generation;
+    g_player.media_ready = 0;
+    g_player.pending_start_ms = -1;
+    if (g_player.player) g_player.player->Stop();
+    g_player.active = 0;
+    g_player.paused = 0;
+    g_player.duration_ms = 0;
+    g_player.duration_s = 0;
+}
+
+int player_is_playing(void) {
+    return g_player.active && !g_player.paused;
+}
+
+int player_position_ms(void) {
+    if (!g_player.player || !g_player.media_ready) {
+        int pending = g_player.pending_start_ms;
+        return pending >= 0 ? pending : 0;
+    }
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    int ms = 0;
+    if (SUCCEEDED(g_player.player->GetPosition(POSITION_TYPE_100NS, &var)) && (var.vt == VT_I8 || var.vt == VT_UI8))
+        ms = (int)(var.hVal.QuadPart / 10000);
+    PropVariantClear(&var);
+    return ms;
+}
+
+int player_position_seconds(void) {
+    return player_position_ms() / 1000;
+}
+
+int player_duration_ms(void) {
+    if (!g_player.player || !g_player.media_ready) return 0;
+    if (g_player.duration_ms < 1) read_duration();
+    return g_player.duration_ms;
+}
+
+int player_duration_seconds(void) {
+    if (!g_player.player || !g_player.media_ready) return g_player.duration_s;
+    if (g_player.duration_ms < 1) read_duration();
+    return g_player.duration_ms > 0 ? g_player.duration_ms / 1000 : g_player.duration_s;
+}
+
+void player_seek_ms(int position_ms) {
+    if (!g_player.player || position_ms < 0) return;
+    if (!g_player.media_ready) {
+        g_player.pending_start_ms = position_ms;
+        return;
+    }
+    set_player_position(player_clamp_seek_position(position_ms, player_duration_ms()));
+}
+
+void player_set_volume(int percent) {
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    g_player.volume = percent;
+    set_player_volume();
+}
+
+int player_get_volume(void) {
+    return g_player.volume;
+}
+
+void player_shutdown(void) {
+    ++g_player.generation;
+    release_player();
+    g_player.active = 0;
+    g_player.paused = 0;
+    g_player.media_ready = 0;
+    g_player.duration_ms = 0;
+    g_player.duration_s = 0;
+    if (g_player.callback) {
+        g_player.callback->Release();
+        g_player.callback = nullptr;
+    }
+    if (g_player.library) FreeLibrary(g_player.library);
+    g_player.library = nullptr;
+    g_player.create_fn = nullptr;
+}

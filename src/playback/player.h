@@ -1,0 +1,53 @@
+#pragma once
+// One local audio file at a time through Media Foundation's simple player (mfplay.dll,
+// loaded at first use). Positions cross this interface in milliseconds. The platform
+// delivers its events on the thread that created the player, through its message loop.
+#include <windows.h>
+
+#include <atomic>
+
+struct Track;
+struct IMFPMediaPlayer;
+struct PlayerCallback;
+
+typedef HRESULT(WINAPI* MfpCreateMediaPlayerFn)(LPCWSTR, BOOL, DWORD, void*, HWND, IMFPMediaPlayer**);
+
+struct MediaPlayer {
+    HWND main_window;
+    PlayerCallback* callback;
+    HMODULE library;
+    MfpCreateMediaPlayerFn create_fn;
+    IMFPMediaPlayer* player;
+    std::atomic<unsigned> generation;    // identifies the current open request
+    std::atomic<int> media_ready;        // the opened item is set on the player
+    std::atomic<int> pending_start_ms;   // applied once the media is ready; -1 none
+    int duration_ms;                     // 0 until known
+    int duration_s;
+    int active;  // a track is loaded and meant to play
+    int paused;  // the user paused it
+    int volume;  // 0..100
+    int seek_unsupported;  // the platform player answered a position change with E_NOTIMPL
+};
+
+extern MediaPlayer g_player;
+
+int player_init(HWND main_window);
+int player_open(const Track* track, int start_ms, int start_paused);
+void player_play(void);
+void player_toggle_pause(void);
+void player_stop(void);
+int player_is_playing(void);
+int player_position_ms(void);
+int player_position_seconds(void);
+int player_duration_ms(void);
+int player_duration_seconds(void);
+void player_seek_ms(int position_ms);
+void player_set_volume(int percent);
+int player_get_volume(void);
+void player_shutdown(void);
+
+// The position an open request starts at: none for 0 or less, and never so close to the end
+// that the track ends before it is heard.
+int player_clamp_open_position(int position_ms, int duration_ms);
+// A seek never lands within 200 ms of the end of media longer than 500 ms.
+int player_clamp_seek_position(int position_ms, int duration_ms);

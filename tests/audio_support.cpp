@@ -1,0 +1,126 @@
+#include "audio_support.h"
+
+#include <windows.h>
+
+#include <math.h>
+#include <string.h>
+
+#include "test_support.h"
+
+int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments) {
+    const int rate = 44100;
+    std::string pcm;
+    double phase = 0;
+    for (const ToneSegment& s : segments) {
+        int n = rate * s.ms / 1000;
+        for (int i = 0; i < n; i++) {
+            short v = 0;
+            if (s.frequency > 0) {
+                phase += 2 * 3.14159265358979323846 * s.frequency / rate;
+                v = (short)(12000 * sin(phase));
+            }
+            pcm.append((const char*)&v, 2);
+        }
+    }
+    std::string wav = "RIFF";
+    auto u32 = [&](unsigned v) { wav.append((const char*)&v, 4); };
+    auto u16 = [&](unsigned short v) { wav.append((const char*)&v, 2); };
+    u32(36 + (unsigned)pcm.size());
+    wav += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    wav += "data";
+    u32((unsigned)pcm.size());
+    wav += pcm;
+    return write_file(path, wav);
+}
+
+std::wstring audio_capture_path(void) {
+    wchar_t buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"NELVO_TEST_AUDIO_OUT", buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    return buf;
+}
+
+void audio_capture_reset(void) {
+    DeleteFileW(audio_capture_path().c_str());
+}
+
+long long audio_capture_size(void) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(audio_capture_path().c_str(), GetFileExInfoStandard, &data)) return 0;
+    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// Left-channel samples of the 48 kHz stereo capture written since mark.
+static std::vector<short> capture_samples(long long mark) {
+    std::string bytes = read_file(audio_capture_path());
+    size_t start = 0;
+    size_t data = bytes.find("data");
+    size_t header_end = data == std::string::npos ? 0 : data + 8;
+    start = (long long)bytes.size() >= mark && mark > (long long)header_end ? (size_t)mark : header_end;
+    start -= (start - header_end) % 4;
+    std::vector<short> left;
+    for (size_t i = start; i + 4 <= bytes.size(); i += 4) {
+        short v;
+        memcpy(&v, bytes.data() + i, 2);
+        left.push_back(v);
+    }
+    return left;
+}
+
+enum { CAPTURE_RATE = 48000, BLOCK = CAPTURE_RATE / 100 };
+
+static bool block_is_loud(const short* s) {
+    double sum = 0;
+    for (int i = 0; i < BLOCK; i++) sum += (double)s[i] * s[i];
+    return sqrt(sum / BLOCK) > 1000;
+}
+
+// Counts sign changes from the sample before the block on, so none is lost at block edges.
+static int block_crossings(const short* s) {
+    int n = 0;
+    for (int i = 0; i < BLOCK; i++)
+        if ((s[i - 1] < 0) != (s[i] < 0)) n++;
+    return n;
+}
+
+SoundReport audio_capture_since(long long mark) {
+    std::vector<short> left = capture_samples(mark);
+    SoundReport r = {0, 0, -1};
+    long long crossings = 0;
+    int loud = 0;
+    for (size_t b = 0; (b + 1) * BLOCK <= left.size(); b++) {
+        const short* s = &left[b * BLOCK];
+        if (b == 0 || !block_is_loud(s)) continue;
+        if (r.first_sound_block < 0) r.first_sound_block = (int)b;
+        loud++;
+        crossings += block_crossings(s);
+    }
+    r.sound_ms = loud * 10;
+    r.frequency = loud ? crossings / 2.0 / (loud * 0.01) : 0;
+    return r;
+}
+
+std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms) {
+    std::vector<short> left = capture_samples(mark);
+    std::vector<double> tones;
+    int per_stretch = stretch_ms / 10, loud = 0;
+    long long crossings = 0;
+    for (size_t b = 0; (b + 1) * BLOCK <= left.size(); b++) {
+        const short* s = &left[b * BLOCK];
+        if (b == 0 || !block_is_loud(s)) continue;
+        crossings += block_crossings(s);
+        if (++loud == per_stretch) {
+            tones.push_back(crossings / 2.0 / (loud * 0.01));
+            loud = 0;
+            crossings = 0;
+        }
+    }
+    return tones;
+}
