@@ -52,6 +52,20 @@ struct AppState {
     int animating;
     DWORD last_input_tick;
     BackBuffer back_buffer;
+    RECT damage;  // what the next paint must copy; the whole buffer after a full redraw
+    HWND search_box;
+    HWND tag_box;
+    HWND name_box;
+    HBRUSH edit_brush;
+    HICON window_icon;  // the program icon at 36 DIPs, drawn in the header
+    int tick_period;    // current period of TIMER_TICK, 0 when stopped
+    DWORD last_frame_tick;
+    DWORD last_ping_tick;
+    unsigned tick_count;    // TIMER_TICK ticks so far
+    int control_bar_drawn;  // the control bar was painted at least once
+    RECT control_bar;       // where it was painted
+    float seek_shown_seconds;
+    int shared_queue_lock_ready;
 
     //~ List and player
     int current_index;   // track in the player, -1 none

@@ -1,8 +1,6 @@
 #pragma once
 #include <windows.h>
 
-#define MAIN_WINDOW_CLASS L"NelvoNativeClass"
-
-// Creates the main window, fills the list from the music folder and runs the message
-// loop until the window is closed. Returns the process exit code.
+// The process entry: process settings, the main window, the message loop. Returns the
+// exit code: 1 when the window cannot be created, else the quit message's wParam.
 int app_run(HINSTANCE instance, const wchar_t* command_line, int show);

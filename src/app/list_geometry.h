@@ -1,0 +1,30 @@
+#pragma once
+// Where the track list lies in the main window, in device pixels at dpi. Every length is a
+// device-independent value scaled at the point of use.
+
+enum {
+    HEADER_HEIGHT = 60,
+    CONTROL_BAR_HEIGHT = 104,
+    ROW_HEIGHT = 56,
+    FIRST_ROW_OFFSET = 6,
+    LIST_GAP_ABOVE = 26,
+    JAM_BAR_HEIGHT = 54,
+    JAM_BAR_PROGRESS_HEIGHT = 64,
+    BANNER_HEIGHT = 60,
+};
+
+// The Jam bar is taller while it shows a download progress notice.
+int jam_bar_height(float progress, int progress_notice, int dpi);
+int banner_height(float progress, int dpi);
+int list_top(int jam_bar_h, int banner_h, int dpi);
+int list_bottom(int client_bottom, int dpi);
+// The furthest the list scrolls: its rows plus a margin, less what fits on screen.
+int max_scroll(int rows, int top, int bottom, int dpi);
+
+struct PixelRect {
+    int left, top, right, bottom;
+};
+
+// The search pill of the header for a client width W, and the edit control inside it.
+PixelRect search_pill_rect(int client_width, int dpi);
+PixelRect search_edit_rect(int client_width, int dpi);

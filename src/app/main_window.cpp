@@ -1,0 +1,396 @@
+#include "app/main_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <dwmapi.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/list_geometry.h"
+#include "app/messages.h"
+#include "app/pending_subsystems.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/shared_queue.h"
+#include "app/wstr.h"
+#include "library/folder_scan.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+#include "ui/back_buffer.h"
+#include "ui/fonts.h"
+#include "ui/main_paint.h"
+
+static const wchar_t* g_command_line;  // read once by the second stage
+
+//~ Process and window creation
+
+typedef HRESULT(WINAPI* SetAppIdFn)(PCWSTR);
+typedef BOOL(WINAPI* SetDpiContextFn)(HANDLE);
+
+void app_process_setup(void) {
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    if (shell) {
+        SetAppIdFn set_app_id = (SetAppIdFn)(void*)GetProcAddress(shell, "SetCurrentProcessExplicitAppUserModelID");
+        if (set_app_id) set_app_id(APP_USER_MODEL_ID);
+    }
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    SetDpiContextFn set_dpi = user ? (SetDpiContextFn)(void*)GetProcAddress(user, "SetProcessDpiAwarenessContext") : nullptr;
+    if (!set_dpi || !set_dpi((HANDLE)(LONG_PTR)-4)) SetProcessDPIAware();
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), 0x40FF};
+    InitCommonControlsEx(&icc);
+}
+
+HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_line) {
+    g_command_line = command_line;
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = main_window_proc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hIconSm = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                   GetSystemMetrics(SM_CYSMICON), 0);
+    if (!wc.hIconSm) wc.hIconSm = wc.hIcon;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = MAIN_WINDOW_CLASS;
+    RegisterClassExW(&wc);  // a second window in the same process finds it registered
+
+    int dpi = 96;
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+        int y = GetDeviceCaps(screen, LOGPIXELSY);
+        if (y > 0) dpi = y;
+        ReleaseDC(nullptr, screen);
+    }
+    HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, MAIN_WINDOW_CLASS, L"NELVO", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, MulDiv(680, dpi, 96), MulDiv(720, dpi, 96), nullptr,
+                                  nullptr, instance, nullptr);
+    if (!window) return nullptr;
+    if (wc.hIcon) SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)wc.hIcon);
+    if (wc.hIconSm) SendMessageW(window, WM_SETICON, ICON_SMALL, (LPARAM)wc.hIconSm);
+    ShowWindow(window, show ? show : SW_SHOWNORMAL);
+    UpdateWindow(window);
+    return window;
+}
+
+//~ Edit controls
+
+// The edit controls' own behaviour (filtering, Enter and Escape) is added with the input
+// handling; until then the subclass passes everything to the original procedure.
+static LRESULT CALLBACK edit_subclass_proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    WNDPROC original = (WNDPROC)GetWindowLongPtrW(edit, GWLP_USERDATA);
+    return CallWindowProcW(original, edit, message, wparam, lparam);
+}
+
+static HWND create_edit(HWND parent, int id, DWORD style, const wchar_t* cue) {
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL | style, 0, 0, 0, 0, parent,
+                                (HMENU)(INT_PTR)id, (HINSTANCE)GetWindowLongPtrW(parent, GWLP_HINSTANCE), nullptr);
+    if (!edit) return nullptr;
+    SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, FALSE);
+    SendMessageW(edit, EM_SETCUEBANNER, 1, (LPARAM)cue);
+    SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
+    SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)edit_subclass_proc);
+    return edit;
+}
+
+static void layout_search_box(int client_width) {
+    if (!g_app.search_box) return;
+    PixelRect r = search_edit_rect(client_width, g_app.dpi);
+    MoveWindow(g_app.search_box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+//~ Start and stop
+
+static void on_create(HWND window) {
+    g_app.main_window = window;
+    InitializeCriticalSection(&g_shared_queue.lock);
+    g_app.shared_queue_lock_ready = 1;
+
+    BOOL on = TRUE;
+    DwmSetWindowAttribute(window, 20, &on, sizeof(on));
+    DwmSetWindowAttribute(window, 19, &on, sizeof(on));
+    int round_corners = 2;
+    DwmSetWindowAttribute(window, 33, &round_corners, sizeof(round_corners));
+
+    rebuild_fonts(window_dpi(window));
+    HINSTANCE instance = (HINSTANCE)GetWindowLongPtrW(window, GWLP_HINSTANCE);
+    g_app.window_icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, scale(36), scale(36), 0);
+    g_app.edit_brush = CreateSolidBrush(RGB(24, 24, 24));
+    g_app.search_box = create_edit(window, ID_SEARCH_BOX, WS_VISIBLE, L"Par\u00e7a ara...");
+    g_app.tag_box = create_edit(window, ID_TAG_BOX, 0, L"Ornek#8421");
+    g_app.name_box = create_edit(window, ID_NAME_BOX, 0, L"Yeni ad\u0131n...");
+
+    player_init(window);
+    track_list_init();
+    jam_reset();
+    load_settings(&g_settings, CONFIG_FILE_NAME);
+    player_set_volume(g_settings.volume);
+    if (g_settings.volume > 0) g_app.last_volume = g_settings.volume;
+    DragAcceptFiles(window, TRUE);
+    PostMessageW(window, MSG_DEFERRED_START, 0, 0);
+}
+
+// The first existing one of "Müzikler" and "Muzikler" beside the executable.
+static int default_music_folder(wchar_t* buf, int capacity) {
+    wchar_t exe_folder[260];
+    program_folder(exe_folder, 260);
+    wstr_format(buf, capacity, L"%ls\\M\u00fczikler", exe_folder);
+    if (folder_exists(buf)) return 1;
+    wstr_format(buf, capacity, L"%ls\\Muzikler", exe_folder);
+    return folder_exists(buf);
+}
+
+static int is_playlist_file(const wchar_t* path) {
+    const wchar_t* dot = wcsrchr(path, L'.');
+    if (!dot || wcschr(dot, L'\\')) return 0;
+    return !lstrcmpiW(dot, L".m3u") || !lstrcmpiW(dot, L".m3u8") || !lstrcmpiW(dot, L".nelvo");
+}
+
+static void open_command_line_files(const wchar_t* command_line) {
+    if (!command_line || !command_line[0]) return;
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(command_line, &argc);
+    if (!argv) return;
+    for (int i = 1; i < argc; i++) {
+        DWORD attributes = GetFileAttributesW(argv[i]);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (is_playlist_file(argv[i])) import_playlist(argv[i]);
+        else track_list_add_unique(argv[i]);
+    }
+    LocalFree(argv);
+}
+
+void on_deferred_start(HWND window, const wchar_t* command_line) {
+    identity_load();
+    if (!g_app.transport_started) {
+        g_app.transport_started = 1;
+        transport_start(window);
+    }
+    if (g_settings.last_folder[0] && folder_exists(g_settings.last_folder)) {
+        scan_music_folder(g_settings.last_folder);
+        if (track_list_count() > 0) g_app.selected_index = 0;
+    } else {
+        wchar_t folder[260];
+        if (default_music_folder(folder, 260)) {
+            wstr_copy(g_settings.last_folder, folder);
+            save_settings(&g_settings, CONFIG_FILE_NAME);
+            scan_music_folder(folder);
+            if (track_list_count() > 0) g_app.selected_index = 0;
+        }
+    }
+    open_command_line_files(command_line);
+    apply_filter();
+    choose_tick_period();
+    InvalidateRect(window, nullptr, FALSE);
+    update_remove_leftovers();
+    update_check_start(1);
+    SetTimer(window, TIMER_IDLE_TRIM, 1200, nullptr);
+}
+
+static void on_destroy(HWND window) {
+    KillTimer(window, TIMER_TICK);
+    g_app.tick_period = 0;
+    if (g_app.animating) KillTimer(window, TIMER_ANIMATION);
+    g_app.animating = 0;
+    g_shared_queue.stop.exchange(1);
+    g_app.autofetch_stop.exchange(1);
+    jam_leave();
+    if (!g_settings.jam_keep_downloads) delete_jam_downloads();
+    friends_say_bye();
+    transport_stop();
+    player_shutdown();
+    track_list_free();
+    release_back_buffer(&g_app.back_buffer);
+    free(g_app.filter.filtered_indices);
+    g_app.filter.filtered_indices = nullptr;
+    g_app.filter.filtered_count = 0;
+    g_app.filter.filtered_capacity = 0;
+    // A worker still running keeps using the lock; it is left alive for it.
+    if (g_app.shared_queue_lock_ready && !g_shared_queue.running.load()) {
+        DeleteCriticalSection(&g_shared_queue.lock);
+        g_app.shared_queue_lock_ready = 0;
+    }
+    delete_fonts();
+    if (g_app.edit_brush) DeleteObject(g_app.edit_brush);
+    g_app.edit_brush = nullptr;
+    if (g_app.cover_picture) g_app.cover_picture->Release();
+    g_app.cover_picture = nullptr;
+    if (g_app.window_icon) DestroyIcon(g_app.window_icon);
+    g_app.window_icon = nullptr;
+    g_app.main_window = nullptr;
+    PostQuitMessage(0);
+}
+
+//~ Size, activation and painting
+
+void trim_working_set(void) {
+    SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1);
+}
+
+int something_moving(void) {
+    return g_app.animating || g_app.seek_dragging || g_app.volume_dragging || g_app.row_dragging ||
+           g_app.sidebar_dragging || g_app.scroll_dragging || GetKeyState(VK_LBUTTON) < 0;
+}
+
+void clamp_scroll_to_list(void) {
+    if (!g_app.main_window) return;
+    RECT client;
+    GetClientRect(g_app.main_window, &client);
+    int top = list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi),
+                       banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
+    int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
+    float limit = (float)max_scroll(rows, top, list_bottom(client.bottom, g_app.dpi), g_app.dpi);
+    if (g_app.scroll_target > limit) g_app.scroll_target = limit;
+    if (g_app.scroll_target < 0) g_app.scroll_target = 0;
+    if (g_app.scroll_offset.value > limit) g_app.scroll_offset.value = limit;
+    if (g_app.scroll_offset.value < 0) g_app.scroll_offset.value = 0;
+}
+
+static void on_size(HWND window, WPARAM kind, int width) {
+    if (kind == SIZE_MINIMIZED) {
+        g_app.window_minimized = 1;
+        choose_tick_period();
+        release_back_buffer(&g_app.back_buffer);
+        SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);
+        trim_working_set();
+        return;
+    }
+    g_app.window_minimized = 0;
+    choose_tick_period();
+    clamp_scroll_to_list();
+    layout_search_box(width);
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+static void on_activate(HWND window, WPARAM wparam) {
+    g_app.window_active = LOWORD(wparam) != 0;
+    choose_tick_period();
+    if (g_app.window_active) {
+        SetTimer(window, TIMER_IDLE_TRIM, 1200, nullptr);
+    } else {
+        release_back_buffer(&g_app.back_buffer);
+        trim_working_set();
+    }
+}
+
+static void on_paint(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    RECT client;
+    GetClientRect(window, &client);
+    if (IsRectEmpty(&client)) {
+        EndPaint(window, &ps);
+        return;
+    }
+    int made = ensure_back_buffer(&g_app.back_buffer, dc, client.right, client.bottom);
+    if (made >= 0) {
+        RECT damage = ps.rcPaint;
+        if (made == 1 || IsRectEmpty(&damage)) damage = client;
+        HDC buffer = g_app.back_buffer.dc;
+        int saved = SaveDC(buffer);
+        IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
+        paint_main_window(buffer, client);
+        RestoreDC(buffer, saved);
+        GdiFlush();
+        BitBlt(dc, damage.left, damage.top, damage.right - damage.left, damage.bottom - damage.top, buffer,
+               damage.left, damage.top, SRCCOPY);
+        g_app.damage = client;
+    } else {
+        paint_main_window(dc, client);
+    }
+    EndPaint(window, &ps);
+    GdiFlush();
+    if (!something_moving()) trim_working_set();
+    if (!g_app.window_active || g_app.window_minimized) SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);
+}
+
+static void on_print_client(HWND window, HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    paint_main_window(dc, client);
+    if (g_app.window_minimized || !g_app.window_active) {
+        release_back_buffer(&g_app.back_buffer);
+        trim_working_set();
+    }
+}
+
+static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
+    rebuild_fonts(HIWORD(wparam));
+    HWND edits[] = {g_app.search_box, g_app.tag_box, g_app.name_box};
+    for (HWND edit : edits)
+        if (edit) SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, TRUE);
+    release_back_buffer(&g_app.back_buffer);
+    if (suggested)
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+//~ Dispatch
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CREATE: on_create(window); return 0;
+    case MSG_DEFERRED_START: on_deferred_start(window, g_command_line); return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_DESTROY: on_destroy(window); return 0;
+    case WM_SIZE: on_size(window, wparam, LOWORD(lparam)); return 0;
+    case WM_ACTIVATE: on_activate(window, wparam); return 0;
+    case WM_PAINT: on_paint(window); return 0;
+    case WM_PRINTCLIENT: on_print_client(window, (HDC)wparam); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_GETMINMAXINFO: {
+        MINMAXINFO* info = (MINMAXINFO*)lparam;
+        info->ptMinTrackSize.x = 500;
+        info->ptMinTrackSize.y = 520;
+        return 0;
+    }
+    case WM_DPICHANGED: on_dpi_changed(window, wparam, (const RECT*)lparam); return 0;
+    case WM_TIMER: on_timer(window, wparam); return 0;
+    case WM_CTLCOLOREDIT: {
+        HDC dc = (HDC)wparam;
+        SetTextColor(dc, RGB(240, 240, 240));
+        SetBkColor(dc, RGB(24, 24, 24));
+        return (LRESULT)g_app.edit_brush;
+    }
+    case MSG_TRACK_ENDED: on_track_ended(); return 0;
+    case MSG_DOWNLOAD_PROGRESS: on_download_progress((int)(INT_PTR)wparam); return 0;
+    case MSG_DOWNLOAD_DONE: on_download_done(); return 0;
+    case MSG_SHARED_PROGRESS: on_shared_progress((int)wparam, lparam); return 0;
+    case MSG_SHARED_ITEM_DONE: on_shared_item_done((int)wparam); return 0;
+    case MSG_SHARED_FINISHED: on_shared_finished((int)wparam, (int)lparam); return 0;
+    case MSG_AUTOFETCH_PROGRESS: on_autofetch_progress((int)wparam); return 0;
+    case MSG_AUTOFETCH_DONE:
+        g_app.autofetch_running.store(0);
+        g_app.jam_wanted.title[0] = 0;
+        g_app.jam_wanted.video_id[0] = 0;
+        autofetch_request_release(lparam);
+        start_animation();
+        InvalidateRect(window, nullptr, FALSE);
+        return 0;
+    case MSG_UPDATE_CHECKED: update_record_release(lparam); trim_working_set(); return 0;
+    case MSG_UPDATE_PROGRESS: {
+        int percent = (int)wparam < 0 ? 0 : ((int)wparam > 100 ? 100 : (int)wparam);
+        banner_show(BANNER_UPDATE, percent, L"NELVO G\u00dcNCELLEN\u0130YOR",
+                    L"Yeni s\u00fcr\u00fcm paketi indiriliyor, l\u00fctfen bekleyin...", 0);
+        return 0;
+    }
+    case MSG_UPDATE_RESULT:
+        if (wparam == 0) {
+            g_app.banner.state = BANNER_HIDDEN;
+            g_app.banner.hide_at = 0;
+            start_animation();
+            MessageBoxW(window,
+                        L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
+                        L"kontrol edip tekrar deneyin.",
+                        L"G\u00fcncelleme Hatas\u0131", MB_OK | MB_ICONERROR);
+        }
+        return 0;
+    case MSG_MQTT_EVENT:
+        mqtt_event_release(wparam);
+        InvalidateRect(window, nullptr, FALSE);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The main window: its class, creation, window procedure and the services its handlers
+// offer each other. Everything here runs on the main thread.
+#include <windows.h>
+
+#define MAIN_WINDOW_CLASS L"NelvoNativeClass"
+#define APP_USER_MODEL_ID L"Nelvo.MusicPlayer.Modern.App"
+#define APP_VERSION_TEXT L"1.4.3"
+
+// Process-wide settings made before any window exists: app id, DPI awareness, OLE and the
+// common controls.
+void app_process_setup(void);
+
+// Registers the class and creates and shows the main window; the second stage of start-up
+// then reads its files from command_line (kept by the caller until that stage has run).
+HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_line);
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The second stage of start-up, also callable with any command line by tests.
+void on_deferred_start(HWND window, const wchar_t* command_line);
+
+// Gives the working set back to the system.
+void trim_working_set(void);
+// Whether anything moves: an animation, a drag or a held left button.
+int something_moving(void);
+
+void start_animation(void);
+void choose_tick_period(void);
+void on_timer(HWND window, UINT_PTR id);
+
+void invalidate_control_bar(void);
+void invalidate_banner(void);
+void refresh_now_playing(void);
+
+// Rebuilds filtered_indices from the filter text (after every change of the list).
+void apply_filter(void);
+// Sets the banner's state and texts; hide_after_ms 0 keeps it until replaced.
+void banner_show(int state, int percent, const wchar_t* title, const wchar_t* subtitle, int hide_after_ms);
+
+// Handlers of the messages the workers post.
+void on_download_progress(int percent);
+void on_download_done(void);
+void on_shared_progress(int percent, LPARAM wanted);
+void on_shared_item_done(int result);
+void on_shared_finished(int fetched, int stopped);
+void on_autofetch_progress(int percent);
+void rescan_music_folder(void);
+// Keeps the scroll position and its target within the list.
+void clamp_scroll_to_list(void);

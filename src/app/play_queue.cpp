@@ -1,0 +1,235 @@
+#include "app/play_queue.h"
+
+#include <windows.h>
+#include <olectl.h>
+
+#include <math.h>
+
+#include "app/app_state.h"
+#include "app/list_geometry.h"
+#include "app/main_window.h"
+#include "app/pending_subsystems.h"
+#include "app/settings.h"
+#include "app/wstr.h"
+#include "library/track_list.h"
+#include "library/video_id.h"
+#include "playback/player.h"
+#include "ui/fonts.h"
+
+void refresh_now_playing(void) {
+    const Track* t = track_list_at(g_app.current_index);
+    g_app.now_playing = player_is_playing();
+    wstr_copy(g_app.now_playing_title, t ? t->title : L"");
+    presence_set_playing(g_app.now_playing, g_app.now_playing_title);
+}
+
+void invalidate_control_bar(void) {
+    if (!g_app.main_window) return;
+    RECT r;
+    GetClientRect(g_app.main_window, &r);
+    r.top = list_bottom(r.bottom, g_app.dpi);
+    InvalidateRect(g_app.main_window, &r, FALSE);
+}
+
+// A picture beside the track with the same name: song.jpg for song.mp3. A file that exists
+// but cannot be loaded lets the next name be tried.
+static void load_cover(const Track* t) {
+    if (g_app.cover_picture) g_app.cover_picture->Release();
+    g_app.cover_picture = nullptr;
+    static const wchar_t* const EXTENSIONS[] = {L".jpg", L".jpeg", L".png", L".webp"};
+    wchar_t base[260];
+    wstr_copy(base, t->path);
+    wchar_t* dot = wcsrchr(base, L'.');
+    if (dot && !wcschr(dot, L'\\')) *dot = 0;
+    for (const wchar_t* ext : EXTENSIONS) {
+        wchar_t candidate[270];
+        wstr_format(candidate, 270, L"%ls%ls", base, ext);
+        if (GetFileAttributesW(candidate) == INVALID_FILE_ATTRIBUTES) continue;
+        IPicture* picture = nullptr;
+        if (SUCCEEDED(OleLoadPicturePath(candidate, nullptr, 0, 0, IID_IPicture, (void**)&picture)) && picture) {
+            g_app.cover_picture = picture;
+            return;
+        }
+    }
+}
+
+void play_track(int index, int start_ms, int paused, int quiet) {
+    Track* t = track_list_at(index);
+    if (!t) return;
+    int was_applying = g_app.applying_sync;
+    if (quiet) g_app.applying_sync = 1;
+    g_app.current_index = index;
+    g_app.selected_index = index;
+    load_cover(t);
+    if (start_ms < 0) start_ms = 0;
+    player_open(t, start_ms, paused);
+    refresh_now_playing();
+    if (jam_in_room() && !g_app.applying_sync && t->title[0]) {
+        g_app.jam_wanted.title[0] = 0;
+        g_app.jam_wanted.video_id[0] = 0;
+        g_app.autofetch_stop.store(1);
+        wchar_t id[VIDEO_ID_CAPACITY];
+        video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
+        jam_set_notice(L"\u2713 Canl\u0131 milisaniye senkronize", 0, nullptr);
+        jam_send_state(!paused, t->title, id, start_ms);
+    }
+    g_app.applying_sync = was_applying;
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    choose_tick_period();
+}
+
+static void toggle_play_with_start(int start_index) {
+    if (player_is_playing()) {
+        player_toggle_pause();
+        refresh_now_playing();
+        if (jam_in_room()) jam_send_pos(0, player_position_ms());
+    } else if (g_app.current_index >= 0) {
+        player_play();
+        refresh_now_playing();
+        if (jam_in_room()) jam_send_pos(1, player_position_ms());
+    } else if (track_list_count() > 0) {
+        play_track(start_index, 0, 0, 0);
+    }
+}
+
+void toggle_play(void) {
+    toggle_play_with_start(g_app.selected_index >= 0 ? g_app.selected_index : 0);
+}
+
+void toggle_play_media_key(void) {
+    toggle_play_with_start(0);
+    invalidate_control_bar();
+    choose_tick_period();
+}
+
+void stop_playback(void) {
+    player_stop();
+    refresh_now_playing();
+    invalidate_control_bar();
+    choose_tick_period();
+}
+
+static void play_and_show(int index) {
+    if (index < 0) return;
+    play_track(index, 0, 0, 0);
+    scroll_into_view(index);
+}
+
+void play_next(void) {
+    // A manual next leaves a repeated track and wraps at the end of the list.
+    int repeat = g_settings.repeat == REPEAT_TRACK ? REPEAT_LIST : g_settings.repeat;
+    play_and_show(track_list_next_index(g_app.current_index, g_settings.shuffle, repeat));
+}
+
+void play_previous(void) {
+    play_and_show(track_list_prev_index(g_app.current_index));
+}
+
+void on_track_ended(void) {
+    if (!jam_in_room() || jam_is_host()) {
+        int next = track_list_next_index(g_app.current_index, g_settings.shuffle, g_settings.repeat);
+        if (next >= 0) {
+            play_and_show(next);
+            return;
+        }
+        player_stop();
+    } else {
+        // A guest waits for the host's next track instead of advancing on its own.
+        player_toggle_pause();
+        player_seek_ms(0);
+    }
+    refresh_now_playing();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    choose_tick_period();
+}
+
+void toggle_shuffle(void) {
+    g_settings.shuffle = g_settings.shuffle == 0 ? 1 : 0;
+    save_settings(&g_settings, CONFIG_FILE_NAME);
+    invalidate_control_bar();
+}
+
+void cycle_repeat(void) {
+    // A value damaged in the file ((5 + 1) % 3 == 0) still lands on a valid mode.
+    g_settings.repeat = ((g_settings.repeat + 1) % 3 + 3) % 3;
+    save_settings(&g_settings, CONFIG_FILE_NAME);
+    invalidate_control_bar();
+}
+
+static void store_volume(int volume) {
+    g_settings.volume = volume;
+    save_settings(&g_settings, CONFIG_FILE_NAME);
+    invalidate_control_bar();
+}
+
+void change_volume(int step) {
+    player_set_volume(player_get_volume() + step);
+    int volume = player_get_volume();
+    if (volume > 0) g_app.last_volume = volume;
+    store_volume(volume);
+}
+
+void toggle_mute(void) {
+    int volume = player_get_volume();
+    if (volume < 1) {
+        player_set_volume(g_app.last_volume >= 1 ? g_app.last_volume : 80);
+    } else {
+        g_app.last_volume = volume;
+        player_set_volume(0);
+    }
+    store_volume(player_get_volume());
+}
+
+int volume_from_fraction(float fraction) {
+    if (fraction < 0) fraction = 0;
+    if (fraction > 1) fraction = 1;
+    return (int)floorf(fraction * 100.0f + 0.5f);
+}
+
+void seek_to(int position_ms) {
+    player_seek_ms(position_ms);
+    if (jam_in_room()) jam_send_pos(player_is_playing(), position_ms);
+}
+
+int key_seek_target(int position_ms, int duration_ms, int forward) {
+    if (!forward) return position_ms <= 5000 ? 0 : position_ms - 5000;
+    if (duration_ms <= 0 || position_ms + 5000 < duration_ms) return position_ms + 5000;
+    return duration_ms;
+}
+
+void seek_by_key(int forward) {
+    seek_to(key_seek_target(player_position_ms(), player_duration_ms(), forward));
+}
+
+int scroll_target_for_row(int row, float scroll_target, int visible_height, int dpi, float* new_target) {
+    int row_h = scale_at(ROW_HEIGHT, dpi);
+    int top = row * row_h;
+    if (scroll_target > (float)top) {
+        *new_target = (float)top;
+        return 1;
+    }
+    if ((float)(top + row_h) > scroll_target + (float)visible_height - (float)scale_at(8, dpi)) {
+        *new_target = (float)(top + row_h - visible_height + scale_at(12, dpi));
+        return 1;
+    }
+    return 0;
+}
+
+void scroll_into_view(int index) {
+    int row = index;
+    if (g_app.filter.active) {
+        row = -1;
+        for (int i = 0; i < g_app.filter.filtered_count; i++)
+            if (g_app.filter.filtered_indices[i] == index) row = i;
+        if (row < 0) return;
+    }
+    if (!g_app.main_window) return;
+    RECT client;
+    GetClientRect(g_app.main_window, &client);
+    int visible = client.bottom - scale(CONTROL_BAR_HEIGHT) - scale(HEADER_HEIGHT) - scale(LIST_GAP_ABOVE) -
+                  jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi) -
+                  banner_height(g_app.banner_progress.value, g_app.dpi);
+    if (!scroll_target_for_row(row, g_app.scroll_target, visible, g_app.dpi, &g_app.scroll_target)) return;
+    clamp_scroll_to_list();
+    start_animation();
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The transport logic of the main window: which track plays, what follows, volume, seeking.
+// Inside a Jam room every local action is also told to the room.
+
+void play_track(int index, int start_ms, int paused, int quiet);
+void toggle_play(void);
+void toggle_play_media_key(void);
+void stop_playback(void);
+void play_next(void);
+void play_previous(void);
+void on_track_ended(void);
+void toggle_shuffle(void);
+void cycle_repeat(void);
+void change_volume(int step);
+void toggle_mute(void);
+void seek_to(int position_ms);
+void seek_by_key(int forward);
+void scroll_into_view(int index);
+
+// The volume a slider fraction gives: 0..100, rounded half up.
+int volume_from_fraction(float fraction);
+// Where Left (forward 0) or Right (forward 1) seeks from position, with duration (0 unknown).
+int key_seek_target(int position_ms, int duration_ms, int forward);
+// The scroll target that brings a row into view; 0 when it is visible already.
+int scroll_target_for_row(int row, float scroll_target, int visible_height, int dpi, float* new_target);

@@ -1,0 +1,152 @@
+// The three timers of the main window: housekeeping, animation frames and the idle trim.
+#include <windows.h>
+
+#include "app/app_state.h"
+#include "app/list_geometry.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/pending_subsystems.h"
+#include "app/tick_period.h"
+#include "playback/player.h"
+#include "ui/back_buffer.h"
+#include "ui/fonts.h"
+
+static int friends_panel_open(void) {
+    return g_app.sidebar_open && g_app.sidebar_mode == 1;
+}
+
+static void snap_springs(void) {
+    g_app.sidebar_progress = {g_app.sidebar_open ? 1.0f : 0.0f, 0};
+    g_app.jam_bar_progress = {jam_is_active() ? 1.0f : 0.0f, 0};
+    g_app.banner_progress = {g_app.banner.state != BANNER_HIDDEN ? 1.0f : 0.0f, 0};
+    g_app.scroll_offset = {g_app.scroll_target, 0};
+}
+
+void choose_tick_period(void) {
+    HWND window = g_app.main_window;
+    if (!window) return;
+    if (!g_app.window_active || g_app.window_minimized) {
+        if (g_app.animating) KillTimer(window, TIMER_ANIMATION);
+        g_app.animating = 0;
+        snap_springs();
+    }
+    TickInputs in = {g_app.window_active, g_app.window_minimized, g_app.friend_search_active, player_is_playing(),
+                     jam_is_active(), g_app.banner.hide_at != 0, friends_panel_open()};
+    int period = tick_period_for(&in);
+    if (period == g_app.tick_period) return;
+    if (period == TICK_STOPPED) KillTimer(window, TIMER_TICK);
+    else SetTimer(window, TIMER_TICK, (UINT)period, nullptr);
+    g_app.tick_period = period;
+}
+
+void start_animation(void) {
+    if (g_app.animating || !g_app.window_active || g_app.window_minimized || !g_app.main_window) return;
+    g_app.last_frame_tick = GetTickCount();
+    SetTimer(g_app.main_window, TIMER_ANIMATION, 10, nullptr);
+    g_app.animating = 1;
+}
+
+// Steps a slide fraction toward 0 or 1; reaching either end settles it.
+static int step_fraction(Spring* s, int open, float k, float eps, float dt) {
+    float target = open ? 1.0f : 0.0f;
+    int moving = spring_step(s, target, k, dt, eps);
+    if (s->value >= 1.0f) {
+        s->value = 1.0f;
+        if (open) {
+            s->velocity = 0;
+            moving = 0;
+        }
+    } else if (s->value <= 0.0f) {
+        s->value = 0.0f;
+        if (!open) {
+            s->velocity = 0;
+            moving = 0;
+        }
+    }
+    return moving;
+}
+
+// The name and tag boxes show only in the fully open friends panel.
+static void place_friend_edits(void) {
+    int panel = g_app.sidebar_open && g_app.sidebar_mode == 1 && g_app.sidebar_progress.value >= 0.96f &&
+                !g_app.sidebar_dragging;
+    if (!panel && g_app.name_editing) g_app.name_editing = 0;
+    if (g_app.name_box && !g_app.name_editing) ShowWindow(g_app.name_box, SW_HIDE);
+    if (!g_app.tag_box) return;
+    if (panel && g_app.friends_tab == 2) {
+        MoveWindow(g_app.tag_box, scale(22), scale(60 + 204 + 8), scale(278 - 44), scale(22), TRUE);
+        ShowWindow(g_app.tag_box, SW_SHOWNA);
+    } else {
+        ShowWindow(g_app.tag_box, SW_HIDE);
+    }
+}
+
+static void on_animation_frame(HWND window) {
+    DWORD now = GetTickCount();
+    float dt = (float)(now - g_app.last_frame_tick) / 1000.0f;
+    if (dt <= 0 || dt > 0.05f) dt = 0.012f;
+    g_app.last_frame_tick = now;
+    int moving = spring_step(&g_app.scroll_offset, g_app.scroll_target, 26, dt, 0.25f);
+    if (!g_app.sidebar_dragging)
+        moving |= step_fraction(&g_app.sidebar_progress, g_app.sidebar_open, 34, 0.003f, dt);
+    moving |= step_fraction(&g_app.jam_bar_progress, jam_is_active(), 28, 0.002f, dt);
+    moving |= step_fraction(&g_app.banner_progress, g_app.banner.state != BANNER_HIDDEN, 28, 0.002f, dt);
+    place_friend_edits();
+    RECT client;
+    GetClientRect(window, &client);
+    client.top = scale(HEADER_HEIGHT);
+    InvalidateRect(window, &client, FALSE);
+    if (moving || g_app.sidebar_dragging) return;
+    KillTimer(window, TIMER_ANIMATION);
+    g_app.animating = 0;
+    UpdateWindow(window);
+    GdiFlush();
+    trim_working_set();
+    SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);
+}
+
+static void on_tick(HWND window) {
+    g_app.tick_count++;
+    if (g_app.window_minimized) {
+        release_back_buffer(&g_app.back_buffer);
+        trim_working_set();
+        return;
+    }
+    if (g_app.banner.hide_at && (int)(GetTickCount() - g_app.banner.hide_at) >= 0) {
+        g_app.banner.hide_at = 0;
+        g_app.banner.state = BANNER_HIDDEN;
+        start_animation();
+        choose_tick_period();
+    }
+    if (friends_panel_open() || jam_is_active()) {
+        jam_tick();
+        if (!jam_is_active() && g_app.jam_bar_progress.value > 0.01f) start_animation();
+        if (g_app.window_active) InvalidateRect(window, nullptr, FALSE);
+    }
+    if ((g_app.tick_count % 2) == 0 && g_app.window_active && player_is_playing() && !g_app.seek_dragging &&
+        g_app.control_bar_drawn) {
+        InvalidateRect(window, &g_app.control_bar, FALSE);
+        UpdateWindow(window);
+    }
+    if (!something_moving()) {
+        GdiFlush();
+        trim_working_set();
+    }
+}
+
+static void on_idle_trim(HWND window) {
+    if (something_moving()) return;
+    if (g_app.window_active && GetTickCount() - g_app.last_input_tick < 200) return;
+    KillTimer(window, TIMER_IDLE_TRIM);
+    if (!g_app.window_active || g_app.window_minimized) release_back_buffer(&g_app.back_buffer);
+    GdiFlush();
+    trim_working_set();
+}
+
+void on_timer(HWND window, UINT_PTR id) {
+    switch (id) {
+    case TIMER_TICK: on_tick(window); break;
+    case TIMER_ANIMATION: on_animation_frame(window); break;
+    case TIMER_IDLE_TRIM: on_idle_trim(window); break;
+    }
+}

@@ -1,0 +1,175 @@
+// What the main window does with the results the worker threads post, and the banner and
+// filter services those handlers share.
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "app/app_state.h"
+#include "app/list_geometry.h"
+#include "app/main_window.h"
+#include "app/pending_subsystems.h"
+#include "app/settings.h"
+#include "app/shared_queue.h"
+#include "app/wstr.h"
+#include "library/folder_scan.h"
+#include "library/text_case.h"
+#include "library/track_list.h"
+#include "ui/fonts.h"
+
+//~ Banner and filter
+
+void invalidate_banner(void) {
+    if (!g_app.main_window) return;
+    RECT r;
+    GetClientRect(g_app.main_window, &r);
+    r.top = scale(HEADER_HEIGHT);
+    r.bottom = r.top + scale(JAM_BAR_PROGRESS_HEIGHT) + scale(BANNER_HEIGHT);
+    InvalidateRect(g_app.main_window, &r, FALSE);
+}
+
+void banner_show(int state, int percent, const wchar_t* title, const wchar_t* subtitle, int hide_after_ms) {
+    g_app.banner.state = state;
+    g_app.banner.percent = percent;
+    if (title) wstr_copy(g_app.banner.title, title);
+    if (subtitle) wstr_copy(g_app.banner.subtitle, subtitle);
+    g_app.banner.hide_at = hide_after_ms ? GetTickCount() + (DWORD)hide_after_ms : 0;
+    if (!g_app.banner.hide_at && hide_after_ms) g_app.banner.hide_at = 1;  // 0 means "keep"
+    start_animation();
+    invalidate_banner();
+}
+
+// Case-insensitive containment of the filter text in a title, Turkish letters included.
+static int title_contains(const wchar_t* title, const wchar_t* text) {
+    for (; *title; title++) {
+        const wchar_t *a = title, *b = text;
+        while (*a && *b && turkish_lower_char(*a) == turkish_lower_char(*b)) a++, b++;
+        if (!*b) return 1;
+    }
+    return !*text;
+}
+
+void apply_filter(void) {
+    SearchFilter* f = &g_app.filter;
+    f->active = f->text[0] != 0;
+    f->filtered_count = 0;
+    if (!f->active) return;
+    int count = track_list_count();
+    if (f->filtered_capacity < count) {
+        int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 256) * sizeof(int));
+        if (grown) {
+            f->filtered_indices = grown;
+            f->filtered_capacity = count + 256;
+        }
+    }
+    for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
+        if (title_contains(track_list_at(i)->title, f->text)) f->filtered_indices[f->filtered_count++] = i;
+}
+
+void rescan_music_folder(void) {
+    if (!g_settings.last_folder[0]) return;
+    scan_music_folder(g_settings.last_folder);
+    if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
+    apply_filter();
+}
+
+//~ Search-window downloads
+
+void on_download_progress(int percent) {
+    StatusBanner* b = &g_app.banner;
+    if (percent < 0) {
+        if (b->state == BANNER_DOWNLOAD && !b->hide_at) {
+            b->state = BANNER_HIDDEN;
+            start_animation();
+        }
+        return;
+    }
+    if (b->state == BANNER_SHARED || b->state == BANNER_UPDATE) return;
+    const wchar_t* title = search_window_download_title();
+    banner_show(BANNER_DOWNLOAD, percent, L"M\u00dcZ\u0130K \u0130ND\u0130R\u0130L\u0130YOR",
+                title[0] ? title : L"Y\u00fcksek kaliteli ses dosyas\u0131 haz\u0131rlan\u0131yor...", 0);
+}
+
+void on_download_done(void) {
+    const wchar_t* folder = search_window_download_folder();
+    if (folder[0]) {
+        wstr_copy(g_settings.last_folder, folder);
+        save_settings(&g_settings, CONFIG_FILE_NAME);
+    }
+    if (!g_settings.last_folder[0]) return;
+    int before = track_list_count();
+    scan_music_folder(g_settings.last_folder);
+    if (g_app.filter.active) {
+        g_app.filter.text[0] = 0;
+        if (g_app.search_box) SetWindowTextW(g_app.search_box, L"");
+    }
+    int added = track_list_count() - before;
+    if (added > 0) {
+        // Each new track goes to the top in the order found, so the last one ends up first.
+        for (int i = before; i < before + added; i++) track_list_move(i, 0);
+        if (g_app.current_index >= 0) g_app.current_index += added;
+        g_app.selected_index = 0;
+        g_app.scroll_target = 0;
+        if (g_app.banner.state == BANNER_HIDDEN || g_app.banner.state == BANNER_DOWNLOAD) {
+            banner_show(BANNER_DOWNLOAD, 100, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)",
+                        track_list_at(0)->title, 2600);
+            choose_tick_period();
+        }
+        start_animation();
+    }
+    apply_filter();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+//~ Shared-playlist worker
+
+void on_shared_progress(int percent, LPARAM wanted) {
+    if (wanted) {
+        WantedTrack* w = (WantedTrack*)wanted;
+        wstr_copy(g_app.banner.subtitle, w->title);
+        free(w);
+    }
+    int done = g_shared_queue.done, total = g_shared_queue.total;
+    int shown = (done >= total && total >= 1) ? done : done + 1;
+    wchar_t title[BANNER_TITLE_CAPACITY];
+    wstr_format(title, BANNER_TITLE_CAPACITY, L"PAYLA\u015eILAN L\u0130STE Y\u00dcKLEN\u0130YOR  \u2022  %d / %d Par\u00e7a",
+                shown, total);
+    banner_show(BANNER_SHARED, percent, title, nullptr, 0);
+    start_animation();
+}
+
+void on_shared_item_done(int result) {
+    if (!result) return;
+    g_shared_queue.done++;
+    if (!g_settings.last_folder[0]) return;
+    rescan_music_folder();
+    clamp_scroll_to_list();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+void on_shared_finished(int fetched, int stopped) {
+    rescan_music_folder();
+    wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];
+    if (stopped) {
+        wstr_format(subtitle, BANNER_SUBTITLE_CAPACITY, L"%d par\u00e7a kitapl\u0131\u011f\u0131n\u0131za eklendi", fetched);
+        banner_show(BANNER_SHARED, g_app.banner.percent, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU",
+                    subtitle, 4000);
+    } else {
+        wstr_format(subtitle, BANNER_SUBTITLE_CAPACITY,
+                    L"%d eksik par\u00e7a otomatik indirildi ve listeye eklendi", fetched);
+        banner_show(BANNER_SHARED, 100, L"\u2713 PAYLA\u015eILAN OYNATMA L\u0130STES\u0130 HAZIR (%100)", subtitle, 4000);
+    }
+    choose_tick_period();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+void on_autofetch_progress(int percent) {
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    g_app.autofetch_percent.store(percent);
+    if (jam_in_room() && jam_notice_is_progress()) {
+        wchar_t text[128];
+        wstr_format(text, 128, L"\u26a1 Ortak \u015fark\u0131 indiriliyor (%%%d) \u2022 Canl\u0131 saniyeye e\u015fitlenecek",
+                    percent);
+        jam_set_notice(text, 1, nullptr);
+    }
+}

@@ -1,0 +1,44 @@
+#include "ui/back_buffer.h"
+
+int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
+    if (width <= 0 || height <= 0) return -1;
+    if (b->dc && b->width == width && b->height == height) return 0;
+    release_back_buffer(b);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    HDC dc = CreateCompatibleDC(reference);
+    if (!dc) return -1;
+    HBITMAP bitmap = CreateDIBSection(reference, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (!bitmap || !pixels) {
+        if (bitmap) DeleteObject(bitmap);
+        DeleteDC(dc);
+        return -1;
+    }
+    b->dc = dc;
+    b->bitmap = bitmap;
+    b->old_bitmap = (HBITMAP)SelectObject(dc, bitmap);
+    b->pixels = (unsigned*)pixels;
+    b->width = width;
+    b->height = height;
+    return 1;
+}
+
+void release_back_buffer(BackBuffer* b) {
+    if (b->dc) {
+        SelectObject(b->dc, b->old_bitmap);
+        DeleteDC(b->dc);
+    }
+    if (b->bitmap) DeleteObject(b->bitmap);
+    b->dc = nullptr;
+    b->bitmap = nullptr;
+    b->old_bitmap = nullptr;
+    b->pixels = nullptr;
+    b->width = 0;
+    b->height = 0;
+}
