@@ -3,6 +3,7 @@
 # Sourced, not run.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 BUILD="$ROOT/build"
 
 PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
@@ -36,6 +37,10 @@ start_wine() {
     wineboot -i >/dev/null 2>&1 || true
   fi
   wineserver -p >/dev/null 2>&1 </dev/null &
+  # The first Wine process starts the prefix's services, which inherit its output; started
+  # here with nothing attached, they cannot hold a test's output pipe open (CTest would wait
+  # for it forever).
+  "$WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 stop_wine() {

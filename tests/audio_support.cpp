@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <math.h>
+#include <algorithm>
 #include <string.h>
 
 #include "test_support.h"
@@ -47,24 +48,43 @@ std::wstring audio_capture_path(void) {
     return buf;
 }
 
+// Every sound stream writes a file of its own: out.raw, then out.raw.0001, out.raw.0002...
+// Sorted by name they are the capture in the order it was heard.
+static std::vector<std::wstring> capture_files(void) {
+    std::wstring path = audio_capture_path();
+    std::vector<std::wstring> files;
+    if (path.empty()) return files;
+    std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return files;
+    do files.push_back(folder + fd.cFileName);
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 void audio_capture_reset(void) {
-    DeleteFileW(audio_capture_path().c_str());
+    for (const std::wstring& f : capture_files()) DeleteFileW(f.c_str());
+}
+
+static std::string capture_bytes(void) {
+    std::string all;
+    for (const std::wstring& f : capture_files()) all += read_file(f);
+    return all;
 }
 
 long long audio_capture_size(void) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(audio_capture_path().c_str(), GetFileExInfoStandard, &data)) return 0;
-    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    return (long long)capture_bytes().size();
 }
 
-// Left-channel samples of the 48 kHz stereo capture written since mark.
+// Left-channel samples of the capture (raw 48 kHz stereo 16-bit, appended to by every
+// sound stream) written since mark.
 static std::vector<short> capture_samples(long long mark) {
-    std::string bytes = read_file(audio_capture_path());
-    size_t start = 0;
-    size_t data = bytes.find("data");
-    size_t header_end = data == std::string::npos ? 0 : data + 8;
-    start = (long long)bytes.size() >= mark && mark > (long long)header_end ? (size_t)mark : header_end;
-    start -= (start - header_end) % 4;
+    std::string bytes = capture_bytes();
+    size_t start = (long long)bytes.size() >= mark ? (size_t)mark : 0;
+    start -= start % 4;
     std::vector<short> left;
     for (size_t i = start; i + 4 <= bytes.size(); i += 4) {
         short v;

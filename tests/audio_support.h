@@ -1,6 +1,6 @@
 #pragma once
 // Real audio for the tests: tone files to play, and a reading of what the sound device
-// (ALSA pointed at a WAV file by the test environment) received.
+// (ALSA pointed at a raw sample file by the test environment) received.
 #include <string>
 #include <vector>
 
@@ -14,7 +14,7 @@ int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& seg
 
 // The captured output: path from NELVO_TEST_AUDIO_OUT; empty when the environment has none.
 std::wstring audio_capture_path(void);
-// Removes the capture file: the next sound stream the player opens starts a new one.
+// Removes the capture files: the next sound stream the player opens starts anew.
 void audio_capture_reset(void);
 // Bytes in the capture file now (a mark to measure later output from).
 long long audio_capture_size(void);

@@ -264,7 +264,7 @@ void player_shutdown(void) {
         g_player.callback->Release();
         g_player.callback = nullptr;
     }
-    if (g_player.library) FreeLibrary(g_player.library);
-    g_player.library = nullptr;
-    g_player.create_fn = nullptr;
+    // mfplay.dll stays loaded: a player that was just shut down can still have messages
+    // queued for its hidden window, and dispatching one into unloaded code crashes. The
+    // library is loaded once per process and the system frees it at exit.
 }

@@ -1,0 +1,418 @@
+// The real main window, created in this process on the (virtual) display, driven with the
+// messages the system would send; and the real Nelvo.exe started and closed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/shared_queue.h"
+#include "app/wstr.h"
+#include "audio_support.h"
+#include "library/folder_scan.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+#include "test_support.h"
+
+namespace {
+
+void pump(int ms) {
+    DWORD start = GetTickCount();
+    while ((int)(GetTickCount() - start) < ms) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+template <typename F>
+bool pump_until(F done, int ms) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if ((int)(GetTickCount() - start) > ms) return false;
+        pump(5);
+    }
+    return true;
+}
+
+std::wstring exe_folder() {
+    wchar_t buf[260];
+    program_folder(buf, 260);
+    return buf;
+}
+
+// Each test gets its own working folder (config.json) and APPDATA, and a fresh window.
+struct MainWindowTest : ::testing::Test {
+    TempDir work;
+    std::wstring music;
+    wchar_t old_dir[MAX_PATH];
+    HWND window = nullptr;
+    std::wstring command_line;
+
+    static void SetUpTestSuite() { app_process_setup(); }
+
+    void SetUp() override {
+        GetCurrentDirectoryW(MAX_PATH, old_dir);
+        ASSERT_TRUE(SetCurrentDirectoryW(work.path.c_str()));
+        CreateDirectoryW(work.file(L"roaming").c_str(), nullptr);
+        SetEnvironmentVariableW(L"APPDATA", work.file(L"roaming").c_str());
+        music = work.file(L"music");
+        CreateDirectoryW(music.c_str(), nullptr);
+        app_state_init(&g_app);
+    }
+
+    void TearDown() override {
+        if (window && IsWindow(window)) DestroyWindow(window);
+        pump(20);
+        SetCurrentDirectoryW(old_dir);
+    }
+
+    void use_music_folder() {
+        Settings s;
+        settings_defaults(&s);
+        wstr_copy(s.last_folder, music.c_str());
+        save_settings(&s, CONFIG_FILE_NAME);
+    }
+
+    void open_window(int show = SW_SHOWNORMAL) {
+        window = main_window_create(GetModuleHandleW(nullptr), show, command_line.c_str());
+        ASSERT_NE(window, nullptr);
+        // The second stage runs from the posted message.
+        pump(50);
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, FillsTheListFromTheFolderAndTheCommandLine) {
+    use_music_folder();
+    write_tone_wav(music + L"\\a.wav", {{440, 300}});
+    write_tone_wav(music + L"\\b.wav", {{550, 300}});
+    TempDir other;
+    write_file(other.file(L"song.MP3"), "not really audio");
+    write_file(other.file(L"list.M3U8"), "#EXTM3U\r\n");
+    write_file(other.file(L"notes.txt"), "a file of any kind is added");
+    command_line = L"\"nelvo.exe\" \"" + music + L"\" \"" + other.file(L"missing.mp3") + L"\" \"" +
+                   other.file(L"song.MP3") + L"\" \"" + other.file(L"list.M3U8") + L"\" \"" + music + L"\\A.WAV\" \"" +
+                   other.file(L"notes.txt") + L"\"";
+    open_window(0);
+    EXPECT_TRUE(IsWindowVisible(window)) << "show-command 0 still shows the window";
+    wchar_t cls[64];
+    GetClassNameW(window, cls, 64);
+    EXPECT_STREQ(cls, L"NelvoNativeClass");
+    ASSERT_EQ(track_list_count(), 4);
+    EXPECT_EQ(std::wstring(track_list_at(2)->path), other.file(L"song.MP3"));
+    EXPECT_EQ(std::wstring(track_list_at(3)->path), other.file(L"notes.txt"));
+    EXPECT_EQ(g_app.selected_index, 0);
+    EXPECT_EQ(g_app.current_index, -1);
+    EXPECT_EQ(g_app.tick_period, 0) << "an idle window runs no housekeeping timer";
+
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(track_list_count(), 0);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST_F(MainWindowTest, TakesMuziklerBesideTheProgramWithoutAConfiguration) {
+    std::wstring umlaut = exe_folder() + L"\\M\u00fczikler";
+    std::wstring plain = exe_folder() + L"\\Muzikler";
+    if (folder_exists(umlaut.c_str()) || folder_exists(plain.c_str())) GTEST_SKIP() << "a music folder is in the way";
+    ASSERT_TRUE(CreateDirectoryW(plain.c_str(), nullptr));
+    write_tone_wav(plain + L"\\x.wav", {{440, 200}});
+    open_window();
+    EXPECT_EQ(std::wstring(g_settings.last_folder), plain);
+    EXPECT_EQ(track_list_count(), 1);
+    Settings saved;
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(std::wstring(saved.last_folder), plain);
+    DestroyWindow(window);
+    remove_tree(plain);
+}
+
+TEST_F(MainWindowTest, NoFolderAtAllLeavesTheListEmptyAndCreatesNothing) {
+    std::wstring umlaut = exe_folder() + L"\\M\u00fczikler";
+    if (folder_exists(umlaut.c_str()) || folder_exists((exe_folder() + L"\\Muzikler").c_str()))
+        GTEST_SKIP() << "a music folder is in the way";
+    open_window();
+    EXPECT_EQ(track_list_count(), 0);
+    EXPECT_FALSE(folder_exists(umlaut.c_str()));
+    EXPECT_FALSE(file_exists(work.file(L"config.json")));
+}
+
+TEST_F(MainWindowTest, SettingsChangesAreSavedAtOnce) {
+    use_music_folder();
+    std::string text = read_file(work.file(L"config.json"));
+    text.replace(text.find("\"repeat\": 0"), 11, "\"repeat\": 5");
+    text.replace(text.find("\"volume\": 80"), 12, "\"volume\": 0");
+    write_file(work.file(L"config.json"), text);
+    open_window();
+    EXPECT_EQ(player_get_volume(), 0);
+    toggle_mute();
+    EXPECT_EQ(player_get_volume(), 80) << "unmute with no volume recorded gives 80";
+    player_set_volume(35);
+    toggle_mute();
+    EXPECT_EQ(player_get_volume(), 0);
+    toggle_mute();
+    EXPECT_EQ(player_get_volume(), 35);
+    cycle_repeat();
+    toggle_shuffle();
+    change_volume(+5);
+    Settings saved;
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(saved.repeat, 0) << "(5 + 1) modulo 3";
+    EXPECT_EQ(saved.shuffle, 1);
+    EXPECT_EQ(saved.volume, 40);
+    EXPECT_EQ(g_app.last_volume, 40);
+}
+
+TEST_F(MainWindowTest, TimersFollowActivityAndShutdownSparesABusyWorkerLock) {
+    use_music_folder();
+    open_window();
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(g_app.window_active);
+    EXPECT_EQ(g_app.tick_period, 0);
+    g_app.banner.hide_at = GetTickCount() + 60000;
+    choose_tick_period();
+    EXPECT_EQ(g_app.tick_period, 500);
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_EQ(g_app.tick_period, 200);
+    EXPECT_EQ(g_app.back_buffer.dc, nullptr) << "an inactive window gives its back buffer up";
+    SendMessageW(window, WM_SIZE, SIZE_MINIMIZED, 0);
+    EXPECT_TRUE(g_app.window_minimized);
+    g_app.banner.hide_at = 0;
+    choose_tick_period();
+    EXPECT_EQ(g_app.tick_period, 0);
+
+    // A banner whose time has passed is hidden by the housekeeping tick.
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(680, 700));
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    banner_show(BANNER_SHARED, 100, L"x", L"y", 300);
+    EXPECT_EQ(g_app.tick_period, 0) << "the banner alone does not choose the period";
+    choose_tick_period();
+    EXPECT_EQ(g_app.tick_period, 500);
+    EXPECT_TRUE(pump_until([] { return g_app.banner.state == BANNER_HIDDEN; }, 3000));
+
+    g_shared_queue.running.store(1);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(g_app.shared_queue_lock_ready, 1) << "the worker still uses its lock";
+    g_shared_queue.running.store(0);
+    DeleteCriticalSection(&g_shared_queue.lock);
+    g_app.shared_queue_lock_ready = 0;
+}
+
+TEST_F(MainWindowTest, SharedPlaylistMessagesDriveTheBanner) {
+    use_music_folder();
+    open_window();
+    g_shared_queue.total = 3;
+    g_shared_queue.done = 0;
+    WantedTrack* wanted = (WantedTrack*)calloc(1, sizeof(WantedTrack));
+    wstr_copy(wanted->title, L"Sezen Aksu - Gidiyorum");
+    SendMessageW(window, MSG_SHARED_PROGRESS, 40, (LPARAM)wanted);
+    EXPECT_EQ(g_app.banner.state, BANNER_SHARED);
+    EXPECT_STREQ(g_app.banner.subtitle, L"Sezen Aksu - Gidiyorum");
+    EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE Y\u00dcKLEN\u0130YOR  \u2022  1 / 3 Par\u00e7a");
+    // Download progress of the search window leaves the shared banner alone.
+    SendMessageW(window, MSG_DOWNLOAD_PROGRESS, 50, 0);
+    EXPECT_EQ(g_app.banner.state, BANNER_SHARED);
+    write_tone_wav(music + L"\\new.wav", {{440, 200}});
+    SendMessageW(window, MSG_SHARED_ITEM_DONE, 1, 0);
+    EXPECT_EQ(g_shared_queue.done, 1);
+    EXPECT_EQ(track_list_count(), 1);
+    SendMessageW(window, MSG_SHARED_FINISHED, 1, 1);
+    EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU");
+    EXPECT_STREQ(g_app.banner.subtitle, L"1 par\u00e7a kitapl\u0131\u011f\u0131n\u0131za eklendi");
+    EXPECT_NE(g_app.banner.hide_at, 0u);
+    SendMessageW(window, MSG_SHARED_FINISHED, 2, 0);
+    EXPECT_EQ(g_app.banner.percent, 100);
+    EXPECT_STREQ(g_app.banner.subtitle, L"2 eksik par\u00e7a otomatik indirildi ve listeye eklendi");
+    g_app.banner.state = BANNER_HIDDEN;
+    g_app.banner.hide_at = 0;
+    SendMessageW(window, MSG_DOWNLOAD_PROGRESS, 30, 0);
+    EXPECT_EQ(g_app.banner.state, BANNER_DOWNLOAD);
+    EXPECT_EQ(g_app.banner.percent, 30);
+    EXPECT_STREQ(g_app.banner.subtitle, L"Y\u00fcksek kaliteli ses dosyas\u0131 haz\u0131rlan\u0131yor...");
+    SendMessageW(window, MSG_DOWNLOAD_PROGRESS, (WPARAM)-1, 0);
+    EXPECT_EQ(g_app.banner.state, BANNER_HIDDEN);
+}
+
+TEST_F(MainWindowTest, DownloadDonePutsNewTracksOnTop) {
+    use_music_folder();
+    write_tone_wav(music + L"\\a.wav", {{440, 200}});
+    write_tone_wav(music + L"\\b.wav", {{550, 200}});
+    open_window();
+    g_app.current_index = 1;
+    write_tone_wav(music + L"\\Artist - New Song [Xk2Lm9Pq0Rs].wav", {{660, 200}});
+    SendMessageW(window, MSG_DOWNLOAD_DONE, 0, 0);
+    ASSERT_EQ(track_list_count(), 3);
+    EXPECT_STREQ(track_list_at(0)->title, L"Artist - New Song");
+    EXPECT_EQ(g_app.current_index, 2);
+    EXPECT_EQ(g_app.selected_index, 0);
+    EXPECT_EQ(g_app.banner.state, BANNER_DOWNLOAD);
+    EXPECT_STREQ(g_app.banner.title, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)");
+    EXPECT_STREQ(g_app.banner.subtitle, L"Artist - New Song");
+}
+
+// The frequencies heard, one per run of equal tones, in order. A 100 ms stretch that spans
+// the change from one track to the next reads as neither tone; such lone stretches are
+// passed over.
+static std::vector<int> tone_runs(long long mark) {
+    std::vector<int> tones;
+    for (double f : audio_capture_tones_since(mark, 100)) tones.push_back((int)(f / 10 + 0.5) * 10);
+    std::vector<int> runs;
+    for (size_t i = 0; i < tones.size(); i++) {
+        bool same_as_next = i + 1 < tones.size() && abs(tones[i + 1] - tones[i]) <= 20;
+        bool same_as_prev = i > 0 && abs(tones[i - 1] - tones[i]) <= 20;
+        if (!same_as_next && !same_as_prev) continue;
+        if (runs.empty() || abs(runs.back() - tones[i]) > 20) runs.push_back(tones[i]);
+    }
+    return runs;
+}
+
+TEST_F(MainWindowTest, TheQueueAdvancesByTheRepeatRules) {
+    use_music_folder();
+    const int freq[] = {440, 550, 660};
+    const wchar_t* names[] = {L"a.wav", L"b.wav", L"c.wav"};
+    for (int i = 0; i < 3; i++) write_tone_wav(music + L"\\" + names[i], {{(double)freq[i], 700}});
+    open_window();
+    ASSERT_EQ(track_list_count(), 3);
+    int in_list[3];  // frequency of each list row: the folder's order is the file system's
+    for (int i = 0; i < 3; i++)
+        for (int k = 0; k < 3; k++)
+            if (wcsstr(track_list_at(i)->path, names[k])) in_list[i] = freq[k];
+
+    // Repeat 0: every track once, from the first, then the player stops on the last.
+    g_settings.repeat = 0;
+    audio_capture_reset();
+    play_track(0, 0, 0, 0);
+    ASSERT_TRUE(pump_until([] { return g_app.current_index == 2 && !g_player.active; }, 15000));
+    EXPECT_EQ(tone_runs(0), (std::vector<int>{in_list[0], in_list[1], in_list[2]}));
+    play_next();
+    EXPECT_EQ(g_app.current_index, 2) << "without repeat the next button does not wrap";
+    EXPECT_FALSE(g_player.active);
+
+    // Repeat 1: the end of the last track starts the first.
+    g_settings.repeat = 1;
+    long long mark = audio_capture_size();
+    play_track(2, 0, 0, 0);
+    ASSERT_TRUE(pump_until([] { return g_app.current_index == 0; }, 8000));
+    stop_playback();
+    std::vector<int> runs = tone_runs(mark);
+    ASSERT_GE(runs.size(), 1u);
+    EXPECT_EQ(runs[0], in_list[2]);
+    EXPECT_EQ(g_app.current_index, 0) << "a stop keeps the current track";
+
+    // Repeat 2: the same track again; the next button still moves on.
+    g_settings.repeat = 2;
+    mark = audio_capture_size();
+    play_track(1, 0, 0, 0);
+    pump(2500);
+    EXPECT_EQ(g_app.current_index, 1);
+    EXPECT_GT(audio_capture_since(mark).sound_ms, 1000) << "the track played more than once";
+    EXPECT_EQ(tone_runs(mark), (std::vector<int>{in_list[1]}));
+    play_next();
+    EXPECT_EQ(g_app.current_index, 2);
+    play_previous();
+    play_previous();
+    play_previous();
+    EXPECT_EQ(g_app.current_index, 2) << "previous from the first wraps to the last";
+
+    // Shuffle never plays the current track twice in a row.
+    g_settings.repeat = 1;
+    g_settings.shuffle = 1;
+    int last = g_app.current_index;
+    for (int i = 0; i < 20; i++) {
+        play_next();
+        EXPECT_NE(g_app.current_index, last);
+        last = g_app.current_index;
+    }
+    stop_playback();
+}
+
+TEST_F(MainWindowTest, SpaceStartsTheSelectedTrackAndPauses) {
+    use_music_folder();
+    write_tone_wav(music + L"\\a.wav", {{440, 3000}});
+    write_tone_wav(music + L"\\b.wav", {{550, 3000}});
+    open_window();
+    g_app.selected_index = 1;
+    toggle_play();
+    EXPECT_EQ(g_app.current_index, 1);
+    EXPECT_TRUE(player_is_playing());
+    EXPECT_TRUE(g_app.now_playing);
+    EXPECT_STREQ(g_app.now_playing_title, track_list_at(1)->title);
+    toggle_play();
+    EXPECT_FALSE(player_is_playing());
+    EXPECT_FALSE(g_app.now_playing);
+    toggle_play();
+    EXPECT_TRUE(player_is_playing());
+    stop_playback();
+    g_app.current_index = -1;
+    toggle_play_media_key();
+    EXPECT_EQ(g_app.current_index, 0) << "the media key starts the first track";
+    stop_playback();
+}
+
+TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
+    TempDir work;
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring path = exe;
+    path = path.substr(0, path.rfind(L'\\'));
+    path = path.substr(0, path.rfind(L'\\')) + L"\\Nelvo.exe";
+    std::wstring cmd = L"\"" + path + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, work.path.c_str(), &si, &pi));
+    struct Find {
+        DWORD pid;
+        HWND found;
+    } find = {pi.dwProcessId, nullptr};
+    DWORD start = GetTickCount();
+    while (!find.found && GetTickCount() - start < 20000) {
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                Find* f = (Find*)p;
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                wchar_t cls[64] = L"";
+                GetClassNameW(w, cls, 64);
+                if (pid == f->pid && !wcscmp(cls, L"NelvoNativeClass")) f->found = w;
+                return f->found == nullptr;
+            },
+            (LPARAM)&find);
+        if (!find.found) Sleep(50);
+    }
+    ASSERT_NE(find.found, nullptr) << "Nelvo.exe made no main window";
+    wchar_t title[32];
+    GetWindowTextW(find.found, title, 32);
+    EXPECT_STREQ(title, L"NELVO");
+    Sleep(500);
+    PostMessageW(find.found, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 15000), WAIT_OBJECT_0);
+    DWORD code = 1234;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // Nothing but the settings file may appear in the working folder.
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((work.path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            EXPECT_EQ(name, L"config.json");
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+}
