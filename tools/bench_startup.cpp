@@ -1,0 +1,159 @@
+// Start-up, idle memory and idle CPU of the real main window.
+//   bench_startup                 runs everything and prints the figures
+//   bench_startup child N FOLDER  (internal) one measured start with FOLDER holding N tracks
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/wstr.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+
+static ULONGLONG filetime(FILETIME t) {
+    return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime;
+}
+
+static ULONGLONG cpu_100ns(void) {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return filetime(kernel) + filetime(user);
+}
+
+static void pump_for(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+static size_t working_set(void) {
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof(pmc);
+    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+    return pmc.WorkingSetSize;
+}
+
+static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
+    Settings s;
+    settings_defaults(&s);
+    wstr_copy(s.last_folder, folder);
+    save_settings(&s, CONFIG_FILE_NAME);
+    app_process_setup();
+    app_state_init(&g_app);
+    HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"bench");
+    while (track_list_count() < tracks) pump_for(1);
+    FILETIME created, exited, kernel, user, now;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    GetSystemTimeAsFileTime(&now);
+    printf("startup_ms %.1f\n", (double)(filetime(now) - filetime(created)) / 10000.0);
+    SetForegroundWindow(window);
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    pump_for(3000);  // the idle trim timer fires and gives memory back
+    printf("working_set %zu\n", working_set());
+    ULONGLONG before = cpu_100ns();
+    pump_for(10000);
+    printf("idle_cpu_ms %.1f timer_running %d\n", (double)(cpu_100ns() - before) / 10000.0, g_app.tick_period != 0);
+    if (play_file && play_file[0]) {
+        int index = track_list_add(play_file, 1);
+        play_track(index, 0, 0, 0);
+        pump_for(500);
+        before = cpu_100ns();
+        pump_for(10000);
+        printf("playing_cpu_ms %.1f tick_period %d\n", (double)(cpu_100ns() - before) / 10000.0, g_app.tick_period);
+    }
+    fflush(stdout);
+    DestroyWindow(window);
+    // The process is ended here: Wine crashes while tearing down a process that decoded media.
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}
+
+static std::string run(const std::wstring& command, const std::wstring& cwd) {
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE read_end, write_end;
+    CreatePipe(&read_end, &write_end, &sa, 0);
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = write_end;
+    si.hStdError = write_end;
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = command;
+    std::string out;
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &si, &pi)) {
+        CloseHandle(write_end);
+        char buf[512];
+        DWORD got;
+        while (ReadFile(read_end, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+        WaitForSingleObject(pi.hProcess, 60000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    } else {
+        CloseHandle(write_end);
+    }
+    CloseHandle(read_end);
+    return out;
+}
+
+static void write_wav(const std::wstring& path, int seconds) {
+    const int rate = 44100;
+    int bytes = rate * 2 * seconds;
+    std::string wav = "RIFF";
+    auto u32 = [&](unsigned v) { wav.append((const char*)&v, 4); };
+    auto u16 = [&](unsigned short v) { wav.append((const char*)&v, 2); };
+    u32(36 + bytes);
+    wav += "WAVEfmt ";
+    u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
+    wav += "data";
+    u32(bytes);
+    wav.append((size_t)bytes, '\0');
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(f, wav.data(), (DWORD)wav.size(), &written, nullptr);
+    CloseHandle(f);
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc >= 4 && !wcscmp(argv[1], L"child")) return child(_wtoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
+    wchar_t exe[MAX_PATH], temp[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"nelvo-bench-startup";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring play = root + L"\\long.wav";
+    write_wav(play, 60);
+    const int sizes[] = {1000, 10000};
+    for (int n : sizes) {
+        std::wstring folder = root + L"\\music" + std::to_wstring(n);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (int i = 0; i < n; i++) {
+            wchar_t name[260];
+            wstr_format(name, 260, L"%ls\\mp3indirdur-artist-%d-song-title-%d [aB3dE5fG7hJ].mp3", folder.c_str(), i, i);
+            HANDLE f = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        }
+        std::wstring cmd = L"\"" + std::wstring(exe) + L"\" child " + std::to_wstring(n) + L" \"" + folder + L"\"";
+        if (n == 1000) cmd += L" \"" + play + L"\"";
+        printf("== %d tracks\n%s", n, run(cmd, root).c_str());
+    }
+    std::wstring bare = exe;
+    bare = bare.substr(0, bare.rfind(L'\\')) + L"\\bare_window.exe";
+    printf("== bare window\nworking_set %s", run(L"\"" + bare + L"\"", root).c_str());
+    return 0;
+}
