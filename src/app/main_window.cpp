@@ -142,23 +142,12 @@ static int default_music_folder(wchar_t* buf, int capacity) {
     return folder_exists(buf);
 }
 
-static int is_playlist_file(const wchar_t* path) {
-    const wchar_t* dot = wcsrchr(path, L'.');
-    if (!dot || wcschr(dot, L'\\')) return 0;
-    return !lstrcmpiW(dot, L".m3u") || !lstrcmpiW(dot, L".m3u8") || !lstrcmpiW(dot, L".nelvo");
-}
-
 static void open_command_line_files(const wchar_t* command_line) {
     if (!command_line || !command_line[0]) return;
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(command_line, &argc);
     if (!argv) return;
-    for (int i = 1; i < argc; i++) {
-        DWORD attributes = GetFileAttributesW(argv[i]);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (is_playlist_file(argv[i])) import_playlist(argv[i]);
-        else track_list_add_unique(argv[i]);
-    }
+    for (int i = 1; i < argc; i++) open_file_argument(argv[i], 0);
     LocalFree(argv);
 }
 
@@ -354,6 +343,11 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         SetBkColor(dc, RGB(24, 24, 24));
         return (LRESULT)g_app.edit_brush;
     }
+    case WM_KEYDOWN: on_key_down(window, wparam); return 0;
+    case WM_APPCOMMAND:
+        if (on_app_command(lparam)) return TRUE;
+        break;
+    case WM_DROPFILES: on_drop_files(window, (HDROP)wparam); return 0;
     case MSG_TRACK_ENDED: on_track_ended(); return 0;
     case MSG_DOWNLOAD_PROGRESS: on_download_progress((int)(INT_PTR)wparam); return 0;
     case MSG_DOWNLOAD_DONE: on_download_done(); return 0;

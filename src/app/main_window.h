@@ -2,6 +2,7 @@
 // The main window: its class, creation, window procedure and the services its handlers
 // offer each other. Everything here runs on the main thread.
 #include <windows.h>
+#include <shellapi.h>
 
 #define MAIN_WINDOW_CLASS L"NelvoNativeClass"
 #define APP_USER_MODEL_ID L"Nelvo.MusicPlayer.Modern.App"
@@ -37,6 +38,14 @@ void refresh_now_playing(void);
 void apply_filter(void);
 // Sets the banner's state and texts; hide_after_ms 0 keeps it until replaced.
 void banner_show(int state, int percent, const wchar_t* title, const wchar_t* subtitle, int hide_after_ms);
+
+// Keyboard, media keys and dropped files.
+void on_key_down(HWND window, WPARAM key);
+int on_app_command(LPARAM lparam);  // 1 when the command was one of the media keys
+void on_drop_files(HWND window, HDROP drop);
+// A file named on the command line or dropped: playlists are imported, other files added;
+// folders are scanned only when scan_folders is set (drops), skipped otherwise.
+void open_file_argument(const wchar_t* path, int scan_folders);
 
 // Handlers of the messages the workers post.
 void on_download_progress(int percent);

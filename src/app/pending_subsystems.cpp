@@ -20,6 +20,7 @@ void jam_send_pos(int, int) {}
 void jam_tick(void) {}
 
 int import_playlist(const wchar_t*) { return 0; }
+void remove_selected_or_marked(void) {}
 void delete_jam_downloads(void) {}
 void autofetch_request_release(LPARAM) {}
 

@@ -28,6 +28,7 @@ void jam_tick(void);
 
 // Track actions, playlist import and the fetch workers.
 int import_playlist(const wchar_t* path);  // 0: not imported
+void remove_selected_or_marked(void);
 void delete_jam_downloads(void);
 void autofetch_request_release(LPARAM request);
 

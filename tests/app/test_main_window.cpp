@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <math.h>
 
@@ -414,4 +415,88 @@ TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
         } while (FindNextFileW(h, &fd));
         FindClose(h);
     }
+}
+
+// A drop of the given paths, as the shell hands it over.
+static HDROP make_drop(const std::vector<std::wstring>& paths) {
+    size_t chars = 1;
+    for (const std::wstring& p : paths) chars += p.size() + 1;
+    HGLOBAL mem = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    DROPFILES* df = (DROPFILES*)GlobalLock(mem);
+    df->pFiles = sizeof(DROPFILES);
+    df->fWide = TRUE;
+    wchar_t* out = (wchar_t*)(df + 1);
+    for (const std::wstring& p : paths) {
+        wcscpy(out, p.c_str());
+        out += p.size() + 1;
+    }
+    *out = 0;
+    GlobalUnlock(mem);
+    return (HDROP)mem;
+}
+
+TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
+    use_music_folder();
+    open_window();
+    EXPECT_EQ(track_list_count(), 0);
+    TempDir dropped;
+    CreateDirectoryW(dropped.file(L"album").c_str(), nullptr);
+    write_tone_wav(dropped.file(L"album\\tarkan-kuzu-kuzu.wav"), {{440, 2000}});
+    write_tone_wav(dropped.file(L"album\\ezhel-geceler.wav"), {{550, 2000}});
+    write_file(dropped.file(L"cover.jpg"), "jpeg");
+    write_file(dropped.file(L"list.nelvo"), "#EXTM3U\r\n");
+    SendMessageW(window, WM_DROPFILES,
+                 (WPARAM)make_drop({dropped.file(L"album"), dropped.file(L"cover.jpg"), dropped.file(L"list.nelvo"),
+                                    dropped.file(L"gone.mp3"), dropped.file(L"cover.jpg")}),
+                 0);
+    ASSERT_EQ(track_list_count(), 3) << "the folder scanned, the picture added once, the playlist not a track";
+    EXPECT_EQ(g_app.selected_index, 0);
+    EXPECT_NE(std::wstring(g_settings.last_folder), dropped.file(L"album")) << "a dropped folder is not the music folder";
+
+    int ezhel = -1;
+    for (int i = 0; i < 3; i++)
+        if (!wcscmp(track_list_at(i)->title, L"Ezhel - Geceler")) ezhel = i;
+    ASSERT_GE(ezhel, 0);
+    SendMessageW(window, WM_KEYDOWN, 'E', 0);
+    EXPECT_EQ(g_app.selected_index, ezhel) << "type-ahead";
+    SendMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(g_app.current_index, ezhel);
+    EXPECT_TRUE(player_is_playing());
+    SendMessageW(window, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_FALSE(player_is_playing());
+    SendMessageW(window, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_TRUE(player_is_playing());
+    int volume = player_get_volume();
+    SendMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(player_get_volume(), volume - 5);
+    SendMessageW(window, WM_KEYDOWN, VK_UP, 0);
+    EXPECT_EQ(player_get_volume(), volume);
+
+    g_settings.repeat = 1;
+    g_settings.shuffle = 0;
+    int before = g_app.current_index;
+    EXPECT_EQ(SendMessageW(window, WM_APPCOMMAND, (WPARAM)window, MAKELPARAM(0, APPCOMMAND_MEDIA_NEXTTRACK)), TRUE);
+    EXPECT_EQ(g_app.current_index, (before + 1) % 3);
+    SendMessageW(window, WM_APPCOMMAND, (WPARAM)window, MAKELPARAM(0, APPCOMMAND_MEDIA_PREVIOUSTRACK));
+    EXPECT_EQ(g_app.current_index, before);
+    SendMessageW(window, WM_APPCOMMAND, (WPARAM)window, MAKELPARAM(0, APPCOMMAND_MEDIA_STOP));
+    EXPECT_FALSE(player_is_playing());
+    EXPECT_EQ(g_app.current_index, before);
+    SendMessageW(window, WM_APPCOMMAND, (WPARAM)window, MAKELPARAM(0, APPCOMMAND_MEDIA_PLAY_PAUSE));
+    EXPECT_TRUE(player_is_playing());
+
+    GetKeyState(VK_CONTROL);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageW(window, WM_KEYDOWN, 'S', 0);
+    SendMessageW(window, WM_KEYDOWN, 'R', 0);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    Settings saved;
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(saved.shuffle, 1);
+    EXPECT_EQ(saved.repeat, 2);
+    stop_playback();
 }

@@ -1,0 +1,101 @@
+// The keyboard, the media keys and files dropped on the main window.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/pending_subsystems.h"
+#include "app/play_queue.h"
+#include "library/folder_scan.h"
+#include "library/track_list.h"
+
+static void note_input(HWND window) {
+    g_app.last_input_tick = GetTickCount();
+    SetTimer(window, TIMER_IDLE_TRIM, 1500, nullptr);
+}
+
+static void select_and_show(int index) {
+    if (index < 0) return;
+    g_app.selected_index = index;
+    scroll_into_view(index);
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+void on_key_down(HWND window, WPARAM key) {
+    note_input(window);
+    int ctrl = GetKeyState(VK_CONTROL) < 0;
+    if (key == VK_ESCAPE && g_app.sidebar_open) {
+        g_app.sidebar_open = 0;
+        start_animation();
+        return;
+    }
+    if (ctrl) {
+        if (key == 'F' && g_app.search_box) SetFocus(g_app.search_box);
+        else if (key == 'S') toggle_shuffle();
+        else if (key == 'R') cycle_repeat();
+        return;
+    }
+    switch (key) {
+    case VK_RETURN:
+        if (track_list_at(g_app.selected_index)) play_track(g_app.selected_index, 0, 0, 0);
+        return;
+    case VK_ESCAPE:
+        if (g_app.multi_select_mode) {
+            g_app.multi_select_mode = 0;
+            ZeroMemory(g_app.multi_selected, sizeof(g_app.multi_selected));
+            InvalidateRect(window, nullptr, FALSE);
+        }
+        return;
+    case VK_SPACE: toggle_play(); return;
+    case VK_LEFT: seek_by_key(0); return;
+    case VK_RIGHT: seek_by_key(1); return;
+    case VK_UP: change_volume(+5); return;
+    case VK_DOWN: change_volume(-5); return;
+    case VK_DELETE: remove_selected_or_marked(); return;
+    }
+    if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))
+        select_and_show(track_list_find_by_initial((wchar_t)key, g_app.selected_index));
+}
+
+int on_app_command(LPARAM lparam) {
+    switch (HIWORD(lparam) & 0x0FFF) {
+    case APPCOMMAND_MEDIA_NEXTTRACK: play_next(); return 1;
+    case APPCOMMAND_MEDIA_PREVIOUSTRACK: play_previous(); return 1;
+    case APPCOMMAND_MEDIA_STOP: stop_playback(); return 1;
+    case APPCOMMAND_MEDIA_PLAY_PAUSE: toggle_play_media_key(); return 1;
+    }
+    return 0;
+}
+
+static int is_playlist_name(const wchar_t* path) {
+    const wchar_t* dot = wcsrchr(path, L'.');
+    if (!dot || wcschr(dot, L'\\')) return 0;
+    return !lstrcmpiW(dot, L".m3u") || !lstrcmpiW(dot, L".m3u8") || !lstrcmpiW(dot, L".nelvo");
+}
+
+void open_file_argument(const wchar_t* path, int scan_folders) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (scan_folders) scan_music_folder(path);
+    } else if (is_playlist_name(path)) {
+        import_playlist(path);
+    } else {
+        track_list_add_unique(path);
+    }
+}
+
+void on_drop_files(HWND window, HDROP drop) {
+    note_input(window);
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; i++) {
+        wchar_t path[260];
+        if (DragQueryFileW(drop, i, path, 260) == 0) continue;
+        open_file_argument(path, 1);
+    }
+    DragFinish(drop);
+    if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
+    apply_filter();
+    InvalidateRect(window, nullptr, FALSE);
+}
