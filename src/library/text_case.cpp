@@ -14,21 +14,14 @@ struct CaseTables {
     WORD type[TABLE_SIZE];
 };
 
-static wchar_t system_lower(wchar_t c) {
+// The system's Turkish casing of one character (LCMAP_LOWERCASE or LCMAP_UPPERCASE), with
+// the locale-free conversion when the locale is not available.
+static wchar_t system_case(wchar_t c, DWORD direction) {
     wchar_t out = c;
-    if (LCMapStringW(TURKISH_LOCALE_ID, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, &c, 1, &out, 1) == 1)
-        return out;
+    if (LCMapStringW(TURKISH_LOCALE_ID, direction | LCMAP_LINGUISTIC_CASING, &c, 1, &out, 1) == 1) return out;
     out = c;
-    CharLowerBuffW(&out, 1);
-    return out;
-}
-
-static wchar_t system_upper(wchar_t c) {
-    wchar_t out = c;
-    if (LCMapStringW(TURKISH_LOCALE_ID, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, &c, 1, &out, 1) == 1)
-        return out;
-    out = c;
-    CharUpperBuffW(&out, 1);
+    if (direction == LCMAP_LOWERCASE) CharLowerBuffW(&out, 1);
+    else CharUpperBuffW(&out, 1);
     return out;
 }
 
@@ -42,8 +35,8 @@ static CaseTables make_case_tables(void) {
     CaseTables t;
     for (int i = 0; i < TABLE_SIZE; i++) {
         wchar_t c = (wchar_t)(TABLE_FIRST + i);
-        t.lower[i] = system_lower(c);
-        t.upper[i] = system_upper(c);
+        t.lower[i] = system_case(c, LCMAP_LOWERCASE);
+        t.upper[i] = system_case(c, LCMAP_UPPERCASE);
         t.type[i] = system_type(c);
     }
     return t;
@@ -66,7 +59,7 @@ wchar_t turkish_lower_char(wchar_t c) {
     case 0x015E: return 0x015F;  // Ş
     }
     if (c >= TABLE_FIRST && c < TABLE_END) return case_tables().lower[c - TABLE_FIRST];
-    return system_lower(c);
+    return system_case(c, LCMAP_LOWERCASE);
 }
 
 wchar_t turkish_upper_char(wchar_t c) {
@@ -81,7 +74,7 @@ wchar_t turkish_upper_char(wchar_t c) {
     }
     if (c <= 127) return c;
     if (c >= TABLE_FIRST && c < TABLE_END) return case_tables().upper[c - TABLE_FIRST];
-    return system_upper(c);
+    return system_case(c, LCMAP_UPPERCASE);
 }
 
 static WORD char_type(wchar_t c) {
