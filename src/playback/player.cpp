@@ -6,9 +6,11 @@
 #include <new>
 
 #include "app/messages.h"
+#include "app/wstr.h"
 #include "library/track_list.h"
+#include "playback/offset_source.h"
 
-MediaPlayer g_player = {nullptr, nullptr, nullptr, nullptr, nullptr, {0}, {0}, {-1}, 0, 0, 0, 0, 80, 0};
+MediaPlayer g_player = {nullptr, nullptr, nullptr, nullptr, nullptr, {0}, {0}, {-1}, 0, 0, 0, 0, 80, 0, 0, {0}};
 
 // Position values are in 100-ns units; the position type for that is the null GUID.
 static const GUID POSITION_TYPE_100NS = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
@@ -48,13 +50,29 @@ static void set_player_volume(void) {
     if (g_player.player) g_player.player->SetVolume((float)g_player.volume / 100.0f);
 }
 
-static void set_player_position(int position_ms) {
+// Returns 0 when the platform player cannot change the position at all.
+static int set_player_position(int position_ms) {
     PROPVARIANT var;
     PropVariantInit(&var);
     var.vt = VT_I8;
     var.hVal.QuadPart = (LONGLONG)position_ms * 10000;
-    HRESULT hr = g_player.player->SetPosition(POSITION_TYPE_100NS, &var);
-    if (hr == E_NOTIMPL) g_player.seek_unsupported = 1;
+    if (g_player.player->SetPosition(POSITION_TYPE_100NS, &var) != E_NOTIMPL) return 1;
+    g_player.seek_unsupported = 1;
+    return 0;
+}
+
+static int open_request(int start_ms, int start_paused, int seek);
+
+// A start position the player could not apply is applied by opening the file again through
+// a source that starts there. Done from a timer, not from inside the player's own event; the
+// request it belongs to must still be the current one, and a seek made meanwhile wins.
+static unsigned g_reopen_generation;
+
+static void CALLBACK reopen_timer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (g_reopen_generation != g_player.generation.load() || !g_player.active) return;
+    int at = g_player.pending_start_ms;
+    open_request(at > 0 ? at : 0, g_player.paused, 0);
 }
 
 // Fills the duration caches from the player; a failed query leaves them.
@@ -95,12 +113,19 @@ void PlayerCallback::OnMediaPlayerEvent(MFP_EVENT_HEADER* header) {
     }
     case MFP_EVENT_TYPE_MEDIAITEM_SET:
         if (g_player.player && SUCCEEDED(header->hrEvent)) {
-            g_player.media_ready = 1;
-            set_player_volume();
             read_duration();
             int start = g_player.pending_start_ms.exchange(-1);
-            if (start >= 0) set_player_position(player_clamp_open_position(start, g_player.duration_ms));
-            if (g_player.active && !g_player.paused) g_player.player->Play();
+            if (start >= 0 && !set_player_position(player_clamp_open_position(start, g_player.duration_ms))) {
+                // Not ready after all: the file is opened again at the start position, and
+                // until then the position reads as that start.
+                g_player.pending_start_ms = start;
+                g_reopen_generation = g_player.generation.load();
+                SetTimer(nullptr, 0, 0, reopen_timer);
+            } else {
+                g_player.media_ready = 1;
+                set_player_volume();
+                if (g_player.active && !g_player.paused) g_player.player->Play();
+            }
         }
         if (g_player.main_window) InvalidateRect(g_player.main_window, nullptr, FALSE);
         break;
@@ -149,6 +174,11 @@ static int create_player(void) {
 
 int player_open(const Track* track, int start_ms, int start_paused) {
     if (!track || !track->path[0]) return 0;
+    wstr_copy(g_player.path, track->path);
+    return open_request(start_ms, start_paused, 0);
+}
+
+static int open_request(int start_ms, int start_paused, int seek) {
     // A fresh platform player for every file: a player whose item has played to its end
     // does not start the next item on every platform version (Wine's, at least), and a
     // player costs little next to opening the file.
@@ -157,11 +187,31 @@ int player_open(const Track* track, int start_ms, int start_paused) {
     unsigned request = ++g_player.generation;
     g_player.media_ready = 0;
     g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
+    g_player.position_offset_ms = 0;
     g_player.duration_ms = 0;
     g_player.duration_s = 0;
     g_player.active = 1;
     g_player.paused = start_paused ? 1 : 0;
-    if (FAILED(g_player.player->CreateMediaItemFromURL(track->path, FALSE, (DWORD_PTR)request, nullptr))) {
+    HRESULT hr = E_FAIL;
+    IMFMediaSource* source = nullptr;
+    int start_used = 0;
+    if (start_ms >= 1 && g_player.seek_unsupported &&
+        offset_source_create(g_player.path, start_ms, seek, &source, &start_used)) {
+        // Some versions write the item pointer even in asynchronous mode; it is not needed.
+        IMFPMediaItem* item = nullptr;
+        hr = g_player.player->CreateMediaItemFromObject(source, FALSE, (DWORD_PTR)request, &item);
+        if (item) item->Release();
+        source->Release();
+        if (SUCCEEDED(hr)) {
+            g_player.pending_start_ms = -1;
+            g_player.position_offset_ms = start_used;
+        }
+    }
+    if (FAILED(hr)) {
+        g_player.position_offset_ms = 0;
+        hr = g_player.player->CreateMediaItemFromURL(g_player.path, FALSE, (DWORD_PTR)request, nullptr);
+    }
+    if (FAILED(hr)) {
         g_player.active = 0;
         g_player.paused = 0;
         return 0;
@@ -191,6 +241,7 @@ void player_stop(void) {
     ++g_player.generation;
     g_player.media_ready = 0;
     g_player.pending_start_ms = -1;
+    g_player.position_offset_ms = 0;
     if (g_player.player) g_player.player->Stop();
     g_player.active = 0;
     g_player.paused = 0;
@@ -205,13 +256,13 @@ int player_is_playing(void) {
 int player_position_ms(void) {
     if (!g_player.player || !g_player.media_ready) {
         int pending = g_player.pending_start_ms;
-        return pending >= 0 ? pending : 0;
+        return pending >= 0 ? pending : g_player.position_offset_ms;
     }
     PROPVARIANT var;
     PropVariantInit(&var);
-    int ms = 0;
+    int ms = g_player.position_offset_ms;
     if (SUCCEEDED(g_player.player->GetPosition(POSITION_TYPE_100NS, &var)) && (var.vt == VT_I8 || var.vt == VT_UI8))
-        ms = (int)(var.hVal.QuadPart / 10000);
+        ms += (int)(var.hVal.QuadPart / 10000);
     PropVariantClear(&var);
     return ms;
 }
@@ -238,7 +289,9 @@ void player_seek_ms(int position_ms) {
         g_player.pending_start_ms = position_ms;
         return;
     }
-    set_player_position(player_clamp_seek_position(position_ms, player_duration_ms()));
+    int target = player_clamp_seek_position(position_ms, player_duration_ms());
+    if (!g_player.seek_unsupported && set_player_position(target)) return;
+    if (g_player.active) open_request(target, g_player.paused, 1);
 }
 
 void player_set_volume(int percent) {
@@ -255,6 +308,7 @@ int player_get_volume(void) {
 void player_shutdown(void) {
     ++g_player.generation;
     release_player();
+    g_player.position_offset_ms = 0;
     g_player.active = 0;
     g_player.paused = 0;
     g_player.media_ready = 0;

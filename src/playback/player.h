@@ -27,6 +27,10 @@ struct MediaPlayer {
     int paused;  // the user paused it
     int volume;  // 0..100
     int seek_unsupported;  // the platform player answered a position change with E_NOTIMPL
+    // Where such a player cannot seek, files are opened through a source that starts at the
+    // wanted position; the player then counts from there.
+    int position_offset_ms;
+    wchar_t path[260];  // the file of the current open request
 };
 
 extern MediaPlayer g_player;
