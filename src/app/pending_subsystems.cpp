@@ -5,6 +5,12 @@ int transport_start(HWND) { return 0; }
 void transport_stop(void) {}
 void friends_say_bye(void) {}
 void presence_set_playing(int, const wchar_t*) {}
+void presence_expire(void) {}
+void presence_ping_all(void) {}
+int friend_lookup_found(const wchar_t*) { return 0; }
+void friend_lookup_start(const wchar_t*) {}
+void friend_lookup_cancel(void) {}
+void friend_request_send(const wchar_t*) {}
 void mqtt_event_release(WPARAM) {}
 
 void jam_reset(void) {}

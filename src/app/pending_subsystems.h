@@ -11,6 +11,12 @@ int transport_start(HWND receiver);  // 0: no transport
 void transport_stop(void);
 void friends_say_bye(void);
 void presence_set_playing(int playing, const wchar_t* title);
+void presence_expire(void);
+void presence_ping_all(void);
+int friend_lookup_found(const wchar_t* tag);  // 0: not (yet) found
+void friend_lookup_start(const wchar_t* tag);
+void friend_lookup_cancel(void);
+void friend_request_send(const wchar_t* tag);
 void mqtt_event_release(WPARAM record);
 
 // Jam rooms.

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/pending_subsystems.h"
 #include "app/tick_period.h"
+#include "app/wstr.h"
 #include "playback/player.h"
 #include "ui/back_buffer.h"
 #include "ui/fonts.h"
@@ -105,6 +106,29 @@ static void on_animation_frame(HWND window) {
     SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);
 }
 
+static void end_friend_search(HWND window, const wchar_t* notice) {
+    wstr_copy(g_app.friend_notice, notice);
+    g_app.friend_search_active = 0;
+    choose_tick_period();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+// A typed tag is looked up before the request goes out: sent once the user is found, given
+// up after 3.6 s, with one more lookup on the way.
+static void advance_friend_search(HWND window) {
+    DWORD waited = GetTickCount() - g_app.friend_search_tick;
+    if (friend_lookup_found(g_app.friend_search_tag)) {
+        friend_request_send(g_app.friend_search_tag);
+        if (g_app.tag_box) SetWindowTextW(g_app.tag_box, L"");
+        end_friend_search(window, L"\u2713 \u0130stek g\u00f6nderildi!");
+    } else if (waited > 3600) {
+        friend_lookup_cancel();
+        end_friend_search(window, L"B\u00f6yle bir kullan\u0131c\u0131 bulunamad\u0131!");
+    } else if (waited >= 1400 && waited < 1650) {
+        friend_lookup_start(g_app.friend_search_tag);
+    }
+}
+
 static void on_tick(HWND window) {
     g_app.tick_count++;
     if (g_app.window_minimized) {
@@ -112,6 +136,7 @@ static void on_tick(HWND window) {
         trim_working_set();
         return;
     }
+    if (g_app.friend_search_active) advance_friend_search(window);
     if (g_app.banner.hide_at && (int)(GetTickCount() - g_app.banner.hide_at) >= 0) {
         g_app.banner.hide_at = 0;
         g_app.banner.state = BANNER_HIDDEN;
@@ -120,8 +145,15 @@ static void on_tick(HWND window) {
     }
     if (friends_panel_open() || jam_is_active()) {
         jam_tick();
+        presence_expire();
+        if (GetTickCount() - g_app.last_ping_tick >= 4000) {
+            presence_ping_all();
+            g_app.last_ping_tick = GetTickCount();
+        }
         if (!jam_is_active() && g_app.jam_bar_progress.value > 0.01f) start_animation();
         if (g_app.window_active) InvalidateRect(window, nullptr, FALSE);
+    } else if (jam_invitation_pending() && g_app.window_active) {
+        InvalidateRect(window, nullptr, FALSE);
     }
     if ((g_app.tick_count % 2) == 0 && g_app.window_active && player_is_playing() && !g_app.seek_dragging &&
         g_app.control_bar_drawn) {

@@ -500,3 +500,18 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     EXPECT_EQ(saved.repeat, 2);
     stop_playback();
 }
+
+TEST_F(MainWindowTest, AFriendSearchThatFindsNobodyEnds) {
+    use_music_folder();
+    open_window();
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    g_app.friend_search_active = 1;
+    g_app.friend_search_tick = GetTickCount();
+    wstr_copy(g_app.friend_search_tag, L"Ali#1234");
+    choose_tick_period();
+    EXPECT_EQ(g_app.tick_period, 200);
+    ASSERT_TRUE(pump_until([] { return !g_app.friend_search_active; }, 6000));
+    EXPECT_GE(GetTickCount() - g_app.friend_search_tick, 3600u);
+    EXPECT_STREQ(g_app.friend_notice, L"B\u00f6yle bir kullan\u0131c\u0131 bulunamad\u0131!");
+    EXPECT_EQ(g_app.tick_period, 0);
+}
