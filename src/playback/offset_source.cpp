@@ -9,6 +9,31 @@
 
 #include "playback/player.h"
 
+// mfplat.dll is loaded when a file first needs this source (only where the player cannot
+// set a position), not at program start: it brings a crowd of other libraries with it.
+typedef HRESULT(WINAPI* MFStartupFn)(ULONG, DWORD);
+typedef HRESULT(WINAPI* MFCreateSourceResolverFn)(IMFSourceResolver**);
+typedef HRESULT(WINAPI* MFCreateMediaEventFn)(MediaEventType, REFGUID, HRESULT, const PROPVARIANT*, IMFMediaEvent**);
+
+static struct {
+    int tried;
+    MFCreateSourceResolverFn create_resolver;
+    MFCreateMediaEventFn create_event;
+} g_mf;
+
+static int load_mfplat(void) {
+    if (g_mf.tried) return g_mf.create_resolver != nullptr;
+    g_mf.tried = 1;
+    HMODULE mfplat = LoadLibraryW(L"mfplat.dll");
+    if (!mfplat) return 0;
+    MFStartupFn startup = (MFStartupFn)(void*)GetProcAddress(mfplat, "MFStartup");
+    MFCreateSourceResolverFn resolver = (MFCreateSourceResolverFn)(void*)GetProcAddress(mfplat, "MFCreateSourceResolver");
+    g_mf.create_event = (MFCreateMediaEventFn)(void*)GetProcAddress(mfplat, "MFCreateMediaEvent");
+    if (!startup || !resolver || !g_mf.create_event || FAILED(startup(MF_VERSION, MFSTARTUP_LITE))) return 0;
+    g_mf.create_resolver = resolver;
+    return 1;
+}
+
 struct OffsetSource;
 
 // The session finds a stream's source by asking the stream; the inner source's streams are
@@ -149,7 +174,7 @@ struct OffsetSource final : IMFMediaSource {
         wrapped.vt = VT_UNKNOWN;
         wrapped.punkVal = static_cast<IMFMediaStream*>(w);
         IMFMediaEvent* remade = nullptr;
-        if (SUCCEEDED(MFCreateMediaEvent(type, GUID_NULL, status, &wrapped, &remade))) {
+        if (SUCCEEDED(g_mf.create_event(type, GUID_NULL, status, &wrapped, &remade))) {
             (*event)->Release();
             *event = remade;
         }
@@ -184,15 +209,10 @@ struct OffsetSource final : IMFMediaSource {
     HRESULT STDMETHODCALLTYPE Shutdown() override { return inner->Shutdown(); }
 };
 
-static int g_mf_started;
-
 int offset_source_create(const wchar_t* path, int start_ms, int seek, IMFMediaSource** out, int* start_used_ms) {
     *out = nullptr;
     *start_used_ms = 0;
-    if (!g_mf_started) {
-        if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_LITE))) return 0;
-        g_mf_started = 1;
-    }
+    if (!load_mfplat()) return 0;
     IMFSourceResolver* resolver = nullptr;
     IUnknown* object = nullptr;
     IMFMediaSource* inner = nullptr;
@@ -201,7 +221,7 @@ int offset_source_create(const wchar_t* path, int start_ms, int seek, IMFMediaSo
     OffsetSource* source = nullptr;
     UINT64 duration = 0;
     int ok = 0;
-    if (FAILED(MFCreateSourceResolver(&resolver))) goto done;
+    if (FAILED(g_mf.create_resolver(&resolver))) goto done;
     if (FAILED(resolver->CreateObjectFromURL(path, MF_RESOLUTION_MEDIASOURCE, nullptr, &type, &object))) goto done;
     if (FAILED(object->QueryInterface(IID_IMFMediaSource, (void**)&inner))) goto done;
     if (SUCCEEDED(inner->CreatePresentationDescriptor(&descriptor)))
