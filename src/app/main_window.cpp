@@ -355,14 +355,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case MSG_SHARED_ITEM_DONE: on_shared_item_done((int)wparam); return 0;
     case MSG_SHARED_FINISHED: on_shared_finished((int)wparam, (int)lparam); return 0;
     case MSG_AUTOFETCH_PROGRESS: on_autofetch_progress((int)wparam); return 0;
-    case MSG_AUTOFETCH_DONE:
-        g_app.autofetch_running.store(0);
-        g_app.jam_wanted.title[0] = 0;
-        g_app.jam_wanted.video_id[0] = 0;
-        autofetch_request_release(lparam);
-        start_animation();
-        InvalidateRect(window, nullptr, FALSE);
-        return 0;
+    case MSG_AUTOFETCH_DONE: on_autofetch_done((int)wparam, lparam); return 0;
     case MSG_UPDATE_CHECKED: update_record_release(lparam); trim_working_set(); return 0;
     case MSG_UPDATE_PROGRESS: {
         int percent = (int)wparam < 0 ? 0 : ((int)wparam > 100 ? 100 : (int)wparam);

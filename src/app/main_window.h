@@ -54,6 +54,7 @@ void on_shared_progress(int percent, LPARAM wanted);
 void on_shared_item_done(int result);
 void on_shared_finished(int fetched, int stopped);
 void on_autofetch_progress(int percent);
+void on_autofetch_done(int result, LPARAM request);
 void rescan_music_folder(void);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);

@@ -24,6 +24,8 @@ void jam_set_notice(const wchar_t*, int, const wchar_t*) {}
 void jam_send_state(int, const wchar_t*, const wchar_t*, int) {}
 void jam_send_pos(int, int) {}
 void jam_tick(void) {}
+void jam_on_download_done(void) {}
+void jam_on_autofetch_done(int, LPARAM request) { autofetch_request_release(request); }
 
 int import_playlist(const wchar_t*) { return 0; }
 void remove_selected_or_marked(void) {}

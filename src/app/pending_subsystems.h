@@ -31,6 +31,12 @@ void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line);
 void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
 void jam_send_pos(int playing, int position_ms);
 void jam_tick(void);
+// The Jam's share of a finished search-window download: retry the wanted track if the Jam
+// notice names one.
+void jam_on_download_done(void);
+// An automatic Jam fetch ended while in a room: play what came, or fetch what is wanted now.
+// Takes over the request.
+void jam_on_autofetch_done(int result, LPARAM request);
 
 // Track actions, playlist import and the fetch workers.
 int import_playlist(const wchar_t* path);  // 0: not imported
