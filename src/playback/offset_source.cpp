@@ -34,24 +34,21 @@ static int load_mfplat(void) {
     return 1;
 }
 
-struct OffsetSource;
-
-// The session finds a stream's source by asking the stream; the inner source's streams are
-// wrapped so that they answer with the wrapping source.
-struct OffsetStream final : IMFMediaStream {
+// What both wrappers share: a reference count, identity for their own interface, and the
+// inner object's event queue.
+template <class Interface, const IID* INTERFACE_ID>
+struct EventForwarder : Interface {
     std::atomic<LONG> refs{1};
-    IMFMediaStream* inner = nullptr;
-    IMFMediaSource* source = nullptr;  // not owned: the source owns its streams' wrappers and
-                                       // clears this when it goes
+    Interface* inner = nullptr;
 
-    virtual ~OffsetStream() {
+    virtual ~EventForwarder() {
         if (inner) inner->Release();
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFMediaEventGenerator) ||
-            IsEqualIID(riid, IID_IMFMediaStream)) {
-            *out = static_cast<IMFMediaStream*>(this);
+            IsEqualIID(riid, *INTERFACE_ID)) {
+            *out = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -77,6 +74,15 @@ struct OffsetStream final : IMFMediaStream {
                                          const PROPVARIANT* value) override {
         return inner->QueueEvent(type, extended, status, value);
     }
+};
+
+
+// The session finds a stream's source by asking the stream; the inner source's streams are
+// wrapped so that they answer with the wrapping source.
+struct OffsetStream final : EventForwarder<IMFMediaStream, &IID_IMFMediaStream> {
+    IMFMediaSource* source = nullptr;  // not owned: the source owns its streams' wrappers and
+                                       // clears this when it goes
+
     HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource** out) override {
         if (!out) return E_POINTER;
         *out = source;
@@ -93,20 +99,17 @@ struct OffsetStream final : IMFMediaStream {
 // Passes everything to the inner source, except that the first start "from the current
 // position" (what the player asks for) becomes a start at the chosen position. Later starts
 // (resuming after a pause) are passed on as they are.
-struct OffsetSource final : IMFMediaSource {
-    std::atomic<LONG> refs{1};
-    IMFMediaSource* inner = nullptr;
+struct OffsetSource final : EventForwarder<IMFMediaSource, &IID_IMFMediaSource> {
     LONGLONG start_100ns = 0;
     bool first_start = true;
     OffsetStream* streams[8] = {};
     int stream_count = 0;
 
-    virtual ~OffsetSource() {
+    ~OffsetSource() override {
         for (int i = 0; i < stream_count; i++) {
             streams[i]->source = nullptr;
             streams[i]->Release();
         }
-        if (inner) inner->Release();
     }
 
     // The wrapper of an inner stream, made on first sight and kept for later events.
@@ -123,30 +126,6 @@ struct OffsetSource final : IMFMediaSource {
         return w;
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFMediaEventGenerator) ||
-            IsEqualIID(riid, IID_IMFMediaSource)) {
-            *out = static_cast<IMFMediaSource*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = --refs;
-        if (left == 0) delete this;
-        return (ULONG)left;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override {
-        return inner->GetEvent(flags, event);
-    }
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
-        return inner->BeginGetEvent(callback, state);
-    }
     // New and updated streams are announced with the inner stream; the event is remade
     // with its wrapper.
     HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
@@ -179,10 +158,6 @@ struct OffsetSource final : IMFMediaSource {
             *event = remade;
         }
         return hr;
-    }
-    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                                         const PROPVARIANT* value) override {
-        return inner->QueueEvent(type, extended, status, value);
     }
 
     HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override {
