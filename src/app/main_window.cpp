@@ -17,6 +17,7 @@
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "ui/back_buffer.h"
+#include "ui/draw.h"
 #include "ui/fonts.h"
 #include "ui/main_paint.h"
 
@@ -274,18 +275,22 @@ static void on_paint(HWND window) {
         return;
     }
     int made = ensure_back_buffer(&g_app.back_buffer, dc, client.right, client.bottom);
-    if (made >= 0) {
+    if (g_app.back_buffer.dc) {
         RECT damage = ps.rcPaint;
-        if (made == 1 || IsRectEmpty(&damage)) damage = client;
+        if (made || IsRectEmpty(&damage)) damage = client;
+        IntersectRect(&damage, &damage, &client);
         HDC buffer = g_app.back_buffer.dc;
         int saved = SaveDC(buffer);
         IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
+        g_app.damage = damage;
+        g_canvas.clip = damage;
+        g_canvas.gdi_dirty = 0;
         paint_main_window(buffer, client);
+        if (g_canvas.gdi_dirty) GdiFlush();
         RestoreDC(buffer, saved);
-        GdiFlush();
+        g_app.damage = client;
         BitBlt(dc, damage.left, damage.top, damage.right - damage.left, damage.bottom - damage.top, buffer,
                damage.left, damage.top, SRCCOPY);
-        g_app.damage = client;
     } else {
         paint_main_window(dc, client);
     }

@@ -1,7 +1,9 @@
 #include "ui/back_buffer.h"
 
+#include "ui/draw.h"
+
 int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
-    if (width <= 0 || height <= 0) return -1;
+    if (width <= 0 || height <= 0) return 0;
     if (b->dc && b->width == width && b->height == height) return 0;
     release_back_buffer(b);
     BITMAPINFO bi = {};
@@ -13,12 +15,12 @@ int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
     bi.bmiHeader.biCompression = BI_RGB;
     void* pixels = nullptr;
     HDC dc = CreateCompatibleDC(reference);
-    if (!dc) return -1;
+    if (!dc) return 0;
     HBITMAP bitmap = CreateDIBSection(reference, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0);
     if (!bitmap || !pixels) {
         if (bitmap) DeleteObject(bitmap);
         DeleteDC(dc);
-        return -1;
+        return 0;
     }
     b->dc = dc;
     b->bitmap = bitmap;
@@ -26,6 +28,8 @@ int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
     b->pixels = (unsigned*)pixels;
     b->width = width;
     b->height = height;
+    g_canvas = {b->pixels, width, height, RECT{0, 0, width, height}, 0};
+    g_app.damage = g_canvas.clip;
     return 1;
 }
 
@@ -41,4 +45,5 @@ void release_back_buffer(BackBuffer* b) {
     b->pixels = nullptr;
     b->width = 0;
     b->height = 0;
+    g_canvas.bits = nullptr;
 }

@@ -2,7 +2,7 @@
 // The off-screen 32-bit picture every frame is drawn into before one copy to the window.
 #include "app/app_state.h"
 
-// Makes sure the buffer exists at width x height; returns 1 when it was (re)created now,
-// 0 when it already fitted, -1 when it could not be made.
+// Makes sure the buffer exists at width x height; returns 1 when it was (re)created now
+// (the canvas then covers it whole), 0 when it already fitted or could not be made.
 int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height);
 void release_back_buffer(BackBuffer* b);

@@ -1,0 +1,215 @@
+#include "ui/draw.h"
+
+#include <math.h>
+
+#include "app/app_state.h"
+#include "ui/fonts.h"
+
+Canvas g_canvas;
+
+int alpha_weight(int alpha) {
+    return (alpha * 256 + 127) / 255;
+}
+
+static unsigned opaque(COLORREF c) {
+    return 0xFF000000u | ((unsigned)GetRValue(c) << 16) | ((unsigned)GetGValue(c) << 8) | GetBValue(c);
+}
+
+static unsigned blend_channels(unsigned d, int r, int g, int b, int a) {
+    if (a <= 0) return d;
+    if (a >= 256) return 0xFF000000u | ((unsigned)r << 16) | ((unsigned)g << 8) | (unsigned)b;
+    int inv = 256 - a;
+    unsigned dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+    unsigned nr = ((unsigned)r * a + dr * inv) >> 8;
+    unsigned ng = ((unsigned)g * a + dg * inv) >> 8;
+    unsigned nb = ((unsigned)b * a + db * inv) >> 8;
+    return 0xFF000000u | (nr << 16) | (ng << 8) | nb;
+}
+
+unsigned blend_pixel(unsigned dst, COLORREF src, int weight) {
+    return blend_channels(dst, GetRValue(src), GetGValue(src), GetBValue(src), weight);
+}
+
+float round_box_distance(float dx, float dy, float r) {
+    float d;
+    if (dx <= 0 && dy <= 0) {
+        d = dx > dy ? dx : dy;
+    } else {
+        float ox = dx > 0 ? dx : 0, oy = dy > 0 ? dy : 0;
+        d = sqrtf(ox * ox + oy * oy);
+    }
+    return d - r;
+}
+
+static float clamp01(float v) {
+    return v < 0 ? 0 : (v > 1 ? 1 : v);
+}
+
+void shade_round_rect_pixel(unsigned* pixel, float dx, float dy, float radius, int fill_r, int fill_g, int fill_b,
+                            int fill_weight, int border_r, int border_g, int border_b, int border_weight,
+                            int border_on) {
+    float s = round_box_distance(dx, dy, radius);
+    if (s >= 0.65f) return;
+    float c = clamp01(0.5f - s);
+    if (!border_on) {
+        *pixel = blend_channels(*pixel, fill_r, fill_g, fill_b, (int)(c * (float)fill_weight));
+        return;
+    }
+    float inner = clamp01(0.5f - (s + 1.1f));
+    float ring = c - inner;
+    if (inner > 0) *pixel = blend_channels(*pixel, fill_r, fill_g, fill_b, (int)(inner * (float)fill_weight));
+    if (ring > 0) *pixel = blend_channels(*pixel, border_r, border_g, border_b, (int)(ring * (float)border_weight));
+}
+
+static int intersect(RECT a, RECT b, RECT* out) {
+    out->left = a.left > b.left ? a.left : b.left;
+    out->top = a.top > b.top ? a.top : b.top;
+    out->right = a.right < b.right ? a.right : b.right;
+    out->bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
+    return out->left < out->right && out->top < out->bottom;
+}
+
+// Clips the shape to the canvas clip and flushes GDI's pending drawing; 0: nothing to draw.
+static int begin_shape(Canvas* c, RECT shape, RECT* work) {
+    if (!c || !c->bits) return 0;
+    if (shape.left >= shape.right || shape.top >= shape.bottom) return 0;
+    if (!intersect(shape, c->clip, work)) return 0;
+    RECT canvas = {0, 0, c->width, c->height};
+    if (!intersect(*work, canvas, work)) return 0;
+    if (c->gdi_dirty) {
+        GdiFlush();
+        c->gdi_dirty = 0;
+    }
+    return 1;
+}
+
+void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_alpha, COLORREF border,
+                     int border_alpha) {
+    RECT work;
+    if (!begin_shape(c, rect, &work)) return;
+    unsigned fill_word = opaque(fill);
+    if (fill_alpha >= 255 && radius <= 0 && border_alpha == 0) {
+        for (int y = work.top; y < work.bottom; y++) {
+            unsigned* row = c->bits + (size_t)y * c->width;
+            for (int x = work.left; x < work.right; x++) row[x] = fill_word;
+        }
+        return;
+    }
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    float hw = width / 2.0f, hh = height / 2.0f;
+    float r = (float)radius;
+    if (r > hw) r = hw;
+    if (r > hh) r = hh;
+    if (r < 0) r = 0;
+    float cx = rect.left + hw, cy = rect.top + hh;
+    int fr = GetRValue(fill), fg = GetGValue(fill), fb = GetBValue(fill);
+    int br = GetRValue(border), bg = GetGValue(border), bb = GetBValue(border);
+    int fw = alpha_weight(fill_alpha), bw = alpha_weight(border_alpha), border_on = border_alpha > 0;
+    // Columns this far from a side edge are interior on a middle-band row.
+    int inner_left = rect.left + 3, inner_right = rect.right - 3;
+    for (int y = work.top; y < work.bottom; y++) {
+        unsigned* row = c->bits + (size_t)y * c->width;
+        float dy = fabsf(y + 0.5f - cy) - (hh - r);
+        int band = dy <= -1.8f && width > 6;
+        for (int x = work.left; x < work.right; x++) {
+            if (band && x >= inner_left && x < inner_right) {
+                // The straight middle of the shape: no distance work, plain stores when opaque.
+                int span_end = inner_right < work.right ? inner_right : work.right;
+                if (fill_alpha >= 255) {
+                    for (; x < span_end; x++) row[x] = fill_word;
+                } else {
+                    for (; x < span_end; x++) row[x] = blend_channels(row[x], fr, fg, fb, fw);
+                }
+                x--;
+                continue;
+            }
+            float dx = fabsf(x + 0.5f - cx) - (hw - r);
+            shade_round_rect_pixel(&row[x], dx, dy, r, fr, fg, fb, fw, br, bg, bb, bw, border_on);
+        }
+    }
+}
+
+void fill_circle(Canvas* c, float cx, float cy, float radius, COLORREF color, int alpha) {
+    if (alpha <= 0 || radius <= 0 || !c || !c->bits) return;
+    RECT box = {(LONG)floorf(cx - radius - 1), (LONG)floorf(cy - radius - 1), (LONG)ceilf(cx + radius + 1),
+                (LONG)ceilf(cy + radius + 1)};
+    RECT work;
+    if (!begin_shape(c, box, &work)) return;
+    int weight = alpha_weight(alpha);
+    int r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
+    for (int y = work.top; y < work.bottom; y++) {
+        unsigned* row = c->bits + (size_t)y * c->width;
+        float py = y + 0.5f - cy;
+        for (int x = work.left; x < work.right; x++) {
+            float px = x + 0.5f - cx;
+            float s = sqrtf(px * px + py * py) - radius;
+            if (s >= 0.65f) continue;
+            row[x] = blend_channels(row[x], r, g, b, (int)(clamp01(0.5f - s) * (float)weight));
+        }
+    }
+}
+
+COLORREF accent_gradient_color(float t) {
+    float r, g, b;
+    if (t <= 0.5f) {
+        float k = 2 * t;
+        r = 255 - 15 * k, g = 146 - 78 * k, b = 92 + 92 * k;
+    } else {
+        float k = 2 * t - 1;
+        r = 240 - 101 * k, g = 68 - 15 * k, b = 184 + 71 * k;
+    }
+    return RGB((int)r, (int)g, (int)b);
+}
+
+enum { GRADIENT_TABLE = 2048 };
+
+void fill_accent_gradient(Canvas* c, RECT rect, int radius) {
+    RECT work;
+    if (!begin_shape(c, rect, &work)) return;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    float divisor = width < 2 ? 1.0f : (float)(width - 1);
+    static COLORREF table[GRADIENT_TABLE];
+    int tabled = width <= GRADIENT_TABLE;
+    if (tabled)
+        for (int i = 0; i < width; i++) table[i] = accent_gradient_color(clamp01(i / divisor));
+    float hw = width / 2.0f, hh = height / 2.0f;
+    float r = (float)radius;
+    if (r > hw) r = hw;
+    if (r > hh) r = hh;
+    if (r < 0) r = 0;
+    float cx = rect.left + hw, cy = rect.top + hh;
+    for (int y = work.top; y < work.bottom; y++) {
+        unsigned* row = c->bits + (size_t)y * c->width;
+        float dy = fabsf(y + 0.5f - cy) - (hh - r);
+        for (int x = work.left; x < work.right; x++) {
+            COLORREF color = tabled ? table[x - rect.left] : accent_gradient_color(clamp01((x - rect.left) / divisor));
+            float dx = fabsf(x + 0.5f - cx) - (hw - r);
+            if (dx <= r - 0.6f && dy <= -0.6f) {
+                row[x] = opaque(color);
+                continue;
+            }
+            float cover = 0.5f - round_box_distance(dx, dy, r);
+            if (cover <= 0) continue;
+            if (cover > 1) cover = 1;
+            row[x] = blend_pixel(row[x], color, (int)(cover * 256));
+        }
+    }
+}
+
+void draw_icon_button(Canvas* c, HDC dc, RECT rect, int element_id, const wchar_t* glyph, COLORREF text_color,
+                      int show_dot) {
+    int hovered = element_id == g_app.hover_id, pressed = element_id == g_app.pressed_id;
+    float cx = (rect.left + rect.right) / 2.0f, cy = (rect.top + rect.bottom) / 2.0f;
+    if (hovered || pressed)
+        fill_circle(c, cx, cy, (rect.right - rect.left) / 2.0f - (pressed ? 1 : 0),
+                    pressed ? RGB(38, 38, 38) : RGB(24, 24, 24), 255);
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(dc, g_fonts.icon);
+    SetTextColor(dc, text_color ? text_color : (hovered ? RGB(255, 255, 255) : RGB(161, 161, 170)));
+    RECT text = rect;
+    if (pressed) OffsetRect(&text, 0, 1);
+    c->gdi_dirty = 1;
+    DrawTextW(dc, glyph, -1, &text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    SelectObject(dc, old);
+    if (show_dot) fill_circle(c, cx, rect.bottom - (float)scale(2), (float)scale(2), RGB(255, 146, 92), 255);
+}
