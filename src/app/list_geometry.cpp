@@ -39,13 +39,12 @@ PixelRect search_pill_rect(int client_width, int dpi) {
     return r;
 }
 
-PixelRect search_edit_rect(int client_width, int dpi) {
-    PixelRect pill = search_pill_rect(client_width, dpi);
-    int height = scale_at(20, dpi);
+PixelRect search_edit_rect(int client_width, int dpi, int has_text) {
+    int box = scale_at(client_width < scale_at(560, dpi) ? 148 : 190, dpi);
     PixelRect r;
-    r.left = pill.left + scale_at(30, dpi);
-    r.right = pill.right - scale_at(30, dpi);
-    r.top = pill.top + (pill.bottom - pill.top - height) / 2;
-    r.bottom = r.top + height;
+    r.left = client_width - box + scale_at(16, dpi);
+    r.top = scale_at(20, dpi);
+    r.right = r.left + box - scale_at(28, dpi) - scale_at(has_text ? 30 : 12, dpi);
+    r.bottom = r.top + scale_at(20, dpi);
     return r;
 }

@@ -25,6 +25,7 @@ struct PixelRect {
     int left, top, right, bottom;
 };
 
-// The search pill of the header for a client width W, and the edit control inside it.
+// The search pill of the header for a client width W, and the edit control inside it
+// (narrower while there is text, to leave room for the clear button).
 PixelRect search_pill_rect(int client_width, int dpi);
-PixelRect search_edit_rect(int client_width, int dpi);
+PixelRect search_edit_rect(int client_width, int dpi, int has_text);

@@ -98,7 +98,7 @@ static HWND create_edit(HWND parent, int id, DWORD style, const wchar_t* cue) {
 
 static void layout_search_box(int client_width) {
     if (!g_app.search_box) return;
-    PixelRect r = search_edit_rect(client_width, g_app.dpi);
+    PixelRect r = search_edit_rect(client_width, g_app.dpi, g_app.filter.text[0] != 0);
     MoveWindow(g_app.search_box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
 }
 

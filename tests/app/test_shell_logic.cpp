@@ -113,6 +113,12 @@ TEST(ListGeometry, TopBottomAndScroll) {
     EXPECT_EQ(wide.top, 13);
     PixelRect narrow = search_pill_rect(559, 96);
     EXPECT_EQ(narrow.right - narrow.left, 148);
+    PixelRect edit = search_edit_rect(680, 96, 0);
+    EXPECT_EQ(edit.left, 680 - 190 + 16);
+    EXPECT_EQ(edit.top, 20);
+    EXPECT_EQ(edit.right - edit.left, 190 - 28 - 12);
+    EXPECT_EQ(edit.bottom - edit.top, 20);
+    EXPECT_EQ(search_edit_rect(500, 96, 1).right - search_edit_rect(500, 96, 1).left, 148 - 28 - 30);
 }
 
 TEST(PlayQueueRules, VolumeSeekAndScroll) {
