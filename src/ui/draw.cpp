@@ -61,6 +61,25 @@ void shade_round_rect_pixel(unsigned* pixel, float dx, float dy, float radius, i
     if (ring > 0) *pixel = blend_channels(*pixel, border_r, border_g, border_b, (int)(ring * (float)border_weight));
 }
 
+// A rectangle's centre, half sizes and the radius it can really have (at most half the
+// shorter side).
+struct RoundBox {
+    float hw, hh, r, cx, cy;
+};
+
+static RoundBox round_box_of(RECT rect, int radius) {
+    RoundBox b;
+    b.hw = (rect.right - rect.left) / 2.0f;
+    b.hh = (rect.bottom - rect.top) / 2.0f;
+    b.r = (float)radius;
+    if (b.r > b.hw) b.r = b.hw;
+    if (b.r > b.hh) b.r = b.hh;
+    if (b.r < 0) b.r = 0;
+    b.cx = rect.left + b.hw;
+    b.cy = rect.top + b.hh;
+    return b;
+}
+
 static int intersect(RECT a, RECT b, RECT* out) {
     out->left = a.left > b.left ? a.left : b.left;
     out->top = a.top > b.top ? a.top : b.top;
@@ -95,13 +114,9 @@ void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_a
         }
         return;
     }
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    float hw = width / 2.0f, hh = height / 2.0f;
-    float r = (float)radius;
-    if (r > hw) r = hw;
-    if (r > hh) r = hh;
-    if (r < 0) r = 0;
-    float cx = rect.left + hw, cy = rect.top + hh;
+    int width = rect.right - rect.left;
+    RoundBox box = round_box_of(rect, radius);
+    float hw = box.hw, hh = box.hh, r = box.r, cx = box.cx, cy = box.cy;
     int fr = GetRValue(fill), fg = GetGValue(fill), fb = GetBValue(fill);
     int br = GetRValue(border), bg = GetGValue(border), bb = GetBValue(border);
     int fw = alpha_weight(fill_alpha), bw = alpha_weight(border_alpha), border_on = border_alpha > 0;
@@ -166,18 +181,14 @@ enum { GRADIENT_TABLE = 2048 };
 void fill_accent_gradient(Canvas* c, RECT rect, int radius) {
     RECT work;
     if (!begin_shape(c, rect, &work)) return;
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    int width = rect.right - rect.left;
     float divisor = width < 2 ? 1.0f : (float)(width - 1);
     static COLORREF table[GRADIENT_TABLE];
     int tabled = width <= GRADIENT_TABLE;
     if (tabled)
         for (int i = 0; i < width; i++) table[i] = accent_gradient_color(clamp01(i / divisor));
-    float hw = width / 2.0f, hh = height / 2.0f;
-    float r = (float)radius;
-    if (r > hw) r = hw;
-    if (r > hh) r = hh;
-    if (r < 0) r = 0;
-    float cx = rect.left + hw, cy = rect.top + hh;
+    RoundBox box = round_box_of(rect, radius);
+    float hw = box.hw, hh = box.hh, r = box.r, cx = box.cx, cy = box.cy;
     for (int y = work.top; y < work.bottom; y++) {
         unsigned* row = c->bits + (size_t)y * c->width;
         float dy = fabsf(y + 0.5f - cy) - (hh - r);
