@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
+#include "library/audio_files.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
 
@@ -69,8 +70,8 @@ int on_app_command(LPARAM lparam) {
 }
 
 static int is_playlist_name(const wchar_t* path) {
-    const wchar_t* dot = wcsrchr(path, L'.');
-    if (!dot || wcschr(dot, L'\\')) return 0;
+    const wchar_t* dot = last_extension(path);
+    if (!dot) return 0;
     return !lstrcmpiW(dot, L".m3u") || !lstrcmpiW(dot, L".m3u8") || !lstrcmpiW(dot, L".nelvo");
 }
 

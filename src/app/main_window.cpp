@@ -137,7 +137,7 @@ static void on_create(HWND window) {
 static int default_music_folder(wchar_t* buf, int capacity) {
     wchar_t exe_folder[260];
     program_folder(exe_folder, 260);
-    wstr_format(buf, capacity, L"%ls\\M\u00fczikler", exe_folder);
+    wstr_format(buf, capacity, L"%ls\\%ls", exe_folder, DEFAULT_MUSIC_FOLDER_NAME);
     if (folder_exists(buf)) return 1;
     wstr_format(buf, capacity, L"%ls\\Muzikler", exe_folder);
     return folder_exists(buf);
@@ -224,12 +224,16 @@ int something_moving(void) {
            g_app.sidebar_dragging || g_app.scroll_dragging || GetKeyState(VK_LBUTTON) < 0;
 }
 
+int current_list_top(void) {
+    return list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi),
+                    banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
+}
+
 void clamp_scroll_to_list(void) {
     if (!g_app.main_window) return;
     RECT client;
     GetClientRect(g_app.main_window, &client);
-    int top = list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi),
-                       banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
+    int top = current_list_top();
     int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
     float limit = (float)max_scroll(rows, top, list_bottom(client.bottom, g_app.dpi), g_app.dpi);
     if (g_app.scroll_target > limit) g_app.scroll_target = limit;

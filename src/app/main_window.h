@@ -56,5 +56,7 @@ void on_shared_finished(int fetched, int stopped);
 void on_autofetch_progress(int percent);
 void on_autofetch_done(int result, LPARAM request);
 void rescan_music_folder(void);
+// Where the list begins now, with the Jam bar and the banner as far as they have slid in.
+int current_list_top(void);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);

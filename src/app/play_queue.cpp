@@ -226,9 +226,7 @@ void scroll_into_view(int index) {
     if (!g_app.main_window) return;
     RECT client;
     GetClientRect(g_app.main_window, &client);
-    int visible = client.bottom - scale(CONTROL_BAR_HEIGHT) - scale(HEADER_HEIGHT) - scale(LIST_GAP_ABOVE) -
-                  jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi) -
-                  banner_height(g_app.banner_progress.value, g_app.dpi);
+    int visible = list_bottom(client.bottom, g_app.dpi) - current_list_top();
     if (!scroll_target_for_row(row, g_app.scroll_target, visible, g_app.dpi, &g_app.scroll_target)) return;
     clamp_scroll_to_list();
     start_animation();

@@ -8,7 +8,6 @@
 #include "library/audio_files.h"
 #include "library/track_list.h"
 
-#define DEFAULT_MUSIC_FOLDER_NAME L"M\u00fczikler"
 
 // Rescans run after every download, over libraries of thousands of files; comparing each
 // file against every track would make them quadratic. This index of the tracks by

@@ -2,6 +2,9 @@
 // Filling the track list from the music folder.
 #include <wchar.h>
 
+// The music folder beside the program, created on first use.
+#define DEFAULT_MUSIC_FOLDER_NAME L"M\u00fczikler"
+
 // Adds the audio files directly inside folder (no sub-folders, file-system order). When
 // the list already held tracks, files already listed are not added again. Returns the
 // number of audio files that ended up with an index (new or existing).

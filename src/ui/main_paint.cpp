@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/list_geometry.h"
+#include "app/main_window.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "ui/fonts.h"
@@ -42,7 +43,7 @@ void paint_main_window(HDC dc, RECT client) {
              RGB(200, 200, 200), g_fonts.small, DT_TOP);
     }
 
-    int top = list_top(0, banner_h, g_app.dpi);
+    int top = current_list_top();
     int bottom = list_bottom(client.bottom, g_app.dpi);
     int row_h = scale(ROW_HEIGHT);
     int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
