@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "ui/fonts.h"
+#include "ui/glyphs.h"
 
 Canvas g_canvas;
 
@@ -214,13 +215,10 @@ void draw_icon_button(Canvas* c, HDC dc, RECT rect, int element_id, const wchar_
     if (hovered || pressed)
         fill_circle(c, cx, cy, (rect.right - rect.left) / 2.0f - (pressed ? 1 : 0),
                     pressed ? RGB(38, 38, 38) : RGB(24, 24, 24), 255);
-    SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ old = SelectObject(dc, g_fonts.icon);
-    SetTextColor(dc, text_color ? text_color : (hovered ? RGB(255, 255, 255) : RGB(161, 161, 170)));
     RECT text = rect;
     if (pressed) OffsetRect(&text, 0, 1);
-    c->gdi_dirty = 1;
-    DrawTextW(dc, glyph, -1, &text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-    SelectObject(dc, old);
+    draw_icon_glyph(c, dc, g_fonts.icon, glyph, text,
+                    text_color ? text_color : (hovered ? RGB(255, 255, 255) : RGB(161, 161, 170)),
+                    DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     if (show_dot) fill_circle(c, cx, rect.bottom - (float)scale(2), (float)scale(2), RGB(255, 146, 92), 255);
 }

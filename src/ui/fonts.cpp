@@ -52,6 +52,7 @@ static void probe_families(void) {
         {L"Segoe UI Variable Display", &g_font_availability.variable_display},
         {L"Bahnschrift", &g_font_availability.bahnschrift},
         {L"Segoe Fluent Icons", &g_font_availability.fluent_icons},
+        {L"Segoe MDL2 Assets", &g_font_availability.mdl2_assets},
     };
     for (auto& f : families) {
         LOGFONTW lf = {};

@@ -22,6 +22,7 @@ struct FontAvailability {
     int bahnschrift;
     int fluent_icons;
     int probed;
+    int mdl2_assets;  // Windows 10 and later; with neither icon face the glyphs are drawn as shapes
 };
 
 extern FontSet g_fonts;
