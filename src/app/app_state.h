@@ -111,6 +111,9 @@ struct AppState {
     int sidebar_drag_last_x;
     DWORD sidebar_drag_last_tick;
     int scroll_grab_offset;
+    int sidebar_pressed;  // a press in the sidebar or the edge zone that may become a swipe
+    float sidebar_velocity;  // fractions per second, smoothed
+    int pressed_menu_item;
 
     //~ Sidebar and friends panel
     int sidebar_open;

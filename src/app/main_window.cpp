@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include "app/app_state.h"
 #include "app/list_geometry.h"
@@ -76,32 +77,6 @@ HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_lin
     return window;
 }
 
-//~ Edit controls
-
-// The edit controls' own behaviour (filtering, Enter and Escape) is added with the input
-// handling; until then the subclass passes everything to the original procedure.
-static LRESULT CALLBACK edit_subclass_proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
-    WNDPROC original = (WNDPROC)GetWindowLongPtrW(edit, GWLP_USERDATA);
-    return CallWindowProcW(original, edit, message, wparam, lparam);
-}
-
-static HWND create_edit(HWND parent, int id, DWORD style, const wchar_t* cue) {
-    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL | style, 0, 0, 0, 0, parent,
-                                (HMENU)(INT_PTR)id, (HINSTANCE)GetWindowLongPtrW(parent, GWLP_HINSTANCE), nullptr);
-    if (!edit) return nullptr;
-    SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, FALSE);
-    SendMessageW(edit, EM_SETCUEBANNER, 1, (LPARAM)cue);
-    SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
-    SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)edit_subclass_proc);
-    return edit;
-}
-
-static void layout_search_box(int client_width) {
-    if (!g_app.search_box) return;
-    PixelRect r = search_edit_rect(client_width, g_app.dpi, g_app.filter.text[0] != 0);
-    MoveWindow(g_app.search_box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
-}
-
 //~ Start and stop
 
 static void on_create(HWND window) {
@@ -119,9 +94,9 @@ static void on_create(HWND window) {
     HINSTANCE instance = (HINSTANCE)GetWindowLongPtrW(window, GWLP_HINSTANCE);
     g_app.window_icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, scale(36), scale(36), 0);
     g_app.edit_brush = CreateSolidBrush(RGB(24, 24, 24));
-    g_app.search_box = create_edit(window, ID_SEARCH_BOX, WS_VISIBLE, L"Par\u00e7a ara...");
-    g_app.tag_box = create_edit(window, ID_TAG_BOX, 0, L"Ornek#8421");
-    g_app.name_box = create_edit(window, ID_NAME_BOX, 0, L"Yeni ad\u0131n...");
+    g_app.search_box = create_edit_control(window, ID_SEARCH_BOX, WS_VISIBLE);
+    g_app.tag_box = create_edit_control(window, ID_TAG_BOX, 0);
+    g_app.name_box = create_edit_control(window, ID_NAME_BOX, 0);
 
     player_init(window);
     track_list_init();
@@ -224,8 +199,12 @@ int something_moving(void) {
            g_app.sidebar_dragging || g_app.scroll_dragging || GetKeyState(VK_LBUTTON) < 0;
 }
 
+int jam_bar_tall(void) {
+    return g_app.autofetch_running.load() || jam_notice_is_progress();
+}
+
 int current_list_top(void) {
-    return list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_notice_is_progress(), g_app.dpi),
+    return list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_bar_tall(), g_app.dpi),
                     banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
 }
 
@@ -242,7 +221,7 @@ void clamp_scroll_to_list(void) {
     if (g_app.scroll_offset.value < 0) g_app.scroll_offset.value = 0;
 }
 
-static void on_size(HWND window, WPARAM kind, int width) {
+static void on_size(HWND window, WPARAM kind) {
     if (kind == SIZE_MINIMIZED) {
         g_app.window_minimized = 1;
         choose_tick_period();
@@ -254,7 +233,7 @@ static void on_size(HWND window, WPARAM kind, int width) {
     g_app.window_minimized = 0;
     choose_tick_period();
     clamp_scroll_to_list();
-    layout_search_box(width);
+    layout_search_box();
     InvalidateRect(window, nullptr, FALSE);
 }
 
@@ -267,6 +246,30 @@ static void on_activate(HWND window, WPARAM wparam) {
         release_back_buffer(&g_app.back_buffer);
         trim_working_set();
     }
+}
+
+// One pass of the painter into the back buffer, confined to damage.
+static void paint_into_buffer(RECT client, RECT damage) {
+    HDC buffer = g_app.back_buffer.dc;
+    int saved = SaveDC(buffer);
+    IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
+    g_app.damage = damage;
+    g_canvas.clip = damage;
+    g_canvas.gdi_dirty = 0;
+    paint_main_window(buffer, client);
+    if (g_canvas.gdi_dirty) GdiFlush();
+    g_canvas.gdi_dirty = 0;
+    RestoreDC(buffer, saved);
+    g_app.damage = client;
+}
+
+// Without a back buffer the painter writes to the DC itself and the shapes are left out.
+static void paint_without_buffer(HDC dc, RECT client) {
+    Canvas kept = g_canvas;
+    g_canvas.bits = nullptr;
+    g_app.damage = client;
+    paint_main_window(dc, client);
+    g_canvas = kept;
 }
 
 static void on_paint(HWND window) {
@@ -283,20 +286,11 @@ static void on_paint(HWND window) {
         RECT damage = ps.rcPaint;
         if (made || IsRectEmpty(&damage)) damage = client;
         IntersectRect(&damage, &damage, &client);
-        HDC buffer = g_app.back_buffer.dc;
-        int saved = SaveDC(buffer);
-        IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
-        g_app.damage = damage;
-        g_canvas.clip = damage;
-        g_canvas.gdi_dirty = 0;
-        paint_main_window(buffer, client);
-        if (g_canvas.gdi_dirty) GdiFlush();
-        RestoreDC(buffer, saved);
-        g_app.damage = client;
-        BitBlt(dc, damage.left, damage.top, damage.right - damage.left, damage.bottom - damage.top, buffer,
-               damage.left, damage.top, SRCCOPY);
+        paint_into_buffer(client, damage);
+        BitBlt(dc, damage.left, damage.top, damage.right - damage.left, damage.bottom - damage.top,
+               g_app.back_buffer.dc, damage.left, damage.top, SRCCOPY);
     } else {
-        paint_main_window(dc, client);
+        paint_without_buffer(dc, client);
     }
     EndPaint(window, &ps);
     GdiFlush();
@@ -307,7 +301,15 @@ static void on_paint(HWND window) {
 static void on_print_client(HWND window, HDC dc) {
     RECT client;
     GetClientRect(window, &client);
-    paint_main_window(dc, client);
+    if (!IsRectEmpty(&client)) {
+        ensure_back_buffer(&g_app.back_buffer, dc, client.right, client.bottom);
+        if (g_app.back_buffer.dc) {
+            paint_into_buffer(client, client);
+            BitBlt(dc, 0, 0, client.right, client.bottom, g_app.back_buffer.dc, 0, 0, SRCCOPY);
+        } else {
+            paint_without_buffer(dc, client);
+        }
+    }
     if (g_app.window_minimized || !g_app.window_active) {
         release_back_buffer(&g_app.back_buffer);
         trim_working_set();
@@ -333,7 +335,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case MSG_DEFERRED_START: on_deferred_start(window, g_command_line); return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
-    case WM_SIZE: on_size(window, wparam, LOWORD(lparam)); return 0;
+    case WM_SIZE: on_size(window, wparam); return 0;
     case WM_ACTIVATE: on_activate(window, wparam); return 0;
     case WM_PAINT: on_paint(window); return 0;
     case WM_PRINTCLIENT: on_print_client(window, (HDC)wparam); return 0;
@@ -346,12 +348,19 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
     case WM_DPICHANGED: on_dpi_changed(window, wparam, (const RECT*)lparam); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
-    case WM_CTLCOLOREDIT: {
-        HDC dc = (HDC)wparam;
-        SetTextColor(dc, RGB(240, 240, 240));
-        SetBkColor(dc, RGB(24, 24, 24));
-        return (LRESULT)g_app.edit_brush;
-    }
+    case WM_CTLCOLOREDIT: return on_edit_color((HDC)wparam);
+    case WM_COMMAND:
+        if (LOWORD(wparam) == ID_SEARCH_BOX && HIWORD(wparam) == EN_CHANGE) on_search_changed();
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: on_left_button_down(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_LBUTTONUP: on_left_button_up(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_RBUTTONUP: on_right_button_up(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_MOUSEMOVE: on_mouse_move(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), wparam); return 0;
+    case WM_MOUSELEAVE: on_mouse_leave(window); return 0;
+    case WM_MOUSEWHEEL:
+        on_mouse_wheel(window, GET_WHEEL_DELTA_WPARAM(wparam), GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+        return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_APPCOMMAND:
         if (on_app_command(lparam)) return TRUE;

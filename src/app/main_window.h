@@ -60,3 +60,31 @@ void rescan_music_folder(void);
 int current_list_top(void);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);
+// The Jam bar is taller while it shows a download in progress.
+int jam_bar_tall(void);
+
+// The edit controls: creation with their subclass, placement, colours and the search filter.
+HWND create_edit_control(HWND parent, int id, DWORD style);
+void layout_search_box(void);
+void place_edit_controls(void);
+LRESULT on_edit_color(HDC dc);
+void on_search_changed(void);
+void clear_search(void);
+// Ends editing the display name, saving it when commit is set.
+void end_name_editing(int commit);
+
+// The mouse.
+void on_left_button_down(HWND window, int x, int y);
+void on_left_button_up(HWND window, int x, int y);
+void on_right_button_up(HWND window, int x, int y);
+void on_mouse_move(HWND window, int x, int y, WPARAM keys);
+void on_mouse_leave(HWND window);
+void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y);
+// The element and the track under a client point, as the last frame drew them.
+int element_at(POINT p);
+int track_at(HWND window, int x, int y);
+// The sidebar: its current width in pixels, opening it in a mode (0 menu, 1 friends).
+int sidebar_width_now(void);
+void open_sidebar(int mode);
+void close_sidebar(void);
+void open_friends_panel(void);

@@ -1,5 +1,7 @@
 #include "app/pending_subsystems.h"
 
+PendingJam g_pending_jam;
+
 void identity_load(void) {}
 int transport_start(HWND) { return 0; }
 void transport_stop(void) {}
@@ -12,14 +14,20 @@ void friend_lookup_start(const wchar_t*) {}
 void friend_lookup_cancel(void) {}
 void friend_request_send(const wchar_t*) {}
 void mqtt_event_release(WPARAM) {}
+int friend_pending_count(void) { return 0; }
 
 void jam_reset(void) {}
-int jam_is_active(void) { return 0; }
-int jam_in_room(void) { return 0; }
+int jam_state(void) { return g_pending_jam.state; }
+int jam_member_count(void) { return g_pending_jam.members; }
+const wchar_t* jam_banner_text(void) { return g_pending_jam.banner_text ? g_pending_jam.banner_text : L""; }
+const wchar_t* jam_notice_text(void) { return g_pending_jam.notice_text ? g_pending_jam.notice_text : L""; }
+const wchar_t* jam_inviter_name(void) { return g_pending_jam.inviter ? g_pending_jam.inviter : L""; }
+int jam_is_active(void) { return g_pending_jam.state != JAM_NONE; }
+int jam_in_room(void) { return g_pending_jam.state == JAM_IN_ROOM; }
 int jam_is_host(void) { return 0; }
-int jam_invitation_pending(void) { return 0; }
-int jam_notice_is_progress(void) { return 0; }
-void jam_leave(void) {}
+int jam_invitation_pending(void) { return g_pending_jam.invitation_pending; }
+int jam_notice_is_progress(void) { return g_pending_jam.notice_is_progress; }
+void jam_leave(void) { g_pending_jam.state = JAM_NONE; }
 void jam_set_notice(const wchar_t*, int, const wchar_t*) {}
 void jam_send_state(int, const wchar_t*, const wchar_t*, int) {}
 void jam_send_pos(int, int) {}
@@ -32,6 +40,27 @@ void remove_selected_or_marked(void) {}
 void delete_jam_downloads(void) {}
 void autofetch_request_release(LPARAM) {}
 
+const wchar_t* my_user_tag(void) { return L""; }
+const wchar_t* my_display_name(void) { return L""; }
+void change_my_name(const wchar_t*) {}
+void send_friend_request_from_input(void) {}
+const wchar_t* friend_name(int) { return L""; }
+void friend_remove(int) {}
+void friend_accept(int) {}
+void pending_remove(int) {}
+int ask_keep_downloads(HWND) { return 0; }
+void jam_accept_invitation(void) {}
+void jam_decline_invitation(void) {}
+void jam_start_room(void) {}
+void jam_invite(int) {}
+int jam_is_member(int) { return 0; }
+
+void show_track_menu(HWND, int, POINT) {}
+void choose_music_folder(void) {}
+void import_playlist_from_dialog(void) {}
+void export_playlist(void) {}
+
+void search_window_open(const wchar_t*) {}
 const wchar_t* search_window_download_title(void) { return L""; }
 const wchar_t* search_window_download_folder(void) { return L""; }
 

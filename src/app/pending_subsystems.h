@@ -18,9 +18,28 @@ void friend_lookup_start(const wchar_t* tag);
 void friend_lookup_cancel(void);
 void friend_request_send(const wchar_t* tag);
 void mqtt_event_release(WPARAM record);
+int friend_pending_count(void);  // friend requests waiting for an answer
 
 // Jam rooms.
+enum { JAM_NONE = 0, JAM_INVITING = 1, JAM_IN_ROOM = 2 };
+// What the Jam queries below answer until the room protocol exists; tests set it to see
+// the window in each Jam state.
+struct PendingJam {
+    int state;  // JAM_*
+    int members;
+    int invitation_pending;
+    int notice_is_progress;
+    const wchar_t* banner_text;
+    const wchar_t* notice_text;
+    const wchar_t* inviter;
+};
+extern PendingJam g_pending_jam;
 void jam_reset(void);
+int jam_state(void);
+int jam_member_count(void);
+const wchar_t* jam_banner_text(void);  // the Jam bar's first line
+const wchar_t* jam_notice_text(void);  // its second line
+const wchar_t* jam_inviter_name(void);  // who invited us, while an invitation is pending
 int jam_is_active(void);
 int jam_in_room(void);
 int jam_is_host(void);
@@ -44,7 +63,31 @@ void remove_selected_or_marked(void);
 void delete_jam_downloads(void);
 void autofetch_request_release(LPARAM request);
 
+// Friends panel actions, by the row the painter recorded.
+const wchar_t* my_user_tag(void);
+const wchar_t* my_display_name(void);
+void change_my_name(const wchar_t* name);
+void send_friend_request_from_input(void);
+const wchar_t* friend_name(int index);
+void friend_remove(int index);
+void friend_accept(int pending_index);
+void pending_remove(int pending_index);
+// Asks whether tracks downloaded for a Jam stay after it; 1 keep.
+int ask_keep_downloads(HWND owner);
+void jam_accept_invitation(void);
+void jam_decline_invitation(void);
+void jam_start_room(void);
+void jam_invite(int friend_index);
+int jam_is_member(int friend_index);
+
+// Track commands and dialogs.
+void show_track_menu(HWND owner, int index, POINT screen);
+void choose_music_folder(void);
+void import_playlist_from_dialog(void);
+void export_playlist(void);
+
 // The search-and-download window.
+void search_window_open(const wchar_t* prefill);
 const wchar_t* search_window_download_title(void);   // "" when none
 const wchar_t* search_window_download_folder(void);  // "" when none
 

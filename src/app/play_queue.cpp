@@ -231,3 +231,47 @@ void scroll_into_view(int index) {
     clamp_scroll_to_list();
     start_animation();
 }
+
+//~ Seek bar and volume slider
+
+float slider_fraction(int x, int left, int right) {
+    if (right <= left) return 0;
+    float f = (float)(x - left) / (float)(right - left);
+    return f < 0 ? 0 : (f > 1 ? 1 : f);
+}
+
+void seek_bar_press(int x, int left, int right) {
+    g_app.seek_dragging = 1;
+    int duration = player_duration_ms();
+    if (duration >= 1) {
+        int target = (int)(slider_fraction(x, left, right) * (float)duration);
+        g_app.seek_shown_seconds = (float)target / 1000.0f;
+        seek_to(target);
+    } else {
+        g_app.seek_shown_seconds = (float)player_position_seconds();
+    }
+    invalidate_control_bar();
+}
+
+void seek_bar_drag(int x, int left, int right) {
+    g_app.seek_shown_seconds = slider_fraction(x, left, right) * (float)player_duration_seconds();
+    invalidate_control_bar();
+}
+
+void seek_bar_release(int x, int left, int right) {
+    g_app.seek_dragging = 0;
+    int duration = player_duration_ms();
+    int target = duration >= 1 && track_list_at(g_app.current_index)
+                     ? (int)(slider_fraction(x, left, right) * (float)duration)
+                     : (int)(g_app.seek_shown_seconds * 1000.0f);
+    seek_to(target);
+    invalidate_control_bar();
+}
+
+void volume_slider_drag(int x, int left, int right) {
+    int volume = volume_from_fraction(slider_fraction(x, left, right));
+    player_set_volume(volume);
+    if (volume > 0) g_app.last_volume = volume;
+    g_settings.volume = volume;
+    invalidate_control_bar();
+}

@@ -17,6 +17,16 @@ void seek_to(int position_ms);
 void seek_by_key(int forward);
 void scroll_into_view(int index);
 
+// Where x lies between a slider's ends, 0..1.
+float slider_fraction(int x, int left, int right);
+// The seek bar between left and right: a press seeks at once, a drag only moves what is
+// shown, the release seeks to where the button came up.
+void seek_bar_press(int x, int left, int right);
+void seek_bar_drag(int x, int left, int right);
+void seek_bar_release(int x, int left, int right);
+// The volume slider follows the pointer at once; it is saved when the button comes up.
+void volume_slider_drag(int x, int left, int right);
+
 // The volume a slider fraction gives: 0..100, rounded half up.
 int volume_from_fraction(float fraction);
 // Where Left (forward 0) or Right (forward 1) seeks from position, with duration (0 unknown).

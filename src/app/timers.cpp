@@ -68,7 +68,7 @@ static int step_fraction(Spring* s, int open, float k, float eps, float dt) {
 }
 
 // The name and tag boxes show only in the fully open friends panel.
-static void place_friend_edits(void) {
+void place_edit_controls(void) {
     int panel = g_app.sidebar_open && g_app.sidebar_mode == 1 && g_app.sidebar_progress.value >= 0.96f &&
                 !g_app.sidebar_dragging;
     if (!panel && g_app.name_editing) g_app.name_editing = 0;
@@ -92,7 +92,7 @@ static void on_animation_frame(HWND window) {
         moving |= step_fraction(&g_app.sidebar_progress, g_app.sidebar_open, 34, 0.003f, dt);
     moving |= step_fraction(&g_app.jam_bar_progress, jam_is_active(), 28, 0.002f, dt);
     moving |= step_fraction(&g_app.banner_progress, g_app.banner.state != BANNER_HIDDEN, 28, 0.002f, dt);
-    place_friend_edits();
+    place_edit_controls();
     RECT client;
     GetClientRect(window, &client);
     client.top = scale(HEADER_HEIGHT);

@@ -38,33 +38,6 @@ void banner_show(int state, int percent, const wchar_t* title, const wchar_t* su
     invalidate_banner();
 }
 
-// Case-insensitive containment of the filter text in a title, Turkish letters included.
-static int title_contains(const wchar_t* title, const wchar_t* text) {
-    for (; *title; title++) {
-        const wchar_t *a = title, *b = text;
-        while (*a && *b && turkish_lower_char(*a) == turkish_lower_char(*b)) a++, b++;
-        if (!*b) return 1;
-    }
-    return !*text;
-}
-
-void apply_filter(void) {
-    SearchFilter* f = &g_app.filter;
-    f->active = f->text[0] != 0;
-    f->filtered_count = 0;
-    if (!f->active) return;
-    int count = track_list_count();
-    if (f->filtered_capacity < count) {
-        int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 256) * sizeof(int));
-        if (grown) {
-            f->filtered_indices = grown;
-            f->filtered_capacity = count + 256;
-        }
-    }
-    for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
-        if (title_contains(track_list_at(i)->title, f->text)) f->filtered_indices[f->filtered_count++] = i;
-}
-
 void rescan_music_folder(void) {
     if (!g_settings.last_folder[0]) return;
     scan_music_folder(g_settings.last_folder);

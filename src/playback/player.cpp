@@ -188,8 +188,11 @@ static int open_request(int start_ms, int start_paused, int seek) {
     g_player.media_ready = 0;
     g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
     g_player.position_offset_ms = 0;
-    g_player.duration_ms = 0;
-    g_player.duration_s = 0;
+    if (!seek) {
+        // Reopened for a seek, it is the same file: the length shown meanwhile stays.
+        g_player.duration_ms = 0;
+        g_player.duration_s = 0;
+    }
     g_player.active = 1;
     g_player.paused = start_paused ? 1 : 0;
     HRESULT hr = E_FAIL;
@@ -272,7 +275,7 @@ int player_position_seconds(void) {
 }
 
 int player_duration_ms(void) {
-    if (!g_player.player || !g_player.media_ready) return 0;
+    if (!g_player.player || !g_player.media_ready) return g_player.duration_ms;
     if (g_player.duration_ms < 1) read_duration();
     return g_player.duration_ms;
 }

@@ -21,80 +21,8 @@
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "test_support.h"
+#include "window_fixture.h"
 
-namespace {
-
-void pump(int ms) {
-    DWORD start = GetTickCount();
-    while ((int)(GetTickCount() - start) < ms) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
-
-template <typename F>
-bool pump_until(F done, int ms) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if ((int)(GetTickCount() - start) > ms) return false;
-        pump(5);
-    }
-    return true;
-}
-
-std::wstring exe_folder() {
-    wchar_t buf[260];
-    program_folder(buf, 260);
-    return buf;
-}
-
-// Each test gets its own working folder (config.json) and APPDATA, and a fresh window.
-struct MainWindowTest : ::testing::Test {
-    TempDir work;
-    std::wstring music;
-    wchar_t old_dir[MAX_PATH];
-    HWND window = nullptr;
-    std::wstring command_line;
-
-    static void SetUpTestSuite() { app_process_setup(); }
-
-    void SetUp() override {
-        GetCurrentDirectoryW(MAX_PATH, old_dir);
-        ASSERT_TRUE(SetCurrentDirectoryW(work.path.c_str()));
-        CreateDirectoryW(work.file(L"roaming").c_str(), nullptr);
-        SetEnvironmentVariableW(L"APPDATA", work.file(L"roaming").c_str());
-        music = work.file(L"music");
-        CreateDirectoryW(music.c_str(), nullptr);
-        app_state_init(&g_app);
-    }
-
-    void TearDown() override {
-        if (window && IsWindow(window)) DestroyWindow(window);
-        pump(20);
-        SetCurrentDirectoryW(old_dir);
-    }
-
-    void use_music_folder() {
-        Settings s;
-        settings_defaults(&s);
-        wstr_copy(s.last_folder, music.c_str());
-        save_settings(&s, CONFIG_FILE_NAME);
-    }
-
-    void open_window(int show = SW_SHOWNORMAL) {
-        window = main_window_create(GetModuleHandleW(nullptr), show, command_line.c_str());
-        ASSERT_NE(window, nullptr);
-        // The second stage runs from the posted message.
-        pump(50);
-    }
-};
-
-}  // namespace
 
 TEST_F(MainWindowTest, FillsTheListFromTheFolderAndTheCommandLine) {
     use_music_folder();
@@ -418,23 +346,6 @@ TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
 }
 
 // A drop of the given paths, as the shell hands it over.
-static HDROP make_drop(const std::vector<std::wstring>& paths) {
-    size_t chars = 1;
-    for (const std::wstring& p : paths) chars += p.size() + 1;
-    HGLOBAL mem = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-    DROPFILES* df = (DROPFILES*)GlobalLock(mem);
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    wchar_t* out = (wchar_t*)(df + 1);
-    for (const std::wstring& p : paths) {
-        wcscpy(out, p.c_str());
-        out += p.size() + 1;
-    }
-    *out = 0;
-    GlobalUnlock(mem);
-    return (HDROP)mem;
-}
-
 TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     use_music_folder();
     open_window();

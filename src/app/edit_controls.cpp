@@ -1,0 +1,155 @@
+// The three edit controls of the main window (search, friend tag, display name): their
+// placement, colours, keys, cue texts, and the search filter they drive.
+#include <windows.h>
+
+#include "app/app_state.h"
+#include "app/list_geometry.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/pending_subsystems.h"
+#include "app/play_queue.h"
+#include "app/wstr.h"
+#include "library/text_case.h"
+#include "library/track_list.h"
+#include "ui/fonts.h"
+#include "ui/hit_rects.h"
+
+static const wchar_t* cue_of(int id) {
+    if (id == ID_SEARCH_BOX) return L"Par\u00e7a ara...";
+    if (id == ID_TAG_BOX) return L"\u00d6rn: Ornek#8421";
+    return nullptr;
+}
+
+// The edit control paints its text; the grey hint of an empty, unfocused box is ours.
+static void draw_cue(HWND edit, const wchar_t* cue) {
+    if (!cue || GetWindowTextLengthW(edit) > 0 || GetFocus() == edit) return;
+    HDC dc = GetDC(edit);
+    if (!dc) return;
+    RECT r;
+    GetClientRect(edit, &r);
+    r.left += LOWORD(SendMessageW(edit, EM_GETMARGINS, 0, 0));
+    HGDIOBJ old = SelectObject(dc, g_fonts.body);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(113, 113, 122));
+    DrawTextW(dc, cue, -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+}
+
+static void search_box_key(HWND edit, WPARAM key) {
+    HWND main = GetParent(edit);
+    if (key == VK_RETURN) {
+        if (g_app.filter.active && g_app.filter.filtered_count > 0) play_track(g_app.filter.filtered_indices[0], 0, 0, 0);
+        SetFocus(main);
+    } else {
+        clear_search();
+        SetFocus(main);
+    }
+}
+
+static void tag_box_key(HWND edit, WPARAM key) {
+    if (key == VK_RETURN) {
+        send_friend_request_from_input();
+        return;
+    }
+    close_sidebar();
+    SetFocus(GetParent(edit));
+}
+
+static LRESULT CALLBACK edit_subclass_proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    WNDPROC original = (WNDPROC)GetWindowLongPtrW(edit, GWLP_USERDATA);
+    int id = GetDlgCtrlID(edit);
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wparam != VK_RETURN && wparam != VK_ESCAPE) break;
+        if (id == ID_SEARCH_BOX) search_box_key(edit, wparam);
+        else if (id == ID_TAG_BOX) tag_box_key(edit, wparam);
+        else end_name_editing(wparam == VK_RETURN);
+        return 0;
+    case WM_CHAR:
+        if (wparam == L'\r' || wparam == L'\n' || wparam == 27) return 0;  // no beep, no line
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+        LRESULT result = CallWindowProcW(original, edit, message, wparam, lparam);
+        InvalidateRect(edit, nullptr, TRUE);
+        HWND main = GetParent(edit);
+        if (id == ID_SEARCH_BOX) InvalidateRect(main, &g_hit.search_box, FALSE);
+        else InvalidateRect(main, nullptr, FALSE);
+        if (id == ID_TAG_BOX) choose_tick_period();
+        return result;
+    }
+    case WM_PAINT: {
+        LRESULT result = CallWindowProcW(original, edit, message, wparam, lparam);
+        draw_cue(edit, cue_of(id));
+        return result;
+    }
+    }
+    return CallWindowProcW(original, edit, message, wparam, lparam);
+}
+
+HWND create_edit_control(HWND parent, int id, DWORD style) {
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL | style, 0, 0, 0, 0, parent,
+                                (HMENU)(INT_PTR)id, (HINSTANCE)GetWindowLongPtrW(parent, GWLP_HINSTANCE), nullptr);
+    if (!edit) return nullptr;
+    SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, FALSE);
+    SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
+    SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)edit_subclass_proc);
+    return edit;
+}
+
+void layout_search_box(void) {
+    if (!g_app.search_box || !g_app.main_window) return;
+    RECT client;
+    GetClientRect(g_app.main_window, &client);
+    PixelRect r = search_edit_rect(client.right, g_app.dpi, g_app.filter.text[0] != 0);
+    MoveWindow(g_app.search_box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+LRESULT on_edit_color(HDC dc) {
+    SetTextColor(dc, RGB(255, 255, 255));
+    SetBkColor(dc, RGB(24, 24, 24));
+    return (LRESULT)g_app.edit_brush;
+}
+
+void on_search_changed(void) {
+    wchar_t text[FILTER_TEXT_CAPACITY];
+    GetWindowTextW(g_app.search_box, text, FILTER_TEXT_CAPACITY);
+    int was_empty = g_app.filter.text[0] == 0;
+    wstr_copy(g_app.filter.text, text);
+    apply_filter();
+    if (was_empty != (text[0] == 0)) layout_search_box();
+}
+
+// Case-insensitive containment of the filter text in a title, Turkish letters included.
+static int title_contains(const wchar_t* title, const wchar_t* text) {
+    for (; *title; title++) {
+        const wchar_t *a = title, *b = text;
+        while (*a && *b && turkish_lower_char(*a) == turkish_lower_char(*b)) a++, b++;
+        if (!*b) return 1;
+    }
+    return !*text;
+}
+
+void apply_filter(void) {
+    SearchFilter* f = &g_app.filter;
+    f->active = f->text[0] != 0;
+    f->filtered_count = 0;
+    if (f->active) {
+        int count = track_list_count();
+        if (f->filtered_capacity < count) {
+            int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 256) * sizeof(int));
+            if (grown) {
+                f->filtered_indices = grown;
+                f->filtered_capacity = count + 256;
+            }
+        }
+        for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
+            if (title_contains(track_list_at(i)->title, f->text)) f->filtered_indices[f->filtered_count++] = i;
+    }
+    // A new filter shows its list from the top.
+    g_app.scroll_offset = {0, 0};
+    g_app.scroll_target = 0;
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    choose_tick_period();
+}

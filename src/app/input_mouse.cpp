@@ -1,0 +1,532 @@
+// The mouse over the main window: presses on the painted elements and rows, the five drags
+// (seek bar, volume, row reorder, sidebar swipe, scroll thumb), hover and the wheel.
+#include <windows.h>
+#include <windowsx.h>
+
+#include <math.h>
+#include <stdlib.h>
+
+#include "app/app_state.h"
+#include "app/hit_test.h"
+#include "app/list_geometry.h"
+#include "app/list_indices.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/pending_subsystems.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/shared_queue.h"
+#include "app/wstr.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+#include "ui/fonts.h"
+#include "ui/hit_rects.h"
+
+enum { SIDEBAR_WIDTH = 278, DRAG_THRESHOLD = 7, EDGE_ZONE = 14, MENU_TOP = 74, MENU_ITEM_HEIGHT = 52 };
+
+static void note_press(HWND window) {
+    g_app.last_input_tick = GetTickCount();
+    SetTimer(window, TIMER_IDLE_TRIM, 1500, nullptr);
+}
+
+int sidebar_width_now(void) {
+    float p = g_app.sidebar_progress.value;
+    p = p < 0 ? 0 : (p > 1 ? 1 : p);
+    return (int)lroundf((float)scale(SIDEBAR_WIDTH) * p);
+}
+
+// The sidebar covers the rest of the window once it is open or well on its way.
+static int sidebar_covers(void) {
+    return sidebar_width_now() > scale(12) && (g_app.sidebar_open || g_app.sidebar_progress.value > 0.2f);
+}
+
+static HitState hit_state_now(void) {
+    HitState s;
+    s.invitation_pending = jam_invitation_pending();
+    s.filter_has_text = g_app.filter.text[0] != 0;
+    s.sidebar_width = sidebar_width_now();
+    s.sidebar_open = g_app.sidebar_open;
+    s.sidebar_progress = g_app.sidebar_progress.value;
+    s.friends_mode = g_app.sidebar_mode == 1;
+    s.friends_tab = g_app.friends_tab;
+    s.jam_active = jam_is_active();
+    s.banner_shown = g_app.banner.state != BANNER_HIDDEN;
+    s.banner_progress = g_app.banner_progress.value;
+    s.header_height = scale(HEADER_HEIGHT);
+    return s;
+}
+
+int element_at(POINT p) {
+    HitState s = hit_state_now();
+    return element_hit_test(g_hit.element, p, &s);
+}
+
+int track_at(HWND window, int x, int y) {
+    RECT client;
+    GetClientRect(window, &client);
+    RowGeometry g = {current_list_top(), list_bottom(client.bottom, g_app.dpi), client.right,
+                     g_app.scroll_offset.value, g_app.dpi};
+    return row_at_point(&g, x, y, g_app.filter.filtered_indices, g_app.filter.filtered_count, g_app.filter.active,
+                        track_list_count());
+}
+
+static int menu_item_at(int y) {
+    if (y < scale(MENU_TOP)) return -1;
+    int item = (y - scale(MENU_TOP)) / scale(MENU_ITEM_HEIGHT);
+    return item <= 6 ? item : -1;
+}
+
+void open_sidebar(int mode) {
+    g_app.sidebar_open = 1;
+    g_app.sidebar_mode = mode;
+    start_animation();
+}
+
+void close_sidebar(void) {
+    g_app.sidebar_open = 0;
+    start_animation();
+}
+
+void open_friends_panel(void) {
+    g_app.friends_tab = 0;
+    open_sidebar(1);
+    presence_ping_all();
+    choose_tick_period();
+}
+
+void clear_search(void) {
+    g_app.filter.text[0] = 0;
+    if (g_app.search_box) SetWindowTextW(g_app.search_box, L"");
+    apply_filter();
+    layout_search_box();
+}
+
+//~ Left button down
+
+static void record_sidebar_press(int x) {
+    g_app.sidebar_pressed = 1;
+    g_app.sidebar_drag_start_x = x;
+    g_app.sidebar_drag_last_x = x;
+    g_app.sidebar_drag_start_progress = g_app.sidebar_progress.value;
+    g_app.sidebar_drag_last_tick = GetTickCount();
+    g_app.sidebar_velocity = 0;
+}
+
+static void scroll_thumb_to(int y) {
+    RECT client;
+    GetClientRect(g_app.main_window, &client);
+    int track_top = current_list_top() + scale(FIRST_ROW_OFFSET);
+    int track = client.bottom - (scale(CONTROL_BAR_HEIGHT) + scale(6)) - track_top;
+    int thumb = g_hit.scroll_thumb.bottom - g_hit.scroll_thumb.top;
+    if (thumb >= track) return;
+    float f = (float)(y - track_top - g_app.scroll_grab_offset) / (float)(track - thumb);
+    f = f < 0 ? 0 : (f > 1 ? 1 : f);
+    int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
+    float limit = (float)max_scroll(rows, current_list_top(), list_bottom(client.bottom, g_app.dpi), g_app.dpi);
+    g_app.scroll_offset.value = g_app.scroll_target = f * limit;
+    g_app.scroll_offset.velocity = 0;
+}
+
+static void start_name_editing(void) {
+    if (!g_app.name_box) return;
+    g_app.name_editing = 1;
+    SetWindowTextW(g_app.name_box, my_display_name());
+    SendMessageW(g_app.name_box, EM_SETSEL, 0, -1);
+    ShowWindow(g_app.name_box, SW_SHOW);
+    SetFocus(g_app.name_box);
+}
+
+void end_name_editing(int commit) {
+    if (commit && g_app.name_box) {
+        wchar_t name[64];
+        GetWindowTextW(g_app.name_box, name, 64);
+        // Blanks, tabs and line ends around the name are typing noise.
+        int start = 0, end = (int)wcslen(name);
+        while (start < end && wcschr(L" \t\r\n", name[start])) start++;
+        while (end > start && wcschr(L" \t\r\n", name[end - 1])) end--;
+        name[end] = 0;
+        if (name[start]) change_my_name(name + start);
+    }
+    g_app.name_editing = 0;
+    if (g_app.name_box) ShowWindow(g_app.name_box, SW_HIDE);
+    if (g_app.main_window) {
+        SetFocus(g_app.main_window);
+        InvalidateRect(g_app.main_window, nullptr, FALSE);
+    }
+}
+
+static void copy_tag_to_clipboard(HWND window) {
+    const wchar_t* tag = my_user_tag();
+    size_t bytes = (wcslen(tag) + 1) * sizeof(wchar_t);
+    if (!OpenClipboard(window)) return;
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    void* data = memory ? GlobalLock(memory) : nullptr;
+    if (data) {
+        memcpy(data, tag, bytes);
+        GlobalUnlock(memory);
+        if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+    } else if (memory) {
+        GlobalFree(memory);
+    }
+    CloseClipboard();
+    g_app.tag_copied_tick = GetTickCount();
+}
+
+static void press_in_friends_panel(HWND window, int id, POINT p) {
+    switch (id) {
+    case ELEMENT_PANEL_BACK: g_app.sidebar_mode = 0; return;
+    case ELEMENT_PANEL_REFRESH: presence_ping_all(); return;
+    case ELEMENT_PANEL_COPY_TAG:
+        if (g_app.name_editing) end_name_editing(0);
+        else copy_tag_to_clipboard(window);
+        return;
+    case ELEMENT_PANEL_EDIT_NAME:
+        if (g_app.name_editing) end_name_editing(1);
+        else start_name_editing();
+        return;
+    case ELEMENT_TAB_FRIENDS: g_app.friends_tab = 0; presence_ping_all(); return;
+    case ELEMENT_TAB_REQUESTS: g_app.friends_tab = 1; return;
+    case ELEMENT_TAB_ADD:
+        g_app.friends_tab = 2;
+        g_app.friend_notice[0] = 0;
+        if (g_app.tag_box) SetFocus(g_app.tag_box);
+        return;
+    case ELEMENT_SEND_REQUEST: send_friend_request_from_input(); return;
+    }
+    if (g_app.friends_tab == 0) {
+        if (!jam_is_active() && rect_has_area(&g_hit.jam_start_card) && PtInRect(&g_hit.jam_start_card, p)) {
+            jam_start_room();
+            return;
+        }
+        for (int i = 0; i < FRIEND_ROWS_MAX; i++) {
+            if (rect_has_area(&g_hit.friend_invite[i]) && PtInRect(&g_hit.friend_invite[i], p)) {
+                if (!jam_is_member(i)) {
+                    jam_invite(i);
+                } else if (jam_state() == JAM_INVITING && jam_member_count() == 0) {
+                    jam_leave();
+                    delete_jam_downloads();
+                }
+                return;
+            }
+            if (rect_has_area(&g_hit.friend_remove[i]) && PtInRect(&g_hit.friend_remove[i], p)) {
+                wchar_t question[160];
+                wstr_format(question, 160, L"%ls arkada\u015f listenden \u00e7\u0131kar\u0131ls\u0131n m\u0131?",
+                            friend_name(i));
+                if (MessageBoxW(window, question, L"Arkada\u015f\u0131 Kald\u0131r", MB_YESNO | MB_ICONQUESTION) == IDYES)
+                    friend_remove(i);
+                return;
+            }
+        }
+    } else if (g_app.friends_tab == 1) {
+        for (int i = 0; i < REQUEST_ROWS_MAX; i++) {
+            if (rect_has_area(&g_hit.request_accept[i]) && PtInRect(&g_hit.request_accept[i], p)) {
+                g_settings.jam_keep_downloads = ask_keep_downloads(window);
+                save_settings(&g_settings, CONFIG_FILE_NAME);
+                friend_accept(i);
+                g_app.friends_tab = 0;
+                return;
+            }
+            if (rect_has_area(&g_hit.request_reject[i]) && PtInRect(&g_hit.request_reject[i], p)) {
+                pending_remove(i);
+                return;
+            }
+        }
+    }
+}
+
+// A press on no element: the sidebar, the scrollbar or a row.
+static void press_elsewhere(HWND window, int id, POINT p) {
+    int width = sidebar_width_now();
+    if ((g_app.sidebar_open || width > scale(EDGE_ZONE)) && p.y >= scale(HEADER_HEIGHT)) {
+        if (p.x >= width) {
+            close_sidebar();
+            return;
+        }
+        record_sidebar_press(p.x);
+        if (g_app.sidebar_mode == 1) press_in_friends_panel(window, id, p);
+        else g_app.pressed_menu_item = menu_item_at(p.y);
+        return;
+    }
+    if (!g_app.sidebar_open && p.x <= scale(EDGE_ZONE) && p.y >= scale(HEADER_HEIGHT)) {
+        g_app.sidebar_mode = 0;
+        record_sidebar_press(p.x);
+    }
+    if (rect_has_area(&g_hit.scroll_zone) && PtInRect(&g_hit.scroll_zone, p)) {
+        RECT thumb = g_hit.scroll_thumb;
+        if (rect_has_area(&thumb) && p.y >= thumb.top && p.y < thumb.bottom) {
+            g_app.scroll_grab_offset = p.y - thumb.top;
+        } else {
+            g_app.scroll_grab_offset = (thumb.bottom - thumb.top) / 2;
+            scroll_thumb_to(p.y);
+        }
+        g_app.scroll_dragging = 1;
+        return;
+    }
+    int index = track_at(window, p.x, p.y);
+    if (index < 0) return;
+    RECT client;
+    GetClientRect(window, &client);
+    if (p.x >= client.right - scale(46)) {
+        g_app.selected_index = index;
+        POINT screen = p;
+        ClientToScreen(window, &screen);
+        show_track_menu(window, index, screen);
+    } else if (g_app.multi_select_mode) {
+        if (index < MULTI_SELECT_LIMIT) g_app.multi_selected[index] = !g_app.multi_selected[index];
+        g_app.selected_index = index;
+    } else {
+        g_app.press_row = g_app.drag_row = g_app.drop_row = index;
+        g_app.selected_index = index;
+        g_app.press_point = p;
+    }
+}
+
+void on_left_button_down(HWND window, int x, int y) {
+    note_press(window);
+    SetFocus(window);
+    SetCapture(window);
+    g_app.sidebar_pressed = 0;
+    g_app.sidebar_dragging = 0;
+    g_app.pressed_menu_item = -1;
+    g_app.press_row = -1;
+    POINT p = {x, y};
+    int id = element_at(p);
+    g_app.pressed_id = id;
+    switch (id) {
+    case ELEMENT_MENU:
+        if (g_app.sidebar_open) close_sidebar();
+        else open_sidebar(0);
+        break;
+    case ELEMENT_FRIENDS:
+        if (g_app.sidebar_open && g_app.sidebar_mode == 1) close_sidebar();
+        else open_friends_panel();
+        break;
+    case ELEMENT_DOWNLOAD: search_window_open(L""); break;
+    case ELEMENT_SEARCH_CLEAR: clear_search(); break;
+    case ELEMENT_INVITE_JOIN:
+        jam_accept_invitation();
+        presence_ping_all();
+        start_animation();
+        break;
+    case ELEMENT_INVITE_CLOSE: jam_decline_invitation(); break;
+    case ELEMENT_JAM_LEAVE:
+        g_app.jam_wanted.title[0] = 0;
+        g_app.jam_wanted.video_id[0] = 0;
+        g_app.autofetch_stop.exchange(1);
+        jam_leave();
+        delete_jam_downloads();
+        start_animation();
+        break;
+    case ELEMENT_JAM_DOWNLOAD: search_window_open(jam_notice_text()); break;
+    case ELEMENT_BANNER_CANCEL: g_shared_queue.stop.exchange(1); break;
+    case ELEMENT_SHUFFLE: toggle_shuffle(); break;
+    case ELEMENT_PREVIOUS: play_previous(); break;
+    case ELEMENT_PLAY: toggle_play(); break;
+    case ELEMENT_NEXT: play_next(); break;
+    case ELEMENT_REPEAT: cycle_repeat(); break;
+    case ELEMENT_MUTE: toggle_mute(); break;
+    case ELEMENT_SEEK: seek_bar_press(x, g_hit.seek_left, g_hit.seek_right); break;
+    case ELEMENT_VOLUME:
+        g_app.volume_dragging = 1;
+        volume_slider_drag(x, g_hit.volume_left, g_hit.volume_right);
+        break;
+    default: press_elsewhere(window, id, p); break;
+    }
+    if (g_app.main_window) InvalidateRect(window, nullptr, FALSE);
+}
+
+//~ Mouse move and hover
+
+static void drag_sidebar(HWND window, int x) {
+    float width = (float)scale(SIDEBAR_WIDTH);
+    float p = g_app.sidebar_drag_start_progress + (float)(x - g_app.sidebar_drag_start_x) / width;
+    g_app.sidebar_progress.value = p < 0 ? 0 : (p > 1 ? 1 : p);
+    DWORD now = GetTickCount();
+    if (now != g_app.sidebar_drag_last_tick) {
+        float seconds = (float)(now - g_app.sidebar_drag_last_tick) / 1000.0f;
+        float step = (float)(x - g_app.sidebar_drag_last_x) / width / seconds;
+        g_app.sidebar_velocity = 0.35f * g_app.sidebar_velocity + 0.65f * step;
+        g_app.sidebar_drag_last_x = x;
+        g_app.sidebar_drag_last_tick = now;
+    }
+    place_edit_controls();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+static void update_hover(HWND window, int x, int y) {
+    POINT p = {x, y};
+    int id = element_at(p);
+    int covered = sidebar_covers();
+    int over_scrollbar = !covered && rect_has_area(&g_hit.scroll_zone) && PtInRect(&g_hit.scroll_zone, p);
+    int menu_item = -1;
+    int width = sidebar_width_now();
+    if (g_app.sidebar_mode == 0 && width > scale(24) && x < width) menu_item = menu_item_at(y);
+    int row = covered || over_scrollbar ? -1 : track_at(window, x, y);
+    if (id == g_app.hover_id && over_scrollbar == g_app.scrollbar_hover && menu_item == g_app.hover_menu_item &&
+        row == g_app.hover_row)
+        return;
+    g_app.hover_id = id;
+    g_app.scrollbar_hover = over_scrollbar;
+    g_app.hover_menu_item = menu_item;
+    g_app.hover_row = row;
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_mouse_move(HWND window, int x, int y, WPARAM keys) {
+    g_app.last_input_tick = GetTickCount();
+    TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, window, 0};
+    TrackMouseEvent(&track);
+    if (keys & MK_LBUTTON) {
+        if (g_app.sidebar_pressed && !g_app.sidebar_dragging &&
+            abs(x - g_app.sidebar_drag_start_x) > scale(DRAG_THRESHOLD)) {
+            g_app.sidebar_dragging = 1;
+            g_app.pressed_menu_item = -1;
+            g_app.press_row = -1;
+        }
+        if (g_app.sidebar_dragging) {
+            drag_sidebar(window, x);
+            return;
+        }
+        if (g_app.scroll_dragging) {
+            scroll_thumb_to(y);
+            InvalidateRect(window, nullptr, FALSE);
+            return;
+        }
+        if (g_app.seek_dragging) {
+            seek_bar_drag(x, g_hit.seek_left, g_hit.seek_right);
+            return;
+        }
+        if (g_app.volume_dragging) {
+            volume_slider_drag(x, g_hit.volume_left, g_hit.volume_right);
+            return;
+        }
+        if (g_app.press_row >= 0 && !g_app.filter.active && !g_app.row_dragging &&
+            abs(y - g_app.press_point.y) > scale(DRAG_THRESHOLD)) {
+            g_app.row_dragging = 1;
+            g_app.press_row = -1;
+        }
+        if (g_app.row_dragging) {
+            int count = track_list_count();
+            int drop = (int)floorf((float)(y - current_list_top() - scale(FIRST_ROW_OFFSET)) + g_app.scroll_offset.value) /
+                       scale(ROW_HEIGHT);
+            drop = drop < 0 ? 0 : (drop > count - 1 ? count - 1 : drop);
+            if (drop != g_app.drop_row) {
+                g_app.drop_row = drop;
+                InvalidateRect(window, nullptr, FALSE);
+            }
+            return;
+        }
+    }
+    update_hover(window, x, y);
+}
+
+void on_mouse_leave(HWND window) {
+    int any = g_app.hover_id || g_app.scrollbar_hover || g_app.hover_menu_item >= 0 || g_app.hover_row >= 0;
+    g_app.hover_id = 0;
+    g_app.scrollbar_hover = 0;
+    g_app.hover_menu_item = -1;
+    g_app.hover_row = -1;
+    if (any) InvalidateRect(window, nullptr, FALSE);
+}
+
+//~ Left button up
+
+static void clear_track_list(void) {
+    track_list_clear();
+    stop_playback();
+    g_app.current_index = -1;
+    g_app.selected_index = -1;
+    refresh_now_playing();
+    clear_search();
+}
+
+static void run_menu_item(int item) {
+    if (item != 2) close_sidebar();
+    switch (item) {
+    case 0: choose_music_folder(); break;
+    case 1: search_window_open(L""); break;
+    case 2: open_friends_panel(); break;
+    case 3: import_playlist_from_dialog(); break;
+    case 4: export_playlist(); break;
+    case 5: clear_track_list(); break;
+    case 6: update_check_start(0); break;
+    }
+}
+
+void on_left_button_up(HWND window, int x, int y) {
+    note_press(window);
+    ReleaseCapture();
+    int pressed_item = g_app.pressed_menu_item;
+    int pressed_row = g_app.press_row;
+    g_app.pressed_id = 0;
+    g_app.pressed_menu_item = -1;
+    g_app.press_row = -1;
+    g_app.sidebar_pressed = 0;
+    InvalidateRect(window, nullptr, FALSE);
+    if (g_app.sidebar_dragging) {
+        g_app.sidebar_dragging = 0;
+        if (g_app.sidebar_progress.value + 0.14f * g_app.sidebar_velocity >= 0.45f) open_sidebar(g_app.sidebar_mode);
+        else close_sidebar();
+        return;
+    }
+    if (pressed_item >= 0 && g_app.sidebar_open && g_app.sidebar_mode == 0 && x < sidebar_width_now() &&
+        menu_item_at(y) == pressed_item) {
+        run_menu_item(pressed_item);
+        return;
+    }
+    g_app.scroll_dragging = 0;
+    if (g_app.seek_dragging) seek_bar_release(x, g_hit.seek_left, g_hit.seek_right);
+    if (g_app.volume_dragging) {
+        g_app.volume_dragging = 0;
+        save_settings(&g_settings, CONFIG_FILE_NAME);
+    }
+    if (g_app.row_dragging) {
+        int from = g_app.drag_row, to = g_app.drop_row, count = track_list_count();
+        if (from >= 0 && to >= 0 && from < count && to < count && !g_app.filter.active && from != to) {
+            track_list_move(from, to);
+            ListIndices ix = {g_app.current_index, g_app.selected_index};
+            indices_after_move(&ix, from, to);
+            g_app.current_index = ix.current;
+            g_app.selected_index = ix.selected;
+        }
+    } else if (pressed_row >= 0 && track_at(window, x, y) == pressed_row) {
+        play_track(pressed_row, 0, 0, 0);
+    }
+    g_app.row_dragging = 0;
+    g_app.drag_row = -1;
+    g_app.drop_row = -1;
+}
+
+//~ Right button and wheel
+
+void on_right_button_up(HWND window, int x, int y) {
+    note_press(window);
+    if (g_app.sidebar_open || g_app.sidebar_progress.value >= 0.1f) return;
+    int index = track_at(window, x, y);
+    if (index < 0) return;
+    g_app.selected_index = index;
+    InvalidateRect(window, nullptr, FALSE);
+    POINT screen = {x, y};
+    ClientToScreen(window, &screen);
+    show_track_menu(window, index, screen);
+}
+
+void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y) {
+    note_press(window);
+    POINT p = {screen_x, screen_y};
+    ScreenToClient(window, &p);
+    RECT client;
+    GetClientRect(window, &client);
+    int bar_top = client.bottom - scale(CONTROL_BAR_HEIGHT);
+    if (p.y < bar_top) {
+        if (p.x < sidebar_width_now()) return;
+        int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
+        float limit = (float)max_scroll(rows, current_list_top(), list_bottom(client.bottom, g_app.dpi), g_app.dpi);
+        float target = g_app.scroll_target + ((float)delta / -120.0f) * (float)scale(ROW_HEIGHT) * 2.2f;
+        g_app.scroll_target = target < 0 ? 0 : (target > limit ? limit : target);
+        start_animation();
+        return;
+    }
+    change_volume(delta < 1 ? -5 : +5);
+}

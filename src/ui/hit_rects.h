@@ -1,0 +1,26 @@
+#pragma once
+// The rectangles of the last painted frame that the mouse handling tests. The painter
+// rewrites all of them every frame; an element not drawn gets an empty rectangle.
+#include <windows.h>
+
+#include "app/hit_test.h"
+
+enum { FRIEND_ROWS_MAX = 32, REQUEST_ROWS_MAX = 16 };
+
+struct HitRects {
+    RECT element[ELEMENT_COUNT];  // by element id
+    RECT search_box;              // the pill the search edit control sits in
+    RECT scroll_zone;             // the list scrollbar's track
+    RECT scroll_thumb;
+    int seek_left, seek_right;      // the seek bar's track
+    int volume_left, volume_right;  // the volume slider's track
+    RECT jam_start_card;
+    RECT friend_invite[FRIEND_ROWS_MAX];
+    RECT friend_remove[FRIEND_ROWS_MAX];
+    RECT request_accept[REQUEST_ROWS_MAX];
+    RECT request_reject[REQUEST_ROWS_MAX];
+};
+
+extern HitRects g_hit;
+
+int rect_has_area(const RECT* r);

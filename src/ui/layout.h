@@ -1,0 +1,61 @@
+#pragma once
+// Where the main window's elements lie, as pure functions of the client size and the dpi,
+// so that the painter and the tests share one geometry. All results are device pixels; an
+// element that does not fit is an empty rectangle (right <= 0).
+#include <windows.h>
+
+struct HeaderLayout {
+    RECT menu;
+    RECT search;    // the pill
+    RECT download;  // "+ İndir", empty when the header is too narrow
+    RECT friends;   // the friends / Jam button, empty when too narrow
+};
+
+HeaderLayout header_layout(int width, int dpi);
+
+struct PlayerLayout {
+    RECT card;
+    int cy;  // the transport line
+    int y0;  // the seek bar line
+    int pc;  // the cover and volume line
+    int x;   // the centre column
+    RECT play, previous, shuffle, next, repeat;
+    int seek_half;  // half the seek bar's length
+    RECT seek_hit;
+    RECT elapsed, duration;  // the two time texts
+    RECT cover;
+    int text_left, text_right;  // the now-playing text column
+    int text_shown;
+    int volume_shown;
+    int volume_left, volume_right;  // the slider track
+    RECT volume_hit, mute;
+};
+
+PlayerLayout player_layout(int width, int height, int dpi);
+
+struct ScrollbarLayout {
+    int shown;
+    RECT zone;   // the track that a press and hover test
+    RECT thumb;  // empty when the track is too short to draw
+};
+
+// The list between top and bottom (the clip's bottom is 4 above the control bar) with rows
+// shown rows at offset; hot widens the thumb (hovered or dragged).
+ScrollbarLayout scrollbar_layout(int width, int list_top, int clip_bottom, int rows, float offset, int max_offset,
+                                 int hot, int dpi);
+
+// The filled part of a progress track of width w at percent: nothing below 1%, then at
+// least min_width.
+int progress_fill_width(int w, int percent, int min_width);
+
+// The colour of the playing row's dot at a tick count: orange, pink, violet and back in 1.5 s.
+COLORREF playing_dot_color(DWORD ticks);
+
+// The Jam invitation notice, centred under the header.
+RECT invitation_rect(int width, int dpi);
+
+// The sidebar panel's left edge for a slide fraction (its right edge is 278 further).
+int sidebar_left(float progress, int dpi);
+
+// The track dot's radius and similar sub-pixel sizes: r x dpi / 96.
+float scale_float(float r, int dpi);

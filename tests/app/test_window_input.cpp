@@ -1,0 +1,272 @@
+// The mouse and keyboard through the real window procedure: the messages the system would
+// send, at the places the last painted frame put the elements.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <math.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/hit_test.h"
+#include "app/main_window.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/wstr.h"
+#include "audio_support.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+#include "test_support.h"
+#include "ui/fonts.h"
+#include "ui/hit_rects.h"
+#include "window_fixture.h"
+
+namespace {
+
+struct InputTest : MainWindowTest {
+    std::vector<std::wstring> paths;
+
+    void open_sized(int w, int h) {
+        use_music_folder();
+        open_window();
+        RECT r = {0, 0, w, h};
+        AdjustWindowRectEx(&r, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                           (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+        SetWindowPos(window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+        pump(20);
+    }
+
+    // Real tones, so that the player really plays them; the names make their titles.
+    void add_tone_tracks(const std::vector<std::wstring>& names, int ms) {
+        int hz = 330;
+        for (const std::wstring& n : names) {
+            std::wstring path = music + L"\\" + n + L".wav";
+            hz += 110;
+            write_tone_wav(path, {{(double)hz, ms}});
+            paths.push_back(path);
+            track_list_add(path.c_str(), 0);
+        }
+        apply_filter();
+        repaint();
+    }
+
+    void repaint() { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }
+
+    int row_y(int i) { return current_list_top() + scale(6) + scale(56) * i - (int)g_app.scroll_offset.value + 26; }
+
+    void down(int x, int y) { SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y)); }
+    void drag(int x, int y) { SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y)); }
+    void up(int x, int y) { SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
+    void click(int x, int y) {
+        down(x, y);
+        up(x, y);
+    }
+    POINT centre(int id) {
+        const RECT& r = g_hit.element[id];
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    void wheel(int x, int y, int delta) {
+        POINT p = {x, y};
+        ClientToScreen(window, &p);
+        SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(p.x, p.y));
+    }
+};
+
+TEST_F(InputTest, ClicksPlayRowsAndAPressThatMovesReorders) {
+    open_sized(680, 720);
+    add_tone_tracks({L"Tarkan - Kuzu Kuzu", L"Manga - Cevaps\u0131z Sorular", L"Duman - Bu Ak\u015fam",
+                     L"Gripin - Ac\u0131 Veriyor", L"Teoman - Papatya"},
+                    3000);
+    click(300, row_y(2));
+    EXPECT_EQ(g_app.current_index, 2);
+    EXPECT_EQ(g_app.selected_index, 2);
+    EXPECT_TRUE(player_is_playing());
+
+    // Seven pixels is still a click; eight start a drag, which moves instead of playing.
+    down(300, row_y(0));
+    drag(300, row_y(0) + 7);
+    EXPECT_FALSE(g_app.row_dragging);
+    drag(300, row_y(0) + 8);
+    EXPECT_TRUE(g_app.row_dragging);
+    drag(300, row_y(3));
+    EXPECT_EQ(g_app.drop_row, 3);
+    up(300, row_y(3));
+    EXPECT_FALSE(g_app.row_dragging);
+    EXPECT_STREQ(track_list_at(3)->path, paths[0].c_str());
+    EXPECT_EQ(g_app.current_index, 1) << "the playing track moved up one place";
+    EXPECT_STREQ(track_list_at(g_app.current_index)->path, paths[2].c_str());
+    EXPECT_TRUE(player_is_playing());
+
+    // With a filter the rows cannot be dragged.
+    SetWindowTextW(g_app.search_box, L"a");
+    ASSERT_TRUE(g_app.filter.active);
+    repaint();
+    down(300, row_y(0));
+    drag(300, row_y(0) + 40);
+    EXPECT_FALSE(g_app.row_dragging);
+    up(300, row_y(0) + 40);
+    // Enter in the search box plays the first match and hands the keys back.
+    SetFocus(g_app.search_box);
+    SendMessageW(g_app.search_box, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(g_app.current_index, g_app.filter.filtered_indices[0]);
+    SendMessageW(g_app.search_box, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(g_app.filter.active);
+    EXPECT_EQ(GetWindowTextLengthW(g_app.search_box), 0);
+    repaint();
+
+    // The "more" end of a row and the right button select it.
+    SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(300, row_y(4)));
+    EXPECT_EQ(g_app.selected_index, 4);
+    click(680 - 30, row_y(1));
+    EXPECT_EQ(g_app.selected_index, 1);
+
+    // Multi-selection: presses mark, Esc leaves and forgets the marks.
+    g_app.multi_select_mode = 1;
+    click(300, row_y(3));
+    click(300, row_y(4));
+    EXPECT_TRUE(g_app.multi_selected[3] && g_app.multi_selected[4]);
+    SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(g_app.multi_select_mode);
+    EXPECT_FALSE(g_app.multi_selected[3] || g_app.multi_selected[4]);
+    stop_playback();
+}
+
+TEST_F(InputTest, SeekBarVolumeAndWheel) {
+    open_sized(680, 720);
+    add_tone_tracks({L"Sezen Aksu - Gidiyorum"}, 20000);
+    play_track(0, 0, 0, 0);
+    ASSERT_TRUE(pump_until([] { return player_duration_ms() > 19000; }, 8000));
+    repaint();
+    int left = g_hit.seek_left, right = g_hit.seek_right, y = centre(ELEMENT_SEEK).y;
+    int at10 = left + (right - left) / 10, at75 = left + (right - left) * 3 / 4;
+    down(at10, y);
+    EXPECT_TRUE(g_app.seek_dragging);
+    ASSERT_TRUE(pump_until([] { return player_position_ms() >= 1500; }, 4000)) << "a press seeks at once";
+    drag(at75, y);
+    EXPECT_NEAR(g_app.seek_shown_seconds, 15.0f, 0.5f);
+    pump(200);
+    EXPECT_LT(player_position_ms(), 8000) << "a drag only moves the knob";
+    up(at75, y);
+    EXPECT_FALSE(g_app.seek_dragging);
+    ASSERT_TRUE(pump_until([] { return player_position_ms() >= 14000; }, 4000)) << player_position_ms();
+    EXPECT_LT(player_position_ms(), 17500);
+
+    // The wheel over the control bar steps the volume and saves it.
+    int volume = player_get_volume();
+    wheel(100, 720 - 20, 120);
+    EXPECT_EQ(player_get_volume(), volume + 5);
+    Settings saved;
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(saved.volume, volume + 5);
+    wheel(100, 720 - 20, -120);
+    EXPECT_EQ(player_get_volume(), volume);
+
+    // The slider follows the pointer at once and is saved on release.
+    POINT v = centre(ELEMENT_VOLUME);
+    down(g_hit.volume_left - 3, v.y);
+    EXPECT_EQ(player_get_volume(), 0);
+    drag(g_hit.volume_left + (g_hit.volume_right - g_hit.volume_left) / 2, v.y);
+    EXPECT_EQ(player_get_volume(), 50);
+    up(g_hit.volume_left + (g_hit.volume_right - g_hit.volume_left) / 2, v.y);
+    load_settings(&saved, CONFIG_FILE_NAME);
+    EXPECT_EQ(saved.volume, 50);
+    EXPECT_EQ(g_app.last_volume, 50);
+
+    // The mute button and the transport buttons are where the frame put them.
+    POINT mute = centre(ELEMENT_MUTE);
+    click(mute.x, mute.y);
+    EXPECT_EQ(player_get_volume(), 0);
+    click(mute.x, mute.y);
+    EXPECT_EQ(player_get_volume(), 50);
+    POINT play = centre(ELEMENT_PLAY);
+    click(play.x, play.y);
+    EXPECT_FALSE(player_is_playing());
+    POINT shuffle = centre(ELEMENT_SHUFFLE);
+    click(shuffle.x, shuffle.y);
+    EXPECT_EQ(g_settings.shuffle, 1);
+    stop_playback();
+}
+
+TEST_F(InputTest, TypeAheadScrollingAndTheSidebar) {
+    open_sized(680, 720);
+    for (int i = 0; i < 40; i++) {
+        wchar_t path[260];
+        wstr_format(path, 260, L"%ls\\%ls %02d.mp3", music.c_str(), i == 25 ? L"\u0131l\u0131k r\u00fczgar" : L"Duman - \u015eark\u0131",
+                    i);
+        track_list_add(path, 0);
+    }
+    g_app.selected_index = 0;
+    apply_filter();
+    repaint();
+    SendMessageW(window, WM_KEYDOWN, 'I', 0);
+    EXPECT_EQ(g_app.selected_index, 25) << "I finds the dotless \u0131";
+    EXPECT_GT(g_app.scroll_target, 0) << "and scrolls it into view";
+
+    // The wheel over the list scrolls, never past the end.
+    g_app.scroll_target = 0;
+    g_app.scroll_offset = {0, 0};
+    wheel(300, 300, -120);
+    EXPECT_NEAR(g_app.scroll_target, 56 * 2.2f, 0.01f);
+    for (int i = 0; i < 40; i++) wheel(300, 300, -120);
+    RECT c;
+    GetClientRect(window, &c);
+    int limit = 12 + 40 * 56 - (c.bottom - 104 - current_list_top());
+    EXPECT_EQ((int)g_app.scroll_target, limit);
+
+    // The scroll thumb dragged to the bottom of its track.
+    g_app.scroll_target = 0;
+    g_app.scroll_offset = {0, 0};
+    repaint();
+    ASSERT_TRUE(rect_has_area(&g_hit.scroll_thumb));
+    RECT thumb = g_hit.scroll_thumb;
+    down(thumb.left + 1, thumb.top + 5);
+    EXPECT_TRUE(g_app.scroll_dragging);
+    drag(thumb.left + 1, c.bottom);
+    EXPECT_EQ((int)g_app.scroll_offset.value, limit);
+    up(thumb.left + 1, c.bottom);
+    EXPECT_FALSE(g_app.scroll_dragging);
+
+    // The menu button opens the sidebar; a press right of it closes it again.
+    g_app.scroll_target = 0;
+    g_app.scroll_offset = {0, 0};
+    POINT menu = centre(ELEMENT_MENU);
+    click(menu.x, menu.y);
+    EXPECT_TRUE(g_app.sidebar_open);
+    EXPECT_EQ(g_app.sidebar_mode, 0);
+    g_app.sidebar_progress = {1, 0};
+    repaint();
+    click(500, 300);
+    EXPECT_FALSE(g_app.sidebar_open);
+    g_app.sidebar_progress = {0, 0};
+    repaint();
+    int playing_before = g_app.current_index;
+    SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(300, row_y(1)));
+    EXPECT_EQ(g_app.selected_index, 1);
+
+    // A swipe from the left edge drags the sidebar out; released past the middle it opens.
+    down(5, 300);
+    drag(60, 300);
+    EXPECT_TRUE(g_app.sidebar_dragging);
+    drag(200, 300);
+    EXPECT_NEAR(g_app.sidebar_progress.value, 195.0f / 278.0f, 0.01f);
+    up(200, 300);
+    EXPECT_FALSE(g_app.sidebar_dragging);
+    EXPECT_TRUE(g_app.sidebar_open);
+    EXPECT_EQ(g_app.current_index, playing_before) << "the swipe did not play the row under it";
+
+    // With the sidebar open a right click on a row does nothing, and the wheel over it does
+    // not scroll the list.
+    g_app.sidebar_progress = {1, 0};
+    repaint();
+    g_app.selected_index = 7;
+    SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(400, row_y(2)));
+    EXPECT_EQ(g_app.selected_index, 7);
+    wheel(100, 300, -120);
+    EXPECT_EQ(g_app.scroll_target, 0);
+    SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(g_app.sidebar_open);
+}
+
+}  // namespace

@@ -1,0 +1,309 @@
+// The real main window painted in the states that matter, checked by the pixels the layout
+// fixes and by the rectangles it records for the mouse. Each picture is also saved as a
+// bitmap next to the test run, for a person to look at.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/hit_test.h"
+#include "app/main_window.h"
+#include "app/pending_subsystems.h"
+#include "app/play_queue.h"
+#include "app/settings.h"
+#include "app/wstr.h"
+#include "audio_support.h"
+#include "library/track_list.h"
+#include "playback/player.h"
+#include "test_support.h"
+#include "ui/draw.h"
+#include "ui/fonts.h"
+#include "ui/hit_rects.h"
+#include "ui/layout.h"
+#include "window_fixture.h"
+
+namespace {
+
+unsigned rgb(int r, int g, int b) {
+    return (unsigned)((r << 16) | (g << 8) | b);
+}
+
+struct PaintTest : MainWindowTest {
+    void set_client_size(int w, int h) {
+        RECT r = {0, 0, w, h};
+        AdjustWindowRectEx(&r, (DWORD)GetWindowLongW(window, GWL_STYLE), FALSE,
+                           (DWORD)GetWindowLongW(window, GWL_EXSTYLE));
+        SetWindowPos(window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        pump(20);
+    }
+
+    RECT client() {
+        RECT c;
+        GetClientRect(window, &c);
+        return c;
+    }
+
+    void repaint() {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+
+    // The back buffer as the last paint left it, 0x00RRGGBB.
+    unsigned pixel(int x, int y) {
+        const BackBuffer& b = g_app.back_buffer;
+        EXPECT_NE(b.pixels, nullptr);
+        if (!b.pixels || x < 0 || y < 0 || x >= b.width || y >= b.height) return 0xFFFFFFFFu;
+        return b.pixels[(size_t)y * b.width + x] & 0xFFFFFFu;
+    }
+
+    void save_picture(const wchar_t* name) {
+        wchar_t folder[MAX_PATH];
+        if (!GetEnvironmentVariableW(L"NELVO_TEST_ARTIFACTS", folder, MAX_PATH)) return;
+        CreateDirectoryW(folder, nullptr);
+        const BackBuffer& b = g_app.back_buffer;
+        if (!b.pixels) return;
+        std::wstring path = std::wstring(folder) + L"\\" + name + L".bmp";
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return;
+        DWORD size = (DWORD)b.width * b.height * 4;
+        BITMAPFILEHEADER fh = {};
+        BITMAPINFOHEADER ih = {};
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof(fh) + sizeof(ih);
+        fh.bfSize = fh.bfOffBits + size;
+        ih.biSize = sizeof(ih);
+        ih.biWidth = b.width;
+        ih.biHeight = -b.height;
+        ih.biPlanes = 1;
+        ih.biBitCount = 32;
+        DWORD written;
+        WriteFile(f, &fh, sizeof(fh), &written, nullptr);
+        WriteFile(f, &ih, sizeof(ih), &written, nullptr);
+        WriteFile(f, b.pixels, size, &written, nullptr);
+        CloseHandle(f);
+    }
+
+    void add_tracks(int n) {
+        static const wchar_t* NAMES[] = {L"Tarkan - Kuzu Kuzu", L"Duman - Senden Daha G\u00fczel", L"Manga - Cevaps\u0131z Sorular",
+                                         L"Gripin - Ac\u0131 Veriyor", L"Sezen Aksu - Gidiyorum", L"Teoman - \u0130stanbul'da Sonbahar"};
+        for (int i = 0; i < n; i++) {
+            wchar_t path[260];
+            wstr_format(path, 260, L"%ls\\%ls %d.mp3", music.c_str(), NAMES[i % 6], i + 1);
+            track_list_add(path, 0);
+        }
+        apply_filter();
+    }
+
+    // Row i's slot top, with the list as it stands.
+    int row_top(int i) { return current_list_top() + scale(6) + scale(56) * i - (int)g_app.scroll_offset.value; }
+};
+
+TEST_F(PaintTest, EmptyLibraryNoMatchAndNarrowWidths) {
+    use_music_folder();
+    open_window();
+    set_client_size(680, 720);
+    repaint();
+    save_picture(L"empty-library");
+    RECT c = client();
+    ASSERT_EQ(c.right, 680);
+    EXPECT_EQ(pixel(300, 5), rgb(16, 16, 16)) << "header band";
+    EXPECT_EQ(pixel(300, 59), rgb(38, 38, 38)) << "the header's bottom line";
+    EXPECT_EQ(pixel(5, 300), rgb(5, 5, 5)) << "window background";
+    // The library card: (16, 16, 16) at alpha 180 over the background.
+    int m = (86 + (720 - 108)) / 2;
+    EXPECT_EQ(pixel(40, m), rgb(12, 12, 12));
+    EXPECT_FALSE(rect_has_area(&g_hit.scroll_zone));
+    EXPECT_FALSE(rect_has_area(&g_hit.element[ELEMENT_SEARCH_CLEAR]));
+
+    PlayerLayout p = player_layout(680, 720, 96);
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_PLAY], &p.play));
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_SEEK], &p.seek_hit));
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_VOLUME], &p.volume_hit));
+    EXPECT_EQ(pixel(p.x, p.cy - 15), rgb(255, 255, 255)) << "the play disc";
+    EXPECT_EQ(pixel(p.x + 12, p.cy + 12), rgb(255, 255, 255));
+    // Volume 80 of the settings: the fill's first column is the gradient's start, its middle
+    // column its middle stop.
+    int fill = (int)(0.8f * 72);
+    COLORREF start = accent_gradient_color(2.0f / (fill - 1));
+    EXPECT_EQ(pixel(p.volume_left + 2, p.pc), rgb(GetRValue(start), GetGValue(start), GetBValue(start)));
+    EXPECT_EQ(pixel(p.volume_left + (fill - 1) / 2, p.pc), rgb(240, 68, 184));
+    EXPECT_EQ(pixel(p.volume_left + fill + 3, p.pc), rgb(24, 24, 24)) << "the unfilled track";
+
+    // A filter that matches nothing shows its own card and the clear button.
+    add_tracks(5);
+    SetWindowTextW(g_app.search_box, L"zzzz");
+    ASSERT_TRUE(g_app.filter.active);
+    EXPECT_EQ(g_app.filter.filtered_count, 0);
+    repaint();
+    save_picture(L"filter-no-match");
+    EXPECT_EQ(pixel(40, m), rgb(12, 12, 12));
+    EXPECT_TRUE(rect_has_area(&g_hit.element[ELEMENT_SEARCH_CLEAR]));
+    RECT edit;
+    GetWindowRect(g_app.search_box, &edit);
+    MapWindowPoints(nullptr, window, (POINT*)&edit, 2);
+    EXPECT_EQ(edit.right - edit.left, 190 - 28 - 30) << "room for the clear button";
+
+    // Narrow: the 148-wide search box, then the header buttons give way.
+    set_client_size(540, 640);
+    repaint();
+    save_picture(L"narrow-540");
+    EXPECT_EQ(g_hit.search_box.right - g_hit.search_box.left, 148);
+    HeaderLayout h = header_layout(540, 96);
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_DOWNLOAD], &h.download));
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_FRIENDS], &h.friends));
+    HeaderLayout tight = header_layout(440, 96);
+    EXPECT_FALSE(rect_has_area(&tight.friends));
+}
+
+TEST_F(PaintTest, ATrackListWithItsHighlightsBannerAndJamBar) {
+    use_music_folder();
+    open_window();
+    set_client_size(680, 720);
+    add_tracks(40);
+    g_app.current_index = 1;
+    g_app.selected_index = 3;
+    int y1 = row_top(1), y2 = row_top(2), y3 = row_top(3);
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(300, y2 + 26));
+    EXPECT_EQ(g_app.hover_row, 2);
+    repaint();
+    save_picture(L"forty-tracks");
+    // Straight parts of each card, 3 px inside its top edge and clear of the text.
+    EXPECT_EQ(pixel(300, y1 + 3), rgb(26, 18, 28)) << "the current track";
+    EXPECT_EQ(pixel(300, y2 + 3), rgb(20, 20, 20)) << "the hovered row";
+    EXPECT_EQ(pixel(300, y3 + 3), rgb(19, 19, 19)) << "the selected row, (24, 24, 24) at alpha 200";
+    EXPECT_EQ(pixel(300, row_top(4) + 3), rgb(5, 5, 5)) << "a plain row has no card";
+    EXPECT_TRUE(rect_has_area(&g_hit.scroll_zone));
+    EXPECT_TRUE(rect_has_area(&g_hit.scroll_thumb));
+    EXPECT_EQ(g_hit.scroll_thumb.top, g_hit.scroll_zone.top) << "scrolled to the top";
+
+    // Multi-selection marks win over every other highlight.
+    g_app.multi_select_mode = 1;
+    g_app.multi_selected[1] = 1;
+    g_app.multi_selected[4] = 1;
+    repaint();
+    save_picture(L"multi-selection");
+    EXPECT_EQ(pixel(300, y1 + 3), rgb(38, 20, 42));
+    EXPECT_EQ(pixel(300, row_top(4) + 3), rgb(38, 20, 42));
+    g_app.multi_select_mode = 0;
+
+    // A banner in progress pushes the list down by its height.
+    banner_show(BANNER_SHARED, 40, L"PAYLA\u015eILAN L\u0130STE", L"Tarkan - Kuzu Kuzu indiriliyor", 0);
+    g_app.banner_progress = {1, 0};
+    repaint();
+    save_picture(L"banner");
+    EXPECT_EQ(current_list_top(), 60 + 60 + 26);
+    EXPECT_EQ(pixel(300, 60 + 10), rgb(19, 13, 23)) << "the banner card, (20, 14, 24) at alpha 245";
+    RECT track = {12 + 12, 60 + 56 - 10, 680 - 12 - 12, 60 + 56 - 5};
+    EXPECT_GE((int)(pixel(track.left + 3, track.top + 2) >> 16), 250) << "the progress fill starts orange";
+    EXPECT_EQ(pixel(track.right - 20, track.top + 2), rgb(24, 24, 24)) << "40 % leaves the end of the track empty";
+    EXPECT_EQ(pixel(300, row_top(1) + 3), rgb(26, 18, 28)) << "the rows moved down with the list";
+
+    // In a Jam room: the Jam bar above the banner and the dusk background.
+    g_pending_jam.state = JAM_IN_ROOM;
+    g_pending_jam.members = 2;
+    g_pending_jam.banner_text = L"Jam odas\u0131ndas\u0131n";
+    g_pending_jam.notice_text = L"Tarkan - Kuzu Kuzu";
+    g_app.jam_bar_progress = {1, 0};
+    repaint();
+    save_picture(L"jam-bar");
+    EXPECT_EQ(current_list_top(), 60 + 54 + 60 + 26);
+    EXPECT_EQ(pixel(300, 60 + 6 + 3), rgb(26, 14, 30)) << "the Jam bar card";
+    EXPECT_EQ(pixel(2, 2), rgb(16, 16, 16)) << "the header still covers the top";
+    EXPECT_EQ(pixel(2, 719), rgb(5, 5, 5)) << "the dusk ends in the window colour";
+    EXPECT_TRUE(rect_has_area(&g_hit.element[ELEMENT_JAM_LEAVE]));
+    EXPECT_FALSE(rect_has_area(&g_hit.element[ELEMENT_JAM_DOWNLOAD])) << "nothing is wanted";
+
+    // An invitation over everything, with its two buttons recorded.
+    g_pending_jam.invitation_pending = 1;
+    g_pending_jam.inviter = L"Ay\u015fe";
+    repaint();
+    save_picture(L"invitation");
+    RECT notice = invitation_rect(680, 96);
+    EXPECT_EQ(pixel(notice.left + 60, notice.top + 4), rgb(26, 14, 30));
+    EXPECT_TRUE(rect_has_area(&g_hit.element[ELEMENT_INVITE_JOIN]));
+    POINT join = {g_hit.element[ELEMENT_INVITE_JOIN].left + 3, (notice.top + notice.bottom) / 2};
+    EXPECT_EQ(element_at(join), ELEMENT_INVITE_JOIN);
+}
+
+TEST_F(PaintTest, SidebarAndDpiChanges) {
+    use_music_folder();
+    open_window();
+    set_client_size(680, 720);
+    add_tracks(12);
+    repaint();
+    unsigned before = pixel(600, 300);
+    g_app.sidebar_open = 1;
+    g_app.sidebar_progress = {0.5f, 0};
+    repaint();
+    save_picture(L"sidebar-half");
+    // Right of the half-open panel every channel is scaled by 197 / 256.
+    unsigned after = pixel(600, 300);
+    EXPECT_EQ((after >> 16) & 255, (((before >> 16) & 255) * 197) >> 8);
+    EXPECT_EQ(pixel(5, 5), rgb(16, 16, 16)) << "the header is not covered";
+    g_app.sidebar_progress = {1, 0};
+    repaint();
+    save_picture(L"sidebar-menu");
+    EXPECT_EQ(pixel(8, 500), rgb(14, 14, 14)) << "the tint, (16, 16, 16) at alpha 226, over the blurred ground";
+    EXPECT_EQ(element_at(POINT{400, 300}), ELEMENT_NONE) << "the open panel covers the window";
+
+    // Another monitor: fonts, buffer and every length follow the new dpi.
+    g_app.sidebar_open = 0;
+    g_app.sidebar_progress = {0, 0};
+    RECT w;
+    GetWindowRect(window, &w);
+    RECT suggested = {w.left, w.top, w.left + 1020, w.top + 1080};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    EXPECT_EQ(g_app.dpi, 144);
+    repaint();
+    save_picture(L"dpi-144");
+    RECT menu = {18, 18, 72, 72};
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_MENU], &menu));
+    LOGFONTW lf;
+    GetObjectW(g_fonts.label_bold, sizeof(lf), &lf);
+    EXPECT_EQ(lf.lfHeight, -20);
+    RECT c = client();
+    PlayerLayout p = player_layout(c.right, c.bottom, 144);
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_PLAY], &p.play));
+    EXPECT_EQ(g_app.back_buffer.width, c.right);
+
+    // Odd values do not break anything.
+    for (int dpi : {0, 72, 288, 96}) {
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&suggested);
+        repaint();
+        EXPECT_EQ(g_app.dpi, dpi ? dpi : 96);
+    }
+}
+
+TEST_F(PaintTest, HostileSizesAndLists) {
+    use_music_folder();
+    open_window();
+    // 100,000 tracks, some with the longest titles and combining marks.
+    std::wstring marks;
+    for (int i = 0; i < 120; i++) marks += L"a\u0301";
+    for (int i = 0; i < 100000; i++) {
+        wchar_t path[260];
+        if (i % 1000 == 0) wstr_format(path, 260, L"%ls\\%ls.mp3", music.c_str(), marks.c_str());
+        else wstr_format(path, 260, L"%ls\\Par\u00e7a %d.mp3", music.c_str(), i);
+        track_list_add(path, 0);
+    }
+    apply_filter();
+    g_app.current_index = 99999;
+    set_client_size(680, 720);
+    g_app.scroll_target = g_app.scroll_offset.value = 1e9f;
+    clamp_scroll_to_list();
+    repaint();
+    save_picture(L"hundred-thousand");
+    EXPECT_GT(g_hit.scroll_thumb.top, g_hit.scroll_zone.top);
+    for (SIZE s : {SIZE{1, 1}, SIZE{2, 3}, SIZE{8000, 8000}, SIZE{120, 90}, SIZE{680, 720}}) {
+        set_client_size(s.cx, s.cy);
+        repaint();
+        RECT c = client();
+        if (g_app.back_buffer.pixels) {
+            EXPECT_EQ(g_app.back_buffer.width, c.right);
+        }
+    }
+    EXPECT_TRUE(IsWindow(window));
+}
+
+}  // namespace
