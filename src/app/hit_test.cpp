@@ -1,5 +1,7 @@
 #include "app/hit_test.h"
 
+#include <math.h>
+
 #include "app/list_geometry.h"
 #include "ui/fonts.h"
 
@@ -49,7 +51,8 @@ int row_at_point(const RowGeometry* g, int x, int y, const int* filtered, int fi
     if (y < g->list_top || y >= g->list_bottom) return -1;
     if (x < scale_at(12, g->dpi) || x > g->client_right - scale_at(18, g->dpi)) return -1;
     // The 6 px above the first row still belong to it (the division truncates toward zero).
-    int offset = (int)((float)(y - g->list_top - scale_at(FIRST_ROW_OFFSET, g->dpi)) + g->scroll_offset);
+    // The offset is rounded as the painter rounds it, so a click lands on the row drawn there.
+    int offset = y - g->list_top - scale_at(FIRST_ROW_OFFSET, g->dpi) + (int)lroundf(g->scroll_offset);
     int row = offset / scale_at(ROW_HEIGHT, g->dpi);
     if (filter_active) return row < filtered_count ? filtered[row] : -1;
     return row < track_count ? row : -1;

@@ -408,7 +408,7 @@ void on_mouse_move(HWND window, int x, int y, WPARAM keys) {
         }
         if (g_app.row_dragging) {
             int count = track_list_count();
-            int drop = (int)floorf((float)(y - current_list_top() - scale(FIRST_ROW_OFFSET)) + g_app.scroll_offset.value) /
+            int drop = (y - current_list_top() - scale(FIRST_ROW_OFFSET) + (int)lroundf(g_app.scroll_offset.value)) /
                        scale(ROW_HEIGHT);
             drop = drop < 0 ? 0 : (drop > count - 1 ? count - 1 : drop);
             if (drop != g_app.drop_row) {
@@ -422,6 +422,7 @@ void on_mouse_move(HWND window, int x, int y, WPARAM keys) {
 }
 
 void on_mouse_leave(HWND window) {
+    note_press(window);
     int any = g_app.hover_id || g_app.scrollbar_hover || g_app.hover_menu_item >= 0 || g_app.hover_row >= 0;
     g_app.hover_id = 0;
     g_app.scrollbar_hover = 0;

@@ -27,6 +27,26 @@ static unsigned blend_channels(unsigned d, int r, int g, int b, int a) {
     return 0xFF000000u | (nr << 16) | (ng << 8) | nb;
 }
 
+// blend_channels with one weight over a run of pixels: red and blue share one multiply,
+// each channel's sum stays below 65536, so no channel spills into the next and the result
+// is the same as per channel. Written so that the compiler can vectorise it.
+static void blend_span(unsigned* p, int n, int r, int g, int b, int a) {
+    if (a <= 0) return;
+    unsigned word = 0xFF000000u | ((unsigned)r << 16) | ((unsigned)g << 8) | (unsigned)b;
+    if (a >= 256) {
+        for (int i = 0; i < n; i++) p[i] = word;
+        return;
+    }
+    unsigned inv = 256u - (unsigned)a;
+    unsigned src_rb = (word & 0xFF00FFu) * (unsigned)a, src_g = (word & 0xFF00u) * (unsigned)a;
+    for (int i = 0; i < n; i++) {
+        unsigned d = p[i];
+        unsigned rb = ((src_rb + (d & 0xFF00FFu) * inv) >> 8) & 0xFF00FFu;
+        unsigned gg = ((src_g + (d & 0xFF00u) * inv) >> 8) & 0xFF00u;
+        p[i] = 0xFF000000u | rb | gg;
+    }
+}
+
 unsigned blend_pixel(unsigned dst, COLORREF src, int weight) {
     return blend_channels(dst, GetRValue(src), GetGValue(src), GetBValue(src), weight);
 }
@@ -46,20 +66,44 @@ static float clamp01(float v) {
     return v < 0 ? 0 : (v > 1 ? 1 : v);
 }
 
-void shade_round_rect_pixel(unsigned* pixel, float dx, float dy, float radius, int fill_r, int fill_g, int fill_b,
-                            int fill_weight, int border_r, int border_g, int border_b, int border_weight,
-                            int border_on) {
-    float s = round_box_distance(dx, dy, radius);
-    if (s >= 0.65f) return;
+// What one pixel of a rounded box gets at signed distance s: a fill weight and a border
+// weight to blend with, -1 where nothing is blended.
+struct Shade {
+    int fill_a;
+    int border_a;
+};
+
+static Shade shade_at(float s, int fill_weight, int border_weight, int border_on) {
+    Shade sh = {-1, -1};
+    if (s >= 0.65f) return sh;
     float c = clamp01(0.5f - s);
     if (!border_on) {
-        *pixel = blend_channels(*pixel, fill_r, fill_g, fill_b, (int)(c * (float)fill_weight));
-        return;
+        sh.fill_a = (int)(c * (float)fill_weight);
+        return sh;
     }
     float inner = clamp01(0.5f - (s + 1.1f));
     float ring = c - inner;
-    if (inner > 0) *pixel = blend_channels(*pixel, fill_r, fill_g, fill_b, (int)(inner * (float)fill_weight));
-    if (ring > 0) *pixel = blend_channels(*pixel, border_r, border_g, border_b, (int)(ring * (float)border_weight));
+    if (inner > 0) sh.fill_a = (int)(inner * (float)fill_weight);
+    if (ring > 0) sh.border_a = (int)(ring * (float)border_weight);
+    return sh;
+}
+
+static void apply_shade(unsigned* pixel, Shade sh, int fr, int fg, int fb, int br, int bg, int bb) {
+    if (sh.fill_a >= 0) *pixel = blend_channels(*pixel, fr, fg, fb, sh.fill_a);
+    if (sh.border_a >= 0) *pixel = blend_channels(*pixel, br, bg, bb, sh.border_a);
+}
+
+void shade_round_rect_pixel(unsigned* pixel, float dx, float dy, float radius, int fill_r, int fill_g, int fill_b,
+                            int fill_weight, int border_r, int border_g, int border_b, int border_weight,
+                            int border_on) {
+    Shade sh = shade_at(round_box_distance(dx, dy, radius), fill_weight, border_weight, border_on);
+    apply_shade(pixel, sh, fill_r, fill_g, fill_b, border_r, border_g, border_b);
+}
+
+// On one row, every column whose dx is at most this limit is at the same distance from the
+// shape (the row's own dy decides it), so its shading is worked out once per row.
+static float flat_span_limit(float dy) {
+    return dy < 0 ? dy : 0;
 }
 
 // A rectangle's centre, half sizes and the radius it can really have (at most half the
@@ -127,6 +171,8 @@ void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_a
         unsigned* row = c->bits + (size_t)y * c->width;
         float dy = fabsf(y + 0.5f - cy) - (hh - r);
         int band = dy <= -1.8f && width > 6;
+        float limit = flat_span_limit(dy);
+        Shade flat = shade_at(round_box_distance(limit - 1.0f, dy, r), fw, bw, border_on);
         for (int x = work.left; x < work.right; x++) {
             if (band && x >= inner_left && x < inner_right) {
                 // The straight middle of the shape: no distance work, plain stores when opaque.
@@ -134,13 +180,15 @@ void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_a
                 if (fill_alpha >= 255) {
                     for (; x < span_end; x++) row[x] = fill_word;
                 } else {
-                    for (; x < span_end; x++) row[x] = blend_channels(row[x], fr, fg, fb, fw);
+                    blend_span(row + x, span_end - x, fr, fg, fb, fw);
+                    x = span_end;
                 }
                 x--;
                 continue;
             }
             float dx = fabsf(x + 0.5f - cx) - (hw - r);
-            shade_round_rect_pixel(&row[x], dx, dy, r, fr, fg, fb, fw, br, bg, bb, bw, border_on);
+            if (dx <= limit) apply_shade(&row[x], flat, fr, fg, fb, br, bg, bb);
+            else shade_round_rect_pixel(&row[x], dx, dy, r, fr, fg, fb, fw, br, bg, bb, bw, border_on);
         }
     }
 }
@@ -193,6 +241,8 @@ void fill_accent_gradient(Canvas* c, RECT rect, int radius) {
     for (int y = work.top; y < work.bottom; y++) {
         unsigned* row = c->bits + (size_t)y * c->width;
         float dy = fabsf(y + 0.5f - cy) - (hh - r);
+        float limit = flat_span_limit(dy);
+        float flat_cover = 0.5f - round_box_distance(limit - 1.0f, dy, r);
         for (int x = work.left; x < work.right; x++) {
             COLORREF color = tabled ? table[x - rect.left] : accent_gradient_color(clamp01((x - rect.left) / divisor));
             float dx = fabsf(x + 0.5f - cx) - (hw - r);
@@ -200,7 +250,7 @@ void fill_accent_gradient(Canvas* c, RECT rect, int radius) {
                 row[x] = opaque(color);
                 continue;
             }
-            float cover = 0.5f - round_box_distance(dx, dy, r);
+            float cover = dx <= limit ? flat_cover : 0.5f - round_box_distance(dx, dy, r);
             if (cover <= 0) continue;
             if (cover > 1) cover = 1;
             row[x] = blend_pixel(row[x], color, (int)(cover * 256));

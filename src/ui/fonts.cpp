@@ -4,6 +4,7 @@
 
 FontSet g_fonts;
 FontAvailability g_font_availability;
+unsigned g_font_generation;
 
 int scale_at(int n, int dpi) {
     return MulDiv(n, dpi, 96);
@@ -80,6 +81,7 @@ void rebuild_fonts(int dpi) {
     if (dpi <= 0) dpi = 96;
     g_app.dpi = dpi;
     delete_fonts();
+    g_font_generation++;
     if (!g_font_availability.probed) probe_families();
     const FontAvailability* a = &g_font_availability;
     const wchar_t* text = text_face(a);

@@ -27,6 +27,7 @@ struct FontAvailability {
 
 extern FontSet g_fonts;
 extern FontAvailability g_font_availability;
+extern unsigned g_font_generation;  // counts font sets; a new set may reuse old handle values
 
 // n DIPs in device pixels at dpi (MulDiv rounding); scale() uses the main window's dpi.
 int scale_at(int n, int dpi);

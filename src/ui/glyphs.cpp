@@ -417,10 +417,28 @@ void icon_glyphs_force_shapes(int on) {
 
 // The em of the icon font: the face's cell is one em tall, so a positive (cell) height is
 // the em as well.
+// Asking GDI costs more than drawing a small glyph, so the answers for the current font
+// set are kept; a new set (another dpi) may reuse handle values, so it starts afresh.
 static int font_em_px(HFONT font) {
+    static HFONT known[8];
+    static int em_of[8];
+    static unsigned generation;
+    if (generation != g_font_generation) {
+        generation = g_font_generation;
+        for (HFONT& k : known) k = nullptr;
+    }
+    for (int i = 0; i < 8; i++)
+        if (known[i] == font && font) return em_of[i];
     LOGFONTW lf;
     if (!font || !GetObjectW(font, sizeof lf, &lf) || lf.lfHeight == 0) return 16;
-    return lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+    int em = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+    for (int i = 0; i < 8; i++)
+        if (!known[i]) {
+            known[i] = font;
+            em_of[i] = em;
+            break;
+        }
+    return em;
 }
 
 // Where DrawTextW would put a one-em wide, one-em tall glyph: the same whole-pixel offsets.

@@ -145,7 +145,7 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
     int state = jam_state();
     if (h <= dip(f, 8) || state == JAM_NONE) return;
     int top = dip(f, HEADER_HEIGHT);
-    int saved = push_clip(f, RECT{0, top, f->width, top + h});
+    push_clip(f, RECT{0, top, f->width, top + h});
     int fetching = g_app.autofetch_running.load() != 0;
     int inviting = state == JAM_INVITING;
     COLORREF accent = inviting ? PALETTE_ORANGE : PALETTE_PINK;
@@ -194,14 +194,14 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
     paint_text(f, g_fonts.small, notice, RECT{card.left + dip(f, 36), card.top + dip(f, 22), column_end,
                                               card.top + dip(f, 41)},
                PALETTE_WHITE, TEXT_ELLIPSIS);
-    pop_clip(f, saved);
+    pop_clip(f);
 }
 
 static void paint_banner(const PaintFrame* f, int top, int h) {
     g_hit.element[ELEMENT_BANNER_CANCEL] = NO_RECT;
     const StatusBanner* b = &g_app.banner;
     if (h <= dip(f, 8) || (b->state == BANNER_HIDDEN && g_app.banner_progress.value <= 0.02f)) return;
-    int saved = push_clip(f, RECT{0, top, f->width, top + h});
+    push_clip(f, RECT{0, top, f->width, top + h});
     COLORREF accent = b->hide_at ? PALETTE_ORANGE : PALETTE_PINK;
     RECT card = {dip(f, 12), top + dip(f, 4), f->width - dip(f, 12), top + dip(f, 56)};
     fill_round_rect(f->canvas, card, dip(f, 12), RGB(20, 14, 24), 245, accent, 195);
@@ -239,7 +239,7 @@ static void paint_banner(const PaintFrame* f, int top, int h) {
     paint_progress(f, RECT{card.left + dip(f, 12), card.bottom - dip(f, 10), card.right - dip(f, 12),
                            card.bottom - dip(f, 5)},
                    percent);
-    pop_clip(f, saved);
+    pop_clip(f);
 }
 
 //~ Column header and the invitation notice
@@ -299,6 +299,7 @@ void paint_main_window(HDC dc, RECT client) {
         DeleteObject(ground);
     }
 
+    paint_frame_begin(&f);
     paint_background(&f);
     paint_header(&f);
     int jam_h = jam_bar_height(g_app.jam_bar_progress.value, jam_bar_tall(), f.dpi);
@@ -314,4 +315,5 @@ void paint_main_window(HDC dc, RECT client) {
     paint_player_card(&f);
     paint_sidebar(&f);
     paint_invitation(&f);
+    paint_frame_end(&f);
 }

@@ -41,15 +41,25 @@ inline int dip(const PaintFrame* f, int n) {
     return MulDiv(n, f->dpi, 96);
 }
 
+// Around one frame: afterwards the DC has its own font back.
+void paint_frame_begin(const PaintFrame* f);
+void paint_frame_end(const PaintFrame* f);
+
 // Draws text unless its rectangle lies outside the current clip.
 void paint_text(const PaintFrame* f, HFONT font, const wchar_t* text, RECT r, COLORREF color, UINT format);
 // One icon glyph, as text in the icon face or as drawn shapes where that face is missing.
 void paint_glyph(const PaintFrame* f, HFONT font, const wchar_t* glyph, RECT r, COLORREF color);
+// draw_icon_button within a frame.
+void paint_icon_button(const PaintFrame* f, RECT rect, int element_id, const wchar_t* glyph, COLORREF text_color,
+                       int show_dot);
+// After GDI calls made outside paint_text (buttons, the cover picture): what they left
+// selected is what the next text starts from.
+void paint_gdi_touched(const PaintFrame* f);
 
-// Narrows GDI's clip and the pixel clip together to region (within the damage); returns
-// the saved DC state for pop_clip.
-int push_clip(const PaintFrame* f, RECT region);
-void pop_clip(const PaintFrame* f, int saved);
+// Narrows GDI's clip and the pixel clip together to region (within the damage); pop_clip
+// widens both back to the damage.
+void push_clip(const PaintFrame* f, RECT region);
+void pop_clip(const PaintFrame* f);
 
 int rects_meet(const RECT* a, const RECT* b);
 RECT inset_rect(RECT r, int dx, int dy);

@@ -59,44 +59,75 @@ static void paint_row_dot(const PaintFrame* f, float x, float y, const RowState*
     }
 }
 
-static void paint_row(const PaintFrame* f, int y, const Track* t, const RowState* s) {
-    RECT r = {dip(f, 12), y, f->width - dip(f, 18), y + dip(f, 52)};
-    int cy = (r.top + r.bottom) / 2;
+// One visible row of a frame, with what its texts need.
+struct VisibleRow {
+    int y;
+    RowState s;
+    RECT card;
+    int cy;
+    int column_end;
+    RECT badge;  // empty without a badge
+    wchar_t artist[128];
+    wchar_t title[160];
+};
+
+static void paint_row_shapes(const PaintFrame* f, VisibleRow* v) {
+    const RowState* s = &v->s;
+    RECT r = v->card;
+    int cy = v->cy;
     paint_row_card(f, r, s);
     if (g_app.row_dragging && !g_app.filter.active && g_app.drop_row == s->slot)
-        fill_round_rect(f->canvas, RECT{r.left + dip(f, 8), y, r.right - dip(f, 8), y + 2}, 0, PALETTE_ORANGE, 255, 0, 0);
-
+        fill_round_rect(f->canvas, RECT{r.left + dip(f, 8), v->y, r.right - dip(f, 8), v->y + 2}, 0, PALETTE_ORANGE, 255,
+                        0, 0);
     RECT number = {r.left + dip(f, 6), r.top, r.left + dip(f, 32), r.bottom};
-    if (!s->hovered && !s->pressed) {
-        wchar_t text[16];
-        wstr_format(text, 16, L"%d", s->slot + 1);
-        paint_text(f, s->current ? g_fonts.label_bold : g_fonts.small, text, number,
-                   s->current ? PALETTE_ORANGE : PALETTE_MUTED, TEXT_CENTRED);
-    } else if (s->current && s->playing) {
-        paint_glyph(f, g_fonts.icon_small, L"\uE769", number, PALETTE_PINK);
-    } else {
-        paint_glyph(f, g_fonts.icon_small, L"\uE768", number, PALETTE_WHITE);
-    }
+    if (s->hovered || s->pressed)
+        paint_glyph(f, g_fonts.icon_small, s->current && s->playing ? L"\uE769" : L"\uE768", number,
+                    s->current && s->playing ? PALETTE_PINK : PALETTE_WHITE);
     paint_row_dot(f, (float)(r.left + dip(f, 42)), (float)cy, s);
-
     RECT more = {r.right - dip(f, 34), cy - dip(f, 14), r.right - dip(f, 6), cy + dip(f, 14)};
     paint_glyph(f, g_fonts.icon_small, L"\uE712", more, s->hovered ? PALETTE_WHITE : PALETTE_MUTED);
-    int column_end = more.left - dip(f, 6);
+    v->column_end = more.left - dip(f, 6);
+    v->badge = RECT{0, 0, 0, 0};
     if (s->current && f->width >= dip(f, 460)) {
-        RECT badge = {more.left - dip(f, 72), cy - dip(f, 11), more.left - dip(f, 6), cy + dip(f, 11)};
-        fill_round_rect(f->canvas, badge, dip(f, 11), RGB(32, 18, 30), 255, PALETTE_PINK, 160);
-        paint_text(f, g_fonts.caption, s->playing ? L"\u00c7ALIYOR" : L"DURAKLAT", badge, PALETTE_ORANGE, TEXT_CENTRED);
-        column_end = badge.left - dip(f, 10);
+        v->badge = RECT{more.left - dip(f, 72), cy - dip(f, 11), more.left - dip(f, 6), cy + dip(f, 11)};
+        fill_round_rect(f->canvas, v->badge, dip(f, 11), RGB(32, 18, 30), 255, PALETTE_PINK, 160);
+        v->column_end = v->badge.left - dip(f, 10);
     }
-
-    wchar_t artist[128], title[160];
-    split_artist_title(t->title, artist, 128, title, 160);
-    paint_text(f, g_fonts.label_bold, title, RECT{r.left + dip(f, 56), cy - dip(f, 19), column_end, cy + dip(f, 1)},
-               s->current ? PALETTE_ORANGE : PALETTE_WHITE, TEXT_ELLIPSIS);
-    paint_text(f, g_fonts.small, artist[0] ? artist : L"Yerel Par\u00e7a",
-               RECT{r.left + dip(f, 56), cy + dip(f, 1), column_end, cy + dip(f, 19)},
-               s->hovered ? PALETTE_WHITE : PALETTE_SECONDARY, TEXT_ELLIPSIS);
 }
+
+// The texts go row by row per kind, so that a frame switches fonts and colours a handful
+// of times instead of several times a row; no text overlaps another row's shapes, so the
+// picture is the same as drawing each row whole.
+static void paint_row_texts(const PaintFrame* f, VisibleRow* rows, int n) {
+    for (int i = 0; i < n; i++) {
+        const RowState* s = &rows[i].s;
+        if (s->hovered || s->pressed) continue;
+        wchar_t text[16];
+        wstr_format(text, 16, L"%d", s->slot + 1);
+        RECT number = {rows[i].card.left + dip(f, 6), rows[i].card.top, rows[i].card.left + dip(f, 32),
+                       rows[i].card.bottom};
+        paint_text(f, s->current ? g_fonts.label_bold : g_fonts.small, text, number,
+                   s->current ? PALETTE_ORANGE : PALETTE_MUTED, TEXT_CENTRED);
+    }
+    for (int i = 0; i < n; i++)
+        if (rect_has_area(&rows[i].badge))
+            paint_text(f, g_fonts.caption, rows[i].s.playing ? L"\u00c7ALIYOR" : L"DURAKLAT", rows[i].badge,
+                       PALETTE_ORANGE, TEXT_CENTRED);
+    for (int i = 0; i < n; i++) {
+        VisibleRow* v = &rows[i];
+        paint_text(f, g_fonts.label_bold, v->title,
+                   RECT{v->card.left + dip(f, 56), v->cy - dip(f, 19), v->column_end, v->cy + dip(f, 1)},
+                   v->s.current ? PALETTE_ORANGE : PALETTE_WHITE, TEXT_ELLIPSIS);
+    }
+    for (int i = 0; i < n; i++) {
+        VisibleRow* v = &rows[i];
+        paint_text(f, g_fonts.small, v->artist[0] ? v->artist : L"Yerel Par\u00e7a",
+                   RECT{v->card.left + dip(f, 56), v->cy + dip(f, 1), v->column_end, v->cy + dip(f, 19)},
+                   v->s.hovered ? PALETTE_WHITE : PALETTE_SECONDARY, TEXT_ELLIPSIS);
+    }
+}
+
+enum { ROW_BATCH = 32 };
 
 static void paint_rows(const PaintFrame* f, int top, int clip_bottom, int shown) {
     int pitch = dip(f, ROW_HEIGHT);
@@ -105,6 +136,8 @@ static void paint_rows(const PaintFrame* f, int top, int clip_bottom, int shown)
     int playing = player_is_playing();
     // Rows above or below the damaged band cost nothing: they are skipped by arithmetic.
     int lowest = clip_bottom < f->canvas->clip.bottom ? clip_bottom : f->canvas->clip.bottom;
+    static VisibleRow batch[ROW_BATCH];
+    int n = 0;
     for (int i = first; i < shown; i++) {
         int y = top + dip(f, FIRST_ROW_OFFSET) + pitch * i - offset;
         if (y >= lowest) break;
@@ -112,17 +145,27 @@ static void paint_rows(const PaintFrame* f, int top, int clip_bottom, int shown)
         int index = g_app.filter.active ? g_app.filter.filtered_indices[i] : i;
         const Track* t = track_list_at(index);
         if (!t) continue;
-        RowState s;
-        s.index = index;
-        s.slot = i;
-        s.current = index == g_app.current_index;
-        s.playing = s.current && playing;
-        s.hovered = index == g_app.hover_row;
-        s.pressed = index == g_app.press_row && !g_app.row_dragging;
-        s.selected = index == g_app.selected_index;
-        s.marked = g_app.multi_select_mode && index < MULTI_SELECT_LIMIT && g_app.multi_selected[index];
-        paint_row(f, y, t, &s);
+        VisibleRow* v = &batch[n];
+        RowState* s = &v->s;
+        s->index = index;
+        s->slot = i;
+        s->current = index == g_app.current_index;
+        s->playing = s->current && playing;
+        s->hovered = index == g_app.hover_row;
+        s->pressed = index == g_app.press_row && !g_app.row_dragging;
+        s->selected = index == g_app.selected_index;
+        s->marked = g_app.multi_select_mode && index < MULTI_SELECT_LIMIT && g_app.multi_selected[index];
+        v->y = y;
+        v->card = RECT{dip(f, 12), y, f->width - dip(f, 18), y + dip(f, 52)};
+        v->cy = (v->card.top + v->card.bottom) / 2;
+        split_artist_title(t->title, v->artist, 128, v->title, 160);
+        paint_row_shapes(f, v);
+        if (++n == ROW_BATCH) {
+            paint_row_texts(f, batch, n);
+            n = 0;
+        }
     }
+    paint_row_texts(f, batch, n);
 }
 
 static void paint_scrollbar(const PaintFrame* f, int top, int clip_bottom, int shown) {
@@ -159,7 +202,7 @@ static void paint_empty_card(const PaintFrame* f, int top, int clip_bottom) {
 
 void paint_track_list(const PaintFrame* f, int top, int shown) {
     int clip_bottom = f->height - dip(f, CONTROL_BAR_HEIGHT) - dip(f, 4);
-    int saved = push_clip(f, RECT{0, top, f->width, clip_bottom});
+    push_clip(f, RECT{0, top, f->width, clip_bottom});
     if (shown > 0) {
         paint_rows(f, top, clip_bottom, shown);
         paint_scrollbar(f, top, clip_bottom, shown);
@@ -168,5 +211,5 @@ void paint_track_list(const PaintFrame* f, int top, int shown) {
         g_hit.scroll_thumb = NO_RECT;
         paint_empty_card(f, top, clip_bottom);
     }
-    pop_clip(f, saved);
+    pop_clip(f);
 }

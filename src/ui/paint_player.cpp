@@ -107,7 +107,7 @@ static void paint_volume(const PaintFrame* f, const PlayerLayout* p) {
     int active = g_app.hover_id == ELEMENT_VOLUME || g_app.volume_dragging;
     paint_slider(f, p->volume_left, p->volume_right, p->pc, active, (float)volume / 100.0f, 5, 1);
     const wchar_t* glyph = volume == 0 ? L"\uE74F" : (volume < 50 ? L"\uE993" : L"\uE767");
-    draw_icon_button(f->canvas, f->dc, p->mute, ELEMENT_MUTE, glyph, volume == 0 ? PALETTE_PINK : 0, 0);
+    paint_icon_button(f, p->mute, ELEMENT_MUTE, glyph, volume == 0 ? PALETTE_PINK : 0, 0);
 }
 
 void paint_player_card(const PaintFrame* f) {
@@ -123,12 +123,12 @@ void paint_player_card(const PaintFrame* f) {
     g_hit.element[ELEMENT_NEXT] = p.next;
     g_hit.element[ELEMENT_REPEAT] = p.repeat;
     paint_play_button(f, p.play, playing);
-    draw_icon_button(f->canvas, f->dc, p.previous, ELEMENT_PREVIOUS, L"\uE892", 0, 0);
-    draw_icon_button(f->canvas, f->dc, p.shuffle, ELEMENT_SHUFFLE, L"\uE8B1", g_settings.shuffle ? PALETTE_ORANGE : 0,
+    paint_icon_button(f, p.previous, ELEMENT_PREVIOUS, L"\uE892", 0, 0);
+    paint_icon_button(f, p.shuffle, ELEMENT_SHUFFLE, L"\uE8B1", g_settings.shuffle ? PALETTE_ORANGE : 0,
                      g_settings.shuffle);
-    draw_icon_button(f->canvas, f->dc, p.next, ELEMENT_NEXT, L"\uE893", 0, 0);
+    paint_icon_button(f, p.next, ELEMENT_NEXT, L"\uE893", 0, 0);
     int repeat = g_settings.repeat;
-    draw_icon_button(f->canvas, f->dc, p.repeat, ELEMENT_REPEAT, repeat == REPEAT_TRACK ? L"\uE8ED" : L"\uE8EE",
+    paint_icon_button(f, p.repeat, ELEMENT_REPEAT, repeat == REPEAT_TRACK ? L"\uE8ED" : L"\uE8EE",
                      repeat >= 1 ? PALETTE_ORANGE : 0, repeat >= 1);
     if (repeat == REPEAT_TRACK)
         paint_text(f, g_fonts.caption, L"1",

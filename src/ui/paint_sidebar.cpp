@@ -78,7 +78,7 @@ static void paint_friends_header(const PaintFrame* f, int x0, int x1) {
     int t = dip(f, HEADER_HEIGHT);
     RECT back = {x0 + dip(f, 12), t + dip(f, 10), x0 + dip(f, 42), t + dip(f, 40)};
     g_hit.element[ELEMENT_PANEL_BACK] = back;
-    draw_icon_button(f->canvas, f->dc, back, ELEMENT_PANEL_BACK, L"\uE72B", 0, 0);
+    paint_icon_button(f, back, ELEMENT_PANEL_BACK, L"\uE72B", 0, 0);
     paint_text(f, g_fonts.label_bold, L"Arkada\u015flar & Jam",
                RECT{x0 + dip(f, 44), t + dip(f, 10), x1 - dip(f, 110), t + dip(f, 40)}, PALETTE_WHITE, TEXT_ELLIPSIS);
 }
@@ -93,7 +93,7 @@ void paint_sidebar(const PaintFrame* f) {
     int top = dip(f, HEADER_HEIGHT);
     dim_pixels(f->canvas, RECT{x1 > 0 ? x1 : 0, top, f->width, f->height}, (int)(p * 118));
     int right = x1 < f->width ? x1 : f->width;
-    int saved = push_clip(f, RECT{0, top, right, f->height});
+    push_clip(f, RECT{0, top, right, f->height});
     RECT panel = {x0 > 0 ? x0 : 0, top, right, f->height};
     box_blur(f->canvas, panel);
     fill_round_rect(f->canvas, RECT{x0, top, x1, f->height}, 0, PALETTE_CARD, 226, 0, 0);
@@ -108,5 +108,5 @@ void paint_sidebar(const PaintFrame* f) {
     }
     if (g_app.sidebar_mode == 1) paint_friends_header(f, x0, x1);
     else paint_menu(f, x0, x1);
-    pop_clip(f, saved);
+    pop_clip(f);
 }

@@ -356,11 +356,12 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     write_tone_wav(dropped.file(L"album\\ezhel-geceler.wav"), {{550, 2000}});
     write_file(dropped.file(L"cover.jpg"), "jpeg");
     write_file(dropped.file(L"list.nelvo"), "#EXTM3U\r\n");
+    write_file(dropped.file(L"SHARED.NELVO"), "#EXTM3U\r\n");
     SendMessageW(window, WM_DROPFILES,
                  (WPARAM)make_drop({dropped.file(L"album"), dropped.file(L"cover.jpg"), dropped.file(L"list.nelvo"),
-                                    dropped.file(L"gone.mp3"), dropped.file(L"cover.jpg")}),
+                                    dropped.file(L"gone.mp3"), dropped.file(L"cover.jpg"), dropped.file(L"SHARED.NELVO")}),
                  0);
-    ASSERT_EQ(track_list_count(), 3) << "the folder scanned, the picture added once, the playlist not a track";
+    ASSERT_EQ(track_list_count(), 3) << "the folder scanned, the picture added once, the playlists not tracks";
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_NE(std::wstring(g_settings.last_folder), dropped.file(L"album")) << "a dropped folder is not the music folder";
 
