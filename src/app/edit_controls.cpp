@@ -9,7 +9,7 @@
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/wstr.h"
-#include "library/text_case.h"
+#include "library/matching.h"
 #include "library/track_list.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
@@ -52,7 +52,7 @@ static void tag_box_key(HWND edit, WPARAM key) {
         send_friend_request_from_input();
         return;
     }
-    close_sidebar();
+    open_sidebar(0);
     SetFocus(GetParent(edit));
 }
 
@@ -121,16 +121,6 @@ void on_search_changed(void) {
     if (was_empty != (text[0] == 0)) layout_search_box();
 }
 
-// Case-insensitive containment of the filter text in a title, Turkish letters included.
-static int title_contains(const wchar_t* title, const wchar_t* text) {
-    for (; *title; title++) {
-        const wchar_t *a = title, *b = text;
-        while (*a && *b && turkish_lower_char(*a) == turkish_lower_char(*b)) a++, b++;
-        if (!*b) return 1;
-    }
-    return !*text;
-}
-
 void apply_filter(void) {
     SearchFilter* f = &g_app.filter;
     f->active = f->text[0] != 0;
@@ -145,7 +135,7 @@ void apply_filter(void) {
             }
         }
         for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
-            if (title_contains(track_list_at(i)->title, f->text)) f->filtered_indices[f->filtered_count++] = i;
+            if (track_matches_filter(i, f->text)) f->filtered_indices[f->filtered_count++] = i;
     }
     // A new filter shows its list from the top.
     g_app.scroll_offset = {0, 0};

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
+#include "app/track_actions.h"
 #include "library/audio_files.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
@@ -27,8 +28,7 @@ void on_key_down(HWND window, WPARAM key) {
     note_input(window);
     int ctrl = GetKeyState(VK_CONTROL) < 0;
     if (key == VK_ESCAPE && g_app.sidebar_open) {
-        g_app.sidebar_open = 0;
-        start_animation();
+        open_sidebar(0);
         return;
     }
     if (ctrl) {

@@ -16,6 +16,7 @@
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/shared_queue.h"
+#include "app/track_actions.h"
 #include "app/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
@@ -74,24 +75,6 @@ static int menu_item_at(int y) {
     if (y < scale(MENU_TOP)) return -1;
     int item = (y - scale(MENU_TOP)) / scale(MENU_ITEM_HEIGHT);
     return item <= 6 ? item : -1;
-}
-
-void open_sidebar(int mode) {
-    g_app.sidebar_open = 1;
-    g_app.sidebar_mode = mode;
-    start_animation();
-}
-
-void close_sidebar(void) {
-    g_app.sidebar_open = 0;
-    start_animation();
-}
-
-void open_friends_panel(void) {
-    g_app.friends_tab = 0;
-    open_sidebar(1);
-    presence_ping_all();
-    choose_tick_period();
 }
 
 void clear_search(void) {
@@ -240,7 +223,7 @@ static void press_elsewhere(HWND window, int id, POINT p) {
     int width = sidebar_width_now();
     if ((g_app.sidebar_open || width > scale(EDGE_ZONE)) && p.y >= scale(HEADER_HEIGHT)) {
         if (p.x >= width) {
-            close_sidebar();
+            open_sidebar(0);
             return;
         }
         record_sidebar_press(p.x);
@@ -271,7 +254,7 @@ static void press_elsewhere(HWND window, int id, POINT p) {
         g_app.selected_index = index;
         POINT screen = p;
         ClientToScreen(window, &screen);
-        show_track_menu(window, index, screen);
+        open_context_menu(window, index, screen);
     } else if (g_app.multi_select_mode) {
         if (index < MULTI_SELECT_LIMIT) g_app.multi_selected[index] = !g_app.multi_selected[index];
         g_app.selected_index = index;
@@ -295,11 +278,15 @@ void on_left_button_down(HWND window, int x, int y) {
     g_app.pressed_id = id;
     switch (id) {
     case ELEMENT_MENU:
-        if (g_app.sidebar_open) close_sidebar();
-        else open_sidebar(0);
+        if (g_app.sidebar_open) {
+            open_sidebar(0);
+        } else {
+            g_app.sidebar_mode = 0;
+            open_sidebar(1);
+        }
         break;
     case ELEMENT_FRIENDS:
-        if (g_app.sidebar_open && g_app.sidebar_mode == 1) close_sidebar();
+        if (g_app.sidebar_open && g_app.sidebar_mode == 1) open_sidebar(0);
         else open_friends_panel();
         break;
     case ELEMENT_DOWNLOAD: search_window_open(L""); break;
@@ -443,7 +430,7 @@ static void clear_track_list(void) {
 }
 
 static void run_menu_item(int item) {
-    if (item != 2) close_sidebar();
+    if (item != 2) open_sidebar(0);
     switch (item) {
     case 0: choose_music_folder(); break;
     case 1: search_window_open(L""); break;
@@ -467,8 +454,7 @@ void on_left_button_up(HWND window, int x, int y) {
     InvalidateRect(window, nullptr, FALSE);
     if (g_app.sidebar_dragging) {
         g_app.sidebar_dragging = 0;
-        if (g_app.sidebar_progress.value + 0.14f * g_app.sidebar_velocity >= 0.45f) open_sidebar(g_app.sidebar_mode);
-        else close_sidebar();
+        open_sidebar(g_app.sidebar_progress.value + 0.14f * g_app.sidebar_velocity >= 0.45f);
         return;
     }
     if (pressed_item >= 0 && g_app.sidebar_open && g_app.sidebar_mode == 0 && x < sidebar_width_now() &&
@@ -510,7 +496,7 @@ void on_right_button_up(HWND window, int x, int y) {
     InvalidateRect(window, nullptr, FALSE);
     POINT screen = {x, y};
     ClientToScreen(window, &screen);
-    show_track_menu(window, index, screen);
+    open_context_menu(window, index, screen);
 }
 
 void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y) {

@@ -13,6 +13,7 @@
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/shared_queue.h"
+#include "app/track_actions.h"
 #include "app/wstr.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
@@ -127,12 +128,15 @@ static void open_command_line_files(const wchar_t* command_line) {
     LocalFree(argv);
 }
 
+void ensure_transport_started(void) {
+    if (g_app.transport_started || !g_app.main_window) return;
+    g_app.transport_started = 1;
+    transport_start(g_app.main_window);
+}
+
 void on_deferred_start(HWND window, const wchar_t* command_line) {
     identity_load();
-    if (!g_app.transport_started) {
-        g_app.transport_started = 1;
-        transport_start(window);
-    }
+    ensure_transport_started();
     if (g_settings.last_folder[0] && folder_exists(g_settings.last_folder)) {
         scan_music_folder(g_settings.last_folder);
         if (track_list_count() > 0) g_app.selected_index = 0;
@@ -351,6 +355,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CTLCOLOREDIT: return on_edit_color((HDC)wparam);
     case WM_COMMAND:
         if (LOWORD(wparam) == ID_SEARCH_BOX && HIWORD(wparam) == EN_CHANGE) on_search_changed();
+        else if (HIWORD(wparam) == 0) on_context_command(window, LOWORD(wparam));
         return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: on_left_button_down(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;

@@ -83,8 +83,11 @@ void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y);
 // The element and the track under a client point, as the last frame drew them.
 int element_at(POINT p);
 int track_at(HWND window, int x, int y);
-// The sidebar: its current width in pixels, opening it in a mode (0 menu, 1 friends).
+// The sidebar's current width in pixels.
 int sidebar_width_now(void);
-void open_sidebar(int mode);
-void close_sidebar(void);
+// Opens (1) or closes (0) the sidebar in its current mode.
+void open_sidebar(int open);
 void open_friends_panel(void);
+// The messaging transport starts with the second stage of start-up, or earlier when the
+// friends panel needs it.
+void ensure_transport_started(void);

@@ -35,9 +35,7 @@ void jam_tick(void) {}
 void jam_on_download_done(void) {}
 void jam_on_autofetch_done(int, LPARAM request) { autofetch_request_release(request); }
 
-int import_playlist(const wchar_t*) { return 0; }
-void remove_selected_or_marked(void) {}
-void delete_jam_downloads(void) {}
+int shared_fetch_start(void) { return 0; }
 void autofetch_request_release(LPARAM) {}
 
 const wchar_t* my_user_tag(void) { return L""; }
@@ -55,10 +53,6 @@ void jam_start_room(void) {}
 void jam_invite(int) {}
 int jam_is_member(int) { return 0; }
 
-void show_track_menu(HWND, int, POINT) {}
-void choose_music_folder(void) {}
-void import_playlist_from_dialog(void) {}
-void export_playlist(void) {}
 
 void search_window_open(const wchar_t*) {}
 const wchar_t* search_window_download_title(void) { return L""; }

@@ -57,10 +57,9 @@ void jam_on_download_done(void);
 // Takes over the request.
 void jam_on_autofetch_done(int result, LPARAM request);
 
-// Track actions, playlist import and the fetch workers.
-int import_playlist(const wchar_t* path);  // 0: not imported
-void remove_selected_or_marked(void);
-void delete_jam_downloads(void);
+// The fetch workers.
+// Starts the shared-playlist worker thread; 0 when it could not be started.
+int shared_fetch_start(void);
 void autofetch_request_release(LPARAM request);
 
 // Friends panel actions, by the row the painter recorded.
@@ -80,11 +79,6 @@ void jam_start_room(void);
 void jam_invite(int friend_index);
 int jam_is_member(int friend_index);
 
-// Track commands and dialogs.
-void show_track_menu(HWND owner, int index, POINT screen);
-void choose_music_folder(void);
-void import_playlist_from_dialog(void);
-void export_playlist(void);
 
 // The search-and-download window.
 void search_window_open(const wchar_t* prefill);

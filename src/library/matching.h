@@ -1,9 +1,33 @@
 #pragma once
-// Telling tracks apart by what their titles say.
+// Telling whether a local track is the song a friend means: friends exchange tracks by
+// title and video id, never by path. Pure reads of the track list, main thread.
 #include <wchar.h>
+
+enum { COMPARE_KEY_CAPACITY = 256, PART_KEY_CAPACITY = 128, TITLE_TOKENS_MAX = 16, ARTIST_TOKENS_MAX = 12,
+       TOKEN_CAPACITY = 48 };
+
+// The title folded for comparison: lower-case ASCII letters and digits separated by single
+// blanks (Turkish and a few Latin accented letters folded to their base letter, anything
+// else a separator), at most capacity-1 characters.
+void make_compare_key(const wchar_t* text, wchar_t* out, int capacity);
 
 // "Artist - Title": the artist is the text before the first " - " (when it is not at the
 // very start and something follows it), the title the rest; otherwise all of it is the
 // title. Both are cut to their capacity and trimmed of blanks and tabs.
 void split_artist_title(const wchar_t* text, wchar_t* artist, int artist_capacity, wchar_t* title,
                         int title_capacity);
+
+// The words of a key, each at most 47 characters, without "feat", "ft", "ile" and "ve".
+int name_tokens(const wchar_t* key, wchar_t (*tokens)[TOKEN_CAPACITY], int max_count);
+
+// Two title keys name the same title when their words mostly agree.
+int titles_match(const wchar_t* a, const wchar_t* b);
+// Two artist keys share a performer: one word longer than two letters in common.
+int artists_overlap(const wchar_t* a, const wchar_t* b);
+
+// The best local track for a wanted title and video id (either may be empty), or -1.
+int find_matching_track(const wchar_t* title, const wchar_t* video_id);
+// Whether the track at index is the wanted one.
+int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_id);
+// Whether the track at index passes the search box's text.
+int track_matches_filter(int index, const wchar_t* text);

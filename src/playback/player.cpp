@@ -148,6 +148,7 @@ int player_init(HWND main_window) {
 static void release_player(void) {
     if (!g_player.player) return;
     g_player.player->Stop();
+    g_player.player->ClearMediaItem();
     g_player.player->Shutdown();
     g_player.player->Release();
     g_player.player = nullptr;
@@ -295,6 +296,11 @@ void player_seek_ms(int position_ms) {
     int target = player_clamp_seek_position(position_ms, player_duration_ms());
     if (!g_player.seek_unsupported && set_player_position(target)) return;
     if (g_player.active) open_request(target, g_player.paused, 1);
+}
+
+void player_close(void) {
+    player_stop();
+    release_player();
 }
 
 void player_set_volume(int percent) {

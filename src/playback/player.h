@@ -40,6 +40,9 @@ int player_open(const Track* track, int start_ms, int start_paused);
 void player_play(void);
 void player_toggle_pause(void);
 void player_stop(void);
+// Stops and lets go of the file (a stopped player still holds it open), so that it can be
+// deleted; the next open starts afresh.
+void player_close(void);
 int player_is_playing(void);
 int player_position_ms(void);
 int player_position_seconds(void);

@@ -113,3 +113,101 @@ TEST(SplitArtistTitle, MissingInputsAreSafe) {
     split_artist_title(L"A - B", artist, 4, nullptr, 0);
     EXPECT_LT(wcsnlen(artist, 4), (size_t)4);
 }
+
+//~ Keys, words and the search for a local track
+
+#include "library/track_list.h"
+
+namespace {
+
+std::wstring key(const wchar_t* text, int capacity = 256) {
+    wchar_t out[256];
+    make_compare_key(text, out, capacity);
+    return out;
+}
+
+// A library of files whose names become the titles under test.
+struct Library {
+    Library(std::initializer_list<const wchar_t*> names) {
+        track_list_clear();
+        for (const wchar_t* n : names) {
+            std::wstring path = std::wstring(L"C:\\m\\") + n + L".mp3";
+            track_list_add(path.c_str(), 0);
+        }
+    }
+    ~Library() { track_list_clear(); }
+};
+
+}  // namespace
+
+TEST(Matching, CompareKeysFoldTurkishAndPunctuation) {
+    EXPECT_EQ(key(L"\u00c7a\u011fr\u0131'n\u0131n \u015eark\u0131s\u0131!"), L"cagri nin sarkisi");
+    EXPECT_EQ(key(L"\u0130STANBUL \u0131\u015f\u0131k"), L"istanbul isik");
+    EXPECT_EQ(key(L"I\u0307stanbul"), L"istanbul") << "a decomposed dotted capital I";
+    EXPECT_EQ(key(L"  --Duman--  (Live)  "), L"duman live");
+    EXPECT_EQ(key(L"Se\u00f1or \u00c5ngel"), L"se or ngel") << "letters outside the table separate words";
+    EXPECT_EQ(key(L"!!!"), L"");
+    EXPECT_EQ(key(L"abcdef", 4), L"abc");
+    EXPECT_EQ(key(L"ab cd", 4), L"ab") << "no trailing blank after a cut";
+    EXPECT_EQ(key(nullptr), L"");
+}
+
+TEST(Matching, TitlesAndArtistsCompareByWords) {
+    EXPECT_TRUE(titles_match(L"song", L"song live"));
+    EXPECT_TRUE(titles_match(L"kuzu kuzu", L"kuzu kuzu"));
+    EXPECT_FALSE(titles_match(L"song", L"song live acoustic version"));
+    EXPECT_FALSE(titles_match(L"", L"song"));
+    EXPECT_FALSE(titles_match(L"feat", L"song")) << "filler words alone are no title";
+    EXPECT_TRUE(artists_overlap(L"artist feat other", L"artist ft other"));
+    EXPECT_FALSE(artists_overlap(L"dj x", L"dj y")) << "two-letter words do not count";
+    EXPECT_TRUE(artists_overlap(L"sezen aksu", L"aksu"));
+    EXPECT_FALSE(artists_overlap(L"", L"aksu"));
+    wchar_t tokens[16][TOKEN_CAPACITY];
+    EXPECT_EQ(name_tokens(L"tarkan ve sezen ile ft feat x", tokens, 16), 3);
+    EXPECT_STREQ(tokens[2], L"x");
+    std::wstring many;
+    for (int i = 0; i < 30; i++) many += L"w" + std::to_wstring(i) + L" ";
+    EXPECT_EQ(name_tokens(many.c_str(), tokens, 16), 16);
+}
+
+TEST(Matching, FindsByIdThenTitleThenKeyThenScore) {
+    Library lib({L"Tarkan - Kuzu Kuzu [dQw4w9WgXcQ]", L"Artist - Song (Live)", L"Duman - Bu Ak\u015fam",
+                 L"Manga - Cevaps\u0131z Sorular", L"Sezen Aksu - Gidiyorum", L"Artist - Song Live"});
+    EXPECT_EQ(find_matching_track(L"anything", L"dQw4w9WgXcQ"), 0) << "the id wins over the title";
+    EXPECT_EQ(find_matching_track(L"", L"dQw4w9WgXcQ"), 0);
+    EXPECT_EQ(find_matching_track(L"duman - bu ak\u015fam", L""), 2) << "the same title without regard to case";
+    EXPECT_EQ(find_matching_track(L"MANGA  CEVAPSIZ SORULAR", L""), 3) << "the same key";
+    EXPECT_EQ(find_matching_track(L"Artist - Song", L""), 1) << "880: both score, the earlier one wins";
+    EXPECT_EQ(find_matching_track(L"Gidiyorum - Sezen Aksu", L""), 4) << "written the other way round: 870";
+    EXPECT_EQ(find_matching_track(L"Gidiyorum", L""), 4) << "no artist on one side: 820 for a long title";
+    EXPECT_EQ(find_matching_track(L"Song", L""), -1) << "a title part of 4 letters is not enough alone";
+    EXPECT_EQ(find_matching_track(L"?!", L"dQw4w9WgXcZ"), -1) << "punctuation only and an unknown id";
+    EXPECT_EQ(find_matching_track(L"Teoman - Papatya", L""), -1);
+    EXPECT_EQ(find_matching_track(nullptr, nullptr), -1);
+}
+
+TEST(Matching, RealisticPairsAcrossCleanUps) {
+    Library lib({L"Mor ve Otesi - Bir Derdim Var", L"Tarkan feat. Sezen Aksu - Simarik", L"Gripin - Aci Veriyor",
+                 L"Athena - Holigan (Canli)"});
+    EXPECT_EQ(find_matching_track(L"Mor ve \u00d6tesi - Bir Derdim Var", L""), 0) << "Turkish letters against ASCII";
+    EXPECT_EQ(find_matching_track(L"Tarkan ft Sezen Aksu - \u015e\u0131mar\u0131k", L""), 1);
+    EXPECT_EQ(find_matching_track(L"GR\u0130P\u0130N - ACI VER\u0130YOR", L""), 2);
+    EXPECT_EQ(find_matching_track(L"Athena - Holigan", L""), 3) << "a live version of the same song";
+    EXPECT_EQ(find_matching_track(L"Athena - Arsiz Gonul", L""), -1) << "same artist, another song";
+}
+
+TEST(Matching, WantedAndFilterChecks) {
+    Library lib({L"\u015eark\u0131 - Ezhel", L"Duman - Senden Daha G\u00fczel [Xk2Lm9Pq0Rs]", L"Tarkan - Dudu"});
+    EXPECT_TRUE(track_matches_wanted(1, L"", L"Xk2Lm9Pq0Rs"));
+    EXPECT_FALSE(track_matches_wanted(0, L"", L"Xk2Lm9Pq0Rs"));
+    EXPECT_TRUE(track_matches_wanted(2, L"tarkan - dudu", L""));
+    EXPECT_TRUE(track_matches_wanted(2, L"Tarkan - D\u00fcd\u00fc", L"")) << "equal keys";
+    EXPECT_FALSE(track_matches_wanted(0, L"Tarkan - Dudu", L""));
+    EXPECT_FALSE(track_matches_wanted(7, L"Tarkan - Dudu", L""));
+    EXPECT_TRUE(track_matches_filter(0, L"sarki")) << "found through the keys";
+    EXPECT_TRUE(track_matches_filter(1, L"DAHA"));
+    EXPECT_TRUE(track_matches_filter(2, L""));
+    EXPECT_FALSE(track_matches_filter(2, L"ezhel"));
+    EXPECT_FALSE(track_matches_filter(2, L"..."));
+    EXPECT_FALSE(track_matches_filter(-1, L"a"));
+}
