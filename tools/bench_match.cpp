@@ -163,12 +163,18 @@ static void bench_import(int tracks) {
 
     static WantedTrack wanted[256];
     int wanted_count = 0, resolved = 0;
-    double import = best_time([&] { resolved = read_playlist_file(list, wanted, 256, &wanted_count); });
+    // As the import command does it: the tracks' keys kept for the length of the read.
+    double import = best_time([&] {
+        matching_cache_begin();
+        resolved = read_playlist_file(list, wanted, 256, &wanted_count);
+        matching_cache_end();
+    });
+    double uncached = best_time([&] { read_playlist_file(list, wanted, 256, &wanted_count); });
     printf("== import of a %d-entry playlist (none of it here) against %d tracks\n", entries, tracks);
     printf("  read_playlist_file: %.1f ms (%.0f key passes; %.2f ms per entry), %d resolved, %d wanted, list %s\n",
            import * 1000, import / key_pass, import * 1000 / entries, resolved, wanted_count,
            track_list_count() == library_count ? "unchanged" : "CHANGED");
-    printf("  more than 100 ms: %s\n", import > 0.1 ? "yes" : "no");
+    printf("  more than 100 ms: %s (without the kept keys: %.1f ms)\n", import > 0.1 ? "yes" : "no", uncached * 1000);
 
     // The same file against an empty list: what reading and resolving cost without matching.
     track_list_free();

@@ -18,6 +18,7 @@
 #include "app/shared_queue.h"
 #include "app/wstr.h"
 #include "library/folder_scan.h"
+#include "library/matching.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
 #include "playback/player.h"
@@ -201,7 +202,9 @@ int import_playlist(const wchar_t* path) {
     WantedTrack* wanted = (WantedTrack*)calloc(SHARED_QUEUE_CAPACITY, sizeof(WantedTrack));
     if (!wanted) return 0;
     int missing = 0;
+    matching_cache_begin();
     int local = read_playlist_file(path, wanted, SHARED_QUEUE_CAPACITY, &missing);
+    matching_cache_end();
     if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
     apply_filter();
     if (missing > 0 && g_app.shared_queue_lock_ready) {

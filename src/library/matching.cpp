@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "app/wstr.h"
@@ -134,28 +135,176 @@ int artists_overlap(const wchar_t* a, const wchar_t* b) {
 
 //~ Finding a track
 
-// A title split into its two parts, each as a compare key.
-struct PartKeys {
+// Equal without regard to case, character by character: the same letters, not the looser
+// equality of a locale's word sort (which also skips hyphens and apostrophes), and cheap
+// enough to run over a whole library per search.
+static int same_title(const wchar_t* a, const wchar_t* b) {
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// What the search knows of one title: its key, its two parts as keys, and for each part
+// a 64-bit mark of its words (one bit per word hash). Two parts without a common mark bit
+// share no word, so the word comparisons cannot hold and are skipped; the marks only ever
+// skip work whose answer is already certain.
+struct TitleKeys {
+    const wchar_t* key;
+    const wchar_t* artist;
+    const wchar_t* title;
+    unsigned long long artist_words, artist_long_words;  // as a title (16 words); words over 2 letters (12)
+    unsigned long long title_words, title_long_words;
+    wchar_t id[VIDEO_ID_CAPACITY];
+};
+
+static unsigned long long word_bit(const wchar_t* w) {
+    unsigned h = 2166136261u;
+    for (; *w; w++) h = (h ^ (unsigned)*w) * 16777619u;
+    return 1ull << (h & 63);
+}
+
+static void word_marks(const wchar_t* key, unsigned long long* words, unsigned long long* long_words) {
+    wchar_t tokens[TITLE_TOKENS_MAX][TOKEN_CAPACITY];
+    *words = *long_words = 0;
+    int n = name_tokens(key, tokens, TITLE_TOKENS_MAX);
+    for (int i = 0; i < n; i++) *words |= word_bit(tokens[i]);
+    n = name_tokens(key, tokens, ARTIST_TOKENS_MAX);
+    for (int i = 0; i < n; i++)
+        if (wcslen(tokens[i]) > 2) *long_words |= word_bit(tokens[i]);
+}
+
+// The text of one title's keys, for when they are worked out on the spot.
+struct TitleText {
+    wchar_t key[COMPARE_KEY_CAPACITY];
     wchar_t artist[PART_KEY_CAPACITY];
     wchar_t title[PART_KEY_CAPACITY];
 };
 
-static void part_keys(const wchar_t* text, PartKeys* k) {
+static void title_keys(const wchar_t* text, const wchar_t* path, TitleText* t, TitleKeys* k) {
+    make_compare_key(text, t->key, COMPARE_KEY_CAPACITY);
     wchar_t artist[PART_KEY_CAPACITY], title[PART_KEY_CAPACITY];
     split_artist_title(text, artist, PART_KEY_CAPACITY, title, PART_KEY_CAPACITY);
-    make_compare_key(artist, k->artist, PART_KEY_CAPACITY);
-    make_compare_key(title, k->title, PART_KEY_CAPACITY);
+    make_compare_key(artist, t->artist, PART_KEY_CAPACITY);
+    make_compare_key(title, t->title, PART_KEY_CAPACITY);
+    k->key = t->key;
+    k->artist = t->artist;
+    k->title = t->title;
+    word_marks(t->artist, &k->artist_words, &k->artist_long_words);
+    word_marks(t->title, &k->title_words, &k->title_long_words);
+    k->id[0] = 0;
+    if (path) video_id_from_file_name(path, k->id, VIDEO_ID_CAPACITY);
+}
+
+//~ Keys kept for a batch of searches
+
+// A playlist import searches once per entry; working out every track's keys each time
+// would make it quadratic. Between matching_cache_begin and matching_cache_end the keys
+// are kept beside the list: appended tracks are added, any other change starts afresh.
+struct CachedTrack {
+    TitleKeys keys;
+    int key_at, artist_at, title_at;  // offsets into the text pool
+    int title_length;                 // of the track's own title
+};
+
+static struct {
+    int on;
+    unsigned changes;
+    int count;
+    CachedTrack* tracks;
+    int capacity;
+    wchar_t* pool;
+    size_t pool_used, pool_capacity;
+} g_cache;
+
+static int pool_add(const wchar_t* text) {
+    size_t n = wcslen(text) + 1;
+    if (g_cache.pool_used + n > g_cache.pool_capacity) {
+        size_t grown = g_cache.pool_capacity ? g_cache.pool_capacity * 2 : 65536;
+        while (grown < g_cache.pool_used + n) grown *= 2;
+        wchar_t* pool = (wchar_t*)realloc(g_cache.pool, grown * sizeof(wchar_t));
+        if (!pool) return -1;
+        g_cache.pool = pool;
+        g_cache.pool_capacity = grown;
+    }
+    int at = (int)g_cache.pool_used;
+    memcpy(g_cache.pool + at, text, n * sizeof(wchar_t));
+    g_cache.pool_used += n;
+    return at;
+}
+
+// Brings the kept keys up to the list; 0 when memory ran out (the search then works them
+// out on the spot).
+static int cache_sync(void) {
+    if (g_cache.changes != g_tracks.changes || g_cache.count > track_list_count()) {
+        g_cache.count = 0;
+        g_cache.pool_used = 0;
+        g_cache.changes = g_tracks.changes;
+    }
+    int count = track_list_count();
+    if (count > g_cache.capacity) {
+        int grown = count + 1024;
+        CachedTrack* tracks = (CachedTrack*)realloc(g_cache.tracks, (size_t)grown * sizeof(CachedTrack));
+        if (!tracks) return 0;
+        g_cache.tracks = tracks;
+        g_cache.capacity = grown;
+    }
+    for (; g_cache.count < count; g_cache.count++) {
+        const Track* t = track_list_at(g_cache.count);
+        CachedTrack* c = &g_cache.tracks[g_cache.count];
+        TitleText text;
+        title_keys(t->title, t->path, &text, &c->keys);
+        c->title_length = (int)wcslen(t->title);
+        c->key_at = pool_add(text.key);
+        c->artist_at = pool_add(text.artist);
+        c->title_at = pool_add(text.title);
+        if (c->key_at < 0 || c->artist_at < 0 || c->title_at < 0) return 0;
+    }
+    return 1;
+}
+
+void matching_cache_begin(void) {
+    g_cache.on = 1;
+    g_cache.count = 0;
+    g_cache.pool_used = 0;
+    g_cache.changes = g_tracks.changes;
+}
+
+void matching_cache_end(void) {
+    free(g_cache.tracks);
+    free(g_cache.pool);
+    memset(&g_cache, 0, sizeof(g_cache));
+}
+
+// The keys of track i: kept ones, or worked out into scratch.
+static const TitleKeys* keys_of(int i, int cached, TitleText* scratch_text, TitleKeys* scratch) {
+    if (cached) {
+        CachedTrack* c = &g_cache.tracks[i];
+        c->keys.key = g_cache.pool + c->key_at;
+        c->keys.artist = g_cache.pool + c->artist_at;
+        c->keys.title = g_cache.pool + c->title_at;
+        return &c->keys;
+    }
+    const Track* t = track_list_at(i);
+    title_keys(t->title, t->path, scratch_text, scratch);
+    return scratch;
 }
 
 enum { SCORE_SAME = 920, SCORE_CLOSE = 880, SCORE_REVERSED = 870, SCORE_TITLE_ONLY = 820, SCORE_THRESHOLD = 800 };
 
-static int match_score(const PartKeys* w, const PartKeys* t) {
+static int may_match_titles(const wchar_t* a, unsigned long long a_words, const wchar_t* b, unsigned long long b_words) {
+    return (a_words & b_words) || !wcscmp(a, b);
+}
+
+static int match_score(const TitleKeys* w, const TitleKeys* t) {
     int wa = w->artist[0] != 0, ta = t->artist[0] != 0;
     if (wa != ta) return !wcscmp(w->title, t->title) && wcslen(w->title) > 4 ? SCORE_TITLE_ONLY : 0;
     if (!wa) return 0;
-    if (titles_match(w->title, t->title) && artists_overlap(w->artist, t->artist))
+    if (may_match_titles(w->title, w->title_words, t->title, t->title_words) &&
+        may_match_titles(w->artist, w->artist_long_words, t->artist, t->artist_long_words) &&
+        titles_match(w->title, t->title) && artists_overlap(w->artist, t->artist))
         return !wcscmp(w->title, t->title) ? SCORE_SAME : SCORE_CLOSE;
-    if (titles_match(w->title, t->artist) && artists_overlap(w->artist, t->title)) return SCORE_REVERSED;
+    if (may_match_titles(w->title, w->title_words, t->artist, t->artist_words) &&
+        may_match_titles(w->artist, w->artist_long_words, t->title, t->title_long_words) &&
+        titles_match(w->title, t->artist) && artists_overlap(w->artist, t->title))
+        return SCORE_REVERSED;
     return 0;
 }
 
@@ -167,26 +316,40 @@ static int id_in_file_name(const Track* t, const wchar_t* id) {
 
 int find_matching_track(const wchar_t* title, const wchar_t* video_id) {
     int count = track_list_count();
+    int cached = g_cache.on && cache_sync();
+    TitleText scratch_text;
+    TitleKeys scratch;
     if (video_id && wcslen(video_id) == VIDEO_ID_LENGTH)
-        for (int i = 0; i < count; i++)
-            if (id_in_file_name(track_list_at(i), video_id)) return i;
+        for (int i = 0; i < count; i++) {
+            if (cached ? !wcscmp(g_cache.tracks[i].keys.id, video_id) && g_cache.tracks[i].keys.id[0]
+                       : id_in_file_name(track_list_at(i), video_id))
+                return i;
+        }
     if (!title || !title[0]) return -1;
-    wchar_t wanted_key[COMPARE_KEY_CAPACITY];
-    make_compare_key(title, wanted_key, COMPARE_KEY_CAPACITY);
-    if (!wanted_key[0]) return -1;
-    for (int i = 0; i < count; i++)
-        if (!lstrcmpiW(track_list_at(i)->title, title)) return i;
-    wchar_t key[COMPARE_KEY_CAPACITY];
+    TitleText wanted_text;
+    TitleKeys wanted;
+    title_keys(title, nullptr, &wanted_text, &wanted);
+    if (!wanted.key[0]) return -1;
+    // Titles equal letter for letter have equal lengths; the length rules most out cheaply.
+    int length = (int)wcslen(title);
     for (int i = 0; i < count; i++) {
-        make_compare_key(track_list_at(i)->title, key, COMPARE_KEY_CAPACITY);
-        if (!wcscmp(key, wanted_key)) return i;
+        const wchar_t* own = track_list_at(i)->title;
+        int own_length = cached ? g_cache.tracks[i].title_length : (int)wcslen(own);
+        if (own_length == length && same_title(own, title)) return i;
     }
-    PartKeys wanted, track;
-    part_keys(title, &wanted);
+    for (int i = 0; i < count; i++) {
+        const wchar_t* key;
+        if (cached) {
+            key = g_cache.pool + g_cache.tracks[i].key_at;
+        } else {
+            make_compare_key(track_list_at(i)->title, scratch_text.key, COMPARE_KEY_CAPACITY);
+            key = scratch_text.key;
+        }
+        if (!wcscmp(key, wanted.key)) return i;
+    }
     int best = -1, best_score = 0;
     for (int i = 0; i < count; i++) {
-        part_keys(track_list_at(i)->title, &track);
-        int score = match_score(&wanted, &track);
+        int score = match_score(&wanted, keys_of(i, cached, &scratch_text, &scratch));
         if (score > best_score) {
             best_score = score;
             best = i;
@@ -200,7 +363,7 @@ int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_i
     if (!t) return 0;
     if (video_id && wcslen(video_id) == VIDEO_ID_LENGTH && id_in_file_name(t, video_id)) return 1;
     if (!title || !title[0]) return 0;
-    if (!lstrcmpiW(t->title, title)) return 1;
+    if (same_title(t->title, title)) return 1;
     wchar_t a[COMPARE_KEY_CAPACITY], b[COMPARE_KEY_CAPACITY];
     make_compare_key(t->title, a, COMPARE_KEY_CAPACITY);
     make_compare_key(title, b, COMPARE_KEY_CAPACITY);

@@ -27,6 +27,11 @@ int artists_overlap(const wchar_t* a, const wchar_t* b);
 
 // The best local track for a wanted title and video id (either may be empty), or -1.
 int find_matching_track(const wchar_t* title, const wchar_t* video_id);
+// Around a batch of searches (a playlist import): the tracks' keys are kept meanwhile
+// instead of being worked out again for every search. Memory is given back at the end.
+void matching_cache_begin(void);
+void matching_cache_end(void);
+
 // Whether the track at index is the wanted one.
 int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_id);
 // Whether the track at index passes the search box's text.

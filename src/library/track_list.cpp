@@ -96,6 +96,7 @@ void track_list_remove(int index) {
     memmove(&g_tracks.items[index], &g_tracks.items[index + 1],
             (size_t)(g_tracks.count - index - 1) * sizeof(Track));
     g_tracks.count--;
+    g_tracks.changes++;
 }
 
 void track_list_move(int from, int to) {
@@ -107,10 +108,12 @@ void track_list_move(int from, int to) {
     else
         memmove(&g_tracks.items[to + 1], &g_tracks.items[to], (size_t)(from - to) * sizeof(Track));
     memcpy(&g_tracks.items[to], &moving, sizeof(Track));
+    g_tracks.changes++;
 }
 
 void track_list_clear(void) {
     g_tracks.count = 0;
+    g_tracks.changes++;
 }
 
 void track_list_free(void) {
@@ -119,6 +122,7 @@ void track_list_free(void) {
     g_tracks.items = nullptr;
     g_tracks.count = 0;
     g_tracks.capacity = 0;
+    g_tracks.changes++;
 }
 
 int track_list_count(void) {

@@ -15,6 +15,7 @@ struct TrackList {
     Track* items;
     int count;
     int capacity;
+    unsigned changes;  // counts removals, moves and clears; appending leaves it
 };
 
 enum { TRACK_LIST_FIRST_CAPACITY = 256 };

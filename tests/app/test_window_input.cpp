@@ -116,7 +116,8 @@ TEST_F(InputTest, ClicksPlayRowsAndAPressThatMovesReorders) {
     EXPECT_EQ(GetWindowTextLengthW(g_app.search_box), 0);
     repaint();
 
-    // The "more" end of a row and the right button select it.
+    // The "more" end of a row and the right button select it and open its menu.
+    MenuCloser closer;
     SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(300, row_y(4)));
     EXPECT_EQ(g_app.selected_index, 4);
     click(680 - 30, row_y(1));
@@ -242,6 +243,7 @@ TEST_F(InputTest, TypeAheadScrollingAndTheSidebar) {
     g_app.sidebar_progress = {0, 0};
     repaint();
     int playing_before = g_app.current_index;
+    MenuCloser closer;
     SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(300, row_y(1)));
     EXPECT_EQ(g_app.selected_index, 1);
 

@@ -107,3 +107,12 @@ inline HDROP make_drop(const std::vector<std::wstring>& paths) {
     return (HDROP)mem;
 }
 
+// Closes any popup menu the window opens while it lives, the way a click elsewhere would:
+// the menu's own message loop still runs thread timers.
+struct MenuCloser {
+    UINT_PTR timer;
+    static void CALLBACK close_menu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+    MenuCloser() { timer = SetTimer(nullptr, 0, 100, close_menu); }
+    ~MenuCloser() { KillTimer(nullptr, timer); }
+};
+
