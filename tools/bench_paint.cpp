@@ -146,17 +146,7 @@ static int visible_rows(int height) {
 //~ One frame, as the window's paint handler draws it
 
 static void paint_frame(RECT client, RECT damage) {
-    HDC buffer = g_app.back_buffer.dc;
-    int saved = SaveDC(buffer);
-    IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
-    g_app.damage = damage;
-    g_canvas.clip = damage;
-    g_canvas.gdi_dirty = 0;
-    paint_main_window(buffer, client);
-    if (g_canvas.gdi_dirty) GdiFlush();
-    g_canvas.gdi_dirty = 0;
-    RestoreDC(buffer, saved);
-    g_app.damage = client;
+    paint_into_back_buffer(&g_app.back_buffer, client, damage);
 }
 
 static std::vector<double> time_frames(RECT client, RECT damage) {

@@ -252,21 +252,6 @@ static void on_activate(HWND window, WPARAM wparam) {
     }
 }
 
-// One pass of the painter into the back buffer, confined to damage.
-static void paint_into_buffer(RECT client, RECT damage) {
-    HDC buffer = g_app.back_buffer.dc;
-    int saved = SaveDC(buffer);
-    IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
-    g_app.damage = damage;
-    g_canvas.clip = damage;
-    g_canvas.gdi_dirty = 0;
-    paint_main_window(buffer, client);
-    if (g_canvas.gdi_dirty) GdiFlush();
-    g_canvas.gdi_dirty = 0;
-    RestoreDC(buffer, saved);
-    g_app.damage = client;
-}
-
 // Without a back buffer the painter writes to the DC itself and the shapes are left out.
 static void paint_without_buffer(HDC dc, RECT client) {
     Canvas kept = g_canvas;
@@ -290,7 +275,7 @@ static void on_paint(HWND window) {
         RECT damage = ps.rcPaint;
         if (made || IsRectEmpty(&damage)) damage = client;
         IntersectRect(&damage, &damage, &client);
-        paint_into_buffer(client, damage);
+        paint_into_back_buffer(&g_app.back_buffer, client, damage);
         BitBlt(dc, damage.left, damage.top, damage.right - damage.left, damage.bottom - damage.top,
                g_app.back_buffer.dc, damage.left, damage.top, SRCCOPY);
     } else {
@@ -308,7 +293,7 @@ static void on_print_client(HWND window, HDC dc) {
     if (!IsRectEmpty(&client)) {
         ensure_back_buffer(&g_app.back_buffer, dc, client.right, client.bottom);
         if (g_app.back_buffer.dc) {
-            paint_into_buffer(client, client);
+            paint_into_back_buffer(&g_app.back_buffer, client, client);
             BitBlt(dc, 0, 0, client.right, client.bottom, g_app.back_buffer.dc, 0, 0, SRCCOPY);
         } else {
             paint_without_buffer(dc, client);

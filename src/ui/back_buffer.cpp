@@ -1,6 +1,7 @@
 #include "ui/back_buffer.h"
 
 #include "ui/draw.h"
+#include "ui/main_paint.h"
 
 int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
     if (width <= 0 || height <= 0) return 0;
@@ -46,4 +47,18 @@ void release_back_buffer(BackBuffer* b) {
     b->width = 0;
     b->height = 0;
     g_canvas.bits = nullptr;
+}
+
+void paint_into_back_buffer(BackBuffer* b, RECT client, RECT damage) {
+    HDC buffer = b->dc;
+    int saved = SaveDC(buffer);
+    IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
+    g_app.damage = damage;
+    g_canvas.clip = damage;
+    g_canvas.gdi_dirty = 0;
+    paint_main_window(buffer, client);
+    if (g_canvas.gdi_dirty) GdiFlush();
+    g_canvas.gdi_dirty = 0;
+    RestoreDC(buffer, saved);
+    g_app.damage = client;
 }

@@ -6,3 +6,7 @@
 // (the canvas then covers it whole), 0 when it already fitted or could not be made.
 int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height);
 void release_back_buffer(BackBuffer* b);
+
+// One pass of the painter into the buffer, confined to damage (GDI and pixel clip alike);
+// afterwards the whole buffer counts as damage again.
+void paint_into_back_buffer(BackBuffer* b, RECT client, RECT damage);
