@@ -35,7 +35,7 @@ struct ActionsTest : MainWindowTest {
                                          L"Gripin - Ac\u0131 Veriyor", L"Teoman - Papatya", L"Ezhel - Geceler"};
         for (int i = 0; i < n; i++) {
             std::wstring path = music + L"\\" + NAMES[i % 6] + L".wav";
-            write_tone_wav(path, {{330.0 + 55 * i, 4000}});
+            write_tone_wav(path, {{330.0 + 55 * i, 30000}});  // longer than the test runs
             paths.push_back(path);
             track_list_add(path.c_str(), 0);
         }

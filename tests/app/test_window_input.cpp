@@ -78,7 +78,7 @@ TEST_F(InputTest, ClicksPlayRowsAndAPressThatMovesReorders) {
     open_sized(680, 720);
     add_tone_tracks({L"Tarkan - Kuzu Kuzu", L"Manga - Cevaps\u0131z Sorular", L"Duman - Bu Ak\u015fam",
                      L"Gripin - Ac\u0131 Veriyor", L"Teoman - Papatya"},
-                    3000);
+                    30000);  // longer than the test runs
     click(300, row_y(2));
     EXPECT_EQ(g_app.current_index, 2);
     EXPECT_EQ(g_app.selected_index, 2);
