@@ -1,20 +1,8 @@
 #include "ui/blur.h"
 
-static int clip_area(const Canvas* c, RECT area, RECT* out) {
-    RECT canvas = {0, 0, c->width, c->height};
-    return c->bits && IntersectRect(out, &area, &c->clip) && IntersectRect(out, out, &canvas);
-}
-
-static void flush_gdi(Canvas* c) {
-    if (!c->gdi_dirty) return;
-    GdiFlush();
-    c->gdi_dirty = 0;
-}
-
 void dim_pixels(Canvas* c, RECT area, int amount) {
     RECT work;
-    if (amount <= 0 || !clip_area(c, area, &work)) return;
-    flush_gdi(c);
+    if (amount <= 0 || !canvas_begin_shape(c, area, &work)) return;
     unsigned keep = (unsigned)(256 - (amount > 256 ? 256 : amount));
     for (int y = work.top; y < work.bottom; y++) {
         unsigned* row = c->bits + (size_t)y * c->width;
@@ -49,10 +37,9 @@ static void blur_line(unsigned* first, int n, int step, unsigned* copy) {
 
 void box_blur(Canvas* c, RECT area) {
     RECT work;
-    if (!clip_area(c, area, &work)) return;
+    if (!canvas_begin_shape(c, area, &work)) return;
     int w = work.right - work.left, h = work.bottom - work.top;
     if (w < 3 || h < 3 || w > BLUR_MAX_SIDE || h > BLUR_MAX_SIDE) return;
-    flush_gdi(c);
     static unsigned copy[BLUR_MAX_SIDE];
     for (int y = work.top; y < work.bottom; y++) blur_line(c->bits + (size_t)y * c->width + work.left, w, 1, copy);
     for (int x = work.left; x < work.right; x++) blur_line(c->bits + (size_t)work.top * c->width + x, h, c->width, copy);

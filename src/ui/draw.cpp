@@ -125,21 +125,12 @@ static RoundBox round_box_of(RECT rect, int radius) {
     return b;
 }
 
-static int intersect(RECT a, RECT b, RECT* out) {
-    out->left = a.left > b.left ? a.left : b.left;
-    out->top = a.top > b.top ? a.top : b.top;
-    out->right = a.right < b.right ? a.right : b.right;
-    out->bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-    return out->left < out->right && out->top < out->bottom;
-}
-
-// Clips the shape to the canvas clip and flushes GDI's pending drawing; 0: nothing to draw.
-static int begin_shape(Canvas* c, RECT shape, RECT* work) {
+int canvas_begin_shape(Canvas* c, RECT shape, RECT* work) {
     if (!c || !c->bits) return 0;
     if (shape.left >= shape.right || shape.top >= shape.bottom) return 0;
-    if (!intersect(shape, c->clip, work)) return 0;
+    if (!IntersectRect(work, &shape, &c->clip)) return 0;
     RECT canvas = {0, 0, c->width, c->height};
-    if (!intersect(*work, canvas, work)) return 0;
+    if (!IntersectRect(work, work, &canvas)) return 0;
     if (c->gdi_dirty) {
         GdiFlush();
         c->gdi_dirty = 0;
@@ -150,7 +141,7 @@ static int begin_shape(Canvas* c, RECT shape, RECT* work) {
 void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_alpha, COLORREF border,
                      int border_alpha) {
     RECT work;
-    if (!begin_shape(c, rect, &work)) return;
+    if (!canvas_begin_shape(c, rect, &work)) return;
     unsigned fill_word = opaque(fill);
     if (fill_alpha >= 255 && radius <= 0 && border_alpha == 0) {
         for (int y = work.top; y < work.bottom; y++) {
@@ -198,7 +189,7 @@ void fill_circle(Canvas* c, float cx, float cy, float radius, COLORREF color, in
     RECT box = {(LONG)floorf(cx - radius - 1), (LONG)floorf(cy - radius - 1), (LONG)ceilf(cx + radius + 1),
                 (LONG)ceilf(cy + radius + 1)};
     RECT work;
-    if (!begin_shape(c, box, &work)) return;
+    if (!canvas_begin_shape(c, box, &work)) return;
     int weight = alpha_weight(alpha);
     int r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
     for (int y = work.top; y < work.bottom; y++) {
@@ -229,7 +220,7 @@ enum { GRADIENT_TABLE = 2048 };
 
 void fill_accent_gradient(Canvas* c, RECT rect, int radius) {
     RECT work;
-    if (!begin_shape(c, rect, &work)) return;
+    if (!canvas_begin_shape(c, rect, &work)) return;
     int width = rect.right - rect.left;
     float divisor = width < 2 ? 1.0f : (float)(width - 1);
     static COLORREF table[GRADIENT_TABLE];

@@ -17,6 +17,10 @@ struct Canvas {
 
 extern Canvas g_canvas;  // the back buffer during a paint pass
 
+// The part of shape inside the clip and the canvas, into work; GDI's pending drawing is
+// flushed first. 0 when there is nothing to draw. Every routine that writes pixels starts here.
+int canvas_begin_shape(Canvas* c, RECT shape, RECT* work);
+
 // A byte alpha as a blend weight 0..256 (255 becomes exactly opaque).
 int alpha_weight(int alpha);
 // (S * A + D * (256 - A)) >> 8 per channel; A <= 0 leaves D, A >= 256 stores S.

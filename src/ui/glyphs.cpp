@@ -348,14 +348,6 @@ static float part_distance(const PixelPart* p, float px, float py) {
 
 //~ Drawing
 
-static int intersect_rect(RECT a, RECT b, RECT* out) {
-    out->left = a.left > b.left ? a.left : b.left;
-    out->top = a.top > b.top ? a.top : b.top;
-    out->right = a.right < b.right ? a.right : b.right;
-    out->bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-    return out->left < out->right && out->top < out->bottom;
-}
-
 void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, COLORREF color) {
     if (!c || !c->bits || em_px <= 0) return;
     const GlyphPicture* pic = find_picture(glyph);
@@ -363,12 +355,8 @@ void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, C
     float half_em = em_px / 2.0f;
     RECT em = {(LONG)floorf(cx - half_em), (LONG)floorf(cy - half_em), (LONG)ceilf(cx + half_em),
                (LONG)ceilf(cy + half_em)};
-    RECT canvas = {0, 0, c->width, c->height}, work;
-    if (!intersect_rect(em, c->clip, &work) || !intersect_rect(work, canvas, &work)) return;
-    if (c->gdi_dirty) {
-        GdiFlush();
-        c->gdi_dirty = 0;
-    }
+    RECT work;
+    if (!canvas_begin_shape(c, em, &work)) return;
     PixelPart parts[MAX_PARTS];
     int n = place_parts(pic, em_px, cx, cy, parts);
     for (int y = work.top; y < work.bottom; y++) {

@@ -100,7 +100,7 @@ void paint_sidebar(const PaintFrame* f) {
     // The edge: one column at weight 236 of 256, which no byte alpha gives exactly.
     RECT edge;
     RECT column = {x1 - 1, top, x1, f->height};
-    if (f->canvas->bits && IntersectRect(&edge, &column, &f->canvas->clip)) {
+    if (canvas_begin_shape(f->canvas, column, &edge)) {
         for (int y = edge.top; y < edge.bottom; y++) {
             unsigned* px = f->canvas->bits + (size_t)y * f->canvas->width + edge.left;
             *px = blend_pixel(*px, PALETTE_LINE, 236);
