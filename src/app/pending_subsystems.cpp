@@ -1,5 +1,7 @@
 #include "app/pending_subsystems.h"
 
+#include "app/wstr.h"
+
 PendingJam g_pending_jam;
 
 void identity_load(void) {}
@@ -28,15 +30,19 @@ int jam_is_host(void) { return 0; }
 int jam_invitation_pending(void) { return g_pending_jam.invitation_pending; }
 int jam_notice_is_progress(void) { return g_pending_jam.notice_is_progress; }
 void jam_leave(void) { g_pending_jam.state = JAM_NONE; }
-void jam_set_notice(const wchar_t*, int, const wchar_t*) {}
+void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line) {
+    wstr_copy(g_pending_jam.notice, text ? text : L"");
+    g_pending_jam.notice_text = g_pending_jam.notice;
+    g_pending_jam.notice_is_progress = kind == 1;
+    wstr_copy(g_pending_jam.second_line, second_line ? second_line : L"");
+}
+const wchar_t* jam_notice_second_line(void) { return g_pending_jam.second_line; }
+int jam_is_playing(void) { return g_pending_jam.playing; }
+int jam_position_estimate(void) { return g_pending_jam.position_ms; }
+void jam_ask_state(void) { g_pending_jam.asks++; }
 void jam_send_state(int, const wchar_t*, const wchar_t*, int) {}
 void jam_send_pos(int, int) {}
 void jam_tick(void) {}
-void jam_on_download_done(void) {}
-void jam_on_autofetch_done(int, LPARAM request) { autofetch_request_release(request); }
-
-int shared_fetch_start(void) { return 0; }
-void autofetch_request_release(LPARAM) {}
 
 const wchar_t* my_user_tag(void) { return L""; }
 const wchar_t* my_display_name(void) { return L""; }

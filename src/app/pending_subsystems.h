@@ -32,13 +32,22 @@ struct PendingJam {
     const wchar_t* banner_text;
     const wchar_t* notice_text;
     const wchar_t* inviter;
+    int playing;       // the room's track plays
+    int position_ms;   // where the room's track is now
+    int asks;          // times the room was asked for its state
+    wchar_t notice[128];        // the last notice set
+    wchar_t second_line[256];   // the track title a failed fetch left for the "İndir" button
 };
 extern PendingJam g_pending_jam;
 void jam_reset(void);
 int jam_state(void);
 int jam_member_count(void);
 const wchar_t* jam_banner_text(void);  // the Jam bar's first line
-const wchar_t* jam_notice_text(void);  // its second line
+const wchar_t* jam_notice_text(void);  // its second line: the notice
+const wchar_t* jam_notice_second_line(void);  // the title a failed fetch leaves for "İndir"; "" when none
+int jam_is_playing(void);
+int jam_position_estimate(void);
+void jam_ask_state(void);
 const wchar_t* jam_inviter_name(void);  // who invited us, while an invitation is pending
 int jam_is_active(void);
 int jam_in_room(void);
@@ -50,17 +59,6 @@ void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line);
 void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
 void jam_send_pos(int playing, int position_ms);
 void jam_tick(void);
-// The Jam's share of a finished search-window download: retry the wanted track if the Jam
-// notice names one.
-void jam_on_download_done(void);
-// An automatic Jam fetch ended while in a room: play what came, or fetch what is wanted now.
-// Takes over the request.
-void jam_on_autofetch_done(int result, LPARAM request);
-
-// The fetch workers.
-// Starts the shared-playlist worker thread; 0 when it could not be started.
-int shared_fetch_start(void);
-void autofetch_request_release(LPARAM request);
 
 // Friends panel actions, by the row the painter recorded.
 const wchar_t* my_user_tag(void);

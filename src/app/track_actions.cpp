@@ -12,6 +12,7 @@
 #include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/messages.h"
+#include "acquire/fetch_workers.h"
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/settings.h"

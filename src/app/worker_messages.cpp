@@ -94,19 +94,6 @@ void on_download_done(void) {
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 
-void on_autofetch_done(int result, LPARAM request) {
-    g_app.autofetch_running.store(0);
-    if (request && jam_in_room()) {
-        jam_on_autofetch_done(result, request);
-    } else {
-        g_app.jam_wanted.title[0] = 0;
-        g_app.jam_wanted.video_id[0] = 0;
-        autofetch_request_release(request);
-    }
-    start_animation();
-    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
-}
-
 //~ Shared-playlist worker
 
 void on_shared_progress(int percent, LPARAM wanted) {

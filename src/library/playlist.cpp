@@ -36,25 +36,13 @@ static void trim_blanks(wchar_t* s) {
     if (start) memmove(s, s + start, (size_t)(n - start + 1) * sizeof(wchar_t));
 }
 
-static int is_id_char(wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'-' ||
-           c == L'_';
-}
-
-// Ids travel on to the downloader's command line, so only the id alphabet gets through.
-static int is_video_id(const wchar_t* text) {
-    for (int i = 0; i < VIDEO_ID_LENGTH; i++)
-        if (!is_id_char(text[i])) return 0;
-    return text[VIDEO_ID_LENGTH] == 0;
-}
-
 //~ Video-site addresses
 
 // The 11 id characters at p, when what follows them ends the id: the end, a blank or the
 // start of another parameter or path part. "#" and a twelfth id character do not.
 static int take_address_id(const wchar_t* p, wchar_t* out) {
     for (int i = 0; i < VIDEO_ID_LENGTH; i++)
-        if (!is_id_char(p[i])) return 0;
+        if (!is_video_id_char(p[i])) return 0;
     wchar_t next = p[VIDEO_ID_LENGTH];
     if (next && next != L' ' && next != L'&' && next != L'/' && next != L'?') return 0;
     wstr_copy_n(out, VIDEO_ID_CAPACITY, p, VIDEO_ID_LENGTH);

@@ -3,9 +3,16 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-static int is_id_char(wchar_t c) {
+int is_video_id_char(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
            c == L'-' || c == L'_';
+}
+
+int is_video_id(const wchar_t* text) {
+    if (!text) return 0;
+    for (int i = 0; i < VIDEO_ID_LENGTH; i++)
+        if (!is_video_id_char(text[i])) return 0;
+    return text[VIDEO_ID_LENGTH] == 0;
 }
 
 int is_video_id_group(const wchar_t* text, int length, wchar_t opener) {
@@ -13,14 +20,14 @@ int is_video_id_group(const wchar_t* text, int length, wchar_t opener) {
     if (length == VIDEO_ID_LENGTH + 2) {
         if (text[0] != L'_' || text[length - 1] != L'_') return 0;
         for (int i = 1; i < length - 1; i++)
-            if (!is_id_char(text[i])) return 0;
+            if (!is_video_id_char(text[i])) return 0;
         return 1;
     }
     if (length != VIDEO_ID_LENGTH) return 0;
     int has_mark = 0, has_upper = 0, has_lower = 0;  // mark: a digit, "-" or "_"
     for (int i = 0; i < length; i++) {
         wchar_t c = text[i];
-        if (!is_id_char(c)) return 0;
+        if (!is_video_id_char(c)) return 0;
         if (c >= L'A' && c <= L'Z') has_upper = 1;
         else if (c >= L'a' && c <= L'z') has_lower = 1;
         else has_mark = 1;

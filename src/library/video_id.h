@@ -4,6 +4,12 @@
 
 enum { VIDEO_ID_LENGTH = 11, VIDEO_ID_CAPACITY = 16 };
 
+int is_video_id_char(wchar_t c);
+
+// Exactly 11 id characters. Ids travel on to the downloader's command line, so only the
+// id alphabet gets through.
+int is_video_id(const wchar_t* text);
+
 // Whether the text inside a bracket pair is a video id: 11 id characters that look
 // generated rather than like a word, or the same wrapped in "_" (13 characters). Round
 // brackets hold ordinary words more often, so they need stronger evidence.

@@ -150,30 +150,45 @@ TEST_F(ActionsTest, ImportsQueueWhatIsMissingOnce) {
     EXPECT_NE(g_app.banner.hide_at, 0u);
     EXPECT_EQ(g_shared_queue.queued, 0);
 
-    // Three missing tracks, one of them twice: two... three entries queued, the banner counts them.
-    std::string missing = "#EXTM3U\r\n#EXTNELVO:YTID=dQw4w9WgXcQ\r\n#EXTINF:-1,Sezen Aksu - Gidiyorum\r\nC:\\x\\a.mp3\r\n"
-                          "#EXTINF:-1,Athena - Holigan\r\nC:\\x\\b.mp3\r\n"
+    // Missing tracks are queued and the worker starts. Its first entry is one the
+    // downloader never finishes ("hang" in the id), so the rest keep waiting.
+    std::string missing = "#EXTM3U\r\n#EXTNELVO:YTID=hang0000001\r\n#EXTINF:-1,Sezen Aksu - Gidiyorum\r\nC:\\x\\a.mp3\r\n"
+                          "#EXTNELVO:YTID=dQw4w9WgXcQ\r\n#EXTINF:-1,Athena - Holigan\r\nC:\\x\\b.mp3\r\n"
                           "https://youtu.be/Xk2Lm9Pq0Rs\r\n";
     write_file(lists.file(L"missing.m3u8"), missing);
     ASSERT_TRUE(import_playlist(lists.file(L"missing.m3u8").c_str()));
     EXPECT_EQ(g_shared_queue.queued, 3);
     EXPECT_EQ(g_shared_queue.total, 3);
-    EXPECT_STREQ(g_shared_queue.entries[0].video_id, L"dQw4w9WgXcQ");
+    EXPECT_STREQ(g_shared_queue.entries[0].video_id, L"hang0000001");
     EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE Y\u00dcKLEN\u0130YOR  \u2022  1 / 3 Par\u00e7a");
     EXPECT_STREQ(g_app.banner.subtitle, L"Sezen Aksu - Gidiyorum");
     EXPECT_EQ(g_app.banner.hide_at, 0u);
-    EXPECT_EQ(g_shared_queue.running.load(), 0) << "no worker could be started, so none is marked running";
+    EXPECT_EQ(g_shared_queue.running.load(), 1);
+    auto taken = [] {
+        EnterCriticalSection(&g_shared_queue.lock);
+        int n = g_shared_queue.taken;
+        LeaveCriticalSection(&g_shared_queue.lock);
+        return n;
+    };
+    ASSERT_TRUE(pump_until([&] { return taken() == 1; }, 10000));
 
-    // While a worker runs, a second import adds only what is not waiting already.
-    g_shared_queue.running.store(1);
+    // While it runs, a second import adds only what is not waiting already (same title in
+    // other letters, same id under another title) and raises the total.
     std::string more = "#EXTM3U\r\n#EXTINF:-1,athena - holigan\r\nC:\\x\\c.mp3\r\n"
-                       "#EXTNELVO:YTID=dQw4w9WgXcQ\r\n#EXTINF:-1,Another Title\r\nC:\\x\\d.mp3\r\n"
+                       "#EXTNELVO:YTID=Xk2Lm9Pq0Rs\r\n#EXTINF:-1,Another Title\r\nC:\\x\\d.mp3\r\n"
                        "#EXTINF:-1,Gripin - Beni Unutma\r\nC:\\x\\e.mp3\r\n";
     write_file(lists.file(L"more.nelvo"), more);
     ASSERT_TRUE(import_playlist(lists.file(L"more.nelvo").c_str()));
     EXPECT_EQ(g_shared_queue.queued, 4);
+    EXPECT_EQ(g_shared_queue.total, 4);
     EXPECT_STREQ(g_shared_queue.entries[3].title, L"Gripin - Beni Unutma");
-    g_shared_queue.running.store(0);
+
+    // Stopping ends the hanging download; the worker says so and leaves.
+    g_shared_queue.stop.exchange(1);
+    ASSERT_TRUE(pump_until([] { return g_shared_queue.running.load() == 0; }, 10000));
+    pump(50);
+    EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU");
+    EXPECT_EQ(taken(), 1);
 }
 
 TEST_F(ActionsTest, JamDownloadsGoAndTheIndicesFollow) {

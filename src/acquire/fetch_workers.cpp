@@ -1,0 +1,168 @@
+#include "acquire/fetch_workers.h"
+
+#include <stdlib.h>
+
+#include "acquire/child_process.h"
+#include "acquire/downloader.h"
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/pending_subsystems.h"
+#include "app/shared_queue.h"
+#include "app/messages.h"
+#include "app/wstr.h"
+#include "library/folder_scan.h"
+#include "library/video_id.h"
+#include "library/video_site.h"
+
+enum { TARGET_CAPACITY = 320, WORKER_STACK = 64 * 1024 };
+
+int wanted_track_target(const WantedTrack* wanted, wchar_t* target, int capacity) {
+    target[0] = 0;
+    if (is_video_id(wanted->video_id)) {
+        wstr_format(target, capacity, L"https://%ls/watch?v=%ls", YOUTUBE_WATCH_HOST, wanted->video_id);
+        return 1;
+    }
+    wchar_t words[WANTED_TITLE_CAPACITY];
+    wstr_copy(words, wanted->title);
+    strip_control_characters(words);
+    if (!words[0]) return 0;
+    wstr_format(target, capacity, L"ytsearch1:%ls", words);
+    return 1;
+}
+
+// A worker posts only while the window it reports to exists; a record that cannot be
+// posted is the sender's to free.
+static int post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return IsWindow(window) && PostMessageW(window, message, wparam, lparam);
+}
+
+//~ Shared-playlist worker
+
+// Written by the main thread before the worker starts and only read by it afterwards;
+// one worker at a time (the running flag).
+static struct {
+    HWND receiver;
+    wchar_t folder[260];
+} g_shared_worker;
+
+static void shared_progress(int percent, intptr_t) {
+    post_to(g_shared_worker.receiver, MSG_SHARED_PROGRESS, (WPARAM)percent, 0);
+}
+
+static DWORD WINAPI shared_worker_thread(void*) {
+    SharedQueue* q = &g_shared_queue;
+    HWND receiver = g_shared_worker.receiver;
+    int fetched = 0;
+    while (!q->stop.load()) {
+        WantedTrack entry;
+        EnterCriticalSection(&q->lock);
+        if (q->taken >= q->queued) {
+            LeaveCriticalSection(&q->lock);
+            break;
+        }
+        entry = q->entries[q->taken];
+        q->taken++;
+        LeaveCriticalSection(&q->lock);
+
+        WantedTrack* copy = (WantedTrack*)malloc(sizeof(WantedTrack));
+        if (copy) {
+            *copy = entry;
+            if (!post_to(receiver, MSG_SHARED_PROGRESS, 0, (LPARAM)copy)) free(copy);
+        }
+        wchar_t target[TARGET_CAPACITY];
+        int result = 0;
+        if (wanted_track_target(&entry, target, TARGET_CAPACITY)) {
+            result = run_downloader(target, g_shared_worker.folder, &q->stop, shared_progress, 0);
+        }
+        if (q->stop.load()) break;  // the interrupted track gets no item message
+        post_to(receiver, MSG_SHARED_ITEM_DONE, (WPARAM)result, 0);
+        fetched += result;
+    }
+    int stopped = q->stop.load() ? 1 : 0;
+    q->running.exchange(0);
+    post_to(receiver, MSG_SHARED_FINISHED, (WPARAM)fetched, (LPARAM)stopped);
+    return 0;
+}
+
+int shared_fetch_start(void) {
+    g_shared_worker.receiver = g_app.main_window;
+    // Resolved here, on the main thread, which owns the settings it may have to save.
+    resolve_music_folder(g_shared_worker.folder);
+    HANDLE thread = CreateThread(nullptr, WORKER_STACK, shared_worker_thread, nullptr,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) return 0;
+    CloseHandle(thread);
+    return 1;
+}
+
+//~ Jam fetch
+
+struct JamFetch {
+    HWND receiver;
+    AutofetchRequest* request;
+};
+
+static void jam_fetch_progress(int percent, intptr_t receiver) {
+    g_app.autofetch_percent.store(percent);
+    post_to((HWND)receiver, MSG_AUTOFETCH_PROGRESS, (WPARAM)percent, 0);
+}
+
+static DWORD WINAPI jam_fetch_thread(void* param) {
+    JamFetch* job = (JamFetch*)param;
+    HWND receiver = job->receiver;
+    AutofetchRequest* request = job->request;
+    free(job);
+    wchar_t target[TARGET_CAPACITY];
+    int result = 0;
+    if (wanted_track_target(&request->wanted, target, TARGET_CAPACITY)) {
+        result = run_downloader(target, request->folder, &g_app.autofetch_stop, jam_fetch_progress, (intptr_t)receiver);
+    }
+    if (g_app.autofetch_stop.load()) result = 0;
+    if (!post_to(receiver, MSG_AUTOFETCH_DONE, (WPARAM)result, (LPARAM)request)) {
+        free(request);
+        g_app.autofetch_running.store(0);
+    }
+    return 0;
+}
+
+void start_jam_fetch(void) {
+    const WantedTrack* wanted = &g_app.jam_wanted;
+    if (!wanted->title[0] && !wanted->video_id[0]) return;
+    int idle = 0;
+    if (!g_app.autofetch_running.compare_exchange_strong(idle, 1)) return;
+    g_app.autofetch_stop.store(0);
+    AutofetchRequest* request = (AutofetchRequest*)calloc(1, sizeof(AutofetchRequest));
+    JamFetch* job = (JamFetch*)calloc(1, sizeof(JamFetch));
+    if (!request || !job) {
+        free(request);
+        free(job);
+        g_app.autofetch_running.store(0);
+        return;
+    }
+    wstr_copy(request->wanted.title, wanted->title);
+    wstr_copy(request->wanted.video_id, wanted->video_id);
+    resolve_music_folder(request->folder);
+    g_app.autofetch_percent.store(0);
+
+    wchar_t name[128];
+    wstr_copy(name, wanted->title[0] ? wanted->title : wanted->video_id);
+    wchar_t notice[256];
+    wstr_format(notice, 256, L"\u26a1 \"%ls\" sende yok \u2022 \u0130ndiriliyor (%%0)...", name);
+    jam_set_notice(notice, 1, nullptr);
+    start_animation();
+
+    job->receiver = g_app.main_window;
+    job->request = request;
+    HANDLE thread = CreateThread(nullptr, WORKER_STACK, jam_fetch_thread, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) {
+        free(request);
+        free(job);
+        g_app.autofetch_running.store(0);
+        return;
+    }
+    CloseHandle(thread);
+}
+
+void autofetch_request_release(LPARAM request) {
+    free((AutofetchRequest*)request);
+}
