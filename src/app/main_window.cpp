@@ -10,6 +10,7 @@
 #include "app/list_geometry.h"
 #include "app/messages.h"
 #include "app/pending_subsystems.h"
+#include "net/mqtt.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/shared_queue.h"
@@ -383,7 +384,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         }
         return 0;
     case MSG_MQTT_EVENT:
-        mqtt_event_release(wparam);
+        mqtt_event_free(wparam);
         InvalidateRect(window, nullptr, FALSE);
         return 0;
     }

@@ -15,7 +15,6 @@ int friend_lookup_found(const wchar_t*) { return 0; }
 void friend_lookup_start(const wchar_t*) {}
 void friend_lookup_cancel(void) {}
 void friend_request_send(const wchar_t*) {}
-void mqtt_event_release(WPARAM) {}
 int friend_pending_count(void) { return 0; }
 
 void jam_reset(void) {}

@@ -17,7 +17,6 @@ int friend_lookup_found(const wchar_t* tag);  // 0: not (yet) found
 void friend_lookup_start(const wchar_t* tag);
 void friend_lookup_cancel(void);
 void friend_request_send(const wchar_t* tag);
-void mqtt_event_release(WPARAM record);
 int friend_pending_count(void);  // friend requests waiting for an answer
 
 // Jam rooms.

@@ -1,0 +1,161 @@
+#include "net/mqtt_packets.h"
+
+#include <string.h>
+
+void mqtt_normalize_topic(char* out, const char* topic) {
+    int i = 0;
+    for (; topic[i] && i < MQTT_TOPIC_CAPACITY - 1; i++) out[i] = (topic[i] == '#' || topic[i] == '+') ? '_' : topic[i];
+    out[i] = 0;
+}
+
+void mqtt_client_id(char* out, int link_index, const char* seed, uint32_t tick) {
+    char letters[13];
+    int n = 0;
+    for (const char* p = seed ? seed : ""; *p && n < 12; p++) {
+        char c = *p;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) letters[n++] = c;
+    }
+    letters[n] = 0;
+    // Built by hand: the seed is someone's name and never a format.
+    char digits[16];
+    int d = 0;
+    unsigned long stamp = tick % 1000000u;
+    do {
+        digits[d++] = (char)('0' + stamp % 10);
+        stamp /= 10;
+    } while (stamp);
+    int at = 0;
+    out[at++] = 'n';
+    out[at++] = 'v';
+    out[at++] = (char)('0' + (link_index % 10));
+    const char* name = n ? letters : "pc";
+    for (const char* p = name; *p; p++) out[at++] = *p;
+    while (d) out[at++] = digits[--d];
+    out[at] = 0;
+}
+
+static int put_remaining_length(uint8_t* out, uint32_t value) {
+    int n = 0;
+    do {
+        uint8_t byte = value & 0x7F;
+        value >>= 7;
+        if (value) byte |= 0x80;
+        out[n++] = byte;
+    } while (value);
+    return n;
+}
+
+static int put_string(uint8_t* out, const char* text, int length) {
+    out[0] = (uint8_t)(length >> 8);
+    out[1] = (uint8_t)(length & 0xFF);
+    memcpy(out + 2, text, (size_t)length);
+    return length + 2;
+}
+
+int mqtt_build_connect(uint8_t* out, int capacity, const char* client_id) {
+    int n = (int)strlen(client_id);
+    if (n < 1 || n > 96 || capacity < 14 + n) return 0;
+    static const uint8_t HEAD[] = {0x00, 0x04, 'M', 'Q', 'T', 'T', 0x04, 0x02, 0x00, 0x1E};
+    int at = 0;
+    out[at++] = 0x10;
+    out[at++] = (uint8_t)(12 + n);
+    memcpy(out + at, HEAD, sizeof HEAD);
+    at += sizeof HEAD;
+    return at + put_string(out + at, client_id, n);
+}
+
+static int build_topic_packet(uint8_t* out, int capacity, uint8_t type, uint16_t packet_id, const char* topic,
+                              int with_qos) {
+    int n = (int)strlen(topic);
+    if (n < 1 || n > 200) return 0;
+    uint32_t remaining = (uint32_t)(n + 4 + with_qos);
+    if (capacity < 4 + (int)remaining) return 0;
+    int at = 0;
+    out[at++] = type;
+    at += put_remaining_length(out + at, remaining);
+    out[at++] = (uint8_t)(packet_id >> 8);
+    out[at++] = (uint8_t)(packet_id & 0xFF);
+    at += put_string(out + at, topic, n);
+    if (with_qos) out[at++] = 0x00;
+    return at;
+}
+
+int mqtt_build_subscribe(uint8_t* out, int capacity, uint16_t packet_id, const char* topic) {
+    return build_topic_packet(out, capacity, 0x82, packet_id, topic, 1);
+}
+
+int mqtt_build_unsubscribe(uint8_t* out, int capacity, uint16_t packet_id, const char* topic) {
+    return build_topic_packet(out, capacity, 0xA2, packet_id, topic, 0);
+}
+
+int mqtt_build_publish(uint8_t* out, int capacity, const char* topic, const char* payload, int payload_length,
+                       int retain) {
+    int t = (int)strlen(topic);
+    if (t < 1 || payload_length < 0) return 0;
+    int remaining = 2 + t + payload_length;
+    if (remaining > MQTT_PUBLISH_MAX) return 0;
+    if (capacity < 1 + 2 + remaining) return 0;
+    int at = 0;
+    out[at++] = retain ? 0x31 : 0x30;
+    at += put_remaining_length(out + at, (uint32_t)remaining);
+    at += put_string(out + at, topic, t);
+    memcpy(out + at, payload, (size_t)payload_length);
+    return at + payload_length;
+}
+
+int mqtt_build_pingreq(uint8_t* out, int capacity) {
+    if (capacity < 2) return 0;
+    out[0] = 0xC0;
+    out[1] = 0x00;
+    return 2;
+}
+
+uint16_t mqtt_next_packet_id(uint16_t* counter) {
+    if (*counter == 0) *counter = 1;
+    uint16_t id = *counter;
+    *counter = id == 65535 ? 1 : (uint16_t)(id + 1);
+    return id;
+}
+
+int mqtt_remaining_length_byte(uint8_t byte, int* count, uint32_t* value) {
+    if (*count >= 4) return -1;
+    if (*count == 0) *value = 0;
+    *value |= (uint32_t)(byte & 0x7F) << (7 * *count);
+    (*count)++;
+    if (!(byte & 0x80)) return 1;
+    return *count >= 4 ? -1 : 0;
+}
+
+int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload) {
+    if (length < 2) return 0;
+    int topic_length = (body[0] << 8) | body[1];
+    int payload_at = 2 + topic_length + ((header & 0x06) ? 2 : 0);
+    if (length < payload_at) return 0;
+    if (topic_length > MQTT_TOPIC_CAPACITY - 2) return 0;
+    int payload_length = length - payload_at;
+    if (payload_length <= 0 || body[payload_at] == 0) return 0;
+    memcpy(topic, body + 2, (size_t)topic_length);
+    topic[topic_length] = 0;
+    if (payload_length > MQTT_PAYLOAD_CAPACITY - 1) payload_length = MQTT_PAYLOAD_CAPACITY - 1;
+    memcpy(payload, body + payload_at, (size_t)payload_length);
+    payload[payload_length] = 0;
+    return 1;
+}
+
+uint64_t mqtt_message_hash(const char* topic, const char* payload) {
+    uint64_t h = 14695981039346656037ull;
+    for (const char* p = topic; *p; p++) h = (h ^ (uint8_t)*p) * 1099511628211ull;
+    h = (h ^ 0xFF) * 1099511628211ull;
+    for (const char* p = payload; *p; p++) h = (h ^ (uint8_t)*p) * 1099511628211ull;
+    return h;
+}
+
+int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now) {
+    for (int i = 0; i < MQTT_RING_SIZE; i++) {
+        if (ring->time[i] && ring->hash[i] == hash && (uint32_t)(now - ring->time[i]) < MQTT_DUPLICATE_MS) return 1;
+    }
+    ring->hash[ring->next] = hash;
+    ring->time[ring->next] = now ? now : 1;
+    ring->next = (ring->next + 1) % MQTT_RING_SIZE;
+    return 0;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The bytes of the MQTT 3.1.1 packets this client sends, and the decisions about what it
+// receives, as plain functions of their inputs. The link threads only move them over TCP.
+#include <stdint.h>
+
+enum {
+    MQTT_TOPIC_CAPACITY = 128,    // topics, NUL included
+    MQTT_PAYLOAD_CAPACITY = 1024, // received payloads, NUL included
+    MQTT_PUBLISH_MAX = 4000,      // whole outgoing PUBLISH after the first two header bytes
+    MQTT_BODY_MAX = 3999,         // largest incoming PUBLISH body that is read
+    MQTT_CLIENT_ID_CAPACITY = 64,
+    MQTT_RING_SIZE = 32,
+    MQTT_DUPLICATE_MS = 900,
+};
+
+// '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes.
+void mqtt_normalize_topic(char* out, const char* topic);
+
+// "nv<link><seed letters and digits, at most 12, or "pc"><tick mod 1000000>".
+void mqtt_client_id(char* out, int link_index, const char* seed, uint32_t tick);
+
+// Each builder writes one packet into out and returns its length, or 0 when the inputs
+// are outside the packet's limits or it does not fit in capacity.
+int mqtt_build_connect(uint8_t* out, int capacity, const char* client_id);
+int mqtt_build_subscribe(uint8_t* out, int capacity, uint16_t packet_id, const char* topic);
+int mqtt_build_unsubscribe(uint8_t* out, int capacity, uint16_t packet_id, const char* topic);
+int mqtt_build_publish(uint8_t* out, int capacity, const char* topic, const char* payload, int payload_length,
+                       int retain);
+int mqtt_build_pingreq(uint8_t* out, int capacity);
+
+// Identifiers run 1..65535 and wrap to 1; 0 is never handed out.
+uint16_t mqtt_next_packet_id(uint16_t* counter);
+
+// The variable-length remaining length, read one byte at a time: returns 1 when value is
+// complete, 0 when another byte is needed, -1 when a fifth byte would be needed.
+int mqtt_remaining_length_byte(uint8_t byte, int* count, uint32_t* value);
+
+// What a received PUBLISH body holds. Returns 1 with topic and payload copied
+// (NUL-terminated, payload cut to 1023 bytes) when it is delivered, 0 when it is dropped:
+// body shorter than its topic (and packet id for QoS above 0), topic longer than 126
+// bytes, empty payload or one that starts with NUL.
+int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload);
+
+// 64-bit FNV-1a over the topic, one 0xFF byte and the payload.
+uint64_t mqtt_message_hash(const char* topic, const char* payload);
+
+struct MqttRing {
+    uint64_t hash[MQTT_RING_SIZE];
+    uint32_t time[MQTT_RING_SIZE];  // tick in ms; 0 = empty
+    int next;
+};
+
+// 1 when the same message was taken less than 900 ms before now (it is then dropped);
+// otherwise it is remembered at now and 0 is returned.
+int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now);

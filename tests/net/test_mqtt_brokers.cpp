@@ -1,0 +1,196 @@
+// The client against two real mosquitto brokers on loopback, one per link.
+#include <gtest/gtest.h>
+
+#include "net_support.h"
+
+struct TwoBrokers : ::testing::Test {
+    static Broker* brokers[2];
+    EventSink sink;
+
+    static void SetUpTestSuite() {
+        for (Broker*& b : brokers) {
+            b = new Broker;
+            ASSERT_TRUE(b->start()) << "mosquitto on loopback";
+        }
+    }
+    static void TearDownTestSuite() {
+        for (Broker*& b : brokers) {
+            delete b;
+            b = nullptr;
+        }
+    }
+    void SetUp() override {
+        for (Broker* b : brokers) ASSERT_TRUE(b->start());
+        mqtt_set_broker(0, "127.0.0.1", (unsigned short)brokers[0]->port);
+        mqtt_set_broker(1, "127.0.0.1", (unsigned short)brokers[1]->port);
+        ASSERT_TRUE(mqtt_start(sink.window, "test#0001"));
+        ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 15000)) << "both links up";
+        sink.clear();
+    }
+    void TearDown() override { mqtt_stop(); }
+
+    // A peer on one broker, subscribed to topic when given.
+    void peer_on(RawPeer* peer, int broker, const char* id, const char* topic = nullptr) {
+        ASSERT_TRUE(peer->connect_to(brokers[broker]->port, id));
+        if (topic) {
+            ASSERT_TRUE(peer->subscribe(topic));
+        }
+    }
+};
+
+Broker* TwoBrokers::brokers[2];
+
+TEST_F(TwoBrokers, PublishSubscribeAndRetainOnBothLinks) {
+    // Subscribe: a message from either broker arrives; the same one from the other broker
+    // right after is the same message and comes once.
+    ASSERT_TRUE(mqtt_subscribe("nelvo/u/ayse"));
+    RawPeer p0, p1;
+    peer_on(&p0, 0, "peer0");
+    peer_on(&p1, 1, "peer1");
+    ASSERT_TRUE(p0.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
+    ASSERT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}") == 1; }, 5000));
+    ASSERT_TRUE(p1.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
+    pump_messages(400);
+    EXPECT_EQ(sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}"), 1) << "same message within 900 ms";
+    pump_messages(700);
+    ASSERT_TRUE(p1.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
+    EXPECT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}") == 2; }, 5000))
+        << "again after 900 ms";
+
+    // Our publish goes out on both links: a peer on each broker sees it.
+    RawPeer w0, w1;
+    peer_on(&w0, 0, "watch0", "nelvo/p/#");
+    peer_on(&w1, 1, "watch1", "nelvo/p/#");
+    ASSERT_TRUE(mqtt_publish("nelvo/p/x", "hello"));
+    auto got0 = w0.receive(1000), got1 = w1.receive(1000);
+    ASSERT_EQ(got0.size(), 1u);
+    ASSERT_EQ(got1.size(), 1u);
+    EXPECT_EQ(got0[0].second, "hello");
+
+    // Wildcards never leave the client: '+' and '#' go out as '_'.
+    ASSERT_TRUE(mqtt_publish("nelvo/p/+/#", "wild"));
+    auto wild = w0.receive(1000);
+    ASSERT_EQ(wild.size(), 1u);
+    EXPECT_EQ(wild[0].first, "nelvo/p/_/_");
+    EXPECT_FALSE(mqtt_publish("nelvo/p/big", std::string(4000, 'x').c_str())) << "larger than a PUBLISH may be";
+
+    // Retained messages stay on both brokers for later subscribers, until an empty
+    // retained payload clears them.
+    ASSERT_TRUE(mqtt_publish("nelvo/r/ayse", "REG", true));
+    pump_messages(200);
+    for (int b = 0; b < 2; b++) {
+        RawPeer late;
+        peer_on(&late, b, "late", "nelvo/r/ayse");
+        auto kept = late.receive(1000);
+        ASSERT_EQ(kept.size(), 1u) << "broker " << b;
+        EXPECT_EQ(kept[0].second, "REG");
+    }
+    ASSERT_TRUE(mqtt_publish("nelvo/r/ayse", "", true));
+    pump_messages(200);
+    for (int b = 0; b < 2; b++) {
+        RawPeer later;
+        peer_on(&later, b, "later", "nelvo/r/ayse");
+        EXPECT_TRUE(later.receive(700).empty()) << "cleared on broker " << b;
+    }
+    // Our own empty retained publish came back to nobody as an event.
+    ASSERT_TRUE(mqtt_subscribe("nelvo/r/ayse"));
+    pump_messages(500);
+    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 2);
+
+    // Unsubscribed: nothing more arrives.
+    ASSERT_TRUE(mqtt_unsubscribe("nelvo/u/ayse"));
+    pump_messages(200);
+    ASSERT_TRUE(p0.publish("nelvo/u/ayse", "after"));
+    pump_messages(700);
+    EXPECT_EQ(sink.messages("nelvo/u/ayse", "after"), 0);
+}
+
+TEST_F(TwoBrokers, OneBrokerDownAndBothDownAndBack) {
+    ASSERT_TRUE(mqtt_subscribe("nelvo/j/room1"));
+    brokers[0]->stop();
+    pump_messages(2500);
+    EXPECT_EQ(sink.count(MQTT_EVENT_OFFLINE), 0) << "the other link is still up";
+    EXPECT_TRUE(mqtt_is_online());
+    ASSERT_TRUE(mqtt_subscribe("nelvo/j/room2")) << "sent through the remaining link";
+    RawPeer p1;
+    peer_on(&p1, 1, "peer1");
+    ASSERT_TRUE(p1.publish("nelvo/j/room2", "via one"));
+    EXPECT_TRUE(pump_until([&] { return sink.messages("nelvo/j/room2", "via one") == 1; }, 5000));
+    p1.close();
+
+    brokers[1]->stop();
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_OFFLINE) == 1; }, 5000));
+    pump_messages(3000);
+    EXPECT_EQ(sink.count(MQTT_EVENT_OFFLINE), 1) << "once, when the last link dropped";
+    EXPECT_FALSE(mqtt_is_online());
+    EXPECT_FALSE(mqtt_publish("nelvo/j/room1", "lost")) << "no link: the publish is lost";
+
+    // Back: each link reconnects on its own and renews both subscriptions.
+    ASSERT_TRUE(brokers[0]->start());
+    ASSERT_TRUE(brokers[1]->start());
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 15000));
+    EXPECT_TRUE(mqtt_is_online());
+    pump_messages(200);
+    for (int b = 0; b < 2; b++) {
+        RawPeer p;
+        peer_on(&p, b, "back");
+        std::string text = "back on " + std::to_string(b);
+        ASSERT_TRUE(p.publish("nelvo/j/room1", text));
+        ASSERT_TRUE(p.publish("nelvo/j/room2", text));
+        EXPECT_TRUE(pump_until(
+            [&] { return sink.messages("nelvo/j/room1", text) == 1 && sink.messages("nelvo/j/room2", text) == 1; }, 5000))
+            << "broker " << b;
+    }
+}
+
+TEST_F(TwoBrokers, TheFortyFirstSubscriptionIsNotRenewed) {
+    for (int i = 1; i <= 41; i++) {
+        std::string topic = "nelvo/s/" + std::to_string(i);
+        ASSERT_TRUE(mqtt_subscribe(topic.c_str())) << i;
+    }
+    RawPeer p;
+    peer_on(&p, 0, "peer");
+    ASSERT_TRUE(p.publish("nelvo/s/41", "first"));
+    ASSERT_TRUE(pump_until([&] { return sink.messages("nelvo/s/41", "first") == 1; }, 5000)) << "sent all the same";
+    p.close();
+
+    // Broker 0 restarts with no memory of us: link 0 renews what the list holds.
+    brokers[0]->stop();
+    ASSERT_TRUE(brokers[0]->start());
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 1; }, 15000));
+    pump_messages(300);
+    peer_on(&p, 0, "peer");
+    ASSERT_TRUE(p.publish("nelvo/s/41", "second"));
+    ASSERT_TRUE(p.publish("nelvo/s/40", "second"));
+    ASSERT_TRUE(pump_until([&] { return sink.messages("nelvo/s/40", "second") == 1; }, 5000));
+    pump_messages(500);
+    EXPECT_EQ(sink.messages("nelvo/s/41", "second"), 0);
+}
+
+TEST(MqttStop, ReturnsWhileABrokerNeverAnswersConnect) {
+    // Accepts TCP and then says nothing, on both links.
+    ScriptedServer silent([](int, SOCKET) {});
+    EventSink sink;
+    mqtt_set_broker(0, "127.0.0.1", (unsigned short)silent.port);
+    mqtt_set_broker(1, "127.0.0.1", (unsigned short)silent.port);
+    ASSERT_TRUE(mqtt_start(sink.window, "stop"));
+    ASSERT_TRUE(pump_until([&] { return silent.connections.load() == 2; }, 5000));
+    pump_messages(300);  // both links now wait for CONNACK
+    DWORD start = GetTickCount();
+    mqtt_stop();
+    DWORD took = GetTickCount() - start;
+    // The bound is what the program promises its window: 1000 ms per link at most.
+    EXPECT_LE(took, 2000u);
+    EXPECT_FALSE(mqtt_is_online());
+    EXPECT_EQ(sink.count(MQTT_EVENT_CONNECTED), 0);
+
+    // And once more while the links wait in select on an idle, accepted session.
+    ScriptedServer idle([](int, SOCKET s) { accept_session(s); });
+    mqtt_set_broker(0, "127.0.0.1", (unsigned short)idle.port);
+    mqtt_set_broker(1, "127.0.0.1", (unsigned short)idle.port);
+    ASSERT_TRUE(mqtt_start(sink.window, "stop"));
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 5000));
+    start = GetTickCount();
+    mqtt_stop();
+    EXPECT_LE(GetTickCount() - start, 2000u);
+}
