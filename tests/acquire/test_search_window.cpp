@@ -258,8 +258,6 @@ struct SearchWindowTest : MainWindowTest {
             std::vector<std::string> args;
             for (int i = 0; i < n; i++) {
                 size_t colon = log.find(':', at);
-                int units = atoi(log.c_str() + at);
-                (void)units;
                 size_t end = log.find('\n', colon);
                 // An argument may itself hold a line break only if the quoting failed: then
                 // the record no longer parses, which the test sees as a wrong argument.
@@ -397,7 +395,8 @@ TEST_F(SearchWindowTest, ButtonSearchesAndNothingFoundSaysSo) {
     ASSERT_EQ(list_count(), 3);
     SetWindowTextW(g_search.edit, L"nothing at all");
     SendMessageW(g_search.search_button, BM_CLICK, 0, 0);
-    EXPECT_TRUE(g_search.searching.load() || status() != HINT);
+    EXPECT_EQ(status(), L"YouTube taran\u0131yor...");
+    EXPECT_EQ(list_count(), 0) << "the old rows go at once";
     ASSERT_TRUE(wait_search());
     EXPECT_EQ(status(), NOTHING_FOUND);
     EXPECT_EQ(list_count(), 0);
@@ -414,7 +413,6 @@ TEST_F(SearchWindowTest, WhileSearchingTheButtonsWaitAndEnterIsIgnored) {
     EXPECT_FALSE(IsWindowEnabled(g_search.search_button));
     EXPECT_FALSE(IsWindowEnabled(g_search.download_button));
     press_enter();
-    SendMessageW(window, WM_NULL, 0, 0);
     ASSERT_TRUE(wait_search());
     EXPECT_EQ(list_count(), 3);
     EXPECT_EQ(logged_starts().size(), 1u) << "the second Enter started nothing";
