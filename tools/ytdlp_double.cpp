@@ -14,6 +14,8 @@
 //                              into the folder 3 s later, then behaves like "hang"
 //   garbage                    binary noise and broken lines between the progress lines
 //   slow                       a download that takes 30 s
+//   gate                       stops halfway until a file "gate.txt" appears in the
+//                              folder (at most 60 s), then finishes like a normal one
 //
 //   search words contain       listing
 //   nothing                    no lines, exit 1
@@ -23,6 +25,8 @@
 //   longline                   3000-byte lines
 //   thousands                  5000 results
 //   slowsearch                 results after 2 s
+//   carry                      every address ends in "&q=<the words, blanks as +>", so
+//                              that a download of a listed row sees the words
 //
 // With YTDLP_DOUBLE_LOG set, every start appends its arguments to that file: "ARGS n",
 // then each argument as "<UTF-16 units>:<UTF-8 bytes>" on a line of its own, and
@@ -255,6 +259,10 @@ static int download(const std::wstring& tmpl, const std::wstring& target, const 
         }
         if (contains(target, L"hang") && i == steps / 2) sleep_forever();
         if (contains(target, L"grandchild") && i == steps / 2) sleep_forever();
+        if (contains(target, L"gate") && i == steps / 2) {
+            std::wstring gate = folder + L"\\gate.txt";
+            for (int wait = 0; wait < 600 && GetFileAttributesW(gate.c_str()) == INVALID_FILE_ATTRIBUTES; wait++) Sleep(100);
+        }
         Sleep(pause);
     }
     if (!contains(target, L"nofile")) {
@@ -287,6 +295,11 @@ static int search(const std::wstring& words) {
         std::string duration = std::to_string(150 + n * 17) + ".4";
         std::string uploader = "Kanal " + std::to_string(n + 1);
         std::string url = "https://www.youtube.com/watch?v=" + utf8(id);
+        if (contains(words, L"carry")) {
+            std::string q = utf8(words);
+            for (char& c : q) if (c == ' ') c = '+';
+            url += "&q=" + q;
+        }
         std::string line;
         if (contains(words, L"missing") && n % 3 == 0) {
             line = utf8(id) + "\t" + title + "\n";  // too few fields

@@ -6,6 +6,7 @@
 #include <math.h>
 #include <stdlib.h>
 
+#include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/hit_test.h"
 #include "app/list_geometry.h"
@@ -289,7 +290,7 @@ void on_left_button_down(HWND window, int x, int y) {
         if (g_app.sidebar_open && g_app.sidebar_mode == 1) open_sidebar(0);
         else open_friends_panel();
         break;
-    case ELEMENT_DOWNLOAD: search_window_open(L""); break;
+    case ELEMENT_DOWNLOAD: open_search_window(g_app.main_window, g_settings.last_folder); break;
     case ELEMENT_SEARCH_CLEAR: clear_search(); break;
     case ELEMENT_INVITE_JOIN:
         jam_accept_invitation();
@@ -305,7 +306,9 @@ void on_left_button_down(HWND window, int x, int y) {
         delete_jam_downloads();
         start_animation();
         break;
-    case ELEMENT_JAM_DOWNLOAD: search_window_open(jam_notice_text()); break;
+    case ELEMENT_JAM_DOWNLOAD:
+        open_search_window_with_query(g_app.main_window, g_settings.last_folder, jam_notice_second_line());
+        break;
     case ELEMENT_BANNER_CANCEL: g_shared_queue.stop.exchange(1); break;
     case ELEMENT_SHUFFLE: toggle_shuffle(); break;
     case ELEMENT_PREVIOUS: play_previous(); break;
@@ -433,7 +436,7 @@ static void run_menu_item(int item) {
     if (item != 2) open_sidebar(0);
     switch (item) {
     case 0: choose_music_folder(); break;
-    case 1: search_window_open(L""); break;
+    case 1: open_search_window(g_app.main_window, g_settings.last_folder); break;
     case 2: open_friends_panel(); break;
     case 3: import_playlist_from_dialog(); break;
     case 4: export_playlist(); break;

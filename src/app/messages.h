@@ -10,6 +10,16 @@
 #define MSG_DOWNLOAD_DONE (WM_APP + 102)
 // The search window's download: wParam percent 0..100, or -1 when it ended without success.
 #define MSG_DOWNLOAD_PROGRESS (WM_APP + 103)
+// The search window's search thread ended: lParam its SearchBatch of rows, allocated by the
+// thread, freed by the handler (or by the thread when posting fails). Posted to the search window.
+#define MSG_SEARCH_DONE (WM_APP + 201)
+// The search window's download thread ended: wParam 1 success, 0 failure.
+#define MSG_SEARCH_DL_DONE (WM_APP + 202)
+// A cover picture arrived: wParam the row, lParam its ThumbnailDelivery, allocated by the
+// thumbnail thread, freed by the handler (or by the thread when posting fails).
+#define MSG_SEARCH_THUMB (WM_APP + 203)
+// The search window's download: wParam percent.
+#define MSG_SEARCH_DL_PROGRESS (WM_APP + 204)
 // The update check: lParam the update record, allocated by the sender, freed by the handler.
 #define MSG_UPDATE_CHECKED (WM_APP + 301)
 // The update download: wParam percent.

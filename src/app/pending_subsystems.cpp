@@ -59,10 +59,6 @@ void jam_invite(int) {}
 int jam_is_member(int) { return 0; }
 
 
-void search_window_open(const wchar_t*) {}
-const wchar_t* search_window_download_title(void) { return L""; }
-const wchar_t* search_window_download_folder(void) { return L""; }
-
 void update_remove_leftovers(void) {}
 void update_check_start(int) {}
 void update_record_release(LPARAM) {}

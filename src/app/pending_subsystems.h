@@ -1,6 +1,6 @@
 #pragma once
 // Calls from the shell into subsystems that are not built yet: friends and presence, Jam
-// rooms, the MQTT transport, playlist import, the search window, the automatic fetch and
+// rooms, the MQTT transport, playlist import, the automatic fetch and
 // the updater. Each does nothing (and reports "no", "none" or "not started") until its
 // subsystem lands and replaces it; none pretends that work was done.
 #include <windows.h>
@@ -75,12 +75,6 @@ void jam_decline_invitation(void);
 void jam_start_room(void);
 void jam_invite(int friend_index);
 int jam_is_member(int friend_index);
-
-
-// The search-and-download window.
-void search_window_open(const wchar_t* prefill);
-const wchar_t* search_window_download_title(void);   // "" when none
-const wchar_t* search_window_download_folder(void);  // "" when none
 
 // The updater.
 void update_remove_leftovers(void);

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/list_geometry.h"
 #include "app/main_window.h"
@@ -57,13 +58,15 @@ void on_download_progress(int percent) {
         return;
     }
     if (b->state == BANNER_SHARED || b->state == BANNER_UPDATE) return;
-    const wchar_t* title = search_window_download_title();
+    wchar_t title[256];
+    search_window_copy_download_title(title, 256);
     banner_show(BANNER_DOWNLOAD, percent, L"M\u00dcZ\u0130K \u0130ND\u0130R\u0130L\u0130YOR",
                 title[0] ? title : L"Y\u00fcksek kaliteli ses dosyas\u0131 haz\u0131rlan\u0131yor...", 0);
 }
 
 void on_download_done(void) {
-    const wchar_t* folder = search_window_download_folder();
+    wchar_t folder[260];
+    search_window_copy_download_folder(folder, 260);
     if (folder[0]) {
         wstr_copy(g_settings.last_folder, folder);
         save_settings(&g_settings, CONFIG_FILE_NAME);

@@ -1,0 +1,109 @@
+#pragma once
+// The search-and-download window: a top-level window of its own in which the user lists
+// video search results with their covers and downloads one as an audio file. The window,
+// its controls and its result table belong to the main thread; the search, thumbnail and
+// download threads hand their results over in posted messages and touch only the atomic
+// fields below.
+#include <windows.h>
+
+#include <atomic>
+
+#include "acquire/search_results.h"
+
+#define SEARCH_WINDOW_CLASS L"NelvoSearchWindow"
+
+enum {
+    ID_SEARCH_EDIT = 2001,
+    ID_SEARCH_BUTTON = 2002,
+    ID_FOLDER_LABEL = 2003,
+    ID_FOLDER_BUTTON = 2004,
+    ID_RESULT_LIST = 2005,
+    ID_DOWNLOAD_BUTTON = 2006,
+    ID_STATUS_LABEL = 2007,
+};
+
+// Commands of the edit box's context menu.
+enum { EDIT_MENU_CUT = 1, EDIT_MENU_COPY = 2, EDIT_MENU_PASTE = 3, EDIT_MENU_SELECT_ALL = 4 };
+
+struct SearchWindowState {
+    std::atomic<HWND> window;  // none when closed; worker threads read it before posting
+    HWND owner;                // the main window
+    wchar_t download_folder[260];
+    SearchResult* results;  // SEARCH_MAX_ROWS rows while the window exists
+    int result_count;
+    std::atomic<int> searching;    // set by the window, cleared by the search thread
+    std::atomic<int> downloading;  // set by the window, cleared by the download thread
+    std::atomic<int> last_percent;  // the status panel's percent, -1 no panel; also the download thread's
+    wchar_t download_title[256];
+    std::atomic<unsigned> generation;  // one more at every search and when the window goes
+    std::atomic<int> thumbnail_threads;  // thumbnail loads not yet handed over
+
+    //~ Window resources (main thread)
+    HWND edit, search_button, folder_label, folder_button, list, status_label, download_button;
+    int dpi;
+    HBRUSH background_brush, edit_brush, panel_brush;
+    HFONT body_font, semibold_font, small_font, icon_font;
+    HDC paint_dc;  // the off-screen picture, recreated when the client size changes
+    HBITMAP paint_bitmap, paint_old_bitmap;
+    int paint_width, paint_height;
+};
+
+extern SearchWindowState g_search;
+
+// Opens the window, or brings it forward when it exists. The download folder starts as
+// music_folder, or the current directory when that is empty.
+void open_search_window(HWND owner, const wchar_t* music_folder);
+// Opens the window and, when text is not empty, searches for it at once.
+void open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text);
+// Copy the download folder / the title of the current or last download, cut to capacity.
+void search_window_copy_download_folder(wchar_t* out, int capacity);
+void search_window_copy_download_title(wchar_t* out, int capacity);
+
+// Where the covers come from: "https://" THUMBNAIL_HOST unless a test points it elsewhere
+// (a scheme and host, no trailing slash). Set it while no thumbnail thread runs.
+void search_set_thumbnail_base(const wchar_t* base);
+
+// The edit box's context menu for its current selection and the clipboard; the caller
+// destroys it.
+HMENU search_edit_menu(HWND edit);
+// Carries out one EDIT_MENU_* command on the edit box.
+void search_edit_command(HWND edit, int command);
+
+//~ Layout
+
+// Every rectangle of the window for a client area of w x h pixels at dpi.
+struct SearchLayout {
+    int right_width;  // R
+    int right_left;   // X
+    int left_width;   // L
+    RECT edit, search_button, folder_label, folder_button, list, status_label, download_button;
+    RECT search_field, list_panel, right_panel;
+    RECT preview;       // the cover box in the right panel
+    RECT status_panel;  // the download progress panel above the download button
+};
+
+SearchLayout search_layout(int w, int h, int dpi);
+// The smallest window size, in pixels at dpi.
+SIZE search_min_track_size(int dpi);
+int search_scale(int n, int dpi);
+
+//~ Between the window's files
+
+struct SearchBatch;  // the search thread's rows, handed over in MSG_SEARCH_DONE
+struct ThumbnailDelivery;
+
+void search_thread_start(const wchar_t* text);
+void thumbnail_thread_start(int row, unsigned generation, const wchar_t* video_id);
+// 0 when the thread could not be started.
+int download_thread_start(HWND owner, const wchar_t* address, const wchar_t* folder);
+// Copies the batch's rows into rows and frees it; returns the row count (0 for no batch),
+// or -1 when the batch belongs to an older search than generation.
+int search_batch_take(SearchBatch* batch, unsigned generation, SearchResult* rows);
+void search_batch_free(SearchBatch* batch);
+// Stores the delivered picture when it still belongs to its row, else deletes it; frees
+// the record. Returns the row it was stored in, -1 when dropped.
+int thumbnail_delivery_take(ThumbnailDelivery* delivery);
+
+void search_paint(HWND window);
+void search_draw_item(const DRAWITEMSTRUCT* item);
+void search_release_paint_buffer(void);
