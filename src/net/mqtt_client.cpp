@@ -15,7 +15,7 @@
 #include "net/mqtt.h"
 
 enum { PING_INTERVAL_MS = 18000, CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
-enum { LINK_STACK = 32 * 1024, SKIP_PIECE = 128 };
+enum { LINK_STACK = 32 * 1024 };
 
 struct MqttLink {
     char host[256];
@@ -180,12 +180,31 @@ static bool send_subscribe_locked(MqttLink* link, const char* topic) {
 
 //~ Receiving
 
-static bool skip_bytes(SOCKET s, uint32_t count) {
-    uint8_t piece[SKIP_PIECE];
-    while (count > 0) {
-        int n = count < SKIP_PIECE ? (int)count : SKIP_PIECE;
-        if (!recv_exact(s, piece, n)) return false;
-        count -= (uint32_t)n;
+// What the link thread has read from its socket but not yet taken: many small messages
+// arrive in one segment, and one recv per segment instead of three or four per message
+// is what lets a link keep up with a busy broker.
+struct LinkReader {
+    SOCKET s;
+    int have, at;
+    uint8_t bytes[2048];
+};
+
+static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
+    while (length > 0) {
+        if (r->at == r->have) {
+            int got = recv(r->s, (char*)r->bytes, (int)sizeof r->bytes, 0);
+            if (got <= 0) return false;
+            r->have = got;
+            r->at = 0;
+        }
+        uint32_t n = (uint32_t)(r->have - r->at);
+        if (n > length) n = length;
+        if (out) {
+            memcpy(out, r->bytes + r->at, n);
+            out += n;
+        }
+        r->at += (int)n;
+        length -= n;
     }
     return true;
 }
@@ -199,22 +218,23 @@ static void deliver(const char* topic, const char* payload) {
 }
 
 // Reads one packet; false ends the connection.
-static bool read_packet(SOCKET s) {
+static bool read_packet(LinkReader* r) {
     uint8_t header;
-    if (!recv_exact(s, &header, 1)) return false;
+    if (!reader_take(r, &header, 1)) return false;
     uint32_t remaining = 0;
     int count = 0;
     for (;;) {
         uint8_t byte;
-        if (!recv_exact(s, &byte, 1)) return false;
+        if (!reader_take(r, &byte, 1)) return false;
         int state = mqtt_remaining_length_byte(byte, &count, &remaining);
         if (state < 0) return false;  // a fifth length byte: the stream cannot be trusted
         if (state > 0) break;
     }
-    if ((header >> 4) != 3 || remaining < 2 || remaining > MQTT_BODY_MAX) return skip_bytes(s, remaining);
+    // Anything else is passed over without keeping it, however long it says it is.
+    if ((header >> 4) != 3 || remaining < 2 || remaining > MQTT_BODY_MAX) return reader_take(r, nullptr, remaining);
     uint8_t* body = (uint8_t*)malloc(remaining + 1);
     if (!body) return false;
-    bool ok = recv_exact(s, body, (int)remaining);
+    bool ok = reader_take(r, body, remaining);
     if (ok) {
         char topic[MQTT_TOPIC_CAPACITY];
         char payload[MQTT_PAYLOAD_CAPACITY];
@@ -228,12 +248,18 @@ static bool read_packet(SOCKET s) {
 
 static void connection_loop(MqttLink* link, SOCKET s, int generation) {
     DWORD last_ping = GetTickCount();
+    LinkReader reader;
+    reader.s = s;
+    reader.have = reader.at = 0;
     while (alive(generation)) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval wait = {4, 0};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        int ready = 1;
+        if (reader.at == reader.have) {  // nothing buffered: wait for the socket
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(s, &readable);
+            timeval wait = {4, 0};
+            ready = select(0, &readable, nullptr, nullptr, &wait);
+        }
         if (ready < 0) return;
         if (!alive(generation)) return;
         if (GetTickCount() - last_ping >= PING_INTERVAL_MS) {
@@ -245,7 +271,7 @@ static void connection_loop(MqttLink* link, SOCKET s, int generation) {
             LeaveCriticalSection(&g_lock);
             if (!sent) return;
         }
-        if (ready > 0 && !read_packet(s)) return;
+        if (ready > 0 && !read_packet(&reader)) return;
     }
     (void)link;
 }

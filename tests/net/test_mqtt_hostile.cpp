@@ -80,7 +80,7 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
     for (const SinkEvent& e : sink.events)
         if (e.kind == MQTT_EVENT_MESSAGE && e.payload[0] == 'B') others++;
     EXPECT_EQ(others, 0) << "a 4000-byte body is skipped";
-    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 9);
+    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 8) << "the seven kept above and the one after reconnecting";
     EXPECT_GE(server.connections.load(), 3);
 }
 
