@@ -42,11 +42,14 @@ start_wine() {
   # for it forever).
   "$WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
   # No window manager runs on the virtual display, yet Wine hands captioned windows to one
-  # and waits two seconds for it whenever such a window closes. The search window tests
-  # open and close a window per case, so their windows go unmanaged. Wine reads this when
-  # a process starts, hence here and not in the test.
-  "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\acquire_tests.exe\X11 Driver' /v Managed /d N /f \
-    >/dev/null 2>&1 </dev/null || true
+  # and waits two seconds for it whenever such a window closes. The window tests open and
+  # close a window per case, so their windows go unmanaged. Wine reads this when a process
+  # starts, hence here and not in the tests.
+  local exe
+  for exe in acquire_tests.exe shell_tests.exe; do
+    "$WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\X11 Driver" /v Managed /d N /f \
+      >/dev/null 2>&1 </dev/null || true
+  done
 }
 
 stop_wine() {
