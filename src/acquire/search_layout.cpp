@@ -1,10 +1,7 @@
 // Where everything of the search window goes, as a function of its client size and DPI.
 // Lengths are device-independent and scaled where they are used.
 #include "acquire/search_window.h"
-
-int search_scale(int n, int dpi) {
-    return MulDiv(n, dpi > 0 ? dpi : 96, 96);
-}
+#include "ui/fonts.h"
 
 static RECT rect_at(int x, int y, int width, int height) {
     RECT r = {x, y, x + width, y + height};
@@ -12,7 +9,7 @@ static RECT rect_at(int x, int y, int width, int height) {
 }
 
 SearchLayout search_layout(int w, int h, int dpi) {
-    auto s = [dpi](int n) { return search_scale(n, dpi); };
+    auto s = [dpi](int n) { return scale_at(n, dpi); };
     SearchLayout l = {};
     int r = w / 2 < s(280) ? w / 2 : s(280);
     if (r < s(240)) r = s(240);
@@ -42,6 +39,6 @@ SearchLayout search_layout(int w, int h, int dpi) {
 }
 
 SIZE search_min_track_size(int dpi) {
-    SIZE size = {search_scale(680, dpi), search_scale(460, dpi)};
+    SIZE size = {scale_at(680, dpi), scale_at(460, dpi)};
     return size;
 }

@@ -5,6 +5,7 @@
 #include "acquire/search_window.h"
 #include "app/wstr.h"
 #include "ui/layout.h"
+#include "ui/fonts.h"
 
 static const COLORREF BACKGROUND = RGB(5, 5, 5);
 static const COLORREF FIELD = RGB(24, 24, 24);
@@ -18,7 +19,7 @@ static const COLORREF VIOLET = RGB(139, 53, 255);
 static const COLORREF DARK_TEXT = RGB(5, 5, 5);
 
 static int sc(int n) {
-    return search_scale(n, g_search.dpi);
+    return scale_at(n, g_search.dpi);
 }
 
 //~ Primitives

@@ -10,6 +10,7 @@
 
 #include "app/messages.h"
 #include "app/wstr.h"
+#include "ui/fonts.h"
 
 SearchWindowState g_search;
 
@@ -36,18 +37,11 @@ static int window_dpi_of(HWND window) {
         UINT dpi = get_dpi(window);
         if (dpi > 0) return (int)dpi;
     }
-    int dpi = 96;
-    HDC screen = GetDC(nullptr);
-    if (screen) {
-        int y = GetDeviceCaps(screen, LOGPIXELSY);
-        if (y > 0) dpi = y;
-        ReleaseDC(nullptr, screen);
-    }
-    return dpi;
+    return screen_dpi();
 }
 
 static int sc(int n) {
-    return search_scale(n, g_search.dpi);
+    return scale_at(n, g_search.dpi);
 }
 
 static int selected_row(void) {
@@ -559,11 +553,11 @@ void open_search_window(HWND owner, const wchar_t* music_folder) {
     int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
     RECT owner_rect;
     if (owner && GetWindowRect(owner, &owner_rect)) {
-        x = owner_rect.left + search_scale(24, dpi);
-        y = owner_rect.top + search_scale(24, dpi);
+        x = owner_rect.left + scale_at(24, dpi);
+        y = owner_rect.top + scale_at(24, dpi);
     }
     HWND window = CreateWindowExW(0, SEARCH_WINDOW_CLASS, WINDOW_TITLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN,
-                                  x, y, search_scale(820, dpi), search_scale(530, dpi), owner, nullptr, instance,
+                                  x, y, scale_at(820, dpi), scale_at(530, dpi), owner, nullptr, instance,
                                   nullptr);
     if (!window) return;
     WNDCLASSEXW wc = {};

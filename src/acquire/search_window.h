@@ -85,7 +85,6 @@ struct SearchLayout {
 SearchLayout search_layout(int w, int h, int dpi);
 // The smallest window size, in pixels at dpi.
 SIZE search_min_track_size(int dpi);
-int search_scale(int n, int dpi);
 
 //~ Between the window's files
 

@@ -61,13 +61,7 @@ HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_lin
     wc.lpszClassName = MAIN_WINDOW_CLASS;
     RegisterClassExW(&wc);  // a second window in the same process finds it registered
 
-    int dpi = 96;
-    HDC screen = GetDC(nullptr);
-    if (screen) {
-        int y = GetDeviceCaps(screen, LOGPIXELSY);
-        if (y > 0) dpi = y;
-        ReleaseDC(nullptr, screen);
-    }
+    int dpi = screen_dpi();
     HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, MAIN_WINDOW_CLASS, L"NELVO", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                   CW_USEDEFAULT, CW_USEDEFAULT, MulDiv(680, dpi, 96), MulDiv(720, dpi, 96), nullptr,
                                   nullptr, instance, nullptr);

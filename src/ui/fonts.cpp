@@ -100,6 +100,17 @@ void rebuild_fonts(int dpi) {
 
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 
+int screen_dpi(void) {
+    int dpi = 96;
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+        int y = GetDeviceCaps(screen, LOGPIXELSY);
+        if (y > 0) dpi = y;
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi;
+}
+
 int window_dpi(HWND window) {
     static GetDpiForWindowFn get_dpi =
         (GetDpiForWindowFn)(void*)GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");

@@ -47,3 +47,5 @@ void delete_fonts(void);
 
 // GetDpiForWindow when the system has it (looked up at run time), else 96.
 int window_dpi(HWND window);
+// The screen's dpi (LOGPIXELSY), 96 when it cannot be read.
+int screen_dpi(void);

@@ -11,6 +11,7 @@
 
 #include "acquire/search_results.h"
 #include "acquire/search_window.h"
+#include "ui/fonts.h"
 
 static SearchResult parse(const std::string& line, int* ok) {
     SearchResult r;
@@ -281,7 +282,7 @@ TEST(SearchLayoutTest, NothingOverlapsAtTheSmallestClientSizes) {
     int dpis[] = {96, 120, 144, 192};
     for (int dpi : dpis) {
         // The smallest window leaves about this client area (frame and caption removed).
-        int w = search_scale(680 - 16, dpi), h = search_scale(460 - 39, dpi);
+        int w = scale_at(680 - 16, dpi), h = scale_at(460 - 39, dpi);
         SearchLayout l = search_layout(w, h, dpi);
         EXPECT_TRUE(inside(l.edit, l.search_field)) << dpi;
         EXPECT_LT(l.search_field.right, l.search_button.left) << dpi;
@@ -292,6 +293,6 @@ TEST(SearchLayoutTest, NothingOverlapsAtTheSmallestClientSizes) {
         EXPECT_TRUE(inside(l.preview, l.right_panel)) << dpi;
         EXPECT_TRUE(inside(l.download_button, l.right_panel)) << dpi;
         EXPECT_TRUE(inside(l.status_panel, l.right_panel)) << dpi;
-        EXPECT_GT(height(l.list), search_scale(120, dpi)) << dpi;
+        EXPECT_GT(height(l.list), scale_at(120, dpi)) << dpi;
     }
 }

@@ -14,6 +14,8 @@
 #include "app/messages.h"
 #include "app/window_fixture.h"
 #include "library/track_list.h"
+#include "search_window_fixture.h"
+#include "ui/fonts.h"
 
 //~ A loopback server for the cover pictures
 
@@ -164,112 +166,6 @@ static COLORREF centre_of(HBITMAP bitmap) {
 
 //~ Fixture
 
-struct SearchWindowTest : MainWindowTest {
-    std::wstring log_path;
-
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        log_path = work.file(L"ytdlp-log.txt");
-        SetEnvironmentVariableW(L"YTDLP_DOUBLE_LOG", log_path.c_str());
-        // Nothing listens on port 1: covers fail at once and never leave the machine.
-        search_set_thumbnail_base(L"http://127.0.0.1:1");
-        use_music_folder();
-        open_window();
-    }
-
-    void TearDown() override {
-        HWND search = g_search.window.load();
-        if (search) DestroyWindow(search);
-        // Threads of this test must not report into the next one's window.
-        pump_until([] { return !g_search.searching.load() && !g_search.downloading.load() &&
-                               !g_search.thumbnail_threads.load(); },
-                   60000);
-        pump(20);
-        SetEnvironmentVariableW(L"YTDLP_DOUBLE_LOG", nullptr);
-        search_set_thumbnail_base(nullptr);
-        MainWindowTest::TearDown();
-    }
-
-    HWND open_search() {
-        open_search_window(window, music.c_str());
-        HWND search = g_search.window.load();
-        EXPECT_NE(search, nullptr);
-        pump(20);
-        return search;
-    }
-
-    static std::wstring text_of(HWND control) {
-        wchar_t buf[1024];
-        GetWindowTextW(control, buf, 1024);
-        return buf;
-    }
-    static std::wstring status() { return text_of(g_search.status_label); }
-    static std::wstring list_item(int i) {
-        wchar_t buf[512] = L"";
-        SendMessageW(g_search.list, LB_GETTEXT, (WPARAM)i, (LPARAM)buf);
-        return buf;
-    }
-    static int list_count() { return (int)SendMessageW(g_search.list, LB_GETCOUNT, 0, 0); }
-
-    static void press_enter() { SendMessageW(g_search.edit, WM_KEYDOWN, VK_RETURN, 0); }
-
-    // Runs a search for text from the edit box and waits for its result.
-    static bool search_for(const wchar_t* text) {
-        SetWindowTextW(g_search.edit, text);
-        press_enter();
-        return wait_search();
-    }
-    static bool wait_search() {
-        return pump_until([] { return !g_search.searching.load() && IsWindowEnabled(g_search.search_button); },
-                          30000);
-    }
-    // Every cover load ended and its message was handled.
-    static bool wait_covers() {
-        bool ok = pump_until([] { return g_search.thumbnail_threads.load() == 0; }, 30000);
-        MSG msg;
-        ok = ok && pump_until([&] { return !PeekMessageW(&msg, nullptr, MSG_SEARCH_THUMB, MSG_SEARCH_THUMB, PM_NOREMOVE); },
-                              5000);
-        pump(10);
-        return ok;
-    }
-
-    // A click on a row, as the mouse gives it, so that the list tells the window.
-    static void click_row(int row, bool twice = false) {
-        RECT r;
-        SendMessageW(g_search.list, LB_GETITEMRECT, (WPARAM)row, (LPARAM)&r);
-        LPARAM at = MAKELPARAM(r.left + 100, (r.top + r.bottom) / 2);
-        SendMessageW(g_search.list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        SendMessageW(g_search.list, WM_LBUTTONUP, 0, at);
-        if (twice) {
-            SendMessageW(g_search.list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
-            SendMessageW(g_search.list, WM_LBUTTONUP, 0, at);
-        }
-    }
-
-    // The argument lists the stand-in was started with, one per start.
-    std::vector<std::vector<std::string>> logged_starts() {
-        std::vector<std::vector<std::string>> starts;
-        std::string log = read_file(log_path);
-        size_t at = 0;
-        while ((at = log.find("ARGS ", at)) != std::string::npos) {
-            size_t eol = log.find('\n', at);
-            int n = atoi(log.c_str() + at + 5);
-            at = eol + 1;
-            std::vector<std::string> args;
-            for (int i = 0; i < n; i++) {
-                size_t colon = log.find(':', at);
-                size_t end = log.find('\n', colon);
-                // An argument may itself hold a line break only if the quoting failed: then
-                // the record no longer parses, which the test sees as a wrong argument.
-                args.push_back(log.substr(colon + 1, end - colon - 1));
-                at = end + 1;
-            }
-            if (log.compare(at, 11, "CRT-DIFFERS") == 0) args.push_back("CRT-DIFFERS");
-            starts.push_back(args);
-        }
-        return starts;
-    }
-};
 
 static const wchar_t HINT[] = L"\u015eark\u0131 veya sanat\u00e7\u0131 ad\u0131 yaz\u0131p Enter'a bas\u0131n.";
 static const wchar_t NOTHING_FOUND[] = L"Sonu\u00e7 bulunamad\u0131.";
@@ -315,10 +211,10 @@ TEST_F(SearchWindowTest, OpensOnceWithItsControlsBesideTheOwner) {
     GetWindowRect(window, &owner_rect);
     GetWindowRect(search, &rect);
     int dpi = g_search.dpi;
-    EXPECT_EQ(rect.left - owner_rect.left, search_scale(24, dpi));
-    EXPECT_EQ(rect.top - owner_rect.top, search_scale(24, dpi));
-    EXPECT_EQ(rect.right - rect.left, search_scale(820, dpi));
-    EXPECT_EQ(rect.bottom - rect.top, search_scale(530, dpi));
+    EXPECT_EQ(rect.left - owner_rect.left, scale_at(24, dpi));
+    EXPECT_EQ(rect.top - owner_rect.top, scale_at(24, dpi));
+    EXPECT_EQ(rect.right - rect.left, scale_at(820, dpi));
+    EXPECT_EQ(rect.bottom - rect.top, scale_at(530, dpi));
     RECT edit_rect;
     GetWindowRect(g_search.edit, &edit_rect);
     MapWindowPoints(nullptr, search, (POINT*)&edit_rect, 2);
@@ -663,7 +559,7 @@ TEST_F(SearchWindowTest, StatusPanelShowsTheFinishedDownload) {
     GetClientRect(search, &client);
     SearchLayout l = search_layout(client.right, client.bottom, g_search.dpi);
     // A point inside the panel, clear of its texts and its track.
-    int x = (l.status_panel.left + l.status_panel.right) / 2, y = l.status_panel.top + search_scale(4, g_search.dpi);
+    int x = (l.status_panel.left + l.status_panel.right) / 2, y = l.status_panel.top + scale_at(4, g_search.dpi);
     auto pixel = [&] {
         InvalidateRect(search, nullptr, FALSE);
         UpdateWindow(search);
@@ -678,138 +574,4 @@ TEST_F(SearchWindowTest, StatusPanelShowsTheFinishedDownload) {
     click_row(1);
     EXPECT_EQ(g_search.last_percent.load(), -1);
     EXPECT_EQ(pixel(), RGB(16, 16, 16));
-}
-
-//~ The edit box
-
-static bool put_on_clipboard(HWND owner, const wchar_t* text) {
-    for (int i = 0; i < 50; i++) {
-        if (OpenClipboard(owner)) {
-            EmptyClipboard();
-            bool ok = true;
-            if (text) {
-                size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-                HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes);
-                memcpy(GlobalLock(mem), text, bytes);
-                GlobalUnlock(mem);
-                ok = SetClipboardData(CF_UNICODETEXT, mem) != nullptr;
-            }
-            CloseClipboard();
-            return ok;
-        }
-        Sleep(10);
-    }
-    return false;
-}
-
-static std::wstring clipboard_text(HWND owner) {
-    std::wstring text;
-    for (int i = 0; i < 50; i++) {
-        if (OpenClipboard(owner)) {
-            HANDLE h = GetClipboardData(CF_UNICODETEXT);
-            if (h) {
-                text = (const wchar_t*)GlobalLock(h);
-                GlobalUnlock(h);
-            }
-            CloseClipboard();
-            break;
-        }
-        Sleep(10);
-    }
-    return text;
-}
-
-// A key pressed with Ctrl held, as the edit box sees it.
-static void ctrl_key(HWND edit, WPARAM key) {
-    BYTE keys[256];
-    GetKeyboardState(keys);
-    keys[VK_CONTROL] = 0x80;
-    SetKeyboardState(keys);
-    SendMessageW(edit, WM_KEYDOWN, key, 0);
-    keys[VK_CONTROL] = 0;
-    SetKeyboardState(keys);
-}
-
-TEST_F(SearchWindowTest, PasteWithLineBreaksGivesOneLineThatCanBeUndone) {
-    open_search();
-    HWND edit = g_search.edit;
-    SetWindowTextW(edit, L"ab");
-    SendMessageW(edit, EM_SETSEL, 1, 1);
-    ASSERT_TRUE(put_on_clipboard(edit, L"x\r\ny\nz"));
-    ctrl_key(edit, 'V');
-    EXPECT_EQ(text_of(edit), L"ax  y zb");
-    SendMessageW(edit, EM_UNDO, 0, 0);
-    EXPECT_EQ(text_of(edit), L"ab");
-
-    // The menu's Paste and a pasting message do the same.
-    search_edit_command(edit, EDIT_MENU_PASTE);
-    EXPECT_EQ(text_of(edit), L"ax  y zb");
-    SetWindowTextW(edit, L"");
-    SendMessageW(edit, WM_PASTE, 0, 0);
-    EXPECT_EQ(text_of(edit), L"x  y z");
-
-    // The control character Ctrl+V types afterwards must not paste a second time.
-    SendMessageW(edit, WM_CHAR, 0x16, 0);
-    SendMessageW(edit, WM_CHAR, 0x01, 0);
-    EXPECT_EQ(text_of(edit), L"x  y z");
-}
-
-TEST_F(SearchWindowTest, ShortcutsSelectCopyAndCut) {
-    open_search();
-    HWND edit = g_search.edit;
-    SetWindowTextW(edit, L"Sezen Aksu");
-    SendMessageW(edit, EM_SETSEL, 0, 0);
-    ctrl_key(edit, 'A');
-    DWORD start = 1, end = 0;
-    SendMessageW(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(end, 10u);
-    ctrl_key(edit, 'C');
-    EXPECT_EQ(clipboard_text(edit), L"Sezen Aksu");
-    SendMessageW(edit, EM_SETSEL, 0, 6);
-    ctrl_key(edit, 'X');
-    EXPECT_EQ(clipboard_text(edit), L"Sezen ");
-    EXPECT_EQ(text_of(edit), L"Aksu");
-}
-
-TEST_F(SearchWindowTest, ContextMenuGreysWhatCannotBeDone) {
-    open_search();
-    HWND edit = g_search.edit;
-    SetWindowTextW(edit, L"Tarkan");
-    SendMessageW(edit, EM_SETSEL, 2, 2);
-    ASSERT_TRUE(put_on_clipboard(edit, nullptr));
-    HMENU menu = search_edit_menu(edit);
-    ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(GetMenuItemCount(menu), 5);
-    wchar_t label[64];
-    const wchar_t* labels[] = {L"Kes\tCtrl+X", L"Kopyala\tCtrl+C", L"Yap\u0131\u015ft\u0131r\tCtrl+V", nullptr,
-                               L"T\u00fcm\u00fcn\u00fc Se\u00e7\tCtrl+A"};
-    UINT ids[] = {EDIT_MENU_CUT, EDIT_MENU_COPY, EDIT_MENU_PASTE, 0, EDIT_MENU_SELECT_ALL};
-    for (int i = 0; i < 5; i++) {
-        if (!labels[i]) {
-            EXPECT_TRUE(GetMenuState(menu, (UINT)i, MF_BYPOSITION) & MF_SEPARATOR);
-            continue;
-        }
-        GetMenuStringW(menu, (UINT)i, label, 64, MF_BYPOSITION);
-        EXPECT_STREQ(label, labels[i]);
-        EXPECT_EQ(GetMenuItemID(menu, i), ids[i]);
-    }
-    EXPECT_TRUE(GetMenuState(menu, EDIT_MENU_CUT, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_TRUE(GetMenuState(menu, EDIT_MENU_COPY, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_TRUE(GetMenuState(menu, EDIT_MENU_PASTE, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_FALSE(GetMenuState(menu, EDIT_MENU_SELECT_ALL, MF_BYCOMMAND) & MF_GRAYED);
-    DestroyMenu(menu);
-
-    SendMessageW(edit, EM_SETSEL, 0, 3);
-    ASSERT_TRUE(put_on_clipboard(edit, L"metin"));
-    menu = search_edit_menu(edit);
-    EXPECT_FALSE(GetMenuState(menu, EDIT_MENU_CUT, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_FALSE(GetMenuState(menu, EDIT_MENU_COPY, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_FALSE(GetMenuState(menu, EDIT_MENU_PASTE, MF_BYCOMMAND) & MF_GRAYED);
-    DestroyMenu(menu);
-
-    // Opened from the keyboard, the menu comes up and goes without doing anything.
-    MenuCloser closer;
-    SendMessageW(edit, WM_CONTEXTMENU, (WPARAM)edit, (LPARAM)-1);
-    EXPECT_EQ(text_of(edit), L"Tarkan");
 }
