@@ -6,7 +6,7 @@
 #include "library/folder_scan.h"
 #include "test_support.h"
 
-static std::string utf8(const std::wstring& text) {
+std::string utf8_of(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string s(n, '\0');
     if (n) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &s[0], n, nullptr, nullptr);
@@ -104,7 +104,7 @@ bool ArgumentLog::crt_differs() const { return read_file(path).find("CRT-DIFFERS
 Catalogue::Catalogue(const std::vector<std::pair<std::wstring, std::wstring>>& id_titles) {
     path = temp_file(L"cat");
     std::string text;
-    for (const auto& entry : id_titles) text += utf8(entry.first) + "\t" + utf8(entry.second) + "\n";
+    for (const auto& entry : id_titles) text += utf8_of(entry.first) + "\t" + utf8_of(entry.second) + "\n";
     write_file(path, text);
     SetEnvironmentVariableW(L"YTDLP_DOUBLE_CATALOGUE", path.c_str());
 }

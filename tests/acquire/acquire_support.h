@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+std::string utf8_of(const std::wstring& text);
+
 // File names (not paths) directly in folder, folders skipped.
 std::vector<std::wstring> files_in(const std::wstring& folder);
 

@@ -7,16 +7,15 @@
 #include <vector>
 
 #include "acquire/search_window.h"
+#include "acquire_support.h"
 #include "app/messages.h"
 #include "app/window_fixture.h"
 
 struct SearchWindowTest : MainWindowTest {
-    std::wstring log_path;
+    ArgumentLog log;
 
     void SetUp() override {
         MainWindowTest::SetUp();
-        log_path = work.file(L"ytdlp-log.txt");
-        SetEnvironmentVariableW(L"YTDLP_DOUBLE_LOG", log_path.c_str());
         // Nothing listens on port 1: covers fail at once and never leave the machine.
         search_set_thumbnail_base(L"http://127.0.0.1:1");
         use_music_folder();
@@ -31,7 +30,6 @@ struct SearchWindowTest : MainWindowTest {
                                !g_search.thumbnail_threads.load(); },
                    60000);
         pump(20);
-        SetEnvironmentVariableW(L"YTDLP_DOUBLE_LOG", nullptr);
         search_set_thumbnail_base(nullptr);
         MainWindowTest::TearDown();
     }
@@ -92,25 +90,14 @@ struct SearchWindowTest : MainWindowTest {
         }
     }
 
-    // The argument lists the stand-in was started with, one per start.
+    // The argument lists the stand-in was started with, one per start, in UTF-8.
     std::vector<std::vector<std::string>> logged_starts() {
         std::vector<std::vector<std::string>> starts;
-        std::string log = read_file(log_path);
-        size_t at = 0;
-        while ((at = log.find("ARGS ", at)) != std::string::npos) {
-            size_t eol = log.find('\n', at);
-            int n = atoi(log.c_str() + at + 5);
-            at = eol + 1;
+        bool differs = log.crt_differs();
+        for (const std::vector<std::wstring>& argv : log.starts()) {
             std::vector<std::string> args;
-            for (int i = 0; i < n; i++) {
-                size_t colon = log.find(':', at);
-                size_t end = log.find('\n', colon);
-                // An argument may itself hold a line break only if the quoting failed: then
-                // the record no longer parses, which the test sees as a wrong argument.
-                args.push_back(log.substr(colon + 1, end - colon - 1));
-                at = end + 1;
-            }
-            if (log.compare(at, 11, "CRT-DIFFERS") == 0) args.push_back("CRT-DIFFERS");
+            for (const std::wstring& arg : argv) args.push_back(utf8_of(arg));
+            if (differs) args.push_back("CRT-DIFFERS");
             starts.push_back(args);
         }
         return starts;
