@@ -155,8 +155,8 @@ static void set_receive_timeout(SOCKET s, DWORD ms) {
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms);
 }
 
-// Sends CONNECT and waits for an accepting CONNACK. The socket is already visible to
-// mqtt_stop, whose shutdown ends the wait.
+// Sends CONNECT and waits for an accepting CONNACK. The socket is already in the link, so
+// that mqtt_stop can close it and end the wait.
 static bool handshake(SOCKET s, const char* client_id) {
     uint8_t packet[128];
     int length = mqtt_build_connect(packet, sizeof packet, client_id);
@@ -246,7 +246,7 @@ static bool read_packet(LinkReader* r) {
 
 //~ The link thread
 
-static void connection_loop(MqttLink* link, SOCKET s, int generation) {
+static void connection_loop(SOCKET s, int generation) {
     DWORD last_ping = GetTickCount();
     LinkReader reader;
     reader.s = s;
@@ -273,7 +273,6 @@ static void connection_loop(MqttLink* link, SOCKET s, int generation) {
         }
         if (ready > 0 && !read_packet(&reader)) return;
     }
-    (void)link;
 }
 
 static DWORD WINAPI link_thread(void* param) {
@@ -311,7 +310,7 @@ static DWORD WINAPI link_thread(void* param) {
             continue;
         }
         post_event(MQTT_EVENT_CONNECTED, nullptr, nullptr);
-        connection_loop(link, s, generation);
+        connection_loop(s, generation);
 
         EnterCriticalSection(&g_lock);
         if (link->socket == s) {
