@@ -2,6 +2,8 @@
 
 #include <wchar.h>
 
+#include "acquire/output_lines.h"
+
 // Every child is started under this lock: between creating a pipe and closing our copy of
 // its write end, that end is inheritable, and a second child started meanwhile by another
 // worker would inherit it too, so that the first child's output would never end.
@@ -138,6 +140,25 @@ int child_read(ChildProcess* child, char* buffer, int capacity, const std::atomi
         if (!ReadFile(child->output, buffer, (DWORD)capacity, &got, nullptr) || got == 0) return CHILD_READ_END;
         return (int)got;
     }
+}
+
+int child_read_lines(ChildProcess* child, int chunk_size, const std::atomic<int>* cancel, OutputLines* lines,
+                     void (*on_line)(const char* line, int length, void* user), void* user) {
+    char chunk[4095];
+    if (chunk_size > (int)sizeof chunk) chunk_size = (int)sizeof chunk;
+    int result = 0;
+    for (;;) {
+        int got = child_read(child, chunk, chunk_size, cancel);
+        if (got == CHILD_READ_CANCELLED) {
+            child_kill(child);
+            result = CHILD_READ_CANCELLED;
+            break;
+        }
+        if (got <= 0) break;
+        output_lines_feed(lines, chunk, got, on_line, user);
+    }
+    output_lines_finish(lines, on_line, user);
+    return result;
 }
 
 void child_kill(ChildProcess* child) {

@@ -39,6 +39,14 @@ enum { CHILD_READ_END = 0, CHILD_READ_CANCELLED = -1 };
 // child that prints nothing can still be stopped. cancel may be null.
 int child_read(ChildProcess* child, char* buffer, int capacity, const std::atomic<int>* cancel);
 
+struct OutputLines;
+
+// Reads the child's output in chunks of at most chunk_size bytes (at most 4095) into lines
+// until it ends, handing each line to on_line. Returns 0 when it ended, or
+// CHILD_READ_CANCELLED when *cancel was set (the child is then stopped).
+int child_read_lines(ChildProcess* child, int chunk_size, const std::atomic<int>* cancel, OutputLines* lines,
+                     void (*on_line)(const char* line, int length, void* user), void* user);
+
 // Stops the child and everything it started, with exit code 1.
 void child_kill(ChildProcess* child);
 

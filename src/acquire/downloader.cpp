@@ -95,20 +95,10 @@ int run_downloader(const wchar_t* target, const wchar_t* folder, const std::atom
     ProgressState state = {progress, user, 3};
     if (progress) progress(3, user);
 
-    char chunk[1023];
     char line_bytes[PROGRESS_LINE_CAPACITY];
     OutputLines lines;
     output_lines_init(&lines, line_bytes, PROGRESS_LINE_CAPACITY);
-    for (;;) {
-        int got = child_read(&child, chunk, sizeof chunk, cancel);
-        if (got == CHILD_READ_CANCELLED) {
-            child_kill(&child);
-            break;
-        }
-        if (got <= 0) break;
-        output_lines_feed(&lines, chunk, got, on_output_line, &state);
-    }
-    output_lines_finish(&lines, on_output_line, &state);
+    child_read_lines(&child, 1023, cancel, &lines, on_output_line, &state);
     DWORD code = child_finish(&child, 15000);
     child_close(&child);
     if (cancel && cancel->load()) return 0;

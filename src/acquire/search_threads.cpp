@@ -54,18 +54,12 @@ static DWORD WINAPI search_thread(void* arg) {
         ChildProcess child;
         // Standard error stays unredirected: the listing's warnings must not become rows.
         if (search_command_line(request->text, command, SEARCH_COMMAND_CAPACITY) && child_start(command, 0, &child)) {
-            char chunk[4095];
             char line[SEARCH_LINE_CAPACITY];
             OutputLines lines;
             output_lines_init(&lines, line, SEARCH_LINE_CAPACITY);
             // The whole output is read even past the last row kept, so that a child that
             // prints thousands of lines is never left blocked on a full pipe.
-            for (;;) {
-                int got = child_read(&child, chunk, sizeof chunk, nullptr);
-                if (got <= 0) break;
-                output_lines_feed(&lines, chunk, got, on_search_line, batch);
-            }
-            output_lines_finish(&lines, on_search_line, batch);
+            child_read_lines(&child, 4095, nullptr, &lines, on_search_line, batch);
             child_close(&child);
         }
     }

@@ -357,13 +357,16 @@ std::string publish_packet(const std::string& topic, const std::string& payload,
         body += (char)(packet_id & 0xFF);
     }
     body += payload;
-    std::string packet(1, (char)header);
-    uint32_t n = (uint32_t)body.size();
+    return std::string(1, (char)header) + remaining_length((uint32_t)body.size()) + body;
+}
+
+std::string remaining_length(uint32_t n) {
+    std::string bytes;
     do {
         uint8_t b = n & 0x7F;
         n >>= 7;
         if (n) b |= 0x80;
-        packet += (char)b;
+        bytes += (char)b;
     } while (n);
-    return packet + body;
+    return bytes;
 }

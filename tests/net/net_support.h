@@ -94,5 +94,7 @@ struct Packet {
     std::string body;
 };
 std::vector<Packet> split_packets(const std::string& stream);
+// The variable-length remaining length of n.
+std::string remaining_length(uint32_t n);
 std::string publish_packet(const std::string& topic, const std::string& payload, uint8_t header = 0x30,
                            int packet_id = -1);

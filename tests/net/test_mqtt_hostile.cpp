@@ -89,15 +89,7 @@ TEST_F(Hostile, AHugeDeclaredLengthIsSkippedNotAllocated) {
         accept_session(s);
         if (n == 0) {
             // 200 MB declared; 64 KB follow, then the server hangs up.
-            uint32_t huge = 200u * 1024 * 1024;
-            std::string header(1, (char)0x30);
-            do {
-                uint8_t b = huge & 0x7F;
-                huge >>= 7;
-                if (huge) b |= 0x80;
-                header += (char)b;
-            } while (huge);
-            send_bytes(s, header + std::string(65536, 'z'));
+            send_bytes(s, std::string(1, (char)0x30) + remaining_length(200u * 1024 * 1024) + std::string(65536, 'z'));
             Sleep(300);
             shutdown(s, SD_BOTH);
         } else {
