@@ -8,11 +8,11 @@
 
 #include <stdio.h>
 
-#include "app/wstr.h"
+#include "base/wanted_track.h"
+#include "base/wstr.h"
 #include "library/matching.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
-#include "library/wanted_track.h"
 
 static const wchar_t* const ARTISTS[] = {
     L"Tarkan", L"Sezen Aksu", L"Bar\u0131\u015f Man\u00e7o", L"Duman", L"Teoman", L"MF\u00d6", L"Mor ve \u00d6tesi",

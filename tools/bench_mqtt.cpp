@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "net/mqtt.h"
 
 static LARGE_INTEGER g_frequency;
@@ -68,7 +68,7 @@ static bool start_client(HWND window, int port0, int port1, const char* seed) {
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)(port0 ? port0 : 1));
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)(port1 ? port1 : 1));
     g_connected = 0;
-    if (!mqtt_start(window, seed)) return false;
+    if (!mqtt_start(window, MSG_MQTT_EVENT, seed)) return false;
     int wanted = (port0 ? 1 : 0) + (port1 ? 1 : 0);
     DWORD start = GetTickCount();
     while (g_connected < wanted && GetTickCount() - start < 10000) pump_for(10);

@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/hit_test.h"
-#include "app/list_geometry.h"
 #include "app/settings.h"
-#include "app/shared_queue.h"
-#include "app/wstr.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "ui/back_buffer.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
+#include "ui/hit_test.h"
+#include "ui/list_geometry.h"
 #include "ui/main_paint.h"
 
 enum { WARM_UP_FRAMES = 20, TIMED_FRAMES = 200, TRACKS = 200 };

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/display_title.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"

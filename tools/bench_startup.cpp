@@ -13,7 +13,7 @@
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 

@@ -4,13 +4,9 @@
 
 #include "acquire/child_process.h"
 #include "acquire/downloader.h"
-#include "app/app_state.h"
-#include "app/main_window.h"
-#include "app/pending_subsystems.h"
-#include "app/shared_queue.h"
-#include "app/messages.h"
-#include "app/wstr.h"
-#include "library/folder_scan.h"
+#include "base/messages.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/video_id.h"
 #include "library/video_site.h"
 
@@ -84,10 +80,9 @@ static DWORD WINAPI shared_worker_thread(void*) {
     return 0;
 }
 
-int shared_fetch_start(void) {
-    g_shared_worker.receiver = g_app.main_window;
-    // Resolved here, on the main thread, which owns the settings it may have to save.
-    resolve_music_folder(g_shared_worker.folder);
+int shared_fetch_start(HWND receiver, const wchar_t* folder) {
+    g_shared_worker.receiver = receiver;
+    wstr_copy(g_shared_worker.folder, folder);
     HANDLE thread = CreateThread(nullptr, WORKER_STACK, shared_worker_thread, nullptr,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) return 0;
@@ -103,7 +98,7 @@ struct JamFetch {
 };
 
 static void jam_fetch_progress(int percent, intptr_t receiver) {
-    g_app.autofetch_percent.store(percent);
+    g_jam_fetch.percent.store(percent);
     post_to((HWND)receiver, MSG_AUTOFETCH_PROGRESS, (WPARAM)percent, 0);
 }
 
@@ -115,52 +110,44 @@ static DWORD WINAPI jam_fetch_thread(void* param) {
     wchar_t target[TARGET_CAPACITY];
     int result = 0;
     if (wanted_track_target(&request->wanted, target, TARGET_CAPACITY)) {
-        result = run_downloader(target, request->folder, &g_app.autofetch_stop, jam_fetch_progress, (intptr_t)receiver);
+        result = run_downloader(target, request->folder, &g_jam_fetch.stop, jam_fetch_progress, (intptr_t)receiver);
     }
-    if (g_app.autofetch_stop.load()) result = 0;
+    if (g_jam_fetch.stop.load()) result = 0;
     if (!post_to(receiver, MSG_AUTOFETCH_DONE, (WPARAM)result, (LPARAM)request)) {
         free(request);
-        g_app.autofetch_running.store(0);
+        g_jam_fetch.running.store(0);
     }
     return 0;
 }
 
-void start_jam_fetch(void) {
-    const WantedTrack* wanted = &g_app.jam_wanted;
-    if (!wanted->title[0] && !wanted->video_id[0]) return;
+int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder) {
+    if (!wanted->title[0] && !wanted->video_id[0]) return 0;
     int idle = 0;
-    if (!g_app.autofetch_running.compare_exchange_strong(idle, 1)) return;
-    g_app.autofetch_stop.store(0);
+    if (!g_jam_fetch.running.compare_exchange_strong(idle, 1)) return 0;
+    g_jam_fetch.stop.store(0);
     AutofetchRequest* request = (AutofetchRequest*)calloc(1, sizeof(AutofetchRequest));
     JamFetch* job = (JamFetch*)calloc(1, sizeof(JamFetch));
     if (!request || !job) {
         free(request);
         free(job);
-        g_app.autofetch_running.store(0);
-        return;
+        g_jam_fetch.running.store(0);
+        return 0;
     }
     wstr_copy(request->wanted.title, wanted->title);
     wstr_copy(request->wanted.video_id, wanted->video_id);
-    resolve_music_folder(request->folder);
-    g_app.autofetch_percent.store(0);
-
-    wchar_t name[128];
-    wstr_copy(name, wanted->title[0] ? wanted->title : wanted->video_id);
-    wchar_t notice[256];
-    wstr_format(notice, 256, L"\u26a1 \"%ls\" sende yok \u2022 \u0130ndiriliyor (%%0)...", name);
-    jam_set_notice(notice, 1, nullptr);
-    start_animation();
-
-    job->receiver = g_app.main_window;
+    wstr_copy(request->folder, folder);
+    g_jam_fetch.percent.store(0);
+    job->receiver = receiver;
     job->request = request;
     HANDLE thread = CreateThread(nullptr, WORKER_STACK, jam_fetch_thread, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
         free(request);
         free(job);
-        g_app.autofetch_running.store(0);
-        return;
+        g_jam_fetch.running.store(0);
+        return 0;
     }
     CloseHandle(thread);
+    return 1;
 }
 
 void autofetch_request_release(LPARAM request) {

@@ -4,7 +4,7 @@
 // Jam room plays. Both report to the main window only through posted messages.
 #include <windows.h>
 
-#include "library/wanted_track.h"
+#include "base/wanted_track.h"
 
 // What the Jam fetch hands back to the main window with its done message.
 struct AutofetchRequest {
@@ -17,11 +17,12 @@ struct AutofetchRequest {
 // removed). Returns 0 when neither gives anything to fetch.
 int wanted_track_target(const WantedTrack* wanted, wchar_t* target, int capacity);
 
-// Starts the shared-playlist worker thread (the caller has claimed the running flag);
-// 0 when the thread could not be created.
-int shared_fetch_start(void);
+// Starts the shared-playlist worker thread, which downloads into folder and reports to
+// receiver (the caller has claimed the running flag); 0 when the thread could not be created.
+int shared_fetch_start(HWND receiver, const wchar_t* folder);
 
-// Starts fetching the Jam's wanted track unless one is being fetched or none is wanted.
-void start_jam_fetch(void);
+// Starts the Jam fetch of wanted into folder, reporting to receiver, unless one is being
+// fetched (g_jam_fetch.running) or nothing is wanted. 1 when the thread started.
+int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder);
 
 void autofetch_request_release(LPARAM request);

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "acquire/search_window.h"
-#include "app/wstr.h"
-#include "ui/layout.h"
+#include "base/wstr.h"
 #include "ui/fonts.h"
+#include "ui/layout.h"
 
 static const COLORREF BACKGROUND = RGB(5, 5, 5);
 static const COLORREF FIELD = RGB(24, 24, 24);

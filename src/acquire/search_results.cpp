@@ -6,7 +6,7 @@
 
 #include "acquire/child_process.h"
 #include "acquire/downloader.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/display_title.h"
 #include "library/video_site.h"
 

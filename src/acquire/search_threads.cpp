@@ -10,8 +10,8 @@
 #include "acquire/downloader.h"
 #include "acquire/output_lines.h"
 #include "acquire/search_window.h"
-#include "app/messages.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/wstr.h"
 
 enum { SEARCH_STACK = 64 * 1024, DOWNLOAD_STACK = 64 * 1024, THUMBNAIL_STACK = 256 * 1024 };
 // Covers are a few hundred pixels; a larger picture is scaled down before it is kept.

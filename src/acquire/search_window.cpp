@@ -8,8 +8,8 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
-#include "app/messages.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/wstr.h"
 #include "ui/fonts.h"
 
 SearchWindowState g_search;

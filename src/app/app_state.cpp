@@ -1,11 +1,9 @@
 #include "app/app_state.h"
 
-#include "app/shared_queue.h"
-
 #include <new>
 
 AppState g_app;
-SharedQueue g_shared_queue;
+Settings g_settings;
 
 void app_state_init(AppState* app) {
     // Everything starts at zero (a window created again in the same process, as tests do,

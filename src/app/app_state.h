@@ -1,12 +1,11 @@
 #pragma once
-// What the main window shows and what the user is doing. Owned by the main thread; the
-// few fields other threads touch say so.
+// The shell's state records: what the main window shows, what the user is doing and the
+// settings. Owned by the main thread. The painter reads them (the one header of app/ that a
+// lower folder may include); nothing below the painter sees them.
 #include <windows.h>
 
-#include <atomic>
-
-#include "app/spring.h"
-#include "library/wanted_track.h"
+#include "base/spring.h"
+#include "base/wanted_track.h"
 
 enum { NOW_PLAYING_CAPACITY = 128, FILTER_TEXT_CAPACITY = 128, MULTI_SELECT_LIMIT = 4096 };
 enum { BANNER_TITLE_CAPACITY = 160, BANNER_SUBTITLE_CAPACITY = 256 };
@@ -43,6 +42,17 @@ struct SearchFilter {
     int filtered_capacity;  // grows to the track count plus 256 when too small
 };
 
+// The user's settings (see settings.h for their file).
+struct Settings {
+    wchar_t last_folder[260];  // the music folder
+    int volume;                // 0..100
+    int shuffle;               // 0 or 1
+    int repeat;                // 0 stop at the end, 1 repeat the list, 2 repeat the track
+    int jam_keep_downloads;    // keep tracks downloaded during a Jam after leaving it
+};
+
+extern Settings g_settings;  // main thread
+
 struct AppState {
     //~ Window
     HWND main_window;  // written once before any worker starts; read by workers to post
@@ -52,7 +62,6 @@ struct AppState {
     int animating;
     DWORD last_input_tick;
     BackBuffer back_buffer;
-    RECT damage;  // what the next paint must copy; the whole buffer after a full redraw
     HWND search_box;
     HWND tag_box;
     HWND name_box;
@@ -62,8 +71,6 @@ struct AppState {
     DWORD last_frame_tick;
     DWORD last_ping_tick;
     unsigned tick_count;    // TIMER_TICK ticks so far
-    int control_bar_drawn;  // the control bar was painted at least once
-    RECT control_bar;       // where it was painted
     float seek_shown_seconds;
     int shared_queue_lock_ready;
 
@@ -127,11 +134,8 @@ struct AppState {
     DWORD tag_copied_tick;
     int transport_started;
 
-    //~ Jam glue: the track a Jam needs that is missing locally, and its fetch
+    //~ Jam glue: the track a Jam needs that is missing locally (its fetch: g_jam_fetch)
     WantedTrack jam_wanted;
-    std::atomic<int> autofetch_running;
-    std::atomic<int> autofetch_stop;
-    std::atomic<int> autofetch_percent;  // written by the fetch thread before it posts
     wchar_t jam_temp_files[JAM_TEMP_FILES_MAX][260];
     int jam_temp_file_count;
 };

@@ -3,16 +3,16 @@
 #include <windows.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
 #include "app/main_window.h"
-#include "app/messages.h"
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/wstr.h"
 #include "library/matching.h"
 #include "library/track_list.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
+#include "ui/list_geometry.h"
 
 static const wchar_t* cue_of(int id) {
     if (id == ID_SEARCH_BOX) return L"Par\u00e7a ara...";

@@ -4,10 +4,9 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/messages.h"
-#include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/track_actions.h"
+#include "base/messages.h"
 #include "library/audio_files.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"

@@ -8,21 +8,24 @@
 
 #include "acquire/search_window.h"
 #include "app/app_state.h"
-#include "app/hit_test.h"
-#include "app/list_geometry.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
-#include "app/messages.h"
 #include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/shared_queue.h"
 #include "app/track_actions.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
+#include "social/friends.h"
+#include "social/jam.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
+#include "ui/hit_test.h"
+#include "ui/list_geometry.h"
+#include "ui/main_paint.h"
 
 enum { SIDEBAR_WIDTH = 278, DRAG_THRESHOLD = 7, EDGE_ZONE = 14, MENU_TOP = 74, MENU_ITEM_HEIGHT = 52 };
 
@@ -301,7 +304,7 @@ void on_left_button_down(HWND window, int x, int y) {
     case ELEMENT_JAM_LEAVE:
         g_app.jam_wanted.title[0] = 0;
         g_app.jam_wanted.video_id[0] = 0;
-        g_app.autofetch_stop.exchange(1);
+        g_jam_fetch.stop.exchange(1);
         jam_leave();
         delete_jam_downloads();
         start_animation();

@@ -7,13 +7,30 @@
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
+#include "app/music_folder.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/wstr.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/matching.h"
 #include "library/track_list.h"
 #include "library/video_id.h"
+#include "social/jam.h"
+
+void start_jam_fetch(void) {
+    const WantedTrack* wanted = &g_app.jam_wanted;
+    if (!wanted->title[0] && !wanted->video_id[0]) return;
+    if (g_jam_fetch.running.load()) return;  // before the folder is resolved: that may save settings
+    wchar_t folder[260];
+    resolve_music_folder(folder);
+    if (!jam_fetch_start(g_app.main_window, wanted, folder)) return;
+    wchar_t name[128];
+    wstr_copy(name, wanted->title[0] ? wanted->title : wanted->video_id);
+    wchar_t notice[256];
+    wstr_format(notice, 256, L"\u26a1 \"%ls\" sende yok \u2022 \u0130ndiriliyor (%%0)...", name);
+    jam_set_notice(notice, 1, nullptr);
+    start_animation();
+}
 
 static int differ_nocase(const wchar_t* a, const wchar_t* b) {
     return a[0] && b[0] && CompareStringOrdinal(a, -1, b, -1, TRUE) != CSTR_EQUAL;
@@ -108,7 +125,7 @@ static void jam_autofetch_done(int result, AutofetchRequest* request) {
 }
 
 void on_autofetch_done(int result, LPARAM lparam) {
-    g_app.autofetch_running.store(0);
+    g_jam_fetch.running.store(0);
     AutofetchRequest* request = (AutofetchRequest*)lparam;
     if (request && jam_in_room()) jam_autofetch_done(result, request);
     else clear_jam_wanted();

@@ -7,21 +7,23 @@
 #include <windowsx.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
-#include "app/messages.h"
 #include "app/pending_subsystems.h"
-#include "net/mqtt.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/shared_queue.h"
 #include "app/track_actions.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
+#include "net/mqtt.h"
 #include "playback/player.h"
+#include "social/friends.h"
+#include "social/jam.h"
 #include "ui/back_buffer.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
+#include "ui/list_geometry.h"
 #include "ui/main_paint.h"
 
 static const wchar_t* g_command_line;  // read once by the second stage
@@ -86,7 +88,7 @@ static void on_create(HWND window) {
     int round_corners = 2;
     DwmSetWindowAttribute(window, 33, &round_corners, sizeof(round_corners));
 
-    rebuild_fonts(window_dpi(window));
+    g_app.dpi = rebuild_fonts(window_dpi(window));
     HINSTANCE instance = (HINSTANCE)GetWindowLongPtrW(window, GWLP_HINSTANCE);
     g_app.window_icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, scale(36), scale(36), 0);
     g_app.edit_brush = CreateSolidBrush(RGB(24, 24, 24));
@@ -159,7 +161,7 @@ static void on_destroy(HWND window) {
     if (g_app.animating) KillTimer(window, TIMER_ANIMATION);
     g_app.animating = 0;
     g_shared_queue.stop.exchange(1);
-    g_app.autofetch_stop.exchange(1);
+    g_jam_fetch.stop.exchange(1);
     jam_leave();
     if (!g_settings.jam_keep_downloads) delete_jam_downloads();
     friends_say_bye();
@@ -196,15 +198,6 @@ void trim_working_set(void) {
 int something_moving(void) {
     return g_app.animating || g_app.seek_dragging || g_app.volume_dragging || g_app.row_dragging ||
            g_app.sidebar_dragging || g_app.scroll_dragging || GetKeyState(VK_LBUTTON) < 0;
-}
-
-int jam_bar_tall(void) {
-    return g_app.autofetch_running.load() || jam_notice_is_progress();
-}
-
-int current_list_top(void) {
-    return list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_bar_tall(), g_app.dpi),
-                    banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
 }
 
 void clamp_scroll_to_list(void) {
@@ -251,8 +244,7 @@ static void on_activate(HWND window, WPARAM wparam) {
 static void paint_without_buffer(HDC dc, RECT client) {
     Canvas kept = g_canvas;
     g_canvas.bits = nullptr;
-    g_app.damage = client;
-    paint_main_window(dc, client);
+    paint_main_window(dc, client, client);
     g_canvas = kept;
 }
 
@@ -301,7 +293,7 @@ static void on_print_client(HWND window, HDC dc) {
 }
 
 static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
-    rebuild_fonts(HIWORD(wparam));
+    g_app.dpi = rebuild_fonts(HIWORD(wparam));
     HWND edits[] = {g_app.search_box, g_app.tag_box, g_app.name_box};
     for (HWND edit : edits)
         if (edit) SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, TRUE);

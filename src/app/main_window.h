@@ -59,18 +59,17 @@ void rescan_music_folder(void);
 // The Jam's share of a finished search-window download: play the wanted track if the Jam
 // notice left its title for "İndir" and the download brought it.
 void jam_on_download_done(void);
+// Starts fetching the Jam's wanted track into the music folder, with its notice, unless one
+// is being fetched or none is wanted.
+void start_jam_fetch(void);
 struct WantedTrack;
 // Whether the Jam now wants another track than the one fetched (ids, then titles, both
 // compared without regard to case where both sides have one).
 int jam_wants_other_track(const WantedTrack* wanted_now, const WantedTrack* fetched);
 // The most recently written file directly in folder; the first listed wins a tie.
 int newest_file_in(const wchar_t* folder, wchar_t* path, int capacity);
-// Where the list begins now, with the Jam bar and the banner as far as they have slid in.
-int current_list_top(void);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);
-// The Jam bar is taller while it shows a download in progress.
-int jam_bar_tall(void);
 
 // The edit controls: creation with their subclass, placement, colours and the search filter.
 HWND create_edit_control(HWND parent, int id, DWORD style);

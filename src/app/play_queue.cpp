@@ -6,15 +6,18 @@
 #include <math.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/settings.h"
-#include "app/wstr.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "library/video_id.h"
 #include "playback/player.h"
+#include "social/friends.h"
+#include "social/jam.h"
 #include "ui/fonts.h"
+#include "ui/list_geometry.h"
+#include "ui/main_paint.h"
 
 void refresh_now_playing(void) {
     const Track* t = track_list_at(g_app.current_index);
@@ -62,12 +65,12 @@ void play_track(int index, int start_ms, int paused, int quiet) {
     g_app.selected_index = index;
     load_cover(t);
     if (start_ms < 0) start_ms = 0;
-    player_open(t, start_ms, paused);
+    player_open(t->path, start_ms, paused);
     refresh_now_playing();
     if (jam_in_room() && !g_app.applying_sync && t->title[0]) {
         g_app.jam_wanted.title[0] = 0;
         g_app.jam_wanted.video_id[0] = 0;
-        g_app.autofetch_stop.store(1);
+        g_jam_fetch.stop.store(1);
         wchar_t id[VIDEO_ID_CAPACITY];
         video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
         jam_set_notice(L"\u2713 Canl\u0131 milisaniye senkronize", 0, nullptr);

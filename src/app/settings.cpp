@@ -6,9 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/wstr.h"
-
-Settings g_settings;
+#include "base/wstr.h"
 
 enum { FOLDER_UTF8_MAX = 519, FOLDER_UTF8_OUT_MAX = 780, FOLDER_ESCAPED_MAX = 1038 };
 

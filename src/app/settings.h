@@ -1,20 +1,10 @@
 #pragma once
 // The user's settings, kept in "config.json" in the current directory with a mirror in
 // "%APPDATA%\Nelvo". Written after every change, never at exit.
-#include <wchar.h>
-
-struct Settings {
-    wchar_t last_folder[260];  // the music folder
-    int volume;                // 0..100
-    int shuffle;               // 0 or 1
-    int repeat;                // 0 stop at the end, 1 repeat the list, 2 repeat the track
-    int jam_keep_downloads;    // keep tracks downloaded during a Jam after leaving it
-};
+#include "app/app_state.h"
 
 #define CONFIG_FILE_NAME L"config.json"
 enum { CONFIG_MAX_BYTES = 65536, DEFAULT_VOLUME = 80 };
-
-extern Settings g_settings;  // main thread
 
 void settings_defaults(Settings* s);
 

@@ -2,15 +2,18 @@
 #include <windows.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
 #include "app/main_window.h"
-#include "app/messages.h"
-#include "app/pending_subsystems.h"
 #include "app/tick_period.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/ticks.h"
+#include "base/wstr.h"
 #include "playback/player.h"
+#include "social/friends.h"
+#include "social/jam.h"
 #include "ui/back_buffer.h"
 #include "ui/fonts.h"
+#include "ui/hit_rects.h"
+#include "ui/list_geometry.h"
 
 static int friends_panel_open(void) {
     return g_app.sidebar_open && g_app.sidebar_mode == 1;
@@ -42,7 +45,7 @@ void choose_tick_period(void) {
 
 void start_animation(void) {
     if (g_app.animating || !g_app.window_active || g_app.window_minimized || !g_app.main_window) return;
-    g_app.last_frame_tick = GetTickCount();
+    g_app.last_frame_tick = tick_now();
     SetTimer(g_app.main_window, TIMER_ANIMATION, 10, nullptr);
     g_app.animating = 1;
 }
@@ -83,8 +86,8 @@ void place_edit_controls(void) {
 }
 
 static void on_animation_frame(HWND window) {
-    DWORD now = GetTickCount();
-    float dt = (float)(now - g_app.last_frame_tick) / 1000.0f;
+    DWORD now = tick_now();
+    float dt = (float)ticks_since(g_app.last_frame_tick, now) / 1000.0f;
     if (dt <= 0 || dt > 0.05f) dt = 0.012f;
     g_app.last_frame_tick = now;
     int moving = spring_step(&g_app.scroll_offset, g_app.scroll_target, 26, dt, 0.25f);
@@ -116,7 +119,7 @@ static void end_friend_search(HWND window, const wchar_t* notice) {
 // A typed tag is looked up before the request goes out: sent once the user is found, given
 // up after 3.6 s, with one more lookup on the way.
 static void advance_friend_search(HWND window) {
-    DWORD waited = GetTickCount() - g_app.friend_search_tick;
+    DWORD waited = ticks_since(g_app.friend_search_tick, tick_now());
     if (friend_lookup_found(g_app.friend_search_tag)) {
         friend_request_send(g_app.friend_search_tag);
         if (g_app.tag_box) SetWindowTextW(g_app.tag_box, L"");
@@ -137,7 +140,7 @@ static void on_tick(HWND window) {
         return;
     }
     if (g_app.friend_search_active) advance_friend_search(window);
-    if (g_app.banner.hide_at && (int)(GetTickCount() - g_app.banner.hide_at) >= 0) {
+    if (g_app.banner.hide_at && tick_reached(g_app.banner.hide_at, tick_now())) {
         g_app.banner.hide_at = 0;
         g_app.banner.state = BANNER_HIDDEN;
         start_animation();
@@ -146,9 +149,9 @@ static void on_tick(HWND window) {
     if (friends_panel_open() || jam_is_active()) {
         jam_tick();
         presence_expire();
-        if (GetTickCount() - g_app.last_ping_tick >= 4000) {
+        if (ticks_since(g_app.last_ping_tick, tick_now()) >= 4000) {
             presence_ping_all();
-            g_app.last_ping_tick = GetTickCount();
+            g_app.last_ping_tick = tick_now();
         }
         if (!jam_is_active() && g_app.jam_bar_progress.value > 0.01f) start_animation();
         if (g_app.window_active) InvalidateRect(window, nullptr, FALSE);
@@ -156,8 +159,8 @@ static void on_tick(HWND window) {
         InvalidateRect(window, nullptr, FALSE);
     }
     if ((g_app.tick_count % 2) == 0 && g_app.window_active && player_is_playing() && !g_app.seek_dragging &&
-        g_app.control_bar_drawn) {
-        InvalidateRect(window, &g_app.control_bar, FALSE);
+        rect_has_area(&g_hit.control_bar)) {
+        InvalidateRect(window, &g_hit.control_bar, FALSE);
         UpdateWindow(window);
     }
     if (!something_moving()) {
@@ -168,7 +171,7 @@ static void on_tick(HWND window) {
 
 static void on_idle_trim(HWND window) {
     if (something_moving()) return;
-    if (g_app.window_active && GetTickCount() - g_app.last_input_tick < 200) return;
+    if (g_app.window_active && ticks_since(g_app.last_input_tick, tick_now()) < 200) return;
     KillTimer(window, TIMER_IDLE_TRIM);
     if (!g_app.window_active || g_app.window_minimized) release_back_buffer(&g_app.back_buffer);
     GdiFlush();

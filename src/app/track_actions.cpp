@@ -8,21 +8,22 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "acquire/fetch_workers.h"
 #include "app/app_state.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
-#include "app/messages.h"
-#include "acquire/fetch_workers.h"
-#include "app/pending_subsystems.h"
+#include "app/music_folder.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/shared_queue.h"
-#include "app/wstr.h"
+#include "base/messages.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/matching.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
 #include "playback/player.h"
+#include "social/friends.h"
 
 static void invalidate_all(void) {
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
@@ -222,7 +223,9 @@ int import_playlist(const wchar_t* path) {
             int idle = 0;
             if (g_shared_queue.running.compare_exchange_strong(idle, 1)) {
                 g_shared_queue.stop.store(0);
-                if (!shared_fetch_start()) g_shared_queue.running.store(0);
+                wchar_t folder[260];
+                resolve_music_folder(folder);
+                if (!shared_fetch_start(g_app.main_window, folder)) g_shared_queue.running.store(0);
             }
         }
     } else if (missing == 0 && local > 0) {

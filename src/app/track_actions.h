@@ -2,7 +2,7 @@
 // Track commands and dialogs of the main window. Main thread.
 #include <windows.h>
 
-#include "app/shared_queue.h"
+#include "base/shared_queue.h"
 
 // The context menu's commands, as WM_COMMAND ids.
 enum {

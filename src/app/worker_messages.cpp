@@ -6,16 +6,16 @@
 
 #include "acquire/search_window.h"
 #include "app/app_state.h"
-#include "app/list_geometry.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/settings.h"
-#include "app/shared_queue.h"
-#include "app/wstr.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/text_case.h"
 #include "library/track_list.h"
+#include "social/jam.h"
 #include "ui/fonts.h"
+#include "ui/list_geometry.h"
 
 //~ Banner and filter
 
@@ -142,7 +142,7 @@ void on_shared_finished(int fetched, int stopped) {
 void on_autofetch_progress(int percent) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
-    g_app.autofetch_percent.store(percent);
+    g_jam_fetch.percent.store(percent);
     if (jam_in_room() && jam_notice_is_progress()) {
         wchar_t text[128];
         wstr_format(text, 128, L"\u26a1 Ortak \u015fark\u0131 indiriliyor (%%%d) \u2022 Canl\u0131 saniyeye e\u015fitlenecek",

@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 #include <string.h>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/audio_files.h"
 #include "library/text_case.h"
 #include "library/video_id.h"

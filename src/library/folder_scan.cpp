@@ -3,11 +3,9 @@
 #include <windows.h>
 #include <stdlib.h>
 
-#include "app/settings.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/audio_files.h"
 #include "library/track_list.h"
-
 
 // Rescans run after every download, over libraries of thousands of files; comparing each
 // file against every track would make them quadratic. This index of the tracks by
@@ -109,17 +107,4 @@ int folder_exists(const wchar_t* path) {
     if (!path || !path[0]) return 0;
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void resolve_music_folder(wchar_t* buf) {
-    if (folder_exists(g_settings.last_folder)) {
-        wstr_copy(buf, 260, g_settings.last_folder);
-        return;
-    }
-    wchar_t exe_folder[260];
-    program_folder(exe_folder, 260);
-    wstr_format(buf, 260, L"%ls\\%ls", exe_folder, DEFAULT_MUSIC_FOLDER_NAME);
-    CreateDirectoryW(buf, nullptr);
-    wstr_copy(g_settings.last_folder, buf);
-    save_settings(&g_settings, CONFIG_FILE_NAME);
 }

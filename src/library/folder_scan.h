@@ -13,8 +13,4 @@ int scan_music_folder(const wchar_t* folder);
 // The folder holding the running executable, without a trailing backslash.
 void program_folder(wchar_t* buf, int capacity);
 
-// The configured music folder, or "Müzikler" beside the executable (created, and saved as
-// the configured folder) when none is configured or the configured one is gone.
-void resolve_music_folder(wchar_t* buf);
-
 int folder_exists(const wchar_t* path);

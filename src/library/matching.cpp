@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/text_case.h"
 #include "library/track_list.h"
 #include "library/video_id.h"

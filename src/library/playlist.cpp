@@ -5,13 +5,13 @@
 
 #include <string.h>
 
-#include "app/wstr.h"
+#include "base/wanted_track.h"
+#include "base/wstr.h"
 #include "library/display_title.h"
 #include "library/matching.h"
 #include "library/track_list.h"
 #include "library/video_id.h"
 #include "library/video_site.h"
-#include "library/wanted_track.h"
 
 //~ Text helpers
 

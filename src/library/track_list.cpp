@@ -5,7 +5,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/display_title.h"
 #include "library/text_case.h"
 

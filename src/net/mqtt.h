@@ -2,7 +2,8 @@
 // A small MQTT 3.1.1 client: QoS 0 publish (retained or not), subscribe, unsubscribe and
 // keep-alive, over two broker connections at once. Each link reconnects on its own; a
 // message that arrives from both brokers is delivered once. Incoming messages reach the
-// window given to mqtt_start as MSG_MQTT_EVENT with an MqttEvent the handler frees.
+// window given to mqtt_start, as the message number given with it, with an MqttEvent in
+// wParam that the handler frees.
 #include <windows.h>
 
 #include "net/mqtt_packets.h"
@@ -23,8 +24,9 @@ struct MqttEvent {
 // Points a link at another broker before mqtt_start: the tests use loopback brokers.
 void mqtt_set_broker(int link_index, const char* host, unsigned short port);
 
-// Starts both link threads; seed goes into the client identifiers. True when running.
-bool mqtt_start(HWND window, const char* seed);
+// Starts both link threads, which post message to window; seed goes into the client
+// identifiers. True when running.
+bool mqtt_start(HWND window, UINT message, const char* seed);
 // Closes both connections and waits at most 1000 ms for each link thread.
 void mqtt_stop(void);
 bool mqtt_subscribe(const char* topic);

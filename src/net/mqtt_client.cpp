@@ -11,7 +11,6 @@
 
 #include <atomic>
 
-#include "app/messages.h"
 #include "net/mqtt.h"
 
 enum { PING_INTERVAL_MS = 18000, CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
@@ -39,7 +38,8 @@ static std::atomic<int> g_generation{0};
 // it takes the lock once more on its way out.
 static CRITICAL_SECTION g_lock;
 static INIT_ONCE g_lock_once = INIT_ONCE_STATIC_INIT;
-static HWND g_window;
+static HWND g_window;          // written by mqtt_start before the link threads start
+static UINT g_event_message;  // likewise
 static char g_seed[MQTT_CLIENT_ID_CAPACITY];
 static char g_subscriptions[MQTT_SUBSCRIPTIONS_MAX][MQTT_TOPIC_CAPACITY];
 static int g_subscription_count;
@@ -91,7 +91,7 @@ static void post_event(int kind, const char* topic, const char* payload) {
     event->kind = kind;
     if (topic) snprintf(event->topic, sizeof event->topic, "%s", topic);
     if (payload) snprintf(event->payload, sizeof event->payload, "%s", payload);
-    if (!IsWindow(g_window) || !PostMessageW(g_window, MSG_MQTT_EVENT, (WPARAM)event, 0)) free(event);
+    if (!IsWindow(g_window) || !PostMessageW(g_window, g_event_message, (WPARAM)event, 0)) free(event);
 }
 
 void mqtt_event_free(WPARAM event) { free((MqttEvent*)event); }
@@ -335,7 +335,7 @@ static bool threads_linger(void) {
     return false;
 }
 
-bool mqtt_start(HWND window, const char* seed) {
+bool mqtt_start(HWND window, UINT message, const char* seed) {
     if (g_running.load()) return true;
     InitOnceExecuteOnce(&g_lock_once, init_lock, nullptr, nullptr);
     // Threads left from an earlier stop end within a name lookup; never run two per link.
@@ -353,6 +353,7 @@ bool mqtt_start(HWND window, const char* seed) {
     EnterCriticalSection(&g_lock);
     memset(&g_ring, 0, sizeof g_ring);
     g_window = window;
+    g_event_message = message;
     snprintf(g_seed, sizeof g_seed, "%s", seed ? seed : "");
     g_subscription_count = 0;
     LeaveCriticalSection(&g_lock);

@@ -5,9 +5,8 @@
 
 #include <new>
 
-#include "app/messages.h"
-#include "app/wstr.h"
-#include "library/track_list.h"
+#include "base/messages.h"
+#include "base/wstr.h"
 #include "playback/offset_source.h"
 
 MediaPlayer g_player = {nullptr, nullptr, nullptr, nullptr, nullptr, {0}, {0}, {-1}, 0, 0, 0, 0, 80, 0, 0, {0}};
@@ -173,9 +172,9 @@ static int create_player(void) {
     return 1;
 }
 
-int player_open(const Track* track, int start_ms, int start_paused) {
-    if (!track || !track->path[0]) return 0;
-    wstr_copy(g_player.path, track->path);
+int player_open(const wchar_t* path, int start_ms, int start_paused) {
+    if (!path || !path[0]) return 0;
+    wstr_copy(g_player.path, path);
     return open_request(start_ms, start_paused, 0);
 }
 

@@ -6,7 +6,6 @@
 
 #include <atomic>
 
-struct Track;
 struct IMFPMediaPlayer;
 struct PlayerCallback;
 
@@ -36,7 +35,8 @@ struct MediaPlayer {
 extern MediaPlayer g_player;
 
 int player_init(HWND main_window);
-int player_open(const Track* track, int start_ms, int start_paused);
+// Opens the file at path and plays it from start_ms (paused there when start_paused).
+int player_open(const wchar_t* path, int start_ms, int start_paused);
 void player_play(void);
 void player_toggle_pause(void);
 void player_stop(void);

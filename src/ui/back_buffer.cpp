@@ -30,7 +30,6 @@ int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height) {
     b->width = width;
     b->height = height;
     g_canvas = {b->pixels, width, height, RECT{0, 0, width, height}, 0};
-    g_app.damage = g_canvas.clip;
     return 1;
 }
 
@@ -53,12 +52,10 @@ void paint_into_back_buffer(BackBuffer* b, RECT client, RECT damage) {
     HDC buffer = b->dc;
     int saved = SaveDC(buffer);
     IntersectClipRect(buffer, damage.left, damage.top, damage.right, damage.bottom);
-    g_app.damage = damage;
     g_canvas.clip = damage;
     g_canvas.gdi_dirty = 0;
-    paint_main_window(buffer, client);
+    paint_main_window(buffer, client, damage);
     if (g_canvas.gdi_dirty) GdiFlush();
     g_canvas.gdi_dirty = 0;
     RestoreDC(buffer, saved);
-    g_app.damage = client;
 }

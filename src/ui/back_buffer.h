@@ -7,6 +7,5 @@
 int ensure_back_buffer(BackBuffer* b, HDC reference, int width, int height);
 void release_back_buffer(BackBuffer* b);
 
-// One pass of the painter into the buffer, confined to damage (GDI and pixel clip alike);
-// afterwards the whole buffer counts as damage again.
+// One pass of the painter into the buffer, confined to damage (GDI and pixel clip alike).
 void paint_into_back_buffer(BackBuffer* b, RECT client, RECT damage);

@@ -1,17 +1,16 @@
 #include "ui/fonts.h"
 
-#include "app/app_state.h"
-
 FontSet g_fonts;
 FontAvailability g_font_availability;
 unsigned g_font_generation;
+static int g_font_dpi = 96;  // the dpi the current set was made for
 
 int scale_at(int n, int dpi) {
     return MulDiv(n, dpi, 96);
 }
 
 int scale(int n) {
-    return scale_at(n, g_app.dpi > 0 ? g_app.dpi : 96);
+    return scale_at(n, g_font_dpi);
 }
 
 int font_pixel_height(int points, int dpi) {
@@ -77,9 +76,9 @@ void delete_fonts(void) {
     }
 }
 
-void rebuild_fonts(int dpi) {
+int rebuild_fonts(int dpi) {
     if (dpi <= 0) dpi = 96;
-    g_app.dpi = dpi;
+    g_font_dpi = dpi;
     delete_fonts();
     g_font_generation++;
     if (!g_font_availability.probed) probe_families();
@@ -96,6 +95,7 @@ void rebuild_fonts(int dpi) {
     g_fonts.icon_small = make_font(10, 400, icons, dpi);
     g_fonts.icon = make_font(12, 400, icons, dpi);
     g_fonts.icon_large = make_font(15, 400, icons, dpi);
+    return dpi;
 }
 
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);

@@ -29,7 +29,7 @@ extern FontSet g_fonts;
 extern FontAvailability g_font_availability;
 extern unsigned g_font_generation;  // counts font sets; a new set may reuse old handle values
 
-// n DIPs in device pixels at dpi (MulDiv rounding); scale() uses the main window's dpi.
+// n DIPs in device pixels at dpi (MulDiv rounding); scale() uses the dpi of the fonts.
 int scale_at(int n, int dpi);
 int scale(int n);
 // Points to a pixel height at dpi.
@@ -41,8 +41,9 @@ const wchar_t* icon_face(const FontAvailability* a);
 const wchar_t* title_face(const FontAvailability* a);
 const wchar_t* heading_face(const FontAvailability* a);
 
-// Replaces every font for dpi (non-positive means 96) and makes it the current dpi.
-void rebuild_fonts(int dpi);
+// Replaces every font for dpi (non-positive means 96), which scale() then uses; returns
+// that dpi.
+int rebuild_fonts(int dpi);
 void delete_fonts(void);
 
 // GetDpiForWindow when the system has it (looked up at run time), else 96.

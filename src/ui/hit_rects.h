@@ -3,7 +3,7 @@
 // rewrites all of them every frame; an element not drawn gets an empty rectangle.
 #include <windows.h>
 
-#include "app/hit_test.h"
+#include "ui/hit_test.h"
 
 enum { FRIEND_ROWS_MAX = 32, REQUEST_ROWS_MAX = 16 };
 
@@ -14,6 +14,7 @@ struct HitRects {
     RECT scroll_thumb;
     int seek_left, seek_right;      // the seek bar's track
     int volume_left, volume_right;  // the volume slider's track
+    RECT control_bar;  // the player card, empty until painted once
     RECT jam_start_card;
     RECT friend_invite[FRIEND_ROWS_MAX];
     RECT friend_remove[FRIEND_ROWS_MAX];

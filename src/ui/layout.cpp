@@ -2,8 +2,8 @@
 
 #include <math.h>
 
-#include "app/list_geometry.h"
 #include "ui/fonts.h"
+#include "ui/list_geometry.h"
 
 static const RECT EMPTY_RECT = {0, 0, 0, 0};
 

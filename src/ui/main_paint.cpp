@@ -6,15 +6,15 @@
 #include <math.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
-#include "app/main_window.h"
-#include "app/pending_subsystems.h"
-#include "app/shared_queue.h"
-#include "app/wstr.h"
+#include "base/shared_queue.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
+#include "social/friends.h"
+#include "social/jam.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/layout.h"
+#include "ui/list_geometry.h"
 #include "ui/paint_common.h"
 #include "ui/paint_parts.h"
 
@@ -146,7 +146,7 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
     if (h <= dip(f, 8) || state == JAM_NONE) return;
     int top = dip(f, HEADER_HEIGHT);
     push_clip(f, RECT{0, top, f->width, top + h});
-    int fetching = g_app.autofetch_running.load() != 0;
+    int fetching = g_jam_fetch.running.load() != 0;
     int inviting = state == JAM_INVITING;
     COLORREF accent = inviting ? PALETTE_ORANGE : PALETTE_PINK;
     RECT card = {dip(f, 12), top + dip(f, 6), f->width - dip(f, 12), top + dip(f, fetching ? 60 : 50)};
@@ -165,7 +165,7 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
 
     int column_end;
     if (fetching) {
-        int percent = g_app.autofetch_percent.load();
+        int percent = g_jam_fetch.percent.load();
         percent = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
         wchar_t text[16];
         wstr_format(text, 16, L"%%%d", percent);
@@ -280,7 +280,16 @@ static void paint_invitation(const PaintFrame* f) {
 
 //~ The frame
 
-void paint_main_window(HDC dc, RECT client) {
+int jam_bar_tall(void) {
+    return g_jam_fetch.running.load() || jam_notice_is_progress();
+}
+
+int current_list_top(void) {
+    return list_top(jam_bar_height(g_app.jam_bar_progress.value, jam_bar_tall(), g_app.dpi),
+                    banner_height(g_app.banner_progress.value, g_app.dpi), g_app.dpi);
+}
+
+void paint_main_window(HDC dc, RECT client, RECT damage) {
     PaintFrame f;
     f.dc = dc;
     f.canvas = &g_canvas;
@@ -288,7 +297,7 @@ void paint_main_window(HDC dc, RECT client) {
     f.height = client.bottom - client.top;
     f.dpi = g_app.dpi > 0 ? g_app.dpi : 96;
     f.ticks = GetTickCount();
-    f.damage = g_app.damage;
+    f.damage = damage;
     if (!IntersectRect(&f.damage, &f.damage, &client)) f.damage = RECT{0, 0, 0, 0};
     g_canvas.clip = f.damage;
     SetBkMode(dc, TRANSPARENT);

@@ -2,14 +2,14 @@
 #include <math.h>
 
 #include "app/app_state.h"
-#include "app/list_geometry.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/matching.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/layout.h"
+#include "ui/list_geometry.h"
 #include "ui/paint_parts.h"
 
 static const RECT NO_RECT = {0, 0, 0, 0};

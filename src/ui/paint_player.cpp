@@ -4,12 +4,11 @@
 #include <olectl.h>
 
 #include "app/app_state.h"
-#include "app/pending_subsystems.h"
-#include "app/settings.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/matching.h"
 #include "library/track_list.h"
 #include "playback/player.h"
+#include "social/jam.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/layout.h"
@@ -155,6 +154,5 @@ void paint_player_card(const PaintFrame* f) {
     paint_cover(f, p.cover, current != nullptr);
     paint_now_playing(f, &p, current, playing);
     paint_volume(f, &p);
-    g_app.control_bar = p.card;
-    g_app.control_bar_drawn = 1;
+    g_hit.control_bar = p.card;
 }

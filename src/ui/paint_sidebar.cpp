@@ -1,13 +1,13 @@
 // The sidebar sliding in from the left over a darkened, blurred window: its frame and the
 // command menu. The friends panel's own contents are drawn by the friends painter.
 #include "app/app_state.h"
-#include "app/list_geometry.h"
-#include "app/pending_subsystems.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
+#include "social/friends.h"
 #include "ui/blur.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/layout.h"
+#include "ui/list_geometry.h"
 #include "ui/paint_parts.h"
 
 static const RECT NO_RECT = {0, 0, 0, 0};

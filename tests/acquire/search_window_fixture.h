@@ -8,8 +8,8 @@
 
 #include "acquire/search_window.h"
 #include "acquire_support.h"
-#include "app/messages.h"
 #include "app/window_fixture.h"
+#include "base/messages.h"
 
 struct SearchWindowTest : MainWindowTest {
     ArgumentLog log;

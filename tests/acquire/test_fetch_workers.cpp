@@ -7,9 +7,9 @@
 #include "acquire/fetch_workers.h"
 #include "acquire_support.h"
 #include "app/play_queue.h"
-#include "app/shared_queue.h"
 #include "app/track_actions.h"
 #include "app/window_fixture.h"
+#include "base/shared_queue.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 
@@ -191,7 +191,7 @@ struct JamFetchTest : FetchTest {
         g_settings.jam_keep_downloads = 0;
     }
     bool wait_fetch(int ms) {
-        return pump_until([] { return g_app.autofetch_running.load() == 0; }, ms);
+        return pump_until([] { return g_jam_fetch.running.load() == 0; }, ms);
     }
 };
 
@@ -203,7 +203,7 @@ TEST_F(JamFetchTest, TheRoomsTrackIsFetchedAndStartsWhereTheRoomIs) {
     in_room(L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence", L"abcDEF12345", 1);
     ASSERT_EQ(track_list_count(), 1);
     start_jam_fetch();
-    EXPECT_EQ(g_app.autofetch_running.load(), 1);
+    EXPECT_EQ(g_jam_fetch.running.load(), 1);
     EXPECT_STREQ(jam_notice_text(),
                  L"\u26a1 \"Bar\u0131\u015f Man\u00e7o - D\u00f6nence\" sende yok \u2022 \u0130ndiriliyor (%0)...");
     EXPECT_TRUE(jam_notice_is_progress());

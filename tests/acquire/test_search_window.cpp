@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "acquire/search_window.h"
-#include "app/messages.h"
 #include "app/window_fixture.h"
+#include "base/messages.h"
 #include "library/track_list.h"
 #include "search_window_fixture.h"
 #include "ui/fonts.h"

@@ -1,32 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/list_geometry.h"
 #include "app/list_indices.h"
 #include "app/play_queue.h"
-#include "app/spring.h"
 #include "app/tick_period.h"
-#include "ui/fonts.h"
-
-TEST(Spring, SettlesOnTheTargetWithoutOvershootingFar) {
-    Spring s = {0, 0};
-    int frames = 0;
-    float highest = 0;
-    while (spring_step(&s, 100, 26, 0.012f, 0.25f)) {
-        if (s.value > highest) highest = s.value;
-        ASSERT_LT(++frames, 1000) << "the spring never settles";
-    }
-    EXPECT_EQ(s.value, 100.0f);
-    EXPECT_EQ(s.velocity, 0.0f);
-    EXPECT_LT(highest, 101.0f);
-    EXPECT_GT(frames, 5) << "a critically damped spring takes several frames";
-    // Already there: snapped, not moving.
-    Spring there = {99.9f, 0.5f};
-    EXPECT_EQ(spring_step(&there, 100, 26, 0.012f, 0.25f), 0);
-    EXPECT_EQ(there.value, 100.0f);
-    // Close but fast still moves.
-    Spring fast = {99.9f, 50};
-    EXPECT_EQ(spring_step(&fast, 100, 26, 0.012f, 0.25f), 1);
-}
 
 TEST(TickPeriod, ChoosesTheSlowestThatServes) {
     struct Case {
@@ -95,32 +71,6 @@ TEST(ListIndices, MovingFollowsThePlayingTrack) {
     EXPECT_EQ(ix.current, -1);
 }
 
-TEST(ListGeometry, TopBottomAndScroll) {
-    EXPECT_EQ(list_top(0, 0, 96), 86);
-    EXPECT_EQ(list_top(jam_bar_height(1, 0, 96), banner_height(1, 96), 96), 86 + 54 + 60);
-    EXPECT_EQ(jam_bar_height(1, 1, 96), 64);
-    EXPECT_EQ(jam_bar_height(0.5f, 0, 96), 27);
-    EXPECT_EQ(banner_height(0.25f, 96), 15);
-    EXPECT_EQ(list_top(0, 0, 144), 129);
-    EXPECT_EQ(list_bottom(720, 96), 616);
-    EXPECT_EQ(max_scroll(0, 86, 616, 96), 0);
-    EXPECT_EQ(max_scroll(9, 86, 616, 96), 0);
-    EXPECT_EQ(max_scroll(10, 86, 616, 96), 12 + 560 - 530);
-    EXPECT_EQ(max_scroll(10, 600, 500, 96), 572) << "a list with no room shows nothing";
-    PixelRect wide = search_pill_rect(680, 96);
-    EXPECT_EQ(wide.right - wide.left, 190);
-    EXPECT_EQ(wide.right, 668);
-    EXPECT_EQ(wide.top, 13);
-    PixelRect narrow = search_pill_rect(559, 96);
-    EXPECT_EQ(narrow.right - narrow.left, 148);
-    PixelRect edit = search_edit_rect(680, 96, 0);
-    EXPECT_EQ(edit.left, 680 - 190 + 16);
-    EXPECT_EQ(edit.top, 20);
-    EXPECT_EQ(edit.right - edit.left, 190 - 28 - 12);
-    EXPECT_EQ(edit.bottom - edit.top, 20);
-    EXPECT_EQ(search_edit_rect(500, 96, 1).right - search_edit_rect(500, 96, 1).left, 148 - 28 - 30);
-}
-
 TEST(PlayQueueRules, VolumeSeekAndScroll) {
     EXPECT_EQ(volume_from_fraction(0.495f), 50);
     EXPECT_EQ(volume_from_fraction(0.494f), 49);
@@ -140,31 +90,4 @@ TEST(PlayQueueRules, VolumeSeekAndScroll) {
     EXPECT_EQ(target, 168);
     EXPECT_EQ(scroll_target_for_row(9, 0, 500, 96, &target), 1);
     EXPECT_EQ(target, 560 - 500 + 12);
-}
-
-TEST(Fonts, ScaleAndFaces) {
-    EXPECT_EQ(scale_at(36, 144), 54);
-    EXPECT_EQ(scale_at(36, 120), 45);
-    EXPECT_EQ(font_pixel_height(10, 144), 20);
-    FontAvailability none = {0, 0, 0, 0, 1, 0};
-    EXPECT_STREQ(text_face(&none), L"Segoe UI");
-    EXPECT_STREQ(title_face(&none), L"Segoe UI");
-    EXPECT_STREQ(heading_face(&none), L"Segoe UI");
-    EXPECT_STREQ(icon_face(&none), L"Segoe MDL2 Assets");
-    FontAvailability all = {1, 1, 1, 1, 1, 1};
-    EXPECT_STREQ(text_face(&all), L"Segoe UI Variable Text");
-    EXPECT_STREQ(title_face(&all), L"Bahnschrift");
-    EXPECT_STREQ(heading_face(&all), L"Segoe UI Variable Display");
-    EXPECT_STREQ(icon_face(&all), L"Segoe Fluent Icons");
-    FontAvailability display = {0, 1, 0, 0, 1, 0};
-    EXPECT_STREQ(title_face(&display), L"Segoe UI Variable Display");
-    rebuild_fonts(0);
-    EXPECT_NE(g_fonts.body, nullptr);
-    LOGFONTW lf;
-    GetObjectW(g_fonts.body, sizeof lf, &lf);
-    EXPECT_EQ(lf.lfHeight, -13);
-    rebuild_fonts(144);
-    GetObjectW(g_fonts.body, sizeof lf, &lf);
-    EXPECT_EQ(lf.lfHeight, -20);
-    delete_fonts();
 }

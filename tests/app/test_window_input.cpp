@@ -9,17 +9,18 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/hit_test.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/wstr.h"
 #include "audio_support.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "test_support.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
+#include "ui/hit_test.h"
+#include "ui/main_paint.h"
 #include "window_fixture.h"
 
 namespace {

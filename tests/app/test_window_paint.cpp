@@ -8,20 +8,21 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/hit_test.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
-#include "app/wstr.h"
 #include "audio_support.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
+#include "social/jam.h"
 #include "test_support.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
+#include "ui/hit_test.h"
 #include "ui/layout.h"
+#include "ui/main_paint.h"
 #include "window_fixture.h"
 
 namespace {

@@ -11,10 +11,10 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/settings.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/folder_scan.h"
+#include "social/jam.h"
 #include "test_support.h"
 
 inline void pump(int ms) {

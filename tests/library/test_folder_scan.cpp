@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
 #include "test_support.h"
@@ -105,38 +104,4 @@ TEST_F(FolderScanTest, NothingToScan) {
     EXPECT_EQ(scan_music_folder(dir.file(L"missing").c_str()), 0);
     EXPECT_EQ(scan_music_folder(dir.path.c_str()), 0);
     EXPECT_EQ(track_list_count(), 0);
-}
-
-TEST(ResolveMusicFolder, ConfiguredOrDefaultBesideTheProgram) {
-    TempDir work;
-    wchar_t old_dir[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, old_dir);
-    ASSERT_TRUE(SetCurrentDirectoryW(work.path.c_str()));
-    SetEnvironmentVariableW(L"APPDATA", work.file(L"appdata").c_str());
-    CreateDirectoryW(work.file(L"appdata").c_str(), nullptr);
-
-    wchar_t exe_folder[260];
-    program_folder(exe_folder, 260);
-    std::wstring default_folder = std::wstring(exe_folder) + L"\\M\u00fczikler";
-    int existed = folder_exists(default_folder.c_str());
-
-    wchar_t buf[260];
-    settings_defaults(&g_settings);
-    wstr_copy(g_settings.last_folder, work.path.c_str());
-    resolve_music_folder(buf);
-    EXPECT_EQ(std::wstring(buf), work.path);
-    EXPECT_FALSE(file_exists(work.file(L"config.json")));
-
-    wstr_copy(g_settings.last_folder, work.file(L"gone").c_str());
-    resolve_music_folder(buf);
-    EXPECT_EQ(std::wstring(buf), default_folder);
-    EXPECT_TRUE(folder_exists(buf));
-    EXPECT_EQ(std::wstring(g_settings.last_folder), default_folder);
-    Settings saved;
-    load_settings(&saved, CONFIG_FILE_NAME);
-    EXPECT_EQ(std::wstring(saved.last_folder), default_folder);
-    EXPECT_TRUE(file_exists(work.file(L"appdata\\Nelvo\\config.json")));
-
-    if (!existed) RemoveDirectoryW(default_folder.c_str());
-    SetCurrentDirectoryW(old_dir);
 }

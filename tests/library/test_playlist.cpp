@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/wanted_track.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
 #include "library/video_id.h"
 #include "library/video_site.h"
-#include "library/wanted_track.h"
 #include "test_support.h"
 
 namespace {

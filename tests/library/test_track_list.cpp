@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 #include "library/track_list.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "net_support.h"
 
-#include "app/messages.h"
+#include "base/messages.h"
 
 #include <ws2tcpip.h>
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
 #include "net/mqtt.h"
 
 void winsock_up(void);

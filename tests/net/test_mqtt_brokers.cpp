@@ -23,7 +23,7 @@ struct TwoBrokers : ::testing::Test {
         for (Broker* b : brokers) ASSERT_TRUE(b->start());
         mqtt_set_broker(0, "127.0.0.1", (unsigned short)brokers[0]->port);
         mqtt_set_broker(1, "127.0.0.1", (unsigned short)brokers[1]->port);
-        ASSERT_TRUE(mqtt_start(sink.window, "test#0001"));
+        ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "test#0001"));
         ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 15000)) << "both links up";
         sink.clear();
     }
@@ -173,7 +173,7 @@ TEST(MqttStop, ReturnsWhileABrokerNeverAnswersConnect) {
     EventSink sink;
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)silent.port);
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)silent.port);
-    ASSERT_TRUE(mqtt_start(sink.window, "stop"));
+    ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "stop"));
     ASSERT_TRUE(pump_until([&] { return silent.connections.load() == 2; }, 5000));
     pump_messages(300);  // both links now wait for CONNACK
     DWORD start = GetTickCount();
@@ -188,7 +188,7 @@ TEST(MqttStop, ReturnsWhileABrokerNeverAnswersConnect) {
     ScriptedServer idle([](int, SOCKET s) { accept_session(s); });
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)idle.port);
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)idle.port);
-    ASSERT_TRUE(mqtt_start(sink.window, "stop"));
+    ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "stop"));
     ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 5000));
     start = GetTickCount();
     mqtt_stop();

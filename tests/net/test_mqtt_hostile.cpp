@@ -21,7 +21,7 @@ struct Hostile : ::testing::Test {
         mqtt_set_broker(0, "127.0.0.1", (unsigned short)server->port);
         // The other link knocks on a closed port and waits between tries.
         mqtt_set_broker(1, "127.0.0.1", (unsigned short)(both_links ? server->port : free_port()));
-        ASSERT_TRUE(mqtt_start(sink.window, "ay\xc5\x9f" "e#4821"));
+        ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "ay\xc5\x9f" "e#4821"));
     }
     void TearDown() override { mqtt_stop(); }
     bool wait_message(const std::string& topic, const std::string& payload, int ms = 8000) {

@@ -4,10 +4,9 @@
 
 #include <math.h>
 
-#include "app/messages.h"
-#include "app/wstr.h"
 #include "audio_support.h"
-#include "library/track_list.h"
+#include "base/messages.h"
+#include "base/wstr.h"
 #include "playback/player.h"
 #include "test_support.h"
 
@@ -38,12 +37,6 @@ void pump(int ms, int until_ended = 1 << 30) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
-}
-
-Track track_of(const std::wstring& path) {
-    Track t = {};
-    wstr_copy(t.path, path.c_str());
-    return t;
 }
 
 struct PlayerTest : ::testing::Test {
@@ -84,9 +77,9 @@ static int wait_ready(int ms = 5000) {
 }
 
 TEST_F(PlayerTest, PlaysAFileToItsEnd) {
-    Track t = track_of(dir->file(L"a440.wav"));
+    std::wstring t = dir->file(L"a440.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 0, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 0, 0));
     EXPECT_TRUE(player_is_playing());
     pump(8000, 1);
     EXPECT_EQ(g_track_ended, 1);
@@ -100,9 +93,9 @@ TEST_F(PlayerTest, PlaysAFileToItsEnd) {
 }
 
 TEST_F(PlayerTest, StartPositionSkipsTheBeginning) {
-    Track t = track_of(dir->file(L"split.wav"));  // 1.5 s of 440 Hz, then 1.5 s of 660 Hz
+    std::wstring t = dir->file(L"split.wav");  // 1.5 s of 440 Hz, then 1.5 s of 660 Hz
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 1500, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 1500, 0));
     EXPECT_EQ(player_position_ms(), 1500) << "the pending start reads back before the media is ready";
     ASSERT_TRUE(wait_ready());
     pump(8000, 1);
@@ -113,9 +106,9 @@ TEST_F(PlayerTest, StartPositionSkipsTheBeginning) {
 }
 
 TEST_F(PlayerTest, StartAtZeroPlaysFromTheBeginning) {
-    Track t = track_of(dir->file(L"split.wav"));
+    std::wstring t = dir->file(L"split.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 0, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 0, 0));
     EXPECT_EQ(player_position_ms(), 0);
     pump(8000, 1);
     std::vector<double> tones = audio_capture_tones_since(0, 200);
@@ -126,11 +119,11 @@ TEST_F(PlayerTest, StartAtZeroPlaysFromTheBeginning) {
 }
 
 TEST_F(PlayerTest, TwoQuickOpensPlayOnlyTheSecond) {
-    Track first = track_of(dir->file(L"a440.wav"));
-    Track second = track_of(dir->file(L"b880.wav"));
+    std::wstring first = dir->file(L"a440.wav");
+    std::wstring second = dir->file(L"b880.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&first, 0, 0));
-    ASSERT_TRUE(player_open(&second, 0, 0));
+    ASSERT_TRUE(player_open(first.c_str(), 0, 0));
+    ASSERT_TRUE(player_open(second.c_str(), 0, 0));
     pump(8000, 1);
     EXPECT_EQ(g_track_ended, 1);
     SoundReport r = audio_capture_since(0);
@@ -139,9 +132,9 @@ TEST_F(PlayerTest, TwoQuickOpensPlayOnlyTheSecond) {
 }
 
 TEST_F(PlayerTest, PauseWhileOpeningStaysPaused) {
-    Track t = track_of(dir->file(L"a440.wav"));
+    std::wstring t = dir->file(L"a440.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 0, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 0, 0));
     player_toggle_pause();
     EXPECT_FALSE(player_is_playing());
     ASSERT_TRUE(wait_ready());
@@ -157,9 +150,9 @@ TEST_F(PlayerTest, PauseWhileOpeningStaysPaused) {
 }
 
 TEST_F(PlayerTest, OpenedPausedThenPlayed) {
-    Track t = track_of(dir->file(L"b880.wav"));
+    std::wstring t = dir->file(L"b880.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 1000, 1));
+    ASSERT_TRUE(player_open(t.c_str(), 1000, 1));
     ASSERT_TRUE(wait_ready());
     pump(500);
     EXPECT_EQ(audio_capture_since(0).sound_ms, 0);
@@ -172,7 +165,7 @@ TEST_F(PlayerTest, OpenedPausedThenPlayed) {
 }
 
 TEST_F(PlayerTest, EndClampsKeepTheTrackAudible) {
-    Track t = track_of(dir->file(L"ten.wav"));
+    std::wstring t = dir->file(L"ten.wav");
     audio_capture_reset();
     // On media of 500 ms or less neither clamp applies.
     EXPECT_EQ(player_clamp_open_position(390, 400), 390);
@@ -186,7 +179,7 @@ TEST_F(PlayerTest, EndClampsKeepTheTrackAudible) {
     EXPECT_EQ(player_clamp_open_position(450, 501), 251);
     EXPECT_EQ(player_clamp_open_position(450, 500), 450);
 
-    ASSERT_TRUE(player_open(&t, 9900, 1));
+    ASSERT_TRUE(player_open(t.c_str(), 9900, 1));
     ASSERT_TRUE(wait_ready());
     EXPECT_EQ(player_duration_ms(), 10000);
     EXPECT_NEAR(player_position_ms(), 9750, 20);
@@ -200,8 +193,8 @@ TEST_F(PlayerTest, EndClampsKeepTheTrackAudible) {
 }
 
 TEST_F(PlayerTest, SeekBeforeReadyIsApplied) {
-    Track t = track_of(dir->file(L"ten.wav"));
-    ASSERT_TRUE(player_open(&t, 0, 1));
+    std::wstring t = dir->file(L"ten.wav");
+    ASSERT_TRUE(player_open(t.c_str(), 0, 1));
     player_seek_ms(4000);
     EXPECT_EQ(player_position_ms(), 4000);
     ASSERT_TRUE(wait_ready());
@@ -213,9 +206,9 @@ TEST_F(PlayerTest, SeekBeforeReadyIsApplied) {
 }
 
 TEST_F(PlayerTest, SeekWhilePlayingJumps) {
-    Track t = track_of(dir->file(L"split.wav"));  // 1.5 s of 440 Hz, then 1.5 s of 660 Hz
+    std::wstring t = dir->file(L"split.wav");  // 1.5 s of 440 Hz, then 1.5 s of 660 Hz
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 0, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 0, 0));
     ASSERT_TRUE(wait_ready());
     player_seek_ms(1600);
     EXPECT_NEAR(player_position_ms(), 1600, 60);
@@ -232,9 +225,9 @@ TEST_F(PlayerTest, SeekWhilePlayingJumps) {
 }
 
 TEST_F(PlayerTest, StopSilencesAndReportsNoEnd) {
-    Track t = track_of(dir->file(L"ten.wav"));
+    std::wstring t = dir->file(L"ten.wav");
     audio_capture_reset();
-    ASSERT_TRUE(player_open(&t, 0, 0));
+    ASSERT_TRUE(player_open(t.c_str(), 0, 0));
     ASSERT_TRUE(wait_ready());
     player_stop();
     long long mark = audio_capture_size();
@@ -245,20 +238,20 @@ TEST_F(PlayerTest, StopSilencesAndReportsNoEnd) {
 
 TEST_F(PlayerTest, UnreadableFileStaysSilent) {
     ASSERT_TRUE(write_file(dir->file(L"broken.mp3"), std::string(5000, '\x17')));
-    Track t = track_of(dir->file(L"broken.mp3"));
+    std::wstring t = dir->file(L"broken.mp3");
     audio_capture_reset();
-    player_open(&t, 700, 0);
+    player_open(t.c_str(), 700, 0);
     pump(1500);
     EXPECT_EQ(g_track_ended, 0);
     EXPECT_EQ(player_duration_ms(), 0);
     EXPECT_EQ(player_position_ms(), 700);
     EXPECT_EQ(audio_capture_since(0).sound_ms, 0);
-    Track empty = {};
-    EXPECT_FALSE(player_open(&empty, 0, 0));
+    std::wstring empty;
+    EXPECT_FALSE(player_open(empty.c_str(), 0, 0));
     EXPECT_FALSE(player_open(nullptr, 0, 0));
     // The player keeps working for the next file.
-    Track good = track_of(dir->file(L"b880.wav"));
-    ASSERT_TRUE(player_open(&good, 0, 0));
+    std::wstring good = dir->file(L"b880.wav");
+    ASSERT_TRUE(player_open(good.c_str(), 0, 0));
     pump(8000, 1);
     EXPECT_EQ(g_track_ended, 1);
 }

@@ -1,4 +1,4 @@
-#include "app/spring.h"
+#include "base/spring.h"
 
 #include <math.h>
 

@@ -1,14 +1,15 @@
 #pragma once
-// The wanted tracks of an imported playlist waiting for the shared-playlist worker. The
-// main thread enqueues, the worker takes; entries, queued and taken are guarded by lock.
+// What the main thread shares with the two fetch workers: the wanted tracks of an imported
+// playlist waiting for the shared-playlist worker, and the flags of the Jam fetch.
 #include <windows.h>
 
 #include <atomic>
 
-#include "library/wanted_track.h"
+#include "base/wanted_track.h"
 
 enum { SHARED_QUEUE_CAPACITY = 256 };
 
+// The main thread enqueues, the worker takes; entries, queued and taken are guarded by lock.
 struct SharedQueue {
     WantedTrack entries[SHARED_QUEUE_CAPACITY];  // guarded by lock
     int queued;                                  // guarded by lock: entries written
@@ -21,3 +22,12 @@ struct SharedQueue {
 };
 
 extern SharedQueue g_shared_queue;
+
+// The Jam fetch: one download at a time, claimed by compare-and-exchange on running.
+struct JamFetchFlags {
+    std::atomic<int> running;
+    std::atomic<int> stop;     // asks the fetch to stop; its result then counts as failed
+    std::atomic<int> percent;  // written by the fetch thread before it posts the progress
+};
+
+extern JamFetchFlags g_jam_fetch;

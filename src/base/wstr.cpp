@@ -1,4 +1,4 @@
-#include "app/wstr.h"
+#include "base/wstr.h"
 
 #include <stdarg.h>
 #include <stdio.h>

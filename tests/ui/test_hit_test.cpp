@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/hit_test.h"
-#include "app/list_geometry.h"
+#include "ui/hit_test.h"
+#include "ui/list_geometry.h"
 
 namespace {
 

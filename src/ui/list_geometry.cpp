@@ -1,4 +1,4 @@
-#include "app/list_geometry.h"
+#include "ui/list_geometry.h"
 
 #include <math.h>
 

@@ -1,9 +1,9 @@
-#include "app/hit_test.h"
+#include "ui/hit_test.h"
 
 #include <math.h>
 
-#include "app/list_geometry.h"
 #include "ui/fonts.h"
+#include "ui/list_geometry.h"
 
 static int hit(const RECT* rects, int id, POINT p) {
     const RECT* r = &rects[id];

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/wstr.h"
+#include "base/wstr.h"
 
 TEST(Wstr, CopyCutsAndTerminates) {
     wchar_t buf[5];

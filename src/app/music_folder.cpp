@@ -1,0 +1,20 @@
+#include "app/music_folder.h"
+
+#include <windows.h>
+
+#include "app/settings.h"
+#include "base/wstr.h"
+#include "library/folder_scan.h"
+
+void resolve_music_folder(wchar_t* buf) {
+    if (folder_exists(g_settings.last_folder)) {
+        wstr_copy(buf, 260, g_settings.last_folder);
+        return;
+    }
+    wchar_t exe_folder[260];
+    program_folder(exe_folder, 260);
+    wstr_format(buf, 260, L"%ls\\%ls", exe_folder, DEFAULT_MUSIC_FOLDER_NAME);
+    CreateDirectoryW(buf, nullptr);
+    wstr_copy(g_settings.last_folder, buf);
+    save_settings(&g_settings, CONFIG_FILE_NAME);
+}

@@ -1,0 +1,8 @@
+#pragma once
+// Which folder is the music folder: the shell decides, creates and saves it; the library
+// and the downloads are handed the folder they work in.
+#include <wchar.h>
+
+// The configured music folder, or "Müzikler" beside the executable (created, and saved as
+// the configured folder) when none is configured or the configured one is gone.
+void resolve_music_folder(wchar_t* buf);
