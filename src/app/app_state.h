@@ -87,6 +87,7 @@ struct AppState {
     wchar_t now_playing_title[NOW_PLAYING_CAPACITY];
     IUnknown* cover_picture;  // IPicture of the current track's folder image, or null
     int applying_sync;        // a play request comes from a Jam message: do not echo it
+    int failed_in_row;        // tracks that could not be played one after another
 
     SearchFilter filter;
 

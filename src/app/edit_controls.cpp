@@ -1,6 +1,7 @@
 // The three edit controls of the main window (search, friend tag, display name): their
 // placement, colours, keys, cue texts, and the search filter they drive.
 #include <windows.h>
+#include <commctrl.h>
 
 #include "app/app_state.h"
 #include "app/main_window.h"
@@ -16,13 +17,18 @@
 
 static const wchar_t* cue_of(int id) {
     if (id == ID_SEARCH_BOX) return L"Par\u00e7a ara...";
-    if (id == ID_TAG_BOX) return L"\u00d6rn: Ornek#8421";
+    if (id == ID_TAG_BOX) return L"Ornek#8421";
+    if (id == ID_NAME_BOX) return L"Yeni ad\u0131n...";
     return nullptr;
 }
 
-// The edit control paints its text; the grey hint of an empty, unfocused box is ours.
+// Set on an edit control that draws its cue itself (the common controls of version 6 do).
+#define CUE_BY_SYSTEM_PROP L"NelvoCueBySystem"
+
+// Where the system's edit control cannot show a cue, the grey hint of an empty, unfocused
+// box is ours.
 static void draw_cue(HWND edit, const wchar_t* cue) {
-    if (!cue || GetWindowTextLengthW(edit) > 0 || GetFocus() == edit) return;
+    if (!cue || GetPropW(edit, CUE_BY_SYSTEM_PROP) || GetWindowTextLengthW(edit) > 0 || GetFocus() == edit) return;
     HDC dc = GetDC(edit);
     if (!dc) return;
     RECT r;
@@ -84,6 +90,7 @@ static LRESULT CALLBACK edit_subclass_proc(HWND edit, UINT message, WPARAM wpara
         draw_cue(edit, cue_of(id));
         return result;
     }
+    case WM_NCDESTROY: RemovePropW(edit, CUE_BY_SYSTEM_PROP); break;
     }
     return CallWindowProcW(original, edit, message, wparam, lparam);
 }
@@ -93,6 +100,8 @@ HWND create_edit_control(HWND parent, int id, DWORD style) {
                                 (HMENU)(INT_PTR)id, (HINSTANCE)GetWindowLongPtrW(parent, GWLP_HINSTANCE), nullptr);
     if (!edit) return nullptr;
     SendMessageW(edit, WM_SETFONT, (WPARAM)g_fonts.body, FALSE);
+    // Shown while focused too (wParam TRUE), as long as the box is empty.
+    if (SendMessageW(edit, EM_SETCUEBANNER, TRUE, (LPARAM)cue_of(id))) SetPropW(edit, CUE_BY_SYSTEM_PROP, (HANDLE)1);
     SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
     SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)edit_subclass_proc);
     return edit;
@@ -117,11 +126,11 @@ void on_search_changed(void) {
     GetWindowTextW(g_app.search_box, text, FILTER_TEXT_CAPACITY);
     int was_empty = g_app.filter.text[0] == 0;
     wstr_copy(g_app.filter.text, text);
-    apply_filter();
+    apply_new_filter();
     if (was_empty != (text[0] == 0)) layout_search_box();
 }
 
-void apply_filter(void) {
+static void rebuild_filter(void) {
     SearchFilter* f = &g_app.filter;
     f->active = f->text[0] != 0;
     f->filtered_count = 0;
@@ -137,6 +146,18 @@ void apply_filter(void) {
         for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
             if (track_matches_filter(i, f->text)) f->filtered_indices[f->filtered_count++] = i;
     }
+}
+
+void apply_filter(void) {
+    rebuild_filter();
+    // The list changed under the filter: the view stays where it was, within the list.
+    clamp_scroll_to_list();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    choose_tick_period();
+}
+
+void apply_new_filter(void) {
+    rebuild_filter();
     // A new filter shows its list from the top.
     g_app.scroll_offset = {0, 0};
     g_app.scroll_target = 0;

@@ -91,6 +91,8 @@ void on_drop_files(HWND window, HDROP drop) {
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; i++) {
         wchar_t path[260];
+        // A longer path would come back cut, naming some other file: it is skipped.
+        if (DragQueryFileW(drop, i, nullptr, 0) >= 260) continue;
         if (DragQueryFileW(drop, i, path, 260) == 0) continue;
         open_file_argument(path, 1);
     }

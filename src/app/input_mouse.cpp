@@ -84,7 +84,7 @@ static int menu_item_at(int y) {
 void clear_search(void) {
     g_app.filter.text[0] = 0;
     if (g_app.search_box) SetWindowTextW(g_app.search_box, L"");
-    apply_filter();
+    apply_new_filter();
     layout_search_box();
 }
 
@@ -197,11 +197,20 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
                 return;
             }
             if (rect_has_area(&g_hit.friend_remove[i]) && PtInRect(&g_hit.friend_remove[i], p)) {
-                wchar_t question[160];
-                wstr_format(question, 160, L"%ls arkada\u015f listenden \u00e7\u0131kar\u0131ls\u0131n m\u0131?",
-                            friend_name(i));
-                if (MessageBoxW(window, question, L"Arkada\u015f\u0131 Kald\u0131r", MB_YESNO | MB_ICONQUESTION) == IDYES)
-                    friend_remove(i);
+                wchar_t name[64], question[160];
+                wstr_copy(name, friend_name(i));
+                wstr_format(question, 160, L"%ls arkada\u015f listenden \u00e7\u0131kar\u0131ls\u0131n m\u0131?", name);
+                if (MessageBoxW(window, question, L"Arkada\u015f\u0131 Kald\u0131r", MB_YESNO | MB_ICONQUESTION) != IDYES)
+                    return;
+                // The list may have changed while the box was open: the friend asked about
+                // is found again by name.
+                for (int k = 0; k < FRIEND_ROWS_MAX; k++) {
+                    int at = (i + k) % FRIEND_ROWS_MAX;
+                    if (wcscmp(friend_name(at), name) == 0) {
+                        friend_remove(at);
+                        break;
+                    }
+                }
                 return;
             }
         }
@@ -269,8 +278,40 @@ static void press_elsewhere(HWND window, int id, POINT p) {
     }
 }
 
+// Set while the window gives the mouse back itself, when the capture change is no news.
+static int g_releasing_capture;
+
+void end_drags(HWND window) {
+    int any = g_app.seek_dragging || g_app.volume_dragging || g_app.row_dragging || g_app.sidebar_dragging ||
+              g_app.scroll_dragging || g_app.sidebar_pressed || g_app.press_row >= 0 || g_app.pressed_id ||
+              g_app.pressed_menu_item >= 0;
+    if (g_app.seek_dragging) seek_bar_cancel();
+    if (g_app.volume_dragging) {
+        g_app.volume_dragging = 0;
+        save_settings(&g_settings, CONFIG_FILE_NAME);
+    }
+    g_app.row_dragging = 0;
+    g_app.drag_row = g_app.drop_row = g_app.press_row = -1;
+    g_app.scroll_dragging = 0;
+    g_app.sidebar_pressed = 0;
+    g_app.pressed_id = 0;
+    g_app.pressed_menu_item = -1;
+    if (g_app.sidebar_dragging) {
+        g_app.sidebar_dragging = 0;
+        open_sidebar(g_app.sidebar_progress.value >= 0.45f);
+    }
+    if (any) InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_capture_changed(HWND window, HWND gaining) {
+    if (g_releasing_capture || gaining == window) return;
+    end_drags(window);
+}
+
 void on_left_button_down(HWND window, int x, int y) {
     note_press(window);
+    // A drag whose release went elsewhere ends before the new press begins.
+    end_drags(window);
     SetFocus(window);
     SetCapture(window);
     g_app.sidebar_pressed = 0;
@@ -448,9 +489,17 @@ static void run_menu_item(int item) {
     }
 }
 
+void on_left_button_double(HWND window, int x, int y) {
+    on_left_button_down(window, x, y);
+    // The first click of a double click already started this row.
+    if (g_app.press_row >= 0 && g_app.press_row == g_app.current_index) g_app.press_row = -1;
+}
+
 void on_left_button_up(HWND window, int x, int y) {
     note_press(window);
+    g_releasing_capture = 1;
     ReleaseCapture();
+    g_releasing_capture = 0;
     int pressed_item = g_app.pressed_menu_item;
     int pressed_row = g_app.press_row;
     g_app.pressed_id = 0;
@@ -495,6 +544,7 @@ void on_left_button_up(HWND window, int x, int y) {
 
 void on_right_button_up(HWND window, int x, int y) {
     note_press(window);
+    end_drags(window);
     if (g_app.sidebar_open || g_app.sidebar_progress.value >= 0.1f) return;
     int index = track_at(window, x, y);
     if (index < 0) return;

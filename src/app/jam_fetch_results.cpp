@@ -22,7 +22,11 @@ void start_jam_fetch(void) {
     if (!wanted->title[0] && !wanted->video_id[0]) return;
     if (g_jam_fetch.running.load()) return;  // before the folder is resolved: that may save settings
     wchar_t folder[260];
-    resolve_music_folder(folder);
+    if (!resolve_music_folder(folder)) {
+        jam_set_notice(L"\u26a0 M\u00fczik klas\u00f6r\u00fc olu\u015fturulamad\u0131 \u2022 Men\u00fcden bir klas\u00f6r se\u00e7",
+                       0, wanted->title);
+        return;
+    }
     if (!jam_fetch_start(g_app.main_window, wanted, folder)) return;
     wchar_t name[128];
     wstr_copy(name, wanted->title[0] ? wanted->title : wanted->video_id);

@@ -34,8 +34,11 @@ void invalidate_control_bar(void);
 void invalidate_banner(void);
 void refresh_now_playing(void);
 
-// Rebuilds filtered_indices from the filter text (after every change of the list).
+// Rebuilds filtered_indices from the filter text after a change of the list; the scroll
+// position stays, clamped to the list.
 void apply_filter(void);
+// The same for a new filter text, which shows its list from the top.
+void apply_new_filter(void);
 // Sets the banner's state and texts; hide_after_ms 0 keeps it until replaced.
 void banner_show(int state, int percent, const wchar_t* title, const wchar_t* subtitle, int hide_after_ms);
 
@@ -84,6 +87,12 @@ void end_name_editing(int commit);
 // The mouse.
 void on_left_button_down(HWND window, int x, int y);
 void on_left_button_up(HWND window, int x, int y);
+// A second press of a double click: a press, except that it does not start its row again.
+void on_left_button_double(HWND window, int x, int y);
+// Ends every drag and press without acting on it: the mouse went to a menu, a box or
+// another window, or a new press begins.
+void end_drags(HWND window);
+void on_capture_changed(HWND window, HWND gaining);
 void on_right_button_up(HWND window, int x, int y);
 void on_mouse_move(HWND window, int x, int y, WPARAM keys);
 void on_mouse_leave(HWND window);

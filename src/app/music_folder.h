@@ -4,5 +4,6 @@
 #include <wchar.h>
 
 // The configured music folder, or "Müzikler" beside the executable (created, and saved as
-// the configured folder) when none is configured or the configured one is gone.
-void resolve_music_folder(wchar_t* buf);
+// the configured folder) when none is configured or the configured one is gone. 0, with
+// buf empty and nothing saved, when that folder cannot be created.
+int resolve_music_folder(wchar_t* buf);

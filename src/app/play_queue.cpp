@@ -61,6 +61,7 @@ void play_track(int index, int start_ms, int paused, int quiet) {
     if (!t) return;
     int was_applying = g_app.applying_sync;
     if (quiet) g_app.applying_sync = 1;
+    g_app.failed_in_row = 0;
     g_app.current_index = index;
     g_app.selected_index = index;
     load_cover(t);
@@ -86,13 +87,19 @@ static void toggle_play_with_start(int start_index) {
         player_toggle_pause();
         refresh_now_playing();
         if (jam_in_room()) jam_send_pos(0, player_position_ms());
-    } else if (g_app.current_index >= 0) {
+    } else if (g_app.current_index >= 0 && player_has_track()) {
         player_play();
         refresh_now_playing();
         if (jam_in_room()) jam_send_pos(1, player_position_ms());
+    } else if (track_list_at(g_app.current_index)) {
+        // Stopped, or the list ended: the player holds nothing to resume, so the current
+        // track starts again.
+        play_track(g_app.current_index, 0, 0, 0);
     } else if (track_list_count() > 0) {
         play_track(start_index, 0, 0, 0);
     }
+    invalidate_control_bar();
+    choose_tick_period();
 }
 
 void toggle_play(void) {
@@ -101,8 +108,6 @@ void toggle_play(void) {
 
 void toggle_play_media_key(void) {
     toggle_play_with_start(0);
-    invalidate_control_bar();
-    choose_tick_period();
 }
 
 void stop_playback(void) {
@@ -129,6 +134,7 @@ void play_previous(void) {
 }
 
 void on_track_ended(void) {
+    g_app.failed_in_row = 0;
     if (!jam_in_room() || jam_is_host()) {
         int next = track_list_next_index(g_app.current_index, g_settings.shuffle, g_settings.repeat);
         if (next >= 0) {
@@ -144,6 +150,36 @@ void on_track_ended(void) {
     refresh_now_playing();
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
     choose_tick_period();
+}
+
+void on_track_failed(void) {
+    const Track* t = track_list_at(g_app.current_index);
+    int failures = g_app.failed_in_row + 1;
+    int count = track_list_count();
+    // Like the notices of finished downloads, it never covers a shared-playlist or update banner.
+    if (g_app.banner.state == BANNER_HIDDEN || g_app.banner.state == BANNER_DOWNLOAD) {
+        banner_show(BANNER_DOWNLOAD, 0, L"\u26a0 PAR\u00c7A \u00c7ALINAMADI",
+                    failures >= count ? L"Listedeki hi\u00e7bir par\u00e7a a\u00e7\u0131lamad\u0131"
+                                      : (t ? t->title : L""),
+                    3000);
+    }
+    // A file that cannot be played is skipped the way a manual next skips it (a repeated
+    // track does not repeat), and in a Jam a guest waits for the host as at a track end.
+    int next = -1;
+    if (failures < count && (!jam_in_room() || jam_is_host())) {
+        int repeat = g_settings.repeat == REPEAT_TRACK ? REPEAT_LIST : g_settings.repeat;
+        next = track_list_next_index(g_app.current_index, g_settings.shuffle, repeat);
+    }
+    if (next >= 0) {
+        play_and_show(next);
+        g_app.failed_in_row = failures;
+    } else {
+        player_stop();
+        g_app.failed_in_row = 0;
+        refresh_now_playing();
+    }
+    choose_tick_period();
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 
 void toggle_shuffle(void) {
@@ -257,17 +293,22 @@ void seek_bar_press(int x, int left, int right) {
 }
 
 void seek_bar_drag(int x, int left, int right) {
-    g_app.seek_shown_seconds = slider_fraction(x, left, right) * (float)player_duration_seconds();
+    // Without a length there is nowhere to point at: what is shown stays the position.
+    if (player_duration_ms() >= 1) g_app.seek_shown_seconds = slider_fraction(x, left, right) * (float)player_duration_seconds();
     invalidate_control_bar();
 }
 
 void seek_bar_release(int x, int left, int right) {
     g_app.seek_dragging = 0;
     int duration = player_duration_ms();
-    int target = duration >= 1 && track_list_at(g_app.current_index)
-                     ? (int)(slider_fraction(x, left, right) * (float)duration)
-                     : (int)(g_app.seek_shown_seconds * 1000.0f);
-    seek_to(target);
+    // A release while the length is still unknown seeks nowhere: it would land on 0, or
+    // overwrite the position a track is being opened at.
+    if (duration >= 1 && track_list_at(g_app.current_index)) seek_to((int)(slider_fraction(x, left, right) * (float)duration));
+    invalidate_control_bar();
+}
+
+void seek_bar_cancel(void) {
+    g_app.seek_dragging = 0;
     invalidate_control_bar();
 }
 

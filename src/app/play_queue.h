@@ -9,6 +9,9 @@ void stop_playback(void);
 void play_next(void);
 void play_previous(void);
 void on_track_ended(void);
+// The track could not be opened or played: said in the banner, and the queue moves on as
+// at its end, until every track of the list failed in a row.
+void on_track_failed(void);
 void toggle_shuffle(void);
 void cycle_repeat(void);
 void change_volume(int step);
@@ -24,6 +27,8 @@ float slider_fraction(int x, int left, int right);
 void seek_bar_press(int x, int left, int right);
 void seek_bar_drag(int x, int left, int right);
 void seek_bar_release(int x, int left, int right);
+// The drag ended without a release (the window lost the mouse): nothing is sought.
+void seek_bar_cancel(void);
 // The volume slider follows the pointer at once; it is saved when the button comes up.
 void volume_slider_drag(int x, int left, int right);
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/app_state.h"
+#include "app/file_deletion.h"
 #include "app/main_window.h"
 #include "app/tick_period.h"
 #include "base/messages.h"
@@ -183,5 +184,6 @@ void on_timer(HWND window, UINT_PTR id) {
     case TIMER_TICK: on_tick(window); break;
     case TIMER_ANIMATION: on_animation_frame(window); break;
     case TIMER_IDLE_TRIM: on_idle_trim(window); break;
+    case TIMER_DELETE_RETRY: retry_pending_deletions(window); break;
     }
 }

@@ -10,6 +10,7 @@
 
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
+#include "app/file_deletion.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
@@ -46,15 +47,6 @@ static void remove_track_keeping_indices(int index, int close_file) {
     g_app.selected_index = ix.selected;
 }
 
-// A file the player just let go of may stay open for a moment while the media pipeline
-// winds down on its own threads; a sharing violation is retried for a short while.
-static void delete_file_soon(const wchar_t* path) {
-    for (int attempt = 0; attempt < 40; attempt++) {
-        if (DeleteFileW(path) || GetLastError() != ERROR_SHARING_VIOLATION) return;
-        Sleep(25);
-    }
-}
-
 static void after_removal(void) {
     int count = track_list_count();
     if (g_app.selected_index >= count) g_app.selected_index = count - 1;
@@ -83,8 +75,17 @@ void remove_selected_or_marked(void) {
     after_removal();
 }
 
-static void delete_selected_from_disk(HWND owner) {
-    const Track* t = track_list_at(g_app.selected_index);
+// While a menu or a box waits for the user, messages keep arriving: a track ends, a
+// download lands, rows move. What the user chose is therefore carried by its path and found
+// again afterwards; -1 when it is gone.
+static int index_of_path(const wchar_t* path) {
+    for (int i = 0; i < track_list_count(); i++)
+        if (path_equal_nocase(track_list_at(i)->path, path)) return i;
+    return -1;
+}
+
+static void delete_from_disk(HWND owner, int index) {
+    const Track* t = track_list_at(index);
     if (!t || !t->path[0]) return;
     wchar_t path[260], question[384];
     wstr_copy(path, t->path);
@@ -92,12 +93,43 @@ static void delete_selected_from_disk(HWND owner) {
                 L"\"%ls\" dosyas\u0131n\u0131 cihaz\u0131n\u0131zdan kal\u0131c\u0131 olarak silmek istiyor musunuz?",
                 t->title);
     if (MessageBoxW(owner, question, L"Cihazdan Sil", MB_YESNO | MB_ICONWARNING) != IDYES) return;
-    remove_track_keeping_indices(g_app.selected_index, 1);
+    index = index_of_path(path);
+    if (index >= 0) remove_track_keeping_indices(index, 1);
     delete_file_soon(path);
     after_removal();
 }
 
 //~ The context menu
+
+static void run_context_command(HWND owner, int command, int index) {
+    const Track* t = track_list_at(index);
+    if (!t) return;
+    switch (command) {
+    case CMD_PLAY_NOW: play_track(index, 0, 0, 0); break;
+    case CMD_MULTI_SELECT:
+        g_app.multi_select_mode = 1;
+        ZeroMemory(g_app.multi_selected, sizeof(g_app.multi_selected));
+        if (index < MULTI_SELECT_LIMIT) g_app.multi_selected[index] = 1;
+        invalidate_all();
+        break;
+    case CMD_SHOW_IN_FOLDER:
+        if (t->path[0]) {
+            wchar_t parameters[292];
+            wstr_format(parameters, 292, L"/select,\"%ls\"", t->path);
+            ShellExecuteW(owner, L"open", L"explorer.exe", parameters, nullptr, SW_SHOWNORMAL);
+        }
+        break;
+    case CMD_REMOVE_FROM_LIST:
+        if (g_app.multi_select_mode) {
+            remove_selected_or_marked();
+        } else {
+            remove_track_keeping_indices(index, 0);
+            after_removal();
+        }
+        break;
+    case CMD_DELETE_FROM_DISK: delete_from_disk(owner, index); break;
+    }
+}
 
 void open_context_menu(HWND owner, int index, POINT screen) {
     if (!track_list_at(index)) return;
@@ -111,32 +143,16 @@ void open_context_menu(HWND owner, int index, POINT screen) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, CMD_REMOVE_FROM_LIST, L"Listeden Kald\u0131r");
     AppendMenuW(menu, MF_STRING, CMD_DELETE_FROM_DISK, L"Cihazdan Sil");
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, screen.x, screen.y, 0, owner, nullptr);
+    wchar_t path[260];
+    wstr_copy(path, track_list_at(index)->path);
+    int command = (int)TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_RETURNCMD, screen.x, screen.y, 0, owner, nullptr);
     DestroyMenu(menu);
+    if (command) run_context_command(owner, command, index_of_path(path));
 }
 
 int on_context_command(HWND owner, int command) {
     if (command < CMD_PLAY_NOW || command > CMD_MULTI_SELECT) return 0;
-    const Track* t = track_list_at(g_app.selected_index);
-    if (!t) return 1;
-    switch (command) {
-    case CMD_PLAY_NOW: play_track(g_app.selected_index, 0, 0, 0); break;
-    case CMD_MULTI_SELECT:
-        g_app.multi_select_mode = 1;
-        ZeroMemory(g_app.multi_selected, sizeof(g_app.multi_selected));
-        if (g_app.selected_index < MULTI_SELECT_LIMIT) g_app.multi_selected[g_app.selected_index] = 1;
-        invalidate_all();
-        break;
-    case CMD_SHOW_IN_FOLDER:
-        if (t->path[0]) {
-            wchar_t parameters[292];
-            wstr_format(parameters, 292, L"/select,\"%ls\"", t->path);
-            ShellExecuteW(owner, L"open", L"explorer.exe", parameters, nullptr, SW_SHOWNORMAL);
-        }
-        break;
-    case CMD_REMOVE_FROM_LIST: remove_selected_or_marked(); break;
-    case CMD_DELETE_FROM_DISK: delete_selected_from_disk(owner); break;
-    }
+    run_context_command(owner, command, g_app.selected_index);
     return 1;
 }
 
@@ -272,7 +288,12 @@ void export_playlist(void) {
     ofn.Flags = OFN_OVERWRITEPROMPT;
     ofn.lpstrDefExt = L"m3u8";
     if (!GetSaveFileNameW(&ofn)) return;
-    if (!write_playlist_file(file)) return;
+    if (!write_playlist_file(file)) {
+        MessageBoxW(g_app.main_window,
+                    L"Oynatma listesi kaydedilemedi.\nL\u00fctfen ba\u015fka bir konum se\u00e7ip tekrar deneyin.",
+                    L"Oynatma Listesini D\u0131\u015fa Aktar", MB_OK | MB_ICONERROR);
+        return;
+    }
     banner_show(BANNER_SHARED, 100, L"\u2713 OYNATMA L\u0130STES\u0130 DI\u015eA AKTARILDI",
                 L"Arkada\u015f\u0131n bu dosyay\u0131 i\u00e7e aktard\u0131\u011f\u0131nda \u015fark\u0131lar otomatik "
                 L"indirilecek",

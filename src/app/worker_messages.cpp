@@ -74,10 +74,7 @@ void on_download_done(void) {
     if (!g_settings.last_folder[0]) return;
     int before = track_list_count();
     scan_music_folder(g_settings.last_folder);
-    if (g_app.filter.active) {
-        g_app.filter.text[0] = 0;
-        if (g_app.search_box) SetWindowTextW(g_app.search_box, L"");
-    }
+    if (g_app.filter.active) clear_search();
     int added = track_list_count() - before;
     if (added > 0) {
         // Each new track goes to the top in the order found, so the last one ends up first.
@@ -148,5 +145,13 @@ void on_autofetch_progress(int percent) {
         wstr_format(text, 128, L"\u26a1 Ortak \u015fark\u0131 indiriliyor (%%%d) \u2022 Canl\u0131 saniyeye e\u015fitlenecek",
                     percent);
         jam_set_notice(text, 1, nullptr);
+    }
+    // The Jam bar shows the percent, with or without the notice.
+    if (g_app.main_window && jam_is_active()) {
+        RECT r;
+        GetClientRect(g_app.main_window, &r);
+        r.top = scale(HEADER_HEIGHT);
+        r.bottom = r.top + scale(JAM_BAR_PROGRESS_HEIGHT);
+        InvalidateRect(g_app.main_window, &r, FALSE);
     }
 }

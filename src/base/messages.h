@@ -4,8 +4,12 @@
 // own allocation when the window is gone.
 #include <windows.h>
 
-// The media player callback: a track played to its end. wParam 0, lParam 0.
+// The media player: a track played to its end. wParam the player's open generation of that
+// track (an end that arrives after another track was opened is stale), lParam 0.
 #define MSG_TRACK_ENDED (WM_APP + 101)
+// The media player: the track could not be opened or played. wParam its open generation,
+// lParam 0.
+#define MSG_TRACK_FAILED (WM_APP + 104)
 // The search window's download finished. wParam 0, lParam 0.
 #define MSG_DOWNLOAD_DONE (WM_APP + 102)
 // The search window's download: wParam percent 0..100, or -1 when it ended without success.
@@ -42,7 +46,7 @@
 // The shared-playlist worker ended: wParam tracks fetched; lParam 1 when stopped by request.
 #define MSG_SHARED_FINISHED (WM_APP + 462)
 
-enum { TIMER_TICK = 1001, TIMER_ANIMATION = 1002, TIMER_IDLE_TRIM = 1003 };
+enum { TIMER_TICK = 1001, TIMER_ANIMATION = 1002, TIMER_IDLE_TRIM = 1003, TIMER_DELETE_RETRY = 1004 };
 
 // Child controls of the main window.
 enum { ID_SEARCH_BOX = 1010, ID_TAG_BOX = 1020, ID_NAME_BOX = 1025 };

@@ -17,6 +17,9 @@ static const IID IID_MEDIA_PLAYER_CALLBACK = {
     0x766C8FFB, 0x5D7D, 0x41BE, {0x9E, 0x50, 0x58, 0x3E, 0xAA, 0xB4, 0xF6, 0x69}};
 
 enum { OPEN_END_MARGIN_MS = 250, SEEK_END_MARGIN_MS = 200, CLAMP_MIN_DURATION_MS = 500 };
+// An opening that has not produced its media by then never will: some broken files leave
+// the platform's resolver without an answer at all.
+enum { OPEN_TIMEOUT_MS = 15000 };
 
 //~ Callback object
 
@@ -62,10 +65,37 @@ static int set_player_position(int position_ms) {
 
 static int open_request(int start_ms, int start_paused, int seek);
 
+// The thread timer watching the current opening, and the opening it watches.
+static UINT_PTR g_watch_timer;
+static unsigned g_watch_generation;
+
+static void stop_watch(void) {
+    if (g_watch_timer) KillTimer(nullptr, g_watch_timer);
+    g_watch_timer = 0;
+}
+
+// Tells the main window that the request of generation failed; the player no longer means to
+// play it.
+static void report_failure(unsigned generation) {
+    if (generation != g_player.generation.load()) return;
+    g_player.active = 0;
+    g_player.paused = 0;
+    g_player.media_ready = 0;
+    g_player.pending_start_ms = -1;
+    if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_FAILED, (WPARAM)generation, 0);
+}
+
 // A start position the player could not apply is applied by opening the file again through
 // a source that starts there. Done from a timer, not from inside the player's own event; the
 // request it belongs to must still be the current one, and a seek made meanwhile wins.
 static unsigned g_reopen_generation;
+
+static void CALLBACK open_watchdog(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (id != g_watch_timer) return;
+    g_watch_timer = 0;
+    if (g_player.active && !g_player.media_ready) report_failure(g_watch_generation);
+}
 
 static void CALLBACK reopen_timer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
@@ -100,18 +130,25 @@ int player_clamp_seek_position(int position_ms, int duration_ms) {
 }
 
 void PlayerCallback::OnMediaPlayerEvent(MFP_EVENT_HEADER* header) {
-    if (!header) return;
+    // Events of a player already replaced by the next open belong to nobody.
+    if (!header || !g_player.player || header->pMediaPlayer != g_player.player) return;
+    unsigned generation = g_player.generation.load();
     switch (header->eEventType) {
     case MFP_EVENT_TYPE_MEDIAITEM_CREATED: {
         MFP_MEDIAITEM_CREATED_EVENT* e = MFP_GET_MEDIAITEM_CREATED_EVENT(header);
         // An item of an older request (another track was picked meanwhile) is dropped.
-        if (e->pMediaItem && SUCCEEDED(header->hrEvent) && g_player.player &&
-            e->dwUserData == (DWORD_PTR)g_player.generation.load())
-            g_player.player->SetMediaItem(e->pMediaItem);
+        if (e->dwUserData != (DWORD_PTR)generation) break;
+        if (e->pMediaItem && SUCCEEDED(header->hrEvent)) {
+            if (FAILED(g_player.player->SetMediaItem(e->pMediaItem))) report_failure(generation);
+        } else {
+            report_failure(generation);
+        }
         break;
     }
     case MFP_EVENT_TYPE_MEDIAITEM_SET:
-        if (g_player.player && SUCCEEDED(header->hrEvent)) {
+        if (FAILED(header->hrEvent)) {
+            report_failure(generation);
+        } else {
             read_duration();
             int start = g_player.pending_start_ms.exchange(-1);
             if (start >= 0 && !set_player_position(player_clamp_open_position(start, g_player.duration_ms))) {
@@ -129,7 +166,11 @@ void PlayerCallback::OnMediaPlayerEvent(MFP_EVENT_HEADER* header) {
         if (g_player.main_window) InvalidateRect(g_player.main_window, nullptr, FALSE);
         break;
     case MFP_EVENT_TYPE_PLAYBACK_ENDED:
-        if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_ENDED, 0, 0);
+        if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_ENDED, (WPARAM)generation, 0);
+        break;
+    case MFP_EVENT_TYPE_ERROR:
+        // A file that opened but cannot be decoded ends here instead of playing.
+        if (g_player.active) report_failure(generation);
         break;
     default:
         break;
@@ -183,8 +224,11 @@ static int open_request(int start_ms, int start_paused, int seek) {
     // does not start the next item on every platform version (Wine's, at least), and a
     // player costs little next to opening the file.
     release_player();
-    if (!create_player()) return 0;
     unsigned request = ++g_player.generation;
+    if (!create_player()) {
+        report_failure(request);
+        return 0;
+    }
     g_player.media_ready = 0;
     g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
     g_player.position_offset_ms = 0;
@@ -215,10 +259,12 @@ static int open_request(int start_ms, int start_paused, int seek) {
         hr = g_player.player->CreateMediaItemFromURL(g_player.path, FALSE, (DWORD_PTR)request, nullptr);
     }
     if (FAILED(hr)) {
-        g_player.active = 0;
-        g_player.paused = 0;
+        report_failure(request);
         return 0;
     }
+    stop_watch();
+    g_watch_generation = request;
+    g_watch_timer = SetTimer(nullptr, 0, OPEN_TIMEOUT_MS, open_watchdog);
     return 1;
 }
 
@@ -254,6 +300,14 @@ void player_stop(void) {
 
 int player_is_playing(void) {
     return g_player.active && !g_player.paused;
+}
+
+int player_has_track(void) {
+    return g_player.player && g_player.active;
+}
+
+int player_event_is_current(WPARAM generation) {
+    return (unsigned)generation == g_player.generation.load();
 }
 
 int player_position_ms(void) {
@@ -315,6 +369,7 @@ int player_get_volume(void) {
 
 void player_shutdown(void) {
     ++g_player.generation;
+    stop_watch();
     release_player();
     g_player.position_offset_ms = 0;
     g_player.active = 0;

@@ -44,6 +44,12 @@ void player_stop(void);
 // deleted; the next open starts afresh.
 void player_close(void);
 int player_is_playing(void);
+// A track is loaded and meant to play or held paused: false after a stop, the end of the
+// list or a failed open, when play has to open the track again.
+int player_has_track(void);
+// Whether the generation a MSG_TRACK_ENDED or MSG_TRACK_FAILED carries is that of the track
+// opened now.
+int player_event_is_current(WPARAM generation);
 int player_position_ms(void);
 int player_position_seconds(void);
 int player_duration_ms(void);

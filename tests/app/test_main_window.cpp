@@ -182,15 +182,61 @@ TEST_F(MainWindowTest, DownloadDonePutsNewTracksOnTop) {
     write_tone_wav(music + L"\\b.wav", {{550, 200}});
     open_window();
     g_app.current_index = 1;
+    RECT box;
+    GetWindowRect(g_app.search_box, &box);
+    int wide = box.right - box.left;
+    SetWindowTextW(g_app.search_box, L"zz");
+    ASSERT_TRUE(g_app.filter.active);
     write_tone_wav(music + L"\\Artist - New Song [Xk2Lm9Pq0Rs].wav", {{660, 200}});
     SendMessageW(window, MSG_DOWNLOAD_DONE, 0, 0);
     ASSERT_EQ(track_list_count(), 3);
+    EXPECT_FALSE(g_app.filter.active) << "the filter is emptied to show the new track";
+    GetWindowRect(g_app.search_box, &box);
+    EXPECT_EQ(box.right - box.left, wide) << "and the emptied box gets its full width back";
     EXPECT_STREQ(track_list_at(0)->title, L"Artist - New Song");
     EXPECT_EQ(g_app.current_index, 2);
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_EQ(g_app.banner.state, BANNER_DOWNLOAD);
     EXPECT_STREQ(g_app.banner.title, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)");
     EXPECT_STREQ(g_app.banner.subtitle, L"Artist - New Song");
+}
+
+TEST_F(MainWindowTest, TracksThatCannotPlayAreSkippedUntilAllFailed) {
+    use_music_folder();
+    // Files deleted behind the program's back after the scan listed them.
+    write_file(music + L"\\a-gone.mp3", "x");
+    write_tone_wav(music + L"\\b-good.wav", {{550, 3000}});
+    write_file(music + L"\\c-gone.mp3", "x");
+    open_window();
+    ASSERT_EQ(track_list_count(), 3);
+    DeleteFileW((music + L"\\a-gone.mp3").c_str());
+    DeleteFileW((music + L"\\c-gone.mp3").c_str());
+    int broken = -1, good = -1;
+    for (int i = 0; i < 3; i++) {
+        if (wcsstr(track_list_at(i)->path, L"good")) good = i;
+        else if (broken < 0) broken = i;
+    }
+    g_settings.repeat = 1;
+    g_settings.shuffle = 0;
+    long long mark = audio_capture_size();
+    play_track(broken, 0, 0, 0);
+    ASSERT_TRUE(pump_until([&] { return g_app.current_index == good; }, 30000)) << "the queue moves on";
+    EXPECT_EQ(g_app.banner.state, BANNER_DOWNLOAD);
+    EXPECT_STREQ(g_app.banner.title, L"\u26a0 PAR\u00c7A \u00c7ALINAMADI");
+    pump(700);
+    EXPECT_GT(audio_capture_since(mark).sound_ms, 300);
+    stop_playback();
+
+    // Nothing in the list can play: it stops after one round instead of spinning.
+    track_list_remove(good);
+    play_track(0, 0, 0, 0);
+    ASSERT_TRUE(pump_until(
+        [] { return !wcscmp(g_app.banner.subtitle, L"Listedeki hi\u00e7bir par\u00e7a a\u00e7\u0131lamad\u0131"); }, 8000));
+    unsigned settled = g_player.generation.load();
+    pump(1000);
+    EXPECT_EQ(g_player.generation.load(), settled) << "no further opening";
+    EXPECT_FALSE(player_is_playing());
+    EXPECT_FALSE(player_has_track());
 }
 
 // The track tones heard, one per run, in order. A stretch that spans the change from one
@@ -227,6 +273,14 @@ TEST_F(MainWindowTest, TheQueueAdvancesByTheRepeatRules) {
     play_next();
     EXPECT_EQ(g_app.current_index, 2) << "without repeat the next button does not wrap";
     EXPECT_FALSE(g_player.active);
+    // Play after the end: the last track sounds again from its start.
+    long long ended = audio_capture_size();
+    SendMessageW(window, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_TRUE(player_is_playing());
+    pump(600);
+    EXPECT_GT(audio_capture_since(ended).sound_ms, 300);
+    EXPECT_EQ(tone_runs(ended, freq, 3), (std::vector<int>{in_list[2]}));
+    stop_playback();
 
     // Repeat 1: the end of the last track starts the first.
     g_settings.repeat = 1;
@@ -271,17 +325,30 @@ TEST_F(MainWindowTest, SpaceStartsTheSelectedTrackAndPauses) {
     write_tone_wav(music + L"\\a.wav", {{440, 3000}});
     write_tone_wav(music + L"\\b.wav", {{550, 3000}});
     open_window();
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
     g_app.selected_index = 1;
     toggle_play();
     EXPECT_EQ(g_app.current_index, 1);
     EXPECT_TRUE(player_is_playing());
     EXPECT_TRUE(g_app.now_playing);
     EXPECT_STREQ(g_app.now_playing_title, track_list_at(1)->title);
+    EXPECT_EQ(g_app.tick_period, 500) << "the position display runs";
     toggle_play();
     EXPECT_FALSE(player_is_playing());
     EXPECT_FALSE(g_app.now_playing);
+    EXPECT_EQ(g_app.tick_period, 0) << "paused and idle: no timer";
     toggle_play();
     EXPECT_TRUE(player_is_playing());
+    EXPECT_EQ(g_app.tick_period, 500) << "resumed: the time and seek bar move again";
+
+    // A track end that arrives after the user picked another track belongs to the old one.
+    unsigned old_opening = g_player.generation.load();
+    play_track(0, 0, 0, 0);
+    SendMessageW(window, MSG_TRACK_ENDED, (WPARAM)old_opening, 0);
+    EXPECT_EQ(g_app.current_index, 0) << "a stale end skips nothing";
+    SendMessageW(window, MSG_TRACK_ENDED, (WPARAM)g_player.generation.load(), 0);
+    EXPECT_EQ(g_app.current_index, 1) << "the current track's end moves on";
+
     stop_playback();
     g_app.current_index = -1;
     toggle_play_media_key();

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/file_deletion.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
 #include "audio_support.h"
+#include "base/messages.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
@@ -189,6 +191,41 @@ TEST_F(ActionsTest, ImportsQueueWhatIsMissingOnce) {
     pump(50);
     EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU");
     EXPECT_EQ(taken(), 1);
+}
+
+TEST_F(ActionsTest, ABoxActsOnWhatItAskedAboutAndDeletionNeverWaits) {
+    open_with_tones(4);
+    g_settings.repeat = 0;
+    play_track(2, 0, 0, 0);
+    g_app.selected_index = 0;
+    // The playing track ends while the question is open: the queue and the selection move on.
+    PostMessageW(window, MSG_TRACK_ENDED, (WPARAM)g_player.generation.load(), 0);
+    {
+        DialogAnswer yes(L"Cihazdan Sil", IDYES);
+        SendMessageW(window, WM_COMMAND, CMD_DELETE_FROM_DISK, 0);
+    }
+    EXPECT_FALSE(file_exists(paths[0])) << "the file asked about is deleted";
+    EXPECT_EQ(index_of(paths[0]), -1) << "and its row removed";
+    EXPECT_EQ(track_list_count(), 3);
+    ASSERT_NE(index_of(paths[3]), -1) << "the row the selection moved to stays";
+    EXPECT_EQ(g_app.current_index, index_of(paths[3]));
+    EXPECT_TRUE(player_is_playing());
+
+    // A Jam download whose file something still holds open (as a player winding down does):
+    // the window does not wait for it; a timer deletes it once it is let go.
+    HANDLE held = CreateFileW(paths[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    wstr_copy(g_app.jam_temp_files[0], paths[1].c_str());
+    g_app.jam_temp_file_count = 1;
+    g_settings.jam_keep_downloads = 0;
+    delete_jam_downloads();
+    EXPECT_EQ(index_of(paths[1]), -1);
+    EXPECT_TRUE(file_exists(paths[1]));
+    EXPECT_EQ(pending_deletion_count(), 1);
+    pump(200);
+    CloseHandle(held);
+    EXPECT_TRUE(pump_until([&] { return !file_exists(paths[1]); }, 2000)) << "deleted once let go";
+    EXPECT_EQ(pending_deletion_count(), 0);
 }
 
 TEST_F(ActionsTest, JamDownloadsGoAndTheIndicesFollow) {

@@ -13,6 +13,7 @@
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "audio_support.h"
+#include "base/messages.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
@@ -84,6 +85,20 @@ TEST_F(InputTest, ClicksPlayRowsAndAPressThatMovesReorders) {
     EXPECT_EQ(g_app.current_index, 2);
     EXPECT_EQ(g_app.selected_index, 2);
     EXPECT_TRUE(player_is_playing());
+    // The second click of a double click does not start the row over.
+    unsigned opening = g_player.generation.load();
+    SendMessageW(window, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(300, row_y(2)));
+    up(300, row_y(2));
+    EXPECT_EQ(g_player.generation.load(), opening);
+
+    // A drag that loses the mouse to another window ends there: its release moves nothing.
+    down(300, row_y(0));
+    drag(300, row_y(3));
+    ASSERT_TRUE(g_app.row_dragging);
+    ReleaseCapture();
+    EXPECT_FALSE(g_app.row_dragging);
+    up(300, row_y(3));
+    EXPECT_STREQ(track_list_at(0)->path, paths[0].c_str());
 
     // Seven pixels is still a click; eight start a drag, which moves instead of playing.
     down(300, row_y(0));
@@ -154,6 +169,23 @@ TEST_F(InputTest, SeekBarVolumeAndWheel) {
     EXPECT_FALSE(g_app.seek_dragging);
     ASSERT_TRUE(pump_until([] { return player_position_ms() >= 14000; }, 4000)) << player_position_ms();
     EXPECT_LT(player_position_ms(), 17500);
+
+    // A seek drag cut short by a menu or another window seeks nowhere when the button comes up.
+    down(at75, y);
+    drag(at10, y);
+    ReleaseCapture();
+    EXPECT_FALSE(g_app.seek_dragging);
+    up(at10, y);
+    pump(300);
+    EXPECT_GT(player_position_ms(), 12000);
+
+    // While the length is not known yet, a press and release on the bar leave the start alone.
+    play_track(0, 6000, 1, 0);
+    click(at10, y);
+    ASSERT_TRUE(pump_until([] { return player_duration_ms() > 19000; }, 8000));
+    pump(300);
+    EXPECT_NEAR(player_position_ms(), 6000, 600);
+    play_track(0, 0, 0, 0);
 
     // The wheel over the control bar steps the volume and saves it.
     int volume = player_get_volume();
@@ -229,6 +261,17 @@ TEST_F(InputTest, TypeAheadScrollingAndTheSidebar) {
     EXPECT_EQ((int)g_app.scroll_offset.value, limit);
     up(thumb.left + 1, c.bottom);
     EXPECT_FALSE(g_app.scroll_dragging);
+
+    // A downloaded item or a deleted row keeps the view where it was, within the list.
+    g_app.scroll_target = 600;
+    g_app.scroll_offset = {600, 0};
+    SendMessageW(window, MSG_SHARED_ITEM_DONE, 1, 0);
+    EXPECT_EQ((int)g_app.scroll_target, 600);
+    g_app.scroll_target = (float)limit;
+    g_app.scroll_offset = {(float)limit, 0};
+    g_app.selected_index = 39;
+    SendMessageW(window, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ((int)g_app.scroll_target, limit - 56) << "clamped to the shorter list";
 
     // The menu button opens the sidebar; a press right of it closes it again.
     g_app.scroll_target = 0;

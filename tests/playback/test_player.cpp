@@ -13,9 +13,13 @@
 namespace {
 
 int g_track_ended;
+int g_track_failed;
+WPARAM g_event_generation;  // what the last ended or failed message carried
 
 LRESULT CALLBACK receiver_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == MSG_TRACK_ENDED) g_track_ended++;
+    if (m == MSG_TRACK_FAILED) g_track_failed++;
+    if (m == MSG_TRACK_ENDED || m == MSG_TRACK_FAILED) g_event_generation = wp;
     return DefWindowProcW(w, m, wp, lp);
 }
 
@@ -62,6 +66,7 @@ struct PlayerTest : ::testing::Test {
         ASSERT_FALSE(audio_capture_path().empty()) << "NELVO_TEST_AUDIO_OUT is not set";
         ASSERT_TRUE(player_init(receiver));
         g_track_ended = 0;
+        g_track_failed = 0;
     }
 };
 TempDir* PlayerTest::dir;
@@ -236,24 +241,31 @@ TEST_F(PlayerTest, StopSilencesAndReportsNoEnd) {
     EXPECT_LT(audio_capture_since(mark).sound_ms, 200);
 }
 
-TEST_F(PlayerTest, UnreadableFileStaysSilent) {
+TEST_F(PlayerTest, UnreadableFileIsReportedAndSilent) {
     ASSERT_TRUE(write_file(dir->file(L"broken.mp3"), std::string(5000, '\x17')));
     std::wstring t = dir->file(L"broken.mp3");
     audio_capture_reset();
     player_open(t.c_str(), 700, 0);
     pump(1500);
     EXPECT_EQ(g_track_ended, 0);
+    EXPECT_EQ(g_track_failed, 1) << "the window hears that the track cannot play";
+    EXPECT_TRUE(player_event_is_current(g_event_generation));
+    EXPECT_FALSE(player_is_playing());
+    EXPECT_FALSE(player_has_track());
     EXPECT_EQ(player_duration_ms(), 0);
-    EXPECT_EQ(player_position_ms(), 700);
     EXPECT_EQ(audio_capture_since(0).sound_ms, 0);
     std::wstring empty;
     EXPECT_FALSE(player_open(empty.c_str(), 0, 0));
     EXPECT_FALSE(player_open(nullptr, 0, 0));
-    // The player keeps working for the next file.
+    // The player keeps working for the next file, and its end names that file's opening.
     std::wstring good = dir->file(L"b880.wav");
     ASSERT_TRUE(player_open(good.c_str(), 0, 0));
     pump(8000, 1);
     EXPECT_EQ(g_track_ended, 1);
+    EXPECT_EQ(g_track_failed, 1);
+    EXPECT_TRUE(player_event_is_current(g_event_generation));
+    ASSERT_TRUE(player_open(good.c_str(), 0, 1));
+    EXPECT_FALSE(player_event_is_current(g_event_generation)) << "an end from before the last open is stale";
 }
 
 TEST_F(PlayerTest, VolumeIsClamped) {
