@@ -344,7 +344,7 @@ static void import_path(ImportState* s, wchar_t* line) {
         return;
     }
     if (!s->pending.id[0]) video_id_from_file_name(line, s->pending.id, VIDEO_ID_CAPACITY);
-    if (!s->pending.title[0]) make_display_title(line, s->pending.title, WANTED_TITLE_CAPACITY);
+    if (!s->pending.title[0]) make_path_display_title(line, s->pending.title, WANTED_TITLE_CAPACITY);
     import_unresolved(s);
 }
 

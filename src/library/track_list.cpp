@@ -83,7 +83,7 @@ int track_list_add(const wchar_t* path, int dedupe) {
     if (!track_list_reserve_one()) return -1;
     Track* t = &g_tracks.items[g_tracks.count];
     wstr_copy(t->path, path);
-    make_display_title(path, t->title, TRACK_TEXT_CAPACITY);
+    make_path_display_title(path, t->title, TRACK_TEXT_CAPACITY);
     return g_tracks.count++;
 }
 
