@@ -200,7 +200,7 @@ int queue_wanted_tracks(SharedQueue* q, const WantedTrack* wanted, int count) {
         for (int k = q->taken; k < q->queued && !duplicate; k++) {
             const WantedTrack* e = &q->entries[k];
             if (w->video_id[0] && !wcscmp(w->video_id, e->video_id)) duplicate = 1;
-            else if (w->title[0] && !lstrcmpiW(w->title, e->title)) duplicate = 1;
+            else if (w->title[0] && CompareStringOrdinal(w->title, -1, e->title, -1, TRUE) == CSTR_EQUAL) duplicate = 1;
         }
         if (!duplicate) q->entries[q->queued++] = *w;
     }

@@ -16,3 +16,10 @@ inline DWORD ticks_since(DWORD then, DWORD now) {
 inline int tick_reached(DWORD deadline, DWORD now) {
     return (int)(now - deadline) >= 0;
 }
+
+// Where ticks stands within a repeating animation of period milliseconds, 0..period-1.
+// Taken in integers: the tick count itself, turned into a float, loses whole milliseconds
+// after a few hours of uptime and whole steps of the animation after a week or more.
+inline unsigned tick_phase(DWORD ticks, unsigned period) {
+    return period ? (unsigned)(ticks % period) : 0;
+}

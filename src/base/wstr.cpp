@@ -3,6 +3,11 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+// The length of a text cut after n characters, without a half pair at its end.
+static int surrogate_safe_length(const wchar_t* text, int n) {
+    return n > 0 && wstr_is_high_surrogate(text[n - 1]) ? n - 1 : n;
+}
+
 int wstr_copy_n(wchar_t* dst, int capacity, const wchar_t* src, int src_length) {
     if (!dst || capacity <= 0) return 0;
     int n = 0;
@@ -11,6 +16,8 @@ int wstr_copy_n(wchar_t* dst, int capacity, const wchar_t* src, int src_length) 
             dst[n] = src[n];
             n++;
         }
+        // Stopped by the room or by src_length rather than by the terminator: a cut.
+        if (n == src_length || (n == capacity - 1 && src[n])) n = surrogate_safe_length(dst, n);
     }
     dst[n] = 0;
     return n;
@@ -37,7 +44,7 @@ int wstr_format(wchar_t* dst, int capacity, const wchar_t* format, ...) {
     // so the terminator is placed by hand in every case.
     int n = _vsnwprintf(dst, (size_t)(capacity - 1), format, args);
     va_end(args);
-    if (n < 0 || n > capacity - 1) n = capacity - 1;
+    if (n < 0 || n >= capacity - 1) n = surrogate_safe_length(dst, capacity - 1);
     dst[n] = 0;
     return n;
 }

@@ -47,7 +47,8 @@ static const wchar_t* const KNOWN_ARTISTS_THREE_WORDS[] = {
 
 static const wchar_t TRIM_SET[] = L" -_\t|\uFF5C";
 
-enum { MAX_HYPHEN_TOKENS = 16, TOKEN_CAPACITY = 128, JUNK_GROUP_MAX = 254 };
+// A hyphen-joined run of the 511-character work text has at most 256 words.
+enum { MAX_HYPHEN_TOKENS = TITLE_WORK_CAPACITY / 2, TOKEN_CAPACITY = 128, JUNK_GROUP_MAX = 254 };
 
 //~ Text helpers on the working buffer
 
@@ -85,6 +86,20 @@ static wchar_t* find_nocase(wchar_t* text, const wchar_t* needle) {
 static void erase(wchar_t* at, int count) {
     size_t rest = wcslen(at + count);
     memmove(at, at + count, (rest + 1) * sizeof(wchar_t));
+}
+
+// Erases [at, end) from text. When that leaves the bracket group around it holding nothing
+// but blanks, the group goes too, so that the title does not end in "()".
+static void erase_with_emptied_group(wchar_t* text, wchar_t* at, wchar_t* end) {
+    wchar_t* open = at;
+    while (open > text && open[-1] == L' ') open--;
+    wchar_t* close = end;
+    while (*close == L' ') close++;
+    if (open > text && ((open[-1] == L'(' && *close == L')') || (open[-1] == L'[' && *close == L']'))) {
+        at = open - 1;
+        end = close + 1;
+    }
+    erase(at, (int)(end - at));
 }
 
 static int in_set(wchar_t c, const wchar_t* set) {
@@ -139,8 +154,10 @@ static void remove_site_prefix(wchar_t* text) {
 static int group_is_junk(const wchar_t* inner, int length, wchar_t opener) {
     if (is_video_id_group(inner, length, opener)) return 1;
     if (length == 0 || length > JUNK_GROUP_MAX) return 0;
+    // Folded like every other search of this file, "I" to "i": the Turkish lower-casing
+    // would turn "OFFICIAL" into "offıcıal" and miss it.
     wchar_t lowered[JUNK_GROUP_MAX + 1];
-    for (int i = 0; i < length; i++) lowered[i] = turkish_lower_char(inner[i]);
+    for (int i = 0; i < length; i++) lowered[i] = fold(inner[i]);
     lowered[length] = 0;
     for (const wchar_t* word : JUNK_WORDS)
         if (wcsstr(lowered, word)) return 1;
@@ -166,23 +183,30 @@ void remove_junk_groups(wchar_t* text, wchar_t opener, wchar_t closer) {
     }
 }
 
-// A handle ends at a blank, "(", "-" or the end. It also ends at a closing bracket: in the
-// common "(prod.@name)" the bracket is not part of the handle, and a group left empty by
-// the removal goes with it, so that the title does not end in a lone "(".
+// Whether at stands inside a bracket group: an opener before it that is not closed before
+// it, and its closer after it.
+static int inside_group(const wchar_t* text, const wchar_t* at) {
+    for (const wchar_t* p = at; p > text;) {
+        wchar_t c = *--p;
+        if (c == L')' || c == L']') return 0;
+        if (c == L'(') return wcschr(at, L')') != nullptr;
+        if (c == L'[') return wcschr(at, L']') != nullptr;
+    }
+    return 0;
+}
+
+// A handle ends at a blank, a closing bracket or the end; outside brackets also at "(" or
+// "-". Inside a group the closer ends it, so that a handle holding a hyphen,
+// "(prod.@x-ray)", goes whole. A group left empty by the removal goes with it, so that the
+// title does not end in a lone "(".
 static void remove_producer_handles(wchar_t* text) {
     wchar_t* at;
     while ((at = find_nocase(text, L"prod.@")) != nullptr) {
+        int grouped = inside_group(text, at);
         wchar_t* end = at;
-        while (*end && *end != L' ' && *end != L'(' && *end != L'-' && *end != L')' && *end != L']') end++;
-        wchar_t* open = at;
-        while (open > text && open[-1] == L' ') open--;
-        wchar_t* close = end;
-        while (*close == L' ') close++;
-        if (open > text && ((open[-1] == L'(' && *close == L')') || (open[-1] == L'[' && *close == L']'))) {
-            at = open - 1;
-            end = close + 1;
-        }
-        erase(at, (int)(end - at));
+        while (*end && *end != L' ' && *end != L')' && *end != L']' && (grouped || (*end != L'(' && *end != L'-')))
+            end++;
+        erase_with_emptied_group(text, at, end);
     }
 }
 
@@ -199,7 +223,7 @@ static void remove_junk_phrases(wchar_t* text) {
     for (const wchar_t* phrase : JUNK_PHRASES) {
         int length = (int)wcslen(phrase);
         wchar_t* at;
-        while ((at = find_nocase(text, phrase)) != nullptr) erase(at, length);
+        while ((at = find_nocase(text, phrase)) != nullptr) erase_with_emptied_group(text, at, at + length);
     }
 }
 
@@ -208,40 +232,58 @@ static void cut_lyrics_suffix(wchar_t* text) {
     if (len > 7 && equal_nocase(text + len - 7, L" Lyrics")) text[len - 7] = 0;
 }
 
-static int all_digits(const wchar_t* token) {
-    if (!*token) return 0;
-    for (; *token; token++)
-        if (*token < L'0' || *token > L'9') return 0;
+// One word of a hyphen-joined run, as a place in the text.
+struct Token {
+    const wchar_t* at;
+    int length;
+};
+
+static int token_all_digits(Token t) {
+    if (t.length == 0) return 0;
+    for (int i = 0; i < t.length; i++)
+        if (t.at[i] < L'0' || t.at[i] > L'9') return 0;
     return 1;
 }
 
-static int artist_token_count(wchar_t tokens[][TOKEN_CAPACITY], int* count) {
+// A word as the artist lists compare it: cut to 127 characters.
+static void token_text(Token t, wchar_t* out) {
+    wstr_copy_n(out, TOKEN_CAPACITY, t.at, t.length);
+}
+
+static int artist_token_count(const Token* tokens, int* count) {
     if (*count == 2) return 1;
-    if (all_digits(tokens[*count - 1])) (*count)--;  // a trailing year or track number
+    if (token_all_digits(tokens[*count - 1])) (*count)--;  // a trailing year or track number
     if (*count == 2) return 1;
+    wchar_t a[TOKEN_CAPACITY], b[TOKEN_CAPACITY], c[TOKEN_CAPACITY];
+    token_text(tokens[0], a);
     if (*count > 3) {
+        token_text(tokens[1], b);
+        token_text(tokens[2], c);
         wchar_t first_three[256];
-        wstr_format(first_three, 256, L"%ls %ls %ls", tokens[0], tokens[1], tokens[2]);
+        wstr_format(first_three, 256, L"%ls %ls %ls", a, b, c);
         for (const wchar_t* artist : KNOWN_ARTISTS_THREE_WORDS)
             if (equal_nocase(first_three, artist)) return 3;
     }
     for (const wchar_t* artist : KNOWN_ARTISTS_ONE_WORD)
-        if (equal_nocase(tokens[0], artist)) return 1;
+        if (equal_nocase(a, artist)) return 1;
     return 2;
 }
 
 // "name-song-title" has no blanks to tell artist from song; the hyphens are split and the
-// artist guessed from the token count and the known-artist lists.
+// artist guessed from the token count and the known-artist lists. Every word is kept,
+// however many there are.
 static void split_hyphen_joined(wchar_t* text) {
     if (wcschr(text, L' ') || !wcschr(text, L'-')) return;
-    wchar_t tokens[MAX_HYPHEN_TOKENS][TOKEN_CAPACITY];
+    wchar_t source[TITLE_WORK_CAPACITY];
+    wstr_copy(source, text);
+    Token tokens[MAX_HYPHEN_TOKENS];
     int count = 0;
-    const wchar_t* p = text;
+    const wchar_t* p = source;
     while (*p && count < MAX_HYPHEN_TOKENS) {
         while (*p == L'-') p++;
         const wchar_t* start = p;
         while (*p && *p != L'-') p++;
-        if (p > start) wstr_copy_n(tokens[count++], TOKEN_CAPACITY, start, (int)(p - start));
+        if (p > start) tokens[count++] = Token{start, (int)(p - start)};
     }
     if (count < 2) return;
     int artist = artist_token_count(tokens, &count);
@@ -249,7 +291,9 @@ static void split_hyphen_joined(wchar_t* text) {
     for (int i = 0; i < count; i++) {
         if (i == artist) wstr_append(text, TITLE_WORK_CAPACITY, L" - ");
         else if (i > 0) wstr_append(text, TITLE_WORK_CAPACITY, L" ");
-        wstr_append(text, TITLE_WORK_CAPACITY, tokens[i]);
+        wchar_t word[TOKEN_CAPACITY];
+        token_text(tokens[i], word);
+        wstr_append(text, TITLE_WORK_CAPACITY, word);
     }
 }
 
@@ -270,6 +314,7 @@ static void normalise_spacing(wchar_t* text) {
             out[w++] = c;
         }
     }
+    if (w == TITLE_WORK_CAPACITY - 1 && wstr_is_high_surrogate(out[w - 1])) w--;  // cut inside a pair
     out[w] = 0;
     memcpy(text, out, (size_t)(w + 1) * sizeof(wchar_t));
 }
@@ -299,10 +344,10 @@ static void capitalise_if_all_lower(wchar_t* text) {
     }
 }
 
-void make_display_title(const wchar_t* path, wchar_t* out, int capacity) {
-    if (!path || !path[0] || !out || capacity <= 0) return;
+void make_display_title(const wchar_t* name, wchar_t* out, int capacity) {
+    if (!name || !name[0] || !out || capacity <= 0) return;
     wchar_t text[TITLE_WORK_CAPACITY];
-    wstr_copy(text, PathFindFileNameW(path));
+    wstr_copy(text, name);
     strip_audio_extension(text);
     repair_characters(text);
     remove_site_prefix(text);
@@ -321,4 +366,9 @@ void make_display_title(const wchar_t* path, wchar_t* out, int capacity) {
     trim(text, TRIM_SET);
     capitalise_if_all_lower(text);
     wstr_copy(out, capacity, text);
+}
+
+void make_path_display_title(const wchar_t* path, wchar_t* out, int capacity) {
+    if (!path || !path[0]) return;
+    make_display_title(PathFindFileNameW(path), out, capacity);
 }

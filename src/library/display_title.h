@@ -7,9 +7,14 @@
 
 enum { TITLE_WORK_CAPACITY = 512 };
 
-// Writes at most capacity-1 characters and a terminator into out; nothing at all when path
-// is absent or empty, out is absent or capacity is not positive. The result may be empty.
-void make_display_title(const wchar_t* path, wchar_t* out, int capacity);
+// The title of a name: a file name or a bare title, taken whole ("AC/DC - Thunderstruck"
+// keeps its slash). Writes at most capacity-1 characters and a terminator into out;
+// nothing at all when name is absent or empty, out is absent or capacity is not positive.
+// The result may be empty.
+void make_display_title(const wchar_t* name, wchar_t* out, int capacity);
+
+// The title of a file's path: the same, made from its file-name part only.
+void make_path_display_title(const wchar_t* path, wchar_t* out, int capacity);
 
 // Removes, in place, the bracket groups that hold a video id or a junk word
 // ("official", "lyrics", "4k", a record label...).

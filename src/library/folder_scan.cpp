@@ -69,8 +69,12 @@ static int add_scanned_file(PathIndex* ix, int dedupe, const wchar_t* path) {
 
 int scan_music_folder(const wchar_t* folder) {
     if (!folder || !folder[0]) return 0;
-    wchar_t pattern[260];
-    wstr_format(pattern, 260, L"%ls\\*.*", folder);
+    // Files whose full path passes 259 characters are skipped rather than stored cut (a cut
+    // path names no file); a folder too long for its own pattern holds no file that fits.
+    int folder_length = (int)wcslen(folder);
+    if (folder_length + 4 >= TRACK_TEXT_CAPACITY) return 0;
+    wchar_t pattern[TRACK_TEXT_CAPACITY];
+    wstr_format(pattern, TRACK_TEXT_CAPACITY, L"%ls\\*.*", folder);
     WIN32_FIND_DATAW fd;
     HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
                                    FIND_FIRST_EX_LARGE_FETCH);
@@ -82,10 +86,11 @@ int scan_music_folder(const wchar_t* folder) {
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         if (!has_audio_extension(fd.cFileName)) continue;
-        wchar_t path[260];
+        if (folder_length + 1 + (int)wcslen(fd.cFileName) >= TRACK_TEXT_CAPACITY) continue;
+        wchar_t path[TRACK_TEXT_CAPACITY];
         wstr_copy(path, folder);
-        wstr_append(path, 260, L"\\");
-        wstr_append(path, 260, fd.cFileName);
+        wstr_append(path, TRACK_TEXT_CAPACITY, L"\\");
+        wstr_append(path, TRACK_TEXT_CAPACITY, fd.cFileName);
         if (add_scanned_file(&index, dedupe, path) >= 0) counted++;
     } while (FindNextFileW(find, &fd));
     FindClose(find);

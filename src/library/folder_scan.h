@@ -7,7 +7,8 @@
 
 // Adds the audio files directly inside folder (no sub-folders, file-system order). When
 // the list already held tracks, files already listed are not added again. Returns the
-// number of audio files that ended up with an index (new or existing).
+// number of audio files that ended up with an index (new or existing). A file whose full
+// path would pass 259 characters is skipped: a track cannot hold its path.
 int scan_music_folder(const wchar_t* folder);
 
 // The folder holding the running executable, without a trailing backslash.

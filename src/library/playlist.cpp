@@ -7,6 +7,7 @@
 
 #include "base/wanted_track.h"
 #include "base/wstr.h"
+#include "library/audio_files.h"
 #include "library/display_title.h"
 #include "library/matching.h"
 #include "library/track_list.h"
@@ -162,12 +163,15 @@ int write_playlist_file(const wchar_t* file_name) {
 
 //~ Reading lines
 
-// Reads a file as lines of text, a chunk at a time. UTF-8 unless the file starts with the
-// UTF-16 LE byte-order mark; a UTF-8 byte-order mark is skipped.
+// How a file's bytes become text.
+enum { TEXT_UTF8, TEXT_UTF16, TEXT_ANSI };
+
+// Reads a file as lines of text, a chunk at a time. A byte-order mark says UTF-16 LE or
+// UTF-8; without one the text is UTF-8 if every byte of the file is valid UTF-8, and
+// otherwise in the system code page, which is what most players write.
 struct LineReader {
     HANDLE file;
-    int started;
-    int utf16;
+    int encoding;
     int at_end;
     unsigned char bytes[PLAYLIST_READ_CHUNK + 4];
     int carried;  // bytes of a character cut by the end of the previous chunk
@@ -189,17 +193,87 @@ static int utf8_cut_tail(const unsigned char* bytes, int length) {
     return 0;
 }
 
+// The same for the system code page: a double-byte lead byte whose second byte is in the
+// next chunk. The chunk starts on a character, so walking from its start finds them.
+static int ansi_cut_tail(const unsigned char* bytes, int length) {
+    int i = 0;
+    while (i < length) i += IsDBCSLeadByteEx(CP_ACP, bytes[i]) ? 2 : 1;
+    return i - length;
+}
+
+// Checks UTF-8 a piece at a time: need is the number of continuation bytes still owed and
+// low..high the range the next one must fall in (which rules out overlong forms,
+// surrogates and code points past U+10FFFF).
+struct Utf8Check {
+    int need;
+    unsigned char low, high;
+    int bad;
+};
+
+static void utf8_check(Utf8Check* c, const unsigned char* bytes, int length) {
+    for (int i = 0; i < length && !c->bad; i++) {
+        unsigned char b = bytes[i];
+        if (c->need) {
+            if (b < c->low || b > c->high) c->bad = 1;
+            c->low = 0x80;
+            c->high = 0xBF;
+            c->need--;
+            continue;
+        }
+        if (b < 0x80) continue;
+        c->low = 0x80;
+        c->high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) c->need = 1;
+        else if (b >= 0xE0 && b <= 0xEF) {
+            c->need = 2;
+            if (b == 0xE0) c->low = 0xA0;
+            if (b == 0xED) c->high = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            c->need = 3;
+            if (b == 0xF0) c->low = 0x90;
+            if (b == 0xF4) c->high = 0x8F;
+        } else {
+            c->bad = 1;
+        }
+    }
+}
+
+// Reads the byte-order mark, or without one the whole file to see whether it is UTF-8,
+// and leaves the file at the first byte of text.
+static int reader_start(LineReader* r) {
+    DWORD got = 0;
+    if (!ReadFile(r->file, r->bytes, PLAYLIST_READ_CHUNK, &got, nullptr)) got = 0;
+    LONG skip = 0;
+    if (got >= 2 && r->bytes[0] == 0xFF && r->bytes[1] == 0xFE) {
+        r->encoding = TEXT_UTF16;
+        skip = 2;
+    } else if (got >= 3 && r->bytes[0] == 0xEF && r->bytes[1] == 0xBB && r->bytes[2] == 0xBF) {
+        r->encoding = TEXT_UTF8;
+        skip = 3;
+    } else {
+        Utf8Check check = {0, 0x80, 0xBF, 0};
+        while (got > 0 && !check.bad) {
+            utf8_check(&check, r->bytes, (int)got);
+            if (!ReadFile(r->file, r->bytes, PLAYLIST_READ_CHUNK, &got, nullptr)) got = 0;
+        }
+        r->encoding = check.bad || check.need ? TEXT_ANSI : TEXT_UTF8;
+    }
+    return SetFilePointer(r->file, skip, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
 static void reader_decode(LineReader* r, int length, int keep) {
     int usable = length - keep;
-    if (r->utf16) {
+    if (r->encoding == TEXT_UTF16) {
         for (int i = 0; i + 1 < usable; i += 2)
             r->text[r->text_length++] = (wchar_t)(r->bytes[i] | (r->bytes[i + 1] << 8));
         if (usable & 1) r->text[r->text_length++] = 0xFFFD;  // an odd last byte of the file
     } else if (usable > 0) {
-        // Without MB_ERR_INVALID_CHARS every invalid byte becomes U+FFFD; the output never
-        // holds more characters than the input has bytes.
+        // Without MB_ERR_INVALID_CHARS every invalid byte becomes U+FFFD (or the code
+        // page's default character); the output never holds more characters than the
+        // input has bytes.
+        UINT code_page = r->encoding == TEXT_ANSI ? CP_ACP : CP_UTF8;
         r->text_length =
-            MultiByteToWideChar(CP_UTF8, 0, (const char*)r->bytes, usable, r->text, PLAYLIST_READ_CHUNK + 4);
+            MultiByteToWideChar(code_page, 0, (const char*)r->bytes, usable, r->text, PLAYLIST_READ_CHUNK + 4);
         if (r->text_length < 0) r->text_length = 0;
     }
     memmove(r->bytes, r->bytes + usable, (size_t)keep);
@@ -217,26 +291,17 @@ static int reader_fill(LineReader* r) {
             break;
         }
         int length = r->carried + (int)got;
-        int skip = 0;
-        if (!r->started) {
-            r->started = 1;
-            if (length >= 2 && r->bytes[0] == 0xFF && r->bytes[1] == 0xFE) {
-                r->utf16 = 1;
-                skip = 2;
-            } else if (length >= 3 && r->bytes[0] == 0xEF && r->bytes[1] == 0xBB && r->bytes[2] == 0xBF) {
-                skip = 3;
-            }
-            memmove(r->bytes, r->bytes + skip, (size_t)(length - skip));
-            length -= skip;
-        }
-        int keep = r->utf16 ? (length & 1) : utf8_cut_tail(r->bytes, length);
+        int keep = r->encoding == TEXT_UTF16 ? (length & 1)
+                   : r->encoding == TEXT_ANSI ? ansi_cut_tail(r->bytes, length)
+                                              : utf8_cut_tail(r->bytes, length);
         reader_decode(r, length, keep);
     }
     return r->text_length > 0;
 }
 
 // The next line into r->line, without its LF; a line of more than PLAYLIST_LINE_CAPACITY-1
-// characters comes in pieces. A NUL in the text cuts what string functions see of that line.
+// characters comes in pieces, never cut between the halves of a surrogate pair. A NUL in
+// the text cuts what string functions see of that line.
 static int reader_next_line(LineReader* r) {
     int n = 0;
     for (;;) {
@@ -247,7 +312,14 @@ static int reader_next_line(LineReader* r) {
             return 1;
         }
         r->line[n++] = c;
-        if (n == PLAYLIST_LINE_CAPACITY - 1) break;
+        if (n == PLAYLIST_LINE_CAPACITY - 1) {
+            // c came from the text just now, so it can be given back to the next piece.
+            if (n > 1 && wstr_is_high_surrogate(c)) {
+                n--;
+                r->text_used--;
+            }
+            break;
+        }
     }
     r->line[n] = 0;
     return n > 0;
@@ -304,16 +376,21 @@ static int is_wanted_duplicate(const ImportState* s, const wchar_t* title, const
     for (int i = 0; i < s->wanted_count; i++) {
         const WantedTrack* w = &s->wanted[i];
         if (id[0] && !wcscmp(w->video_id, id)) return 1;
-        if (title[0] && !lstrcmpiW(w->title, title)) return 1;
+        // Ordinal, as matching compares titles: a locale's sorting takes "Straße" for
+        // "Strasse" (and on Windows "Don't" for "Dont"), and its case rules change with the
+        // user's language.
+        if (title[0] && CompareStringOrdinal(w->title, -1, title, -1, TRUE) == CSTR_EQUAL) return 1;
     }
     return 0;
 }
 
 // An entry that is not a local file: a library track may still be it, otherwise it is
-// wanted.
+// wanted. One known only by its id is named after it, as the address line shows it.
 static void import_unresolved(ImportState* s) {
     const wchar_t* title = s->pending.title;
     const wchar_t* id = s->pending.id;
+    if (!title[0] && id[0])
+        wstr_format(s->pending.title, WANTED_TITLE_CAPACITY, L"YouTube Par\u00e7as\u0131 (%ls)", id);
     if (find_matching_track(title, id) >= 0) {
         s->resolved++;
         return;
@@ -327,8 +404,6 @@ static void import_unresolved(ImportState* s) {
 
 static void import_address(ImportState* s, const wchar_t* line) {
     if (!s->pending.id[0]) video_id_from_address(line, s->pending.id, VIDEO_ID_CAPACITY);
-    if (!s->pending.title[0] && s->pending.id[0])
-        wstr_format(s->pending.title, WANTED_TITLE_CAPACITY, L"YouTube Par\u00e7as\u0131 (%ls)", s->pending.id);
     import_unresolved(s);
 }
 
@@ -337,14 +412,18 @@ static void import_address(ImportState* s, const wchar_t* line) {
 // server that does not answer, and the import would wait for the network time-out on every
 // such entry. Relative lines of a playlist opened from a share are looked up, since that
 // server has just answered.
+// Only audio files are taken into the list: a playlist from someone else must not be able
+// to put any other file there (where "delete from disk" would reach it). Another name is
+// still the entry the lines before it describe, but gives it no title of its own.
 static void import_path(ImportState* s, wchar_t* line) {
+    int audio = has_audio_extension(line);
     wchar_t path[MAX_PATH];
-    if (resolve_path_line(s, line, path) && !is_network_form(line) && local_file_exists(s, path)) {
+    if (audio && resolve_path_line(s, line, path) && !is_network_form(line) && local_file_exists(s, path)) {
         if (track_list_add_unique(path) >= 0) s->resolved++;
         return;
     }
     if (!s->pending.id[0]) video_id_from_file_name(line, s->pending.id, VIDEO_ID_CAPACITY);
-    if (!s->pending.title[0]) make_display_title(line, s->pending.title, WANTED_TITLE_CAPACITY);
+    if (audio && !s->pending.title[0]) make_path_display_title(line, s->pending.title, WANTED_TITLE_CAPACITY);
     import_unresolved(s);
 }
 
@@ -398,6 +477,7 @@ int read_playlist_file(const wchar_t* file_name, WantedTrack* wanted, int wanted
         s->wanted = wanted;
         s->wanted_capacity = wanted && wanted_capacity > 0 ? wanted_capacity : 0;
         im->reader.file = file;
+        if (!reader_start(&im->reader)) goto done;
         while (reader_next_line(&im->reader)) import_line(s, im->reader.line);
         resolved = s->resolved;
         if (wanted_count) *wanted_count = s->wanted_count;

@@ -17,7 +17,7 @@ enum { PLAYLIST_READ_CHUNK = 16384 };
 // when the file cannot be written.
 int write_playlist_file(const wchar_t* file_name);
 
-// Adds the listed files that exist to the track list, counts the entries that a local
+// Adds the listed audio files that exist to the track list, counts the entries that a local
 // track already answers (by video id or title), and puts the others, de-duplicated, into
 // wanted (at most wanted_capacity; wanted and wanted_count may be absent). Returns the
 // number of entries resolved locally; 0 when the file cannot be opened.

@@ -1,7 +1,6 @@
 #include "library/track_list.h"
 
 #include <windows.h>
-#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -11,8 +10,31 @@
 
 TrackList g_tracks;
 
+// Shuffle's generator: splitmix64, 64 bits a draw, so that every index of however large a
+// list is reachable (rand() gives only 15 bits on this platform).
+static unsigned long long g_shuffle_state = 0x9E3779B97F4A7C15ull;
+
+static unsigned long long next_random(void) {
+    unsigned long long z = (g_shuffle_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Uniform in 0..n-1: draws from the top stretch that is not a whole multiple of n are
+// thrown back, so that no index comes up more often than another.
+static int random_below(int n) {
+    unsigned long long limit = ~0ull - ~0ull % (unsigned long long)n;
+    unsigned long long r;
+    do r = next_random();
+    while (r >= limit);
+    return (int)(r % (unsigned long long)n);
+}
+
 void track_list_init(void) {
-    srand((unsigned)time(nullptr));
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    g_shuffle_state = (unsigned long long)time(nullptr) * 0x9E3779B97F4A7C15ull ^ (unsigned long long)counter.QuadPart;
 }
 
 // Upper-cases one path character the way the file system compares names; ASCII is done
@@ -76,6 +98,9 @@ static int track_list_reserve_one(void) {
 
 int track_list_add(const wchar_t* path, int dedupe) {
     if (!path || !path[0]) return -1;
+    // A longer path cannot be stored whole, and a cut one names no file: it could never
+    // play, and two names alike in their first 259 characters would become one track.
+    if (wcslen(path) >= TRACK_TEXT_CAPACITY) return -1;
     if (dedupe) {
         for (int i = 0; i < g_tracks.count; i++)
             if (path_equal_nocase(g_tracks.items[i].path, path)) return i;
@@ -83,7 +108,7 @@ int track_list_add(const wchar_t* path, int dedupe) {
     if (!track_list_reserve_one()) return -1;
     Track* t = &g_tracks.items[g_tracks.count];
     wstr_copy(t->path, path);
-    make_display_title(path, t->title, TRACK_TEXT_CAPACITY);
+    make_path_display_title(path, t->title, TRACK_TEXT_CAPACITY);
     return g_tracks.count++;
 }
 
@@ -142,7 +167,7 @@ int track_list_next_index(int current, int shuffle, int repeat) {
         if (current + 1 < count) return current + 1;
         return repeat == REPEAT_LIST ? 0 : -1;
     }
-    int r = rand() % count;
+    int r = random_below(count);
     // Stepping past the current track keeps shuffle from playing it twice in a row.
     if (r == current) return (current + 1) % count;
     return r;

@@ -29,7 +29,8 @@ extern TrackList g_tracks;
 void track_list_init(void);
 
 // Appends a track (title made from the path); with dedupe set, an existing track with the
-// same path (case-insensitive) is returned instead. Returns the index, or -1.
+// same path (case-insensitive) is returned instead. Returns the index, or -1 (also for a
+// path of more than 259 characters, which a track cannot hold).
 int track_list_add(const wchar_t* path, int dedupe);
 int track_list_add_unique(const wchar_t* path);
 void track_list_remove(int index);

@@ -2,6 +2,7 @@
 
 #include <math.h>
 
+#include "base/ticks.h"
 #include "ui/fonts.h"
 #include "ui/list_geometry.h"
 
@@ -101,13 +102,17 @@ static int mix(int from, int to, float k) {
 
 COLORREF playing_dot_color(DWORD ticks) {
     static const int STOPS[4][3] = {{255, 146, 92}, {240, 68, 184}, {139, 53, 255}, {255, 146, 92}};
-    float f = fmodf((float)((double)ticks * 0.002), 3.0f);
-    if (f < 0) f = 0;
+    float f = (float)tick_phase(ticks, PLAYING_DOT_CYCLE_MS) * 0.002f;
     int i = (int)f;
     if (i > 2) i = 2;
     float k = f - (float)i;
     return RGB(mix(STOPS[i][0], STOPS[i + 1][0], k), mix(STOPS[i][1], STOPS[i + 1][1], k),
                mix(STOPS[i][2], STOPS[i + 1][2], k));
+}
+
+float playing_dot_pulse(DWORD ticks) {
+    float angle = (float)tick_phase(ticks, PLAYING_DOT_PULSE_MS) * (6.2831853f / (float)PLAYING_DOT_PULSE_MS);
+    return 0.5f + 0.5f * sinf(angle);
 }
 
 RECT invitation_rect(int width, int dpi) {

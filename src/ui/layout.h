@@ -48,8 +48,11 @@ ScrollbarLayout scrollbar_layout(int width, int list_top, int clip_bottom, int r
 // least min_width.
 int progress_fill_width(int w, int percent, int min_width);
 
-// The colour of the playing row's dot at a tick count: orange, pink, violet and back in 1.5 s.
+// The playing row's dot: its colour goes orange, pink, violet and back in 1.5 s, and its
+// halo pulses once about every 898 ms (pulse 0..1).
+enum { PLAYING_DOT_CYCLE_MS = 1500, PLAYING_DOT_PULSE_MS = 898 };
 COLORREF playing_dot_color(DWORD ticks);
+float playing_dot_pulse(DWORD ticks);
 
 // The Jam invitation notice, centred under the header.
 RECT invitation_rect(int width, int dpi);

@@ -48,7 +48,7 @@ static void paint_row_dot(const PaintFrame* f, float x, float y, const RowState*
         }
     } else if (s->playing) {
         COLORREF color = playing_dot_color(f->ticks);
-        float h = 0.5f + 0.5f * sinf((float)((double)f->ticks * 0.007));
+        float h = playing_dot_pulse(f->ticks);
         fill_circle(c, x, y, scale_float(6.5f + 2.5f * h, f->dpi), color, (int)(70 + 45 * h));
         fill_circle(c, x, y, scale_float(4.0f, f->dpi), color, 255);
         fill_circle(c, x, y, scale_float(1.8f, f->dpi), PALETTE_WHITE, 240);

@@ -9,13 +9,15 @@ namespace {
 struct TitleCase {
     const wchar_t* input;
     const wchar_t* expected;
+    bool path = false;  // the input is a file's path rather than a name
 };
 
-std::wstring title_of(const wchar_t* input, int capacity = 260) {
+std::wstring title_of(const wchar_t* input, int capacity = 260, bool path = false) {
     wchar_t out[600];
     wmemset(out, L'#', 600);
     out[599] = 0;
-    make_display_title(input, out, capacity);
+    if (path) make_path_display_title(input, out, capacity);
+    else make_display_title(input, out, capacity);
     return out;
 }
 
@@ -34,7 +36,7 @@ std::string narrow(const std::wstring& w) {
 
 void expect_titles(const TitleCase* cases, size_t n) {
     for (size_t i = 0; i < n; i++) {
-        EXPECT_EQ(narrow(title_of(cases[i].input)), narrow(cases[i].expected))
+        EXPECT_EQ(narrow(title_of(cases[i].input, 260, cases[i].path)), narrow(cases[i].expected))
             << "input: " << narrow(cases[i].input);
     }
 }
@@ -45,8 +47,9 @@ void expect_titles(const TitleCase* cases, size_t n) {
 
 TEST(DisplayTitle, PathAndExtension) {
     static const TitleCase cases[] = {
-        {L"C:\\M\u00fczik\\Artist - Song.mp3", L"Artist - Song"},
-        {L"D:/music/Artist - Song.M4A", L"Artist - Song"},
+        {L"C:\\M\u00fczik\\Artist - Song.mp3", L"Artist - Song", true},
+        {L"D:/music/Artist - Song.M4A", L"Artist - Song", true},
+        {L"C:Artist - Song.mp3", L"Artist - Song", true},
         {L"Artist - Song.Flac", L"Artist - Song"},
         {L"Artist - Song.opus", L"Artist - Song"},
         {L"Artist - Song.webm", L"Artist - Song"},
@@ -54,8 +57,11 @@ TEST(DisplayTitle, PathAndExtension) {
         {L"Artist - Song.mp3.txt", L"Artist - Song.mp3.txt"},
         {L"notes.txt", L"Notes.txt"},
         {L"Vol. 2 Intro", L"Vol. 2 Intro"},
-        // Bare titles are taken as paths too: the part after the last slash survives.
-        {L"Artist/Band - Song", L"Band - Song"},
+        // A bare title is not a path: its slashes and colons are part of it.
+        {L"Artist/Band - Song", L"Artist/Band - Song"},
+        {L"AC/DC - Thunderstruck", L"AC/DC - Thunderstruck"},
+        {L"Artist: Song", L"Artist: Song"},
+        {L"C:\\m\\AC\uFF0FDC - Thunderstruck.mp3", L"AC/DC - Thunderstruck", true},
         {L"(Official Video).mp3", L""},
     };
     EXPECT_TITLES(cases);
@@ -101,9 +107,13 @@ TEST(DisplayTitle, VideoIdsAndJunkGroups) {
         {L"Artist - Song (Official Video)(Lyrics)", L"Artist - Song"},
         {L"Artist - Song [4K] [Lyric Video]", L"Artist - Song"},
         {L"Artist - Song (OFFICIAL VIDEO 4K)", L"Artist - Song"},
-        // Upper-case I lowers to dotless \u0131, so the group survives step by step and only
-        // the phrase search takes the words out.
-        {L"Artist - Song (OFFICIAL VIDEO)", L"Artist - Song ()"},
+        // Capitals are found as well: "I" is not taken for the Turkish dotless capital.
+        {L"Artist - Song (OFFICIAL VIDEO)", L"Artist - Song"},
+        {L"Artist - Song (LYRICS)", L"Artist - Song"},
+        {L"Artist - Song [AUDIO]", L"Artist - Song"},
+        {L"Artist - Song (KL\u0130P)", L"Artist - Song"},
+        // A group that only the phrase removal empties goes with it.
+        {L"Artist - Song (- Seyhan M\u00fczik)", L"Artist - Song"},
         {L"Mabel Matiz - Boyal\u0131 Da Sa\u00e7lar\u0131n (NetD M\u00fczik)",
          L"Mabel Matiz - Boyal\u0131 Da Sa\u00e7lar\u0131n"},
         {L"Artist - Song (Klip 1080p)", L"Artist - Song"},
@@ -128,6 +138,9 @@ TEST(DisplayTitle, HandlesHashtagsBarsAndPhrases) {
         {L"Ezhel - Geceler [ prod.@Bugy ]", L"Ezhel - Geceler"},
         {L"Ezhel - Geceler (Remix prod.@Bugy)", L"Ezhel - Geceler (Remix)"},
         {L"Ezhel - Geceler prod.@Bugy-Beats", L"Ezhel - Geceler -Beats"},
+        // In brackets the handle runs to the closer, hyphens and all.
+        {L"Ezhel - Geceler (prod.@x-ray)", L"Ezhel - Geceler"},
+        {L"Ezhel - Geceler (Remix prod.@x-ray) [Live]", L"Ezhel - Geceler (Remix) [Live]"},
         {L"Artist - Song Official Music Video", L"Artist - Song"},
         {L"Artist - Song official audio", L"Artist - Song"},
         {L"Artist - Song Video Klip", L"Artist - Song"},
@@ -156,8 +169,8 @@ TEST(DisplayTitle, HyphenJoinedNames) {
         {L"buyuk-ev-ablukada-full-hd-2019.mp3", L"Buyuk Ev Ablukada - Full Hd"},
         {L"muslum-gurses-itirazim-var.mp3", L"Muslum Gurses - \u0130tirazim Var"},
         {L"artist--song---name", L"Artist Song - Name"},
-        // Only sixteen tokens are read.
-        {L"a-b-c-d-e-f-g-h-i-j-k-l-m-n-o-p-q-r-s", L"A B - C D E F G H \u0130 J K L M N O P"},
+        // However many words there are, none is lost.
+        {L"a-b-c-d-e-f-g-h-i-j-k-l-m-n-o-p-q-r-s", L"A B - C D E F G H \u0130 J K L M N O P Q R S"},
         // A name with a blank is not a hyphen-joined run.
         {L"Artist Name-Song", L"Artist Name-Song"},
     };
@@ -194,7 +207,7 @@ TEST(DisplayTitle, TurkishTitleCase) {
 TEST(DisplayTitle, Realistic) {
     static const TitleCase cases[] = {
         {L"C:\\Users\\ali\\M\u00fczikler\\Sezen Aksu - Gidiyorum (Official Audio) [aB3dE5fG7hJ].m4a",
-         L"Sezen Aksu - Gidiyorum"},
+         L"Sezen Aksu - Gidiyorum", true},
         {L"Duman - Senden Daha G\u00fczel (Official Video) [4K] #duman [dQw4w9WgXcQ].webm",
          L"Duman - Senden Daha G\u00fczel"},
         {L"mp3indirdur-gripin-aci-veriyor.mp3", L"Gripin - Aci Veriyor"},
@@ -208,6 +221,9 @@ TEST(DisplayTitle, Realistic) {
 TEST(DisplayTitle, Capacity) {
     EXPECT_EQ(title_of(L"Artist - Song", 7), L"Artist");
     EXPECT_EQ(title_of(L"Artist - Song", 1), L"");
+    // A cut never ends between the halves of a surrogate pair.
+    EXPECT_EQ(title_of(L"A\U0001F3B5", 3), L"A");
+    EXPECT_EQ(title_of(L"A\U0001F3B5", 4), L"A\U0001F3B5");
     // Nothing is written at all for absent input or no room.
     wchar_t out[8] = L"keep";
     make_display_title(nullptr, out, 8);

@@ -87,15 +87,20 @@ TEST_F(FolderScanTest, ExistingTracksInOtherCaseAreNotAddedAgain) {
     EXPECT_EQ(std::wstring(track_list_at(2)->path), dir.file(L"Two.mp3"));
 }
 
-TEST_F(FolderScanTest, LongPathsAreCut) {
-    // A folder name long enough that folder + file name passes 259 characters.
+TEST_F(FolderScanTest, PathsLongerThan259AreSkipped) {
+    // A folder name long enough that folder + file name passes 259 characters: two such
+    // names, alike in all that would fit, and one name that fits exactly.
     std::wstring deep = dir.path + L"\\" + std::wstring(230 - dir.path.size(), L'd');
     ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
-    std::wstring file = deep + L"\\" + std::wstring(40, L'f') + L".mp3";
-    ASSERT_TRUE(write_file(file, "x"));
+    std::wstring stem = deep + L"\\" + std::wstring(40, L'f');
+    ASSERT_TRUE(write_file(stem + L"1.mp3", "x"));
+    ASSERT_TRUE(write_file(stem + L"2.mp3", "x"));
+    std::wstring fits = deep + L"\\" + std::wstring(259 - deep.size() - 5, L'g') + L".mp3";
+    ASSERT_EQ(fits.size(), 259u);
+    ASSERT_TRUE(write_file(fits, "x"));
     EXPECT_EQ(scan_music_folder(deep.c_str()), 1);
     ASSERT_EQ(track_list_count(), 1);
-    EXPECT_EQ(std::wstring(track_list_at(0)->path), file.substr(0, 259));
+    EXPECT_EQ(std::wstring(track_list_at(0)->path), fits);
 }
 
 TEST_F(FolderScanTest, NothingToScan) {

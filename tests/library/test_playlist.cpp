@@ -303,7 +303,11 @@ TEST_F(PlaylistTest, EntriesTakeTitlesAndIdsFromTheLinesBeforeThem) {
         "https://youtu.be/dDdDdDdDdD2?si=1\r\n"
         "#EXTINF:-1,  Pending Title Cleared\r\n"
         "https://youtu.be/eEeEeEeEeE3\r\n"
-        "https://youtu.be/fFfFfFfFfF4\r\n");
+        "https://youtu.be/fFfFfFfFfF4\r\n"
+        "#EXTINF:-1,Stra\xC3\x9F" "e\r\n"                                         // two titles, however
+        "https://youtu.be/gGgGgGgGgG5\r\n"                                          // a locale sorts them
+        "#EXTINF:-1,Strasse\r\n"
+        "https://youtu.be/hHhHhHhHhH6\r\n");
     Import r = import(list);
     EXPECT_EQ(r.resolved, 2);
     std::vector<Wanted> expected = {
@@ -312,6 +316,8 @@ TEST_F(PlaylistTest, EntriesTakeTitlesAndIdsFromTheLinesBeforeThem) {
         {L"YouTube Par\u00e7as\u0131 (dDdDdDdDdD2)", L"dDdDdDdDdD2"},
         {L"Pending Title Cleared", L"eEeEeEeEeE3"},
         {L"YouTube Par\u00e7as\u0131 (fFfFfFfFfF4)", L"fFfFfFfFfF4"},
+        {L"Stra\u00dfe", L"gGgGgGgGgG5"},
+        {L"Strasse", L"hHhHhHhHhH6"},
     };
     EXPECT_EQ(r.wanted, expected);
     EXPECT_EQ(track_list_count(), 2);
@@ -345,6 +351,7 @@ TEST_F(PlaylistTest, PathsResolveAgainstThePlaylistFolder) {
     std::wstring b = touch(L"lists\\music\\b.mp3");
     std::wstring c = touch(L"music\\c.mp3");
     std::wstring d = touch(L"music\\d.mp3");
+    touch(L"lists\\win.ini");
     // The working directory holds files of the same relative names, which must not be taken.
     TempDir work;
     CreateDirectoryW(work.file(L"music").c_str(), nullptr);
@@ -362,11 +369,15 @@ TEST_F(PlaylistTest, PathsResolveAgainstThePlaylistFolder) {
         "music\\..\\..\\music\\.\\d.mp3\r\n"
         "MUSIC\\A.MP3\r\n"                        // the same file again: counted, not added twice
         + utf8(dir.path) + "\\lists\\music\\..\\music\\b.mp3\r\n"  // absolute, not canonical
-        "music\r\n"                               // a folder
+        "music\r\n"                               // a folder: not an audio file, so not an entry
+        "win.ini\r\n"                             // here, but not an audio file: never added
+        "#EXTINF:-1,Clip Title\r\n"               // not an audio file, but a described entry
+        "C:\\nelvo-no-such-folder\\clip.mp4\r\n"
         "music\\x.mp3\r\n"                        // only in the working directory
         "#EXTINF:-1,Kept Title\r\n"
         "..\\missing\\Tarkan - Kuzu Kuzu [dQw4w9WgXcQ].m4a\r\n"
         "C:\\nelvo-no-such-folder\\Sezen Aksu - Gidiyorum [aB3dE5fG7hJ].mp3\r\n"
+        "C:\\nelvo-no-such-folder\\(Official Video) [cCcCcCcCcC1].mp3\r\n"  // an id, no title
         "#EXTNELVO:YTID=Xk2Lm9Pq0Rs\r\n"
         "\\\\nelvo-no-such-server\\share\\Duman - Senden Daha G\xC3\xBCzel [dQw4w9WgXcQ].mp3\r\n"
         "//nelvo-no-such-server/share/Teoman - Papatya.mp3\r\n"
@@ -383,10 +394,11 @@ TEST_F(PlaylistTest, PathsResolveAgainstThePlaylistFolder) {
     EXPECT_EQ(track_paths(), (std::vector<std::wstring>{a, b, c, d}));
     std::vector<Wanted> expected = {
         {L"A", L""},
-        {L"Music", L""},
+        {L"Clip Title", L""},
         {L"X", L""},
         {L"Kept Title", L"dQw4w9WgXcQ"},
         {L"Sezen Aksu - Gidiyorum", L"aB3dE5fG7hJ"},
+        {L"YouTube Par\u00e7as\u0131 (cCcCcCcCcC1)", L"cCcCcCcCcC1"},
         {L"Duman - Senden Daha G\u00fczel", L"Xk2Lm9Pq0Rs"},
         {L"Teoman - Papatya", L""},
         {L"Mor ve Otesi - Bir Derdim Var", L""},
@@ -411,14 +423,29 @@ TEST_F(PlaylistTest, EncodingsAndLinePieces) {
     std::wstring title = L"Bar\u0131\u015f Man\u00e7o - G\u00fclpembe \U0001F3B5";
     EXPECT_EQ(r.wanted, (std::vector<Wanted>{{title, L"dQw4w9WgXcQ"}}));
 
-    // UTF-8 without a byte-order mark, LF only, a byte-order mark again at the start of a
+    // UTF-8 by its byte-order mark, LF only, a byte-order mark again at the start of a
     // line, invalid bytes, and no final line end.
     r = import(playlist(
-        "#EXTINF:-1,Bad \xFF\xC3 Bytes\n\xEF\xBB\xBFhttps://youtu.be/aaaaaaaaaa1\n"
+        std::string(BOM) + "#EXTINF:-1,Bad \xFF\xC3 Bytes\n\xEF\xBB\xBFhttps://youtu.be/aaaaaaaaaa1\n"
         "#EXTINF:-1,Cut \xE2\x82\n"
         "https://youtu.be/aaaaaaaaaa2"));
     EXPECT_EQ(r.wanted, (std::vector<Wanted>{{L"Bad \uFFFD\uFFFD Bytes", L"aaaaaaaaaa1"},
                                              {L"Cut \uFFFD", L"aaaaaaaaaa2"}}));
+
+    // Without a byte-order mark, bytes that are not UTF-8 are text in the system code page,
+    // as most players write it (a Turkish list in Windows-1254): its titles read as that
+    // code page reads them and its paths name the files that are there.
+    const std::string ansi_title = "\xDE\x61rk\xFD \xD0\xFCzel \xE7\xF6\xFE";
+    auto from_ansi = [](const std::string& bytes) {
+        wchar_t wide[128];
+        int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), (int)bytes.size(), wide, 128);
+        return std::wstring(wide, n > 0 ? (size_t)n : 0);
+    };
+    std::wstring local = touch(from_ansi(ansi_title) + L".mp3");
+    r = import(playlist("#EXTINF:-1," + ansi_title + "\r\nhttps://youtu.be/aaaaaaaaaa1\r\n" + ansi_title + ".mp3\r\n"));
+    EXPECT_EQ(r.resolved, 1);
+    EXPECT_EQ(track_paths(), std::vector<std::wstring>{local});
+    EXPECT_EQ(r.wanted, (std::vector<Wanted>{{from_ansi(ansi_title), L"aaaaaaaaaa1"}}));
 
     // Characters whose bytes are cut by the end of a read chunk: a two-byte, a three-byte
     // and a four-byte one, each placed across the boundary in turn.
@@ -450,6 +477,10 @@ TEST_F(PlaylistTest, EncodingsAndLinePieces) {
                                              {std::wstring(255, L't'), L""},
                                              {L"YouTube Par\u00e7as\u0131 (aaaaaaaaaa2)", L"aaaaaaaaaa2"}}))
         << "the second piece of the long title line is a path line of its own";
+    // A piece that would end in the first half of a surrogate pair ends before the pair.
+    r = import(playlist("#" + std::string(PLAYLIST_LINE_CAPACITY - 3, 'c') +
+                        "\xF0\x9F\x8E\xB5 Song [dQw4w9WgXcQ].mp3\r\n"));
+    EXPECT_EQ(r.wanted, (std::vector<Wanted>{{L"\U0001F3B5 Song", L"dQw4w9WgXcQ"}}));
 }
 
 //~ Hostile files

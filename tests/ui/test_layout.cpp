@@ -399,6 +399,12 @@ TEST(Layout, PlayingDotColourCycles) {
         ASSERT_LE(abs(GetBValue(now) - GetBValue(before)), 1) << "ticks " << t;
         before = now;
     }
+    // After weeks of uptime, near the 32-bit wrap, the colour and the pulse are those of
+    // the same place in the cycle at a small tick count: no steps, no stutter.
+    for (DWORD t = 0xFFFFFFFFu - 3000; t < 0xFFFFFFFFu - 7; t += 7) {
+        ASSERT_EQ(playing_dot_color(t), playing_dot_color(t % PLAYING_DOT_CYCLE_MS)) << "ticks " << t;
+        ASSERT_EQ(playing_dot_pulse(t), playing_dot_pulse(t % PLAYING_DOT_PULSE_MS)) << "ticks " << t;
+    }
 }
 
 TEST(Layout, InvitationNotice) {
