@@ -348,6 +348,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         if (on_app_command(lparam)) return TRUE;
         break;
     case WM_DROPFILES: on_drop_files(window, (HDROP)wparam); return 0;
+    case WM_COPYDATA: return on_copy_data(window, (const COPYDATASTRUCT*)lparam);
     case MSG_TRACK_ENDED:
         if (player_event_is_current(wparam)) on_track_ended();
         return 0;

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <string>
+#include <vector>
+
 #include "app/list_indices.h"
 #include "app/play_queue.h"
+#include "app/single_instance.h"
 #include "app/tick_period.h"
 
 TEST(TickPeriod, ChoosesTheSlowestThatServes) {
@@ -90,4 +96,95 @@ TEST(PlayQueueRules, VolumeSeekAndScroll) {
     EXPECT_EQ(target, 168);
     EXPECT_EQ(scroll_target_for_row(9, 0, 500, 96, &target), 1);
     EXPECT_EQ(target, 560 - 500 + 12);
+}
+
+static std::wstring key_of(const wchar_t* path, const wchar_t* user) {
+    wchar_t key[INSTANCE_KEY_CAPACITY];
+    instance_key(path, user, key, INSTANCE_KEY_CAPACITY);
+    return key;
+}
+
+TEST(InstanceKey, OnePerInstallationAndUser) {
+    std::wstring key = key_of(L"C:\\Program Files\\Nelvo\\Nelvo.exe", L"ayse");
+    ASSERT_EQ(key.size(), 22u);
+    EXPECT_EQ(key.substr(0, 6), L"Nelvo-");
+    EXPECT_EQ(key.find_first_not_of(L"0123456789abcdef", 6), std::wstring::npos) << "an object name holds no backslash";
+
+    const struct {
+        const wchar_t *path_a, *user_a, *path_b, *user_b;
+        bool same;
+    } rows[] = {
+        {L"C:\\Program Files\\Nelvo\\Nelvo.exe", L"ayse", L"c:\\PROGRAM FILES\\nelvo\\NELVO.EXE", L"AYSE", true},
+        {L"D:\\M\u00fczik \u00c7alar\\Nelvo.exe", L"ayse", L"D:\\M\u00dcZIK \u00c7ALAR\\nelvo.exe", L"ayse", true},
+        {L"C:/Apps/Nelvo.exe", L"ayse", L"C:\\Apps\\Nelvo.exe", L"ayse", true},
+        {L"D:\\Nelvo\\Nelvo.exe", L"ayse", L"D:\\Nelvo2\\Nelvo.exe", L"ayse", false},
+        {L"D:\\Nelvo\\Nelvo.exe", L"ayse", L"E:\\Nelvo\\Nelvo.exe", L"ayse", false},
+        {L"D:\\Nelvo\\Nelvo.exe", L"ayse", L"D:\\Nelvo\\Nelvo.exe", L"mehmet", false},
+        {L"C:\\a", L"bc", L"C:\\ab", L"c", false},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(key_of(r.path_a, r.user_a) == key_of(r.path_b, r.user_b), r.same) << "row " << (&r - rows);
+    std::wstring deep(30000, L'x');
+    EXPECT_EQ(key_of((L"C:\\" + deep).c_str(), L"ayse").size(), 22u) << "any path length gives a short name";
+}
+
+// A hand-over block from its parts, as another process might send it.
+static std::string block(UINT32 tag, UINT32 count, const std::wstring& body) {
+    std::string b(8 + body.size() * 2, '\0');
+    memcpy(&b[0], &tag, 4);
+    memcpy(&b[4], &count, 4);
+    if (!body.empty()) memcpy(&b[8], body.data(), body.size() * 2);
+    return b;
+}
+
+TEST(Handover, PacksAndChecksTheFileList) {
+    std::vector<char> out(HANDOVER_MAX_BYTES);
+    const wchar_t* paths[HANDOVER_MAX_FILES];
+    std::wstring longest(HANDOVER_MAX_PATH, L'y'), too_long(HANDOVER_MAX_PATH + 1, L'z');
+    const wchar_t* files[] = {L"C:\\M\u00fczik\\\u015fark\u0131 1.mp3", L"", nullptr, too_long.c_str(), L"D:\\liste.m3u8",
+                              longest.c_str()};
+    int taken = 0;
+    size_t size = handover_pack(files, 6, out.data(), out.size(), &taken);
+    EXPECT_EQ(taken, 6);
+    ASSERT_EQ(handover_unpack(out.data(), size, paths, HANDOVER_MAX_FILES), 3) << "empty and over-long paths are left out";
+    EXPECT_STREQ(paths[0], files[0]);
+    EXPECT_STREQ(paths[1], L"D:\\liste.m3u8");
+    EXPECT_EQ(std::wstring(paths[2]), longest);
+
+    // A list larger than one block goes in several, none lost.
+    size = handover_pack(files, 6, out.data(), 8 + 2 * (wcslen(files[0]) + 1) + 2 * 5, &taken);
+    EXPECT_EQ(taken, 4);
+    EXPECT_EQ(handover_unpack(out.data(), size, paths, HANDOVER_MAX_FILES), 1);
+    size = handover_pack(files + taken, 6 - taken, out.data(), out.size(), &taken);
+    EXPECT_EQ(taken, 2);
+    EXPECT_EQ(handover_unpack(out.data(), size, paths, HANDOVER_MAX_FILES), 2);
+    size = handover_pack(nullptr, 0, out.data(), out.size(), &taken);
+    EXPECT_EQ(handover_unpack(out.data(), size, paths, HANDOVER_MAX_FILES), 0) << "no files: only to the front";
+
+    const UINT32 TAG = (UINT32)HANDOVER_TAG;
+    std::wstring two(L"C:\\a.mp3\0C:\\b.mp3\0", 18);
+    std::wstring many_long;  // every path allowed, the whole beyond a block's size
+    for (int i = 0; i < 17; i++) many_long += std::wstring(32000, L'w') + std::wstring(1, L'\0');
+    EXPECT_EQ(handover_unpack(block(TAG, 2, two).data(), block(TAG, 2, two).size(), paths, HANDOVER_MAX_FILES), 2);
+    const struct {
+        std::string bytes;
+        int capacity;
+    } broken[] = {
+        {block(TAG, 0, L"").substr(0, 7), HANDOVER_MAX_FILES},
+        {block(TAG + 1, 2, two), HANDOVER_MAX_FILES},
+        {block(TAG, 2, two) + "x", HANDOVER_MAX_FILES},
+        {block(TAG, 3, two), HANDOVER_MAX_FILES},
+        {block(TAG, 1, two), HANDOVER_MAX_FILES},
+        {block(TAG, 2, two.substr(0, 17)), HANDOVER_MAX_FILES},
+        {block(TAG, 2, std::wstring(L"C:\\a.mp3\0\0", 10)), HANDOVER_MAX_FILES},
+        {block(TAG, 0xFFFFFFFFu, two), HANDOVER_MAX_FILES},
+        {block(TAG, HANDOVER_MAX_FILES + 1, two), HANDOVER_MAX_FILES + 8},
+        {block(TAG, 2, two), 1},
+        {block(TAG, 1, too_long + std::wstring(1, L'\0')), HANDOVER_MAX_FILES},
+        {block(TAG, 17, many_long), HANDOVER_MAX_FILES},
+    };
+    for (const auto& b : broken) {
+        std::vector<const wchar_t*> room(b.capacity);
+        EXPECT_EQ(handover_unpack(b.bytes.data(), b.bytes.size(), room.data(), b.capacity), -1) << "row " << (&b - broken);
+    }
 }
