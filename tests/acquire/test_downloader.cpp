@@ -39,6 +39,9 @@ TEST(ProgressLine, LinesThatCarryNoPercentage) {
     EXPECT_EQ(progress("[download] .% of"), -1) << "a dot is no number";
     EXPECT_EQ(progress("[download] 250% of nothing"), -1);
     EXPECT_EQ(progress("[download] 100.6% of"), -1);
+    // A number before a "%" that is not the first thing after the tag belongs to a title.
+    EXPECT_EQ(progress("[download] Destination: C:\\M\\100% Pure Love [dQw4w9WgXcQ].webm"), -1);
+    EXPECT_EQ(progress("[download] C:\\M\\100% Pure Love [dQw4w9WgXcQ].m4a has already been downloaded"), -1);
     EXPECT_EQ(progress("[downloa] 45%"), -1);
     EXPECT_EQ(progress(""), -1);
 }
