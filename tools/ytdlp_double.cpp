@@ -28,6 +28,7 @@
 //   longline                   3000-byte lines
 //   thousands                  5000 results
 //   slowsearch                 results after 2 s
+//   hangsearch                 2 results, then never exits
 //   carry                      every address ends in "&q=<the words, blanks as +>", so
 //                              that a download of a listed row sees the words
 //
@@ -302,7 +303,8 @@ static int search(const std::wstring& words) {
         put_error("ERROR: no results\n");
         return 1;
     }
-    int count = contains(words, L"thousands") ? 5000 : contains(words, L"fewer") ? 3 : 10;
+    int hang = contains(words, L"hangsearch");
+    int count = hang ? 2 : contains(words, L"thousands") ? 5000 : contains(words, L"fewer") ? 3 : 10;
     for (int n = 0; n < count; n++) {
         std::wstring id = make_id(words, n);
         std::string title = utf8(words) + (n % 3 == 0 ? " (Official Video)" : n % 3 == 1 ? " [Lyrics]" : " - Live");
@@ -327,6 +329,7 @@ static int search(const std::wstring& words) {
         }
         put(line);
     }
+    if (hang) sleep_forever();
     return 0;
 }
 

@@ -437,6 +437,7 @@ static void settle_queued_messages(HWND window) {
 }
 
 static void on_destroy(HWND window) {
+    g_search.search_cancel.store(1);
     g_search.generation.fetch_add(1);
     g_search.window.store(nullptr);
     if (g_search.edit) RemoveWindowSubclass(g_search.edit, edit_subclass_proc, EDIT_SUBCLASS_ID);

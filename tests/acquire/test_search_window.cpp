@@ -314,6 +314,30 @@ TEST_F(SearchWindowTest, WhileSearchingTheButtonsWaitAndEnterIsIgnored) {
     EXPECT_EQ(logged_starts().size(), 1u) << "the second Enter started nothing";
 }
 
+TEST_F(SearchWindowTest, AHungListingEndsAtItsLimitAndClosingTheWindowStopsIt) {
+    open_search();
+    // The stand-in prints two rows, then hangs.
+    search_set_time_limit(1500);
+    bool ended = search_for(L"hangsearch");
+    search_set_time_limit(0);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(g_search.result_count, 2) << "the rows printed before the limit";
+    EXPECT_EQ(status(), L"2 sonu\u00e7 bulundu \u2022 \u00c7ift t\u0131klayarak hemen indirebilirsiniz");
+    EXPECT_TRUE(pump_until([] { return running_doubles() == 0; }, 5000));
+
+    SetWindowTextW(g_search.edit, L"hangsearch again");
+    press_enter();
+    ASSERT_EQ(g_search.searching.load(), 1);
+    pump(300);
+    DestroyWindow(g_search.window.load());
+    ASSERT_TRUE(pump_until([] { return g_search.searching.load() == 0; }, 10000)) << "long before the limit";
+    EXPECT_TRUE(pump_until([] { return running_doubles() == 0; }, 5000));
+    // A window opened afterwards searches at once.
+    open_search();
+    ASSERT_TRUE(search_for(L"fewer next"));
+    EXPECT_EQ(g_search.result_count, 3);
+}
+
 TEST_F(SearchWindowTest, EnterInAnEmptyBoxDoesNothing) {
     open_search();
     press_enter();
