@@ -65,8 +65,10 @@ void on_download_progress(int percent) {
 }
 
 void on_download_done(void) {
+    // Where the download went: the user may have picked another folder in the search
+    // window since.
     wchar_t folder[260];
-    search_window_copy_download_folder(folder, 260);
+    search_window_copy_last_download_folder(folder, 260);
     if (folder[0]) {
         wstr_copy(g_settings.last_folder, folder);
         save_settings(&g_settings, CONFIG_FILE_NAME);
