@@ -4,9 +4,11 @@
 
 #include <stdlib.h>
 
+#include "acquire/fetch_workers.h"
 #include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/music_folder.h"
 #include "app/settings.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
@@ -138,6 +140,8 @@ void on_shared_finished(int fetched, int stopped) {
         banner_show(BANNER_SHARED, 100, L"\u2713 PAYLA\u015eILAN OYNATMA L\u0130STES\u0130 HAZIR (%100)", subtitle, 4000);
     }
     choose_tick_period();
+    // A list imported while this worker was being stopped waits for a worker of its own.
+    if (g_app.shared_queue_lock_ready) shared_fetch_resume(g_app.main_window, resolve_music_folder);
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 
