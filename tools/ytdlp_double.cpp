@@ -12,6 +12,9 @@
 //   hang                       some progress, then never exits
 //   grandchild                 starts a copy of itself that writes "grandchild-done.txt"
 //                              into the folder 3 s later, then behaves like "hang"
+//   holdpipe                   starts a silent copy of itself that inherits the output and
+//                              holds it for 3 s, then writes "holder-done.txt" into the
+//                              folder; meanwhile this one downloads normally and exits 0
 //   garbage                    binary noise and broken lines between the progress lines
 //   slow                       a download that takes 30 s
 //   gate                       stops halfway until a file "gate.txt" appears in the
@@ -25,6 +28,7 @@
 //   longline                   3000-byte lines
 //   thousands                  5000 results
 //   slowsearch                 results after 2 s
+//   hangsearch                 2 results, then never exits
 //   carry                      every address ends in "&q=<the words, blanks as +>", so
 //                              that a download of a listed row sees the words
 //
@@ -219,6 +223,20 @@ static int download(const std::wstring& tmpl, const std::wstring& target, const 
             CloseHandle(pi.hProcess);
         }
     }
+    if (contains(target, L"holdpipe")) {
+        std::wstring line = L"\"" + self + L"\" --hold-output \"" + folder + L"\\holder-done.txt\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = g_out;
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION pi = {};
+        std::wstring copy = line;
+        if (CreateProcessW(nullptr, &copy[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+    }
     int quiet = contains(target, L"quiet");
     int slow = contains(target, L"slow");
     if (!quiet) {
@@ -285,7 +303,8 @@ static int search(const std::wstring& words) {
         put_error("ERROR: no results\n");
         return 1;
     }
-    int count = contains(words, L"thousands") ? 5000 : contains(words, L"fewer") ? 3 : 10;
+    int hang = contains(words, L"hangsearch");
+    int count = hang ? 2 : contains(words, L"thousands") ? 5000 : contains(words, L"fewer") ? 3 : 10;
     for (int n = 0; n < count; n++) {
         std::wstring id = make_id(words, n);
         std::string title = utf8(words) + (n % 3 == 0 ? " (Official Video)" : n % 3 == 1 ? " [Lyrics]" : " - Live");
@@ -310,6 +329,7 @@ static int search(const std::wstring& words) {
         }
         put(line);
     }
+    if (hang) sleep_forever();
     return 0;
 }
 
@@ -321,6 +341,12 @@ int wmain(int, wchar_t**) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     if (argc == 3 && wcscmp(argv[1], L"--grandchild-of") == 0) {
+        Sleep(3000);
+        HANDLE f = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        return 0;
+    }
+    if (argc == 3 && wcscmp(argv[1], L"--hold-output") == 0) {
         Sleep(3000);
         HANDLE f = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (f != INVALID_HANDLE_VALUE) CloseHandle(f);

@@ -71,6 +71,8 @@ int child_start(const wchar_t* command_line, int capture_errors, ChildProcess* c
     child->process = nullptr;
     child->job = nullptr;
     child->output = nullptr;
+    child->started_at = GetTickCount();
+    child->time_limit_ms = 0;
     // CreateProcessW may write into the command line.
     int length = (int)wcslen(command_line);
     wchar_t* line = (wchar_t*)HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t));
@@ -119,21 +121,31 @@ int child_start(const wchar_t* command_line, int capture_errors, ChildProcess* c
     return 1;
 }
 
+enum { SILENT_POLL_MS = 40 };
+
 int child_read(ChildProcess* child, char* buffer, int capacity, const std::atomic<int>* cancel) {
+    // Without a flag or a limit there is nothing to look at meanwhile: a blocking read
+    // waits without waking up.
+    int watching = cancel || child->time_limit_ms;
+    int child_ended = 0;
     for (;;) {
         if (cancel && cancel->load()) return CHILD_READ_CANCELLED;
+        if (child->time_limit_ms && GetTickCount() - child->started_at >= child->time_limit_ms) {
+            return CHILD_READ_TIMED_OUT;
+        }
         DWORD available = 0;
-        if (!PeekNamedPipe(child->output, nullptr, 0, nullptr, &available, nullptr)) return CHILD_READ_END;
-        if (available == 0) {
-            // Silent child: wake up now and then to look at the cancel flag. A child that
-            // has ended leaves the pipe broken, which the next peek sees.
-            if (!cancel) {
-                // Nothing to look at: a blocking read waits without waking up.
-                DWORD got = 0;
-                if (!ReadFile(child->output, buffer, (DWORD)capacity, &got, nullptr) || got == 0) return CHILD_READ_END;
-                return (int)got;
+        if (watching && !PeekNamedPipe(child->output, nullptr, 0, nullptr, &available, nullptr)) return CHILD_READ_END;
+        if (watching && available == 0) {
+            // Silent output. While the child runs, its end wakes us at once (a child that
+            // has ended and took its output with it leaves the pipe broken, which the next
+            // peek sees). Once it has ended while something it started still holds the
+            // pipe, its handle stays signalled: waiting on it would return at once and spin,
+            // so only time is left to wait on.
+            if (child_ended) {
+                Sleep(SILENT_POLL_MS);
+            } else if (WaitForSingleObject(child->process, SILENT_POLL_MS) == WAIT_OBJECT_0) {
+                child_ended = 1;
             }
-            WaitForSingleObject(child->process, 40);
             continue;
         }
         DWORD got = 0;
@@ -149,9 +161,9 @@ int child_read_lines(ChildProcess* child, int chunk_size, const std::atomic<int>
     int result = 0;
     for (;;) {
         int got = child_read(child, chunk, chunk_size, cancel);
-        if (got == CHILD_READ_CANCELLED) {
+        if (got == CHILD_READ_CANCELLED || got == CHILD_READ_TIMED_OUT) {
             child_kill(child);
-            result = CHILD_READ_CANCELLED;
+            result = got;
             break;
         }
         if (got <= 0) break;

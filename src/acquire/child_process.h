@@ -22,6 +22,8 @@ struct ChildProcess {
     HANDLE process;
     HANDLE job;     // none when the system would not give us one; then only the child is stopped
     HANDLE output;  // read end of the pipe the child writes its standard output to
+    DWORD started_at;     // tick count when it was started
+    DWORD time_limit_ms;  // 0: none; else reading gives up this long after the start
 };
 
 // Starts command_line (its first word is looked for beside the program and on the search
@@ -30,20 +32,22 @@ struct ChildProcess {
 // when the pipe or the process cannot be made.
 int child_start(const wchar_t* command_line, int capture_errors, ChildProcess* child);
 
-enum { CHILD_READ_END = 0, CHILD_READ_CANCELLED = -1 };
+enum { CHILD_READ_END = 0, CHILD_READ_CANCELLED = -1, CHILD_READ_TIMED_OUT = -2 };
 
 // Reads the next chunk of output, at most capacity bytes. Returns the number of bytes,
-// CHILD_READ_END when the child (and every process holding its output) closed it, or
-// CHILD_READ_CANCELLED once *cancel is non-zero: the cancel flag is looked at before
-// every chunk and, while the child is silent, every few tens of milliseconds, so that a
-// child that prints nothing can still be stopped. cancel may be null.
+// CHILD_READ_END when the child (and every process holding its output) closed it,
+// CHILD_READ_CANCELLED once *cancel is non-zero, or CHILD_READ_TIMED_OUT once the child's
+// time limit has passed. The flag and the limit are looked at before every chunk and,
+// while the output is silent, every few tens of milliseconds, so that a child that prints
+// nothing can still be stopped. cancel may be null.
 int child_read(ChildProcess* child, char* buffer, int capacity, const std::atomic<int>* cancel);
 
 struct OutputLines;
 
 // Reads the child's output in chunks of at most chunk_size bytes (at most 4095) into lines
 // until it ends, handing each line to on_line. Returns 0 when it ended, or
-// CHILD_READ_CANCELLED when *cancel was set (the child is then stopped).
+// CHILD_READ_CANCELLED / CHILD_READ_TIMED_OUT as child_read gives them (the child is then
+// stopped).
 int child_read_lines(ChildProcess* child, int chunk_size, const std::atomic<int>* cancel, OutputLines* lines,
                      void (*on_line)(const char* line, int length, void* user), void* user);
 

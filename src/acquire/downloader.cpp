@@ -43,28 +43,23 @@ int progress_from_line(const char* line, int length) {
         }
     }
     if (tag < 0) return -1;
-    int start = tag + tag_length;
-    int percent_at = -1;
-    for (int i = start; i < length; i++) {
-        if (line[i] == '%') {
-            percent_at = i;
-            break;
-        }
-    }
-    if (percent_at < 0) return -1;
-    int from = percent_at;
-    while (from > start && ((line[from - 1] >= '0' && line[from - 1] <= '9') || line[from - 1] == '.')) from--;
-    // The number as the run of digits and dots reads it: digits, then at most one fraction.
+    // The downloader right-aligns the percentage behind the tag; any other "[download]"
+    // line (the destination, "has already been downloaded") may hold a title such as
+    // "100% Pure Love", so the number has to be the first thing after the blanks.
+    int i = tag + tag_length;
+    while (i < length && line[i] == ' ') i++;
+    // Digits, then at most one fraction.
     double value = 0;
     int digits = 0;
-    int i = from;
-    for (; i < percent_at && line[i] != '.'; i++, digits++) value = value * 10 + (line[i] - '0');
-    if (i < percent_at && line[i] == '.') {
+    for (; i < length && line[i] >= '0' && line[i] <= '9'; i++, digits++) value = value * 10 + (line[i] - '0');
+    if (i < length && line[i] == '.') {
         double scale = 0.1;
-        for (i++; i < percent_at && line[i] != '.'; i++, digits++, scale /= 10) value += (line[i] - '0') * scale;
+        for (i++; i < length && line[i] >= '0' && line[i] <= '9'; i++, digits++, scale /= 10) {
+            value += (line[i] - '0') * scale;
+        }
     }
-    if (digits == 0) return -1;
-    if (value < 0 || value > 100) return -1;
+    if (digits == 0 || i >= length || line[i] != '%') return -1;
+    if (value > 100) return -1;
     int rounded = (int)(value + 0.5);
     return rounded > 99 ? 99 : rounded;
 }

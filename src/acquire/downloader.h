@@ -17,8 +17,8 @@ typedef void (*DownloadProgress)(int percent, intptr_t user);
 // line does not fit in capacity.
 int downloader_command_line(wchar_t* line, int capacity, const wchar_t* target, const wchar_t* folder);
 
-// The percentage a "[download]" line carries, rounded and capped at 99; -1 for any other
-// line or a value outside 0..100.
+// The percentage a "[download]" progress line starts with (behind the tag and its blanks),
+// rounded and capped at 99; -1 for any other line or a value outside 0..100.
 int progress_from_line(const char* line, int length);
 
 // Runs the download. Progress: 3 once the child started, then strictly increasing whole

@@ -49,10 +49,16 @@ static DWORD WINAPI shared_worker_thread(void*) {
     SharedQueue* q = &g_shared_queue;
     HWND receiver = g_shared_worker.receiver;
     int fetched = 0;
-    while (!q->stop.load()) {
+    int stopped = 0;
+    for (;;) {
         WantedTrack entry;
         EnterCriticalSection(&q->lock);
-        if (q->taken >= q->queued) {
+        stopped = q->stop.load() ? 1 : 0;
+        if (stopped || q->taken >= q->queued) {
+            // What a stopped list had left goes with it, unless an import queued new
+            // entries during the stop: those wait for the next worker.
+            if (stopped && !q->queued_during_stop) q->queued = q->taken;
+            q->running.store(0);
             LeaveCriticalSection(&q->lock);
             break;
         }
@@ -70,22 +76,37 @@ static DWORD WINAPI shared_worker_thread(void*) {
         if (wanted_track_target(&entry, target, TARGET_CAPACITY)) {
             result = run_downloader(target, g_shared_worker.folder, &q->stop, shared_progress, 0);
         }
-        if (q->stop.load()) break;  // the interrupted track gets no item message
+        if (q->stop.load()) continue;  // the interrupted track gets no item message
         post_to(receiver, MSG_SHARED_ITEM_DONE, (WPARAM)result, 0);
         fetched += result;
     }
-    int stopped = q->stop.load() ? 1 : 0;
-    q->running.exchange(0);
     post_to(receiver, MSG_SHARED_FINISHED, (WPARAM)fetched, (LPARAM)stopped);
     return 0;
 }
 
-int shared_fetch_start(HWND receiver, const wchar_t* folder) {
+int shared_fetch_resume(HWND receiver, void (*resolve_folder)(wchar_t* folder)) {
+    SharedQueue* q = &g_shared_queue;
+    EnterCriticalSection(&q->lock);
+    int start = !q->running.load() && q->taken < q->queued;
+    if (start) {
+        q->running.store(1);
+        q->queued_during_stop = 0;
+        q->stop.store(0);
+    }
+    LeaveCriticalSection(&q->lock);
+    if (!start) return 0;
+    // No worker runs, so nothing reads these meanwhile.
     g_shared_worker.receiver = receiver;
-    wstr_copy(g_shared_worker.folder, folder);
+    resolve_folder(g_shared_worker.folder);
     HANDLE thread = CreateThread(nullptr, WORKER_STACK, shared_worker_thread, nullptr,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) return 0;
+    if (!thread) {
+        // The entries stay queued; the next import tries again.
+        EnterCriticalSection(&q->lock);
+        q->running.store(0);
+        LeaveCriticalSection(&q->lock);
+        return 0;
+    }
     CloseHandle(thread);
     return 1;
 }

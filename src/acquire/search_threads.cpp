@@ -45,25 +45,44 @@ static void on_search_line(const char* line, int length, void* user) {
     if (search_parse_line(line, length, &batch->rows[batch->count])) batch->count++;
 }
 
+static DWORD g_search_time_limit_ms = SEARCH_TIME_LIMIT_MS;
+
+void search_set_time_limit(DWORD ms) {
+    g_search_time_limit_ms = ms ? ms : (DWORD)SEARCH_TIME_LIMIT_MS;
+}
+
 static DWORD WINAPI search_thread(void* arg) {
     SearchRequest* request = (SearchRequest*)arg;
     SearchBatch* batch = (SearchBatch*)heap_alloc_zeroed(sizeof(SearchBatch));
     wchar_t command[SEARCH_COMMAND_CAPACITY];
+    int cancelled = 0;
     if (batch) {
         batch->generation = request->generation;
         ChildProcess child;
         // Standard error stays unredirected: the listing's warnings must not become rows.
         if (search_command_line(request->text, command, SEARCH_COMMAND_CAPACITY) && child_start(command, 0, &child)) {
+            // A listing takes a few seconds; one that hangs must not keep the window
+            // searching for the life of the process. Past the limit it is stopped, and the
+            // rows it printed so far are what the search found.
+            child.time_limit_ms = g_search_time_limit_ms;
             char line[SEARCH_LINE_CAPACITY];
             OutputLines lines;
             output_lines_init(&lines, line, SEARCH_LINE_CAPACITY);
             // The whole output is read even past the last row kept, so that a child that
             // prints thousands of lines is never left blocked on a full pipe.
-            child_read_lines(&child, 4095, nullptr, &lines, on_search_line, batch);
+            cancelled = child_read_lines(&child, 4095, &g_search.search_cancel, &lines, on_search_line, batch) ==
+                        CHILD_READ_CANCELLED;
             child_close(&child);
         }
     }
     heap_free(request);
+    if (cancelled || g_search.search_cancel.load()) {
+        // The window that asked is gone: nobody is left to tell, and a window opened since
+        // must not hear of it.
+        heap_free(batch);
+        g_search.searching.store(0);
+        return 0;
+    }
     g_search.searching.store(0);
     HWND window = g_search.window.load();
     if (batch && !(window && PostMessageW(window, MSG_SEARCH_DONE, 0, (LPARAM)batch))) heap_free(batch);
@@ -75,6 +94,8 @@ static DWORD WINAPI search_thread(void* arg) {
 void search_thread_start(const wchar_t* text) {
     SearchRequest* request = (SearchRequest*)heap_alloc_zeroed(sizeof(SearchRequest));
     HANDLE thread = nullptr;
+    // The previous search has ended (searching was clear), so its flag can be reset.
+    g_search.search_cancel.store(0);
     if (request) {
         request->generation = g_search.generation.load();
         wstr_copy(request->text, text);

@@ -301,13 +301,14 @@ static void on_download_command(HWND window) {
     g_search.downloading.store(1);
     g_search.last_percent.store(0);
     wstr_copy(g_search.download_title, g_search.results[row].title);
+    wstr_copy(g_search.download_target, g_search.download_folder);
     EnableWindow(g_search.download_button, FALSE);
     EnableWindow(g_search.search_button, FALSE);
     wchar_t status[400];
     download_status_text(0, g_search.download_title, status, 400);
     set_status(status);
     if (g_search.owner) PostMessageW(g_search.owner, MSG_DOWNLOAD_PROGRESS, 0, 0);
-    if (!download_thread_start(g_search.owner, g_search.results[row].webpage_url, g_search.download_folder)) {
+    if (!download_thread_start(g_search.owner, g_search.results[row].webpage_url, g_search.download_target)) {
         g_search.downloading.store(0);
         if (g_search.owner) PostMessageW(g_search.owner, MSG_DOWNLOAD_PROGRESS, (WPARAM)-1, 0);
         PostMessageW(window, MSG_SEARCH_DL_DONE, 0, 0);
@@ -437,6 +438,7 @@ static void settle_queued_messages(HWND window) {
 }
 
 static void on_destroy(HWND window) {
+    g_search.search_cancel.store(1);
     g_search.generation.fetch_add(1);
     g_search.window.store(nullptr);
     if (g_search.edit) RemoveWindowSubclass(g_search.edit, edit_subclass_proc, EDIT_SUBCLASS_ID);
@@ -540,12 +542,15 @@ void open_search_window(HWND owner, const wchar_t* music_folder) {
         return;
     }
     g_search.owner = owner;
-    if (music_folder && music_folder[0]) {
-        wstr_copy(g_search.download_folder, music_folder);
-    } else {
-        wchar_t current[MAX_PATH];
-        DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
-        wstr_copy(g_search.download_folder, (n > 0 && n < MAX_PATH) ? current : L"");
+    // Reopened during a download, the window keeps showing the folder the user chose for it.
+    if (!g_search.downloading.load()) {
+        if (music_folder && music_folder[0]) {
+            wstr_copy(g_search.download_folder, music_folder);
+        } else {
+            wchar_t current[MAX_PATH];
+            DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
+            wstr_copy(g_search.download_folder, (n > 0 && n < MAX_PATH) ? current : L"");
+        }
     }
     HINSTANCE instance = GetModuleHandleW(nullptr);
     register_window_class(instance);
@@ -578,6 +583,10 @@ void open_search_window_with_query(HWND owner, const wchar_t* music_folder, cons
 
 void search_window_copy_download_folder(wchar_t* out, int capacity) {
     wstr_copy(out, capacity, g_search.download_folder);
+}
+
+void search_window_copy_last_download_folder(wchar_t* out, int capacity) {
+    wstr_copy(out, capacity, g_search.download_target);
 }
 
 void search_window_copy_download_title(wchar_t* out, int capacity) {

@@ -32,9 +32,11 @@ struct SearchWindowState {
     SearchResult* results;  // SEARCH_MAX_ROWS rows while the window exists
     int result_count;
     std::atomic<int> searching;    // set by the window, cleared by the search thread
+    std::atomic<int> search_cancel;  // set when the window goes: the search thread stops its listing
     std::atomic<int> downloading;  // set by the window, cleared by the download thread
     std::atomic<int> last_percent;  // the status panel's percent, -1 no panel; also the download thread's
     wchar_t download_title[256];
+    wchar_t download_target[260];  // the folder the running or last download writes to (main thread)
     std::atomic<unsigned> generation;  // one more at every search and when the window goes
     std::atomic<int> thumbnail_threads;  // thumbnail loads not yet handed over
 
@@ -55,13 +57,22 @@ extern SearchWindowState g_search;
 void open_search_window(HWND owner, const wchar_t* music_folder);
 // Opens the window and, when text is not empty, searches for it at once.
 void open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text);
-// Copy the download folder / the title of the current or last download, cut to capacity.
+// Copy the folder the window offers for downloads, cut to capacity.
 void search_window_copy_download_folder(wchar_t* out, int capacity);
+// Copy the folder / the title of the current or last download, cut to capacity. The
+// folder is where that download went, whatever the user has picked since.
+void search_window_copy_last_download_folder(wchar_t* out, int capacity);
 void search_window_copy_download_title(wchar_t* out, int capacity);
 
 // Where the covers come from: "https://" THUMBNAIL_HOST unless a test points it elsewhere
 // (a scheme and host, no trailing slash). Set it while no thumbnail thread runs.
 void search_set_thumbnail_base(const wchar_t* base);
+
+// How long a search listing may run in all before it is stopped and the rows it printed
+// so far are shown: SEARCH_TIME_LIMIT_MS unless a test shortens it (0 restores it). Set it
+// while no search runs.
+enum { SEARCH_TIME_LIMIT_MS = 60000 };
+void search_set_time_limit(DWORD ms);
 
 // The edit box's context menu for its current selection and the clipboard; the caller
 // destroys it.

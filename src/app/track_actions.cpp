@@ -188,11 +188,19 @@ void choose_music_folder(void) {
 //~ Playlists
 
 // Hands the missing tracks of an import to the shared-playlist worker's queue. Entries
-// still waiting are not queued twice; returns the number waiting afterwards.
+// still waiting are not queued twice; returns the number waiting afterwards. Decided under
+// the queue's lock, where the worker decides to end: while it runs it takes what is
+// queued here; once it has ended (or while it stops) the entries wait for the next one.
 int queue_wanted_tracks(SharedQueue* q, const WantedTrack* wanted, int count) {
     EnterCriticalSection(&q->lock);
     if (!q->running.load()) {
+        // Entries queued during a stop may still wait for their worker: keep them.
+        if (q->taken >= q->queued) q->queued = q->taken = q->done = q->total = 0;
+    } else if (q->stop.load() && !q->queued_during_stop) {
+        // The worker is being stopped and takes nothing more: what the stopped list had
+        // left goes, and this list starts afresh for the worker started after it.
         q->queued = q->taken = q->done = q->total = 0;
+        q->queued_during_stop = 1;
     }
     for (int i = 0; i < count && q->queued < SHARED_QUEUE_CAPACITY; i++) {
         const WantedTrack* w = &wanted[i];
@@ -236,13 +244,7 @@ int import_playlist(const wchar_t* path) {
             wstr_copy(first, wanted[0].title);
             banner_show(BANNER_SHARED, 0, title, first, 0);
             choose_tick_period();
-            int idle = 0;
-            if (g_shared_queue.running.compare_exchange_strong(idle, 1)) {
-                g_shared_queue.stop.store(0);
-                wchar_t folder[260];
-                resolve_music_folder(folder);
-                if (!shared_fetch_start(g_app.main_window, folder)) g_shared_queue.running.store(0);
-            }
+            shared_fetch_resume(g_app.main_window, resolve_music_folder);
         }
     } else if (missing == 0 && local > 0) {
         wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];

@@ -4,9 +4,11 @@
 
 #include <stdlib.h>
 
+#include "acquire/fetch_workers.h"
 #include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/music_folder.h"
 #include "app/settings.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
@@ -65,8 +67,10 @@ void on_download_progress(int percent) {
 }
 
 void on_download_done(void) {
+    // Where the download went: the user may have picked another folder in the search
+    // window since.
     wchar_t folder[260];
-    search_window_copy_download_folder(folder, 260);
+    search_window_copy_last_download_folder(folder, 260);
     if (folder[0]) {
         wstr_copy(g_settings.last_folder, folder);
         save_settings(&g_settings, CONFIG_FILE_NAME);
@@ -133,6 +137,8 @@ void on_shared_finished(int fetched, int stopped) {
         banner_show(BANNER_SHARED, 100, L"\u2713 PAYLA\u015eILAN OYNATMA L\u0130STES\u0130 HAZIR (%100)", subtitle, 4000);
     }
     choose_tick_period();
+    // A list imported while this worker was being stopped waits for a worker of its own.
+    if (g_app.shared_queue_lock_ready) shared_fetch_resume(g_app.main_window, resolve_music_folder);
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 

@@ -169,6 +169,28 @@ TEST_F(FetchTest, StoppingInTheMiddleEndsWithTheStoppedBanner) {
     EXPECT_EQ(running_doubles(), 0);
 }
 
+TEST_F(FetchTest, AListImportedWhileTheWorkerStopsGetsAWorkerOfItsOwn) {
+    Catalogue titles({{L"dQw4w9WgXcQ", L"Never Reached"}, {L"Xk2Lm9Pq0Rs", L"Sertab Erener - Everyway That I Can"}});
+    ArgumentLog log;
+    open();
+    import("#EXTNELVO:YTID=slow0000001\r\n#EXTINF:-1,Long One\r\nC:\\x\\a.m4a\r\n"
+           "#EXTNELVO:YTID=dQw4w9WgXcQ\r\n#EXTINF:-1,Never Reached\r\nC:\\x\\b.m4a\r\n");
+    ASSERT_TRUE(pump_until([] { return g_app.banner.percent > 3; }, 20000)) << "the download got going";
+    // Stopped, and before the worker has wound down another list comes in.
+    g_shared_queue.stop.exchange(1);
+    import("#EXTNELVO:YTID=Xk2Lm9Pq0Rs\r\n#EXTINF:-1,Sertab Erener - Everyway That I Can\r\nC:\\x\\c.m4a\r\n");
+    EXPECT_EQ(g_shared_queue.total, 1) << "the stopped list's rest is not carried over";
+    ASSERT_TRUE(pump_until([&] { return index_of_title(L"Sertab Erener - Everyway That I Can") >= 0; }, 30000));
+    ASSERT_TRUE(wait_worker(10000));
+    pump(100);
+    EXPECT_STREQ(g_app.banner.title, L"\u2713 PAYLA\u015eILAN OYNATMA L\u0130STES\u0130 HAZIR (%100)");
+    EXPECT_STREQ(g_app.banner.subtitle, L"1 eksik par\u00e7a otomatik indirildi ve listeye eklendi");
+    std::vector<std::vector<std::wstring>> starts = log.starts();
+    ASSERT_EQ(starts.size(), 2u) << "the stopped list's second track was never fetched";
+    EXPECT_EQ(starts[1].back(), L"https://www.youtube.com/watch?v=Xk2Lm9Pq0Rs");
+    EXPECT_EQ(running_doubles(), 0);
+}
+
 TEST_F(FetchTest, WithoutADownloaderEveryEntryFailsAndTheWorkerStillEnds) {
     HiddenDownloader hidden;
     open();

@@ -314,6 +314,30 @@ TEST_F(SearchWindowTest, WhileSearchingTheButtonsWaitAndEnterIsIgnored) {
     EXPECT_EQ(logged_starts().size(), 1u) << "the second Enter started nothing";
 }
 
+TEST_F(SearchWindowTest, AHungListingEndsAtItsLimitAndClosingTheWindowStopsIt) {
+    open_search();
+    // The stand-in prints two rows, then hangs.
+    search_set_time_limit(1500);
+    bool ended = search_for(L"hangsearch");
+    search_set_time_limit(0);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(g_search.result_count, 2) << "the rows printed before the limit";
+    EXPECT_EQ(status(), L"2 sonu\u00e7 bulundu \u2022 \u00c7ift t\u0131klayarak hemen indirebilirsiniz");
+    EXPECT_TRUE(pump_until([] { return running_doubles() == 0; }, 5000));
+
+    SetWindowTextW(g_search.edit, L"hangsearch again");
+    press_enter();
+    ASSERT_EQ(g_search.searching.load(), 1);
+    pump(300);
+    DestroyWindow(g_search.window.load());
+    ASSERT_TRUE(pump_until([] { return g_search.searching.load() == 0; }, 10000)) << "long before the limit";
+    EXPECT_TRUE(pump_until([] { return running_doubles() == 0; }, 5000));
+    // A window opened afterwards searches at once.
+    open_search();
+    ASSERT_TRUE(search_for(L"fewer next"));
+    EXPECT_EQ(g_search.result_count, 3);
+}
+
 TEST_F(SearchWindowTest, EnterInAnEmptyBoxDoesNothing) {
     open_search();
     press_enter();
@@ -534,7 +558,9 @@ TEST_F(SearchWindowTest, AFailedDownloadSaysSoAndHidesThePanel) {
 }
 
 TEST_F(SearchWindowTest, ClosingDuringADownloadStillAddsTheTrack) {
+    TempDir other;
     open_search();
+    wstr_copy(g_search.download_folder, other.path.c_str());
     ASSERT_TRUE(search_for(L"carry gate fewer"));
     std::wstring id = g_search.results[0].video_id;
     SendMessageW(g_search.download_button, BM_CLICK, 0, 0);
@@ -544,9 +570,16 @@ TEST_F(SearchWindowTest, ClosingDuringADownloadStillAddsTheTrack) {
     ASSERT_EQ(g_search.downloading.load(), 1);
     DestroyWindow(g_search.window.load());
     EXPECT_EQ(g_search.window.load(), nullptr);
+    // Reopened from the main window (with its music folder) while the download runs, the
+    // window still shows where the download goes; a folder picked now is for later ones.
+    open_search();
+    EXPECT_EQ(text_of(g_search.folder_label), L"Klas\u00f6r: " + other.path);
+    wstr_copy(g_search.download_folder, music.c_str());
+    DestroyWindow(g_search.window.load());
     EXPECT_FALSE(top_track_has(id.c_str()));
-    write_file(music + L"\\gate.txt", "");
+    write_file(other.file(L"gate.txt"), "");
     ASSERT_TRUE(pump_until([&] { return top_track_has(id.c_str()); }, 30000));
+    EXPECT_EQ(_wcsicmp(g_settings.last_folder, other.path.c_str()), 0);
     wchar_t title[256];
     search_window_copy_download_title(title, 256);
     EXPECT_GT(wcslen(title), 0u) << "the banner's title outlives the window";
