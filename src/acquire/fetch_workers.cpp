@@ -84,7 +84,7 @@ static DWORD WINAPI shared_worker_thread(void*) {
     return 0;
 }
 
-int shared_fetch_resume(HWND receiver, void (*resolve_folder)(wchar_t* folder)) {
+int shared_fetch_resume(HWND receiver, int (*resolve_folder)(wchar_t* folder)) {
     SharedQueue* q = &g_shared_queue;
     EnterCriticalSection(&q->lock);
     int start = !q->running.load() && q->taken < q->queued;
@@ -97,9 +97,10 @@ int shared_fetch_resume(HWND receiver, void (*resolve_folder)(wchar_t* folder)) 
     if (!start) return 0;
     // No worker runs, so nothing reads these meanwhile.
     g_shared_worker.receiver = receiver;
-    resolve_folder(g_shared_worker.folder);
-    HANDLE thread = CreateThread(nullptr, WORKER_STACK, shared_worker_thread, nullptr,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = nullptr;
+    if (resolve_folder(g_shared_worker.folder))
+        thread = CreateThread(nullptr, WORKER_STACK, shared_worker_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                              nullptr);
     if (!thread) {
         // The entries stay queued; the next import tries again.
         EnterCriticalSection(&q->lock);

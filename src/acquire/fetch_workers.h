@@ -19,10 +19,11 @@ int wanted_track_target(const WantedTrack* wanted, wchar_t* target, int capacity
 
 // Starts the shared-playlist worker when entries wait in g_shared_queue and none runs:
 // claims the running flag under the queue's lock, clears the stop flag, asks resolve_folder
-// for the folder to download into, and starts the thread, which reports to receiver.
-// Returns 1 when it started one. Entries queued while a worker runs are taken by it; those
-// queued while it stops wait for the call made when it has finished.
-int shared_fetch_resume(HWND receiver, void (*resolve_folder)(wchar_t* folder));
+// for the folder to download into (0 from it: there is none, and nothing starts), and
+// starts the thread, which reports to receiver. Returns 1 when it started one. Entries
+// queued while a worker runs are taken by it; those queued while it stops wait for the call
+// made when it has finished.
+int shared_fetch_resume(HWND receiver, int (*resolve_folder)(wchar_t* folder));
 
 // Starts the Jam fetch of wanted into folder, reporting to receiver, unless one is being
 // fetched (g_jam_fetch.running) or nothing is wanted. 1 when the thread started.

@@ -80,7 +80,11 @@ HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_lin
 
 static void on_create(HWND window) {
     g_app.main_window = window;
-    InitializeCriticalSection(&g_shared_queue.lock);
+    // Once per process, and never deleted: a worker of an earlier window may still be
+    // leaving it (the tests make many windows; the program makes one).
+    static int lock_made;
+    if (!lock_made) InitializeCriticalSection(&g_shared_queue.lock);
+    lock_made = 1;
     g_app.shared_queue_lock_ready = 1;
 
     BOOL on = TRUE;
@@ -177,11 +181,6 @@ static void on_destroy(HWND window) {
     g_app.filter.filtered_indices = nullptr;
     g_app.filter.filtered_count = 0;
     g_app.filter.filtered_capacity = 0;
-    // A worker still running keeps using the lock; it is left alive for it.
-    if (g_app.shared_queue_lock_ready && !g_shared_queue.running.load()) {
-        DeleteCriticalSection(&g_shared_queue.lock);
-        g_app.shared_queue_lock_ready = 0;
-    }
     delete_fonts();
     if (g_app.edit_brush) DeleteObject(g_app.edit_brush);
     g_app.edit_brush = nullptr;

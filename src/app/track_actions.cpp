@@ -242,9 +242,17 @@ int import_playlist(const wchar_t* path) {
                         g_shared_queue.total);
             wchar_t first[256];
             wstr_copy(first, wanted[0].title);
-            banner_show(BANNER_SHARED, 0, title, first, 0);
+            wchar_t folder[260];
+            if (resolve_music_folder(folder)) {
+                banner_show(BANNER_SHARED, 0, title, first, 0);
+                shared_fetch_resume(g_app.main_window, resolve_music_folder);
+            } else {
+                // Without a folder every download would fail unseen; the tracks wait in the
+                // queue for the next import.
+                banner_show(BANNER_SHARED, 0, L"\u26a0 M\u00dcZ\u0130K KLAS\u00d6R\u00dc OLU\u015eTURULAMADI",
+                            L"Men\u00fcden bir m\u00fczik klas\u00f6r\u00fc se\u00e7in", 4000);
+            }
             choose_tick_period();
-            shared_fetch_resume(g_app.main_window, resolve_music_folder);
         }
     } else if (missing == 0 && local > 0) {
         wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];

@@ -191,6 +191,20 @@ TEST_F(ActionsTest, ImportsQueueWhatIsMissingOnce) {
     pump(50);
     EXPECT_STREQ(g_app.banner.title, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU");
     EXPECT_EQ(taken(), 1);
+
+    // Waiting titles are compared letter for letter ignoring case, as matching compares them,
+    // not by the rules of a language.
+    SharedQueue* q = new SharedQueue();
+    InitializeCriticalSection(&q->lock);
+    WantedTrack two[2] = {};
+    wstr_copy(two[0].title, L"Stra\u00dfe");
+    wstr_copy(two[1].title, L"STRASSE");
+    EXPECT_EQ(queue_wanted_tracks(q, two, 2), 2);
+    WantedTrack again = {};
+    wstr_copy(again.title, L"stra\u00dfe");
+    EXPECT_EQ(queue_wanted_tracks(q, &again, 1), 2) << "the same title in other letters waits once";
+    DeleteCriticalSection(&q->lock);
+    delete q;
 }
 
 TEST_F(ActionsTest, ABoxActsOnWhatItAskedAboutAndDeletionNeverWaits) {
