@@ -221,6 +221,7 @@ static void deliver(const char* topic, const char* payload) {
 static bool read_packet(LinkReader* r) {
     uint8_t header;
     if (!reader_take(r, &header, 1)) return false;
+    if (mqtt_header_malformed(header)) return false;
     uint32_t remaining = 0;
     int count = 0;
     for (;;) {
@@ -238,7 +239,9 @@ static bool read_packet(LinkReader* r) {
     if (ok) {
         char topic[MQTT_TOPIC_CAPACITY];
         char payload[MQTT_PAYLOAD_CAPACITY];
-        if (mqtt_parse_publish(header, body, (int)remaining, topic, payload)) deliver(topic, payload);
+        int kept = mqtt_parse_publish(header, body, (int)remaining, topic, payload);
+        if (kept > 0) deliver(topic, payload);
+        ok = kept >= 0;  // a malformed topic closes the connection
     }
     free(body);
     return ok;
@@ -356,6 +359,7 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
     g_event_message = message;
     snprintf(g_seed, sizeof g_seed, "%s", seed ? seed : "");
     g_subscription_count = 0;
+    g_packet_id = 1;  // a clean session every time
     LeaveCriticalSection(&g_lock);
     int generation = g_generation.load() + 1;
     g_generation.store(generation);

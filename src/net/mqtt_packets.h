@@ -13,7 +13,8 @@ enum {
     MQTT_DUPLICATE_MS = 900,
 };
 
-// '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes.
+// '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes
+// at most, never inside a UTF-8 character (a strict broker refuses such a topic).
 void mqtt_normalize_topic(char* out, const char* topic);
 
 // "nv<link><seed letters and digits, at most 12, or "pc"><tick mod 1000000>".
@@ -35,10 +36,20 @@ uint16_t mqtt_next_packet_id(uint16_t* counter);
 // complete, 0 when another byte is needed, -1 when a fifth byte would be needed.
 int mqtt_remaining_length_byte(uint8_t byte, int* count, uint32_t* value);
 
+// A fixed header that MQTT 3.1.1 forbids a broker to send: the reserved packet types 0
+// and 15, or a PUBLISH with both QoS bits set. The connection is then closed.
+int mqtt_header_malformed(uint8_t header);
+
+// How many bytes of text (length bytes long) to keep so that at most limit remain and
+// no UTF-8 character is split.
+int mqtt_utf8_cut(const char* text, int length, int limit);
+
 // What a received PUBLISH body holds. Returns 1 with topic and payload copied
-// (NUL-terminated, payload cut to 1023 bytes) when it is delivered, 0 when it is dropped:
-// body shorter than its topic (and packet id for QoS above 0), topic longer than 126
-// bytes, empty payload or one that starts with NUL.
+// (NUL-terminated, payload cut to 1023 bytes on a character boundary) when it is
+// delivered; 0 when it is dropped: body shorter than its topic (and packet id for QoS
+// above 0), topic longer than 126 bytes, empty payload or one that holds a NUL (it is
+// text, and a shortened message must not pass for the whole); -1 when the topic is
+// malformed (empty, not UTF-8, or holding U+0000), which closes the connection.
 int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload);
 
 // 64-bit FNV-1a over the topic, one 0xFF byte and the payload.

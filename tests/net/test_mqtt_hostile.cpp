@@ -29,9 +29,24 @@ struct Hostile : ::testing::Test {
     }
 };
 
+// Packets that MQTT 3.1.1 calls malformed: each closes the connection that carried it.
+static const std::string MALFORMED[] = {
+    publish_packet("", "empty topic"),
+    publish_packet(std::string("t\0evil", 6), "topic with U+0000"),
+    publish_packet("t\xC3(", "topic not UTF-8"),
+    publish_packet("t", "qos 3", 0x36, 9),
+    bytes({0x00, 0x00}),  // reserved type 0
+    bytes({0xF0, 0x00}),  // reserved type 15
+};
+static const int MALFORMED_COUNT = (int)(sizeof MALFORMED / sizeof MALFORMED[0]);
+
 TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
     ScriptedServer server([](int n, SOCKET s) {
         accept_session(s);
+        if (n >= 2 && n < 2 + MALFORMED_COUNT) {
+            send_bytes(s, MALFORMED[n - 2] + publish_packet("t", "after malformed"));
+            return;
+        }
         switch (n) {
         case 0:
             // Packets the client must read past, with good ones between them.
@@ -46,6 +61,9 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
             send_bytes(s, publish_packet(std::string(126, 'T'), "longest topic"));
             send_bytes(s, publish_packet("t", ""));                       // empty payload
             send_bytes(s, publish_packet("t", std::string("\0after", 6)));  // NUL first
+            send_bytes(s, publish_packet("t", std::string("be\0fore", 7)));  // NUL inside
+            // The 1023-byte cut would split the "ş" at 1022..1023.
+            send_bytes(s, publish_packet("t", std::string(1022, 'c') + "\xC5\x9F" "after"));
             send_bytes(s, publish_packet("t", std::string(3997, 'B')));   // body 4000: skipped
             send_bytes(s, publish_packet("t", std::string(3996, 'C')));  // body 3999: kept, cut
             send_bytes(s, publish_packet("t", "qos1", 0x32, 7));
@@ -66,7 +84,10 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
         }
     });
     start_against(&server);
-    ASSERT_TRUE(wait_message("t", "reconnected", 15000)) << "the client came back after each bad stream";
+    // Renewed on every connection, cut to 127 bytes without splitting the "ş".
+    std::string long_topic = std::string(126, 'a') + "\xC5\x9F" "tail";
+    mqtt_subscribe(long_topic.c_str());
+    ASSERT_TRUE(wait_message("t", "reconnected", 40000)) << "the client came back after each bad stream";
     EXPECT_EQ(sink.messages("t", "one"), 1);
     EXPECT_EQ(sink.messages("t", "two"), 1);
     EXPECT_EQ(sink.messages("t", "three"), 1);
@@ -80,8 +101,18 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
     for (const SinkEvent& e : sink.events)
         if (e.kind == MQTT_EVENT_MESSAGE && e.payload[0] == 'B') others++;
     EXPECT_EQ(others, 0) << "a 4000-byte body is skipped";
-    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 8) << "the seven kept above and the one after reconnecting";
-    EXPECT_GE(server.connections.load(), 3);
+    EXPECT_EQ(sink.messages("t", std::string(1022, 'c')), 1) << "cut before the character, not inside it";
+    EXPECT_EQ(sink.messages("t", "after malformed"), 0) << "each malformed packet closed its connection";
+    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 9) << "the eight kept above and the one after reconnecting";
+    int connections = server.connections.load();
+    EXPECT_EQ(connections, 3 + MALFORMED_COUNT);
+    pump_messages(200);  // the recorder's last reads
+    for (int c = 1; c < connections; c++) {
+        std::vector<Packet> packets = split_packets(server.bytes_of(c));
+        ASSERT_GE(packets.size(), 2u) << "connection " << c;
+        EXPECT_EQ(packets[1].header, 0x82);
+        EXPECT_EQ(packets[1].body.substr(2), bytes({0x00, 126}) + std::string(126, 'a') + bytes({0x00})) << c;
+    }
 }
 
 TEST_F(Hostile, AHugeDeclaredLengthIsSkippedNotAllocated) {
