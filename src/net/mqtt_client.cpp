@@ -44,7 +44,7 @@ static char g_seed[MQTT_CLIENT_ID_CAPACITY];
 static char g_subscriptions[MQTT_SUBSCRIPTIONS_MAX][MQTT_TOPIC_CAPACITY];
 static int g_subscription_count;
 static uint16_t g_packet_id = 1;
-static MqttRing g_ring;
+static MqttRecent g_recent;
 static int g_winsock_started;
 
 static BOOL CALLBACK init_lock(INIT_ONCE*, void*, void**) {
@@ -212,7 +212,7 @@ static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
 static void deliver(const char* topic, const char* payload) {
     uint64_t hash = mqtt_message_hash(topic, payload);
     EnterCriticalSection(&g_lock);
-    int seen = mqtt_ring_seen(&g_ring, hash, GetTickCount());
+    int seen = mqtt_recent_seen(&g_recent, hash, GetTickCount());
     LeaveCriticalSection(&g_lock);
     if (!seen) post_event(MQTT_EVENT_MESSAGE, topic, payload);
 }
@@ -354,7 +354,7 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
         g_winsock_started = 1;
     }
     EnterCriticalSection(&g_lock);
-    memset(&g_ring, 0, sizeof g_ring);
+    mqtt_recent_clear(&g_recent);
     g_window = window;
     g_event_message = message;
     snprintf(g_seed, sizeof g_seed, "%s", seed ? seed : "");

@@ -205,12 +205,62 @@ uint64_t mqtt_message_hash(const char* topic, const char* payload) {
     return h;
 }
 
-int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now) {
-    for (int i = 0; i < MQTT_RING_SIZE; i++) {
-        if (ring->time[i] && ring->hash[i] == hash && (uint32_t)(now - ring->time[i]) < MQTT_DUPLICATE_MS) return 1;
+enum { RECENT_MIN_CAPACITY = 64 };
+
+static bool recent_expired(const MqttRecentSlot* slot, uint32_t now) {
+    return (uint32_t)(now - slot->time) >= MQTT_DUPLICATE_MS;
+}
+
+static MqttRecentSlot* recent_probe(MqttRecentSlot* slots, int capacity, uint64_t hash) {
+    uint32_t mask = (uint32_t)capacity - 1;
+    uint32_t i = (uint32_t)(hash ^ (hash >> 32)) & mask;
+    while (slots[i].time && slots[i].hash != hash) i = (i + 1) & mask;
+    return &slots[i];
+}
+
+// A table four times the size of what is still within the window, holding only that.
+static bool recent_rebuild(MqttRecent* recent, uint32_t now) {
+    int live = 0;
+    for (int i = 0; i < recent->capacity; i++) live += recent->slots[i].time && !recent_expired(&recent->slots[i], now);
+    int capacity = RECENT_MIN_CAPACITY;
+    while (capacity < (live + 1) * 4) capacity *= 2;
+    MqttRecentSlot* slots = (MqttRecentSlot*)calloc((size_t)capacity, sizeof(MqttRecentSlot));
+    if (!slots) return false;
+    for (int i = 0; i < recent->capacity; i++) {
+        const MqttRecentSlot* old = &recent->slots[i];
+        if (old->time && !recent_expired(old, now)) *recent_probe(slots, capacity, old->hash) = *old;
     }
-    ring->hash[ring->next] = hash;
-    ring->time[ring->next] = now ? now : 1;
-    ring->next = (ring->next + 1) % MQTT_RING_SIZE;
+    free(recent->slots);
+    recent->slots = slots;
+    recent->capacity = capacity;
+    recent->used = live;
+    recent->rebuilt_at = now;
+    return true;
+}
+
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now) {
+    uint32_t stamp = now ? now : 1;
+    // Without memory for a new table the old one serves on while it has room.
+    if (recent->capacity > RECENT_MIN_CAPACITY && (uint32_t)(now - recent->rebuilt_at) >= MQTT_DUPLICATE_MS)
+        recent_rebuild(recent, now);
+    if (recent->slots) {
+        MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
+        if (slot->time) {
+            if (!recent_expired(slot, now)) return 1;
+            slot->time = stamp;
+            return 0;
+        }
+    }
+    // Without memory for a larger table the message is let through unremembered.
+    if ((recent->used + 1) * 2 > recent->capacity && !recent_rebuild(recent, now)) return 0;
+    MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
+    slot->hash = hash;
+    slot->time = stamp;
+    recent->used++;
     return 0;
+}
+
+void mqtt_recent_clear(MqttRecent* recent) {
+    free(recent->slots);
+    memset(recent, 0, sizeof *recent);
 }

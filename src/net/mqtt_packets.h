@@ -9,7 +9,6 @@ enum {
     MQTT_PUBLISH_MAX = 4000,      // whole outgoing PUBLISH after the first two header bytes
     MQTT_BODY_MAX = 3999,         // largest incoming PUBLISH body that is read
     MQTT_CLIENT_ID_CAPACITY = 64,
-    MQTT_RING_SIZE = 32,
     MQTT_DUPLICATE_MS = 900,
 };
 
@@ -55,12 +54,23 @@ int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* to
 // 64-bit FNV-1a over the topic, one 0xFF byte and the payload.
 uint64_t mqtt_message_hash(const char* topic, const char* payload);
 
-struct MqttRing {
-    uint64_t hash[MQTT_RING_SIZE];
-    uint32_t time[MQTT_RING_SIZE];  // tick in ms; 0 = empty
-    int next;
+// Every message taken in the last 900 ms, however many: a burst of retained messages on
+// connect runs one link far ahead of the other. An open-addressing table of hashes, at
+// most half full, rebuilt without the expired entries when it fills up or has not been
+// rebuilt for 900 ms (so that it shrinks again after a burst).
+struct MqttRecentSlot {
+    uint64_t hash;
+    uint32_t time;  // tick in ms; 0 = empty
+};
+struct MqttRecent {
+    MqttRecentSlot* slots;  // heap; nullptr before the first message
+    int capacity;           // a power of two
+    int used;               // occupied slots, the expired included
+    uint32_t rebuilt_at;
 };
 
 // 1 when the same message was taken less than 900 ms before now (it is then dropped);
 // otherwise it is remembered at now and 0 is returned.
-int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now);
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now);
+// Forgets everything and frees the table.
+void mqtt_recent_clear(MqttRecent* recent);

@@ -220,20 +220,32 @@ TEST(MqttPackets, TheDuplicateWindow) {
     for (uint8_t c : std::vector<uint8_t>{'t', 0xFF, 'x'}) h = (h ^ c) * 1099511628211ull;
     EXPECT_EQ(mqtt_message_hash("t", "x"), h);
 
-    MqttRing ring = {};
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 1000));
-    EXPECT_TRUE(mqtt_ring_seen(&ring, a, 1899));
-    EXPECT_FALSE(mqtt_ring_seen(&ring, b, 1899));
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 1900)) << "900 ms after it was stored";
-    EXPECT_TRUE(mqtt_ring_seen(&ring, a, 2000));
+    MqttRecent recent = {};
+    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1000));
+    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 1899));
+    EXPECT_FALSE(mqtt_recent_seen(&recent, b, 1899));
+    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1900)) << "900 ms after it was stored";
+    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 2000));
+    mqtt_recent_clear(&recent);
     // The tick count wraps; a time of 0 is stored as 1 so that it is not "empty".
-    MqttRing wrap = {};
-    EXPECT_FALSE(mqtt_ring_seen(&wrap, a, 0xFFFFFF00u));
-    EXPECT_TRUE(mqtt_ring_seen(&wrap, a, 0x00000100u));
-    MqttRing zero = {};
-    EXPECT_FALSE(mqtt_ring_seen(&zero, a, 0));
-    EXPECT_TRUE(mqtt_ring_seen(&zero, a, 5));
-    // 32 other messages push it out of the ring.
-    for (int i = 0; i < 32; i++) mqtt_ring_seen(&ring, (uint64_t)i, 2100);
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 2100));
+    MqttRecent wrap = {};
+    EXPECT_FALSE(mqtt_recent_seen(&wrap, a, 0xFFFFFF00u));
+    EXPECT_TRUE(mqtt_recent_seen(&wrap, a, 0x00000100u));
+    mqtt_recent_clear(&wrap);
+    MqttRecent zero = {};
+    EXPECT_FALSE(mqtt_recent_seen(&zero, a, 0));
+    EXPECT_TRUE(mqtt_recent_seen(&zero, a, 5));
+    mqtt_recent_clear(&zero);
+
+    // However many messages came within the window, each is still known: one link may run
+    // thousands of messages ahead of the other.
+    MqttRecent many = {};
+    const uint64_t SPREAD = 0x9E3779B97F4A7C15ull;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_FALSE(mqtt_recent_seen(&many, i * SPREAD, 5000 + (uint32_t)i / 100)) << i;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_TRUE(mqtt_recent_seen(&many, i * SPREAD, 5800)) << i;
+    // Once they are all old, they are forgotten and their memory goes back.
+    EXPECT_FALSE(mqtt_recent_seen(&many, SPREAD, 7000));
+    EXPECT_FALSE(mqtt_recent_seen(&many, 2 * SPREAD, 7000));
+    EXPECT_LE(many.capacity, 64);
+    mqtt_recent_clear(&many);
 }
