@@ -23,6 +23,11 @@ struct MqttEvent {
 
 // Points a link at another broker before mqtt_start: the tests use loopback brokers.
 void mqtt_set_broker(int link_index, const char* host, unsigned short port);
+// Sets the period of the client's own keep-alive timers before mqtt_start: a PINGREQ after
+// 3/5 of it without one, the link given up after 3/2 of it without a byte received. The
+// CONNECT still announces 30 s; the tests use short periods to meet a silent broker in
+// seconds. 0 restores the 30 s.
+void mqtt_set_keep_alive(int period_ms);
 
 // Starts both link threads, which post message to window; seed goes into the client
 // identifiers. True when running.

@@ -1,6 +1,10 @@
 // The two broker links: one thread each, connecting, renewing subscriptions, keeping the
 // connection alive and reading what the broker sends. The main thread publishes and
-// subscribes through the same sockets under the client lock.
+// subscribes through the same sockets, each under its link's send lock.
+//
+// Every socket is non-blocking and every wait is bounded: a broker that stops reading
+// costs a caller at most SEND_WAIT_MS once, after which its link is dropped and
+// reconnects; a broker that stops talking is dropped after 1.5 keep-alive periods.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -13,42 +17,63 @@
 
 #include "net/mqtt.h"
 
-enum { PING_INTERVAL_MS = 18000, CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
+enum { CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
+// The keep-alive the CONNECT announces.
+enum { KEEP_ALIVE_MS = 30000 };
+// A healthy broker empties the socket's send buffer in far less than this; one that has not
+// made room for a packet within it has stopped reading. The DISCONNECT at a stop gets less:
+// the window is closing.
+enum { SEND_WAIT_MS = 1000, DISCONNECT_WAIT_MS = 200, SEND_SLICE_MS = 50 };
 enum { LINK_STACK = 32 * 1024 };
 
 struct MqttLink {
     char host[256];
     unsigned short port;
-    SOCKET socket;                // guarded by the client lock; the link's thread owns and closes it
     HANDLE thread;
-    std::atomic<int> connected;   // written under the lock, read anywhere
     int index;
+    // Every send on socket, from any thread, goes under send_lock, so that packets never
+    // interleave; the link's thread opens and closes socket and changes it under this lock.
+    // Holding it never keeps the other link from sending or delivering.
+    CRITICAL_SECTION send_lock;
+    SOCKET socket;
+    std::atomic<int> connected;  // written under send_lock and the client lock, read anywhere
+    // A send failed or timed out, under send_lock: no more packets on this stream, and the
+    // link's thread drops the connection (that is where connected goes back to 0).
+    std::atomic<int> broken;
+    HANDLE wake;                 // manual reset; set with broken, and by mqtt_stop
 };
 
 static MqttLink g_links[MQTT_LINK_COUNT] = {
-    {MQTT_BROKER_HOST_0, MQTT_PORT, INVALID_SOCKET, nullptr, {0}, 0},
-    {MQTT_BROKER_HOST_1, MQTT_PORT, INVALID_SOCKET, nullptr, {0}, 1},
+    {MQTT_BROKER_HOST_0, MQTT_PORT, nullptr, 0, {}, INVALID_SOCKET, {0}, {0}, nullptr},
+    {MQTT_BROKER_HOST_1, MQTT_PORT, nullptr, 1, {}, INVALID_SOCKET, {0}, {0}, nullptr},
 };
 
 static std::atomic<int> g_running{0};
 // Each start is a new generation; a link thread that outlived an earlier stop sees that it
 // is stale and touches nothing of the new one.
 static std::atomic<int> g_generation{0};
-// Never deleted: a link thread still waiting in name resolution when mqtt_stop gives up on
-// it takes the lock once more on its way out.
+// The client lock: the subscription list, the packet identifier counter and the recent
+// messages. Never held while sending. Never deleted: a link thread still waiting in name
+// resolution when mqtt_stop gives up on it takes the lock once more on its way out.
 static CRITICAL_SECTION g_lock;
 static INIT_ONCE g_lock_once = INIT_ONCE_STATIC_INIT;
 static HWND g_window;          // written by mqtt_start before the link threads start
 static UINT g_event_message;  // likewise
+static DWORD g_ping_ms = KEEP_ALIVE_MS * 3 / 5;     // likewise
+static DWORD g_silence_ms = KEEP_ALIVE_MS * 3 / 2;  // likewise
 static char g_seed[MQTT_CLIENT_ID_CAPACITY];
 static char g_subscriptions[MQTT_SUBSCRIPTIONS_MAX][MQTT_TOPIC_CAPACITY];
 static int g_subscription_count;
 static uint16_t g_packet_id = 1;
-static MqttRing g_ring;
+static MqttRecent g_recent;
 static int g_winsock_started;
 
 static BOOL CALLBACK init_lock(INIT_ONCE*, void*, void**) {
     InitializeCriticalSection(&g_lock);
+    for (MqttLink& link : g_links) {
+        InitializeCriticalSection(&link.send_lock);
+        link.wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
     return TRUE;
 }
 
@@ -58,31 +83,17 @@ void mqtt_set_broker(int link_index, const char* host, unsigned short port) {
     g_links[link_index].port = port;
 }
 
+void mqtt_set_keep_alive(int period_ms) {
+    DWORD period = period_ms > 0 ? (DWORD)period_ms : (DWORD)KEEP_ALIVE_MS;
+    g_ping_ms = period * 3 / 5;
+    g_silence_ms = period * 3 / 2;
+}
+
 static bool alive(int generation) { return g_running.load() && g_generation.load() == generation; }
 
 // Waits in short steps, so that a stop is noticed within 100 ms.
 static void wait_while_alive(int generation, int ms) {
     for (int waited = 0; waited < ms && alive(generation); waited += 100) Sleep(100);
-}
-
-static bool send_all(SOCKET s, const uint8_t* bytes, int length) {
-    while (length > 0) {
-        int sent = send(s, (const char*)bytes, length, 0);
-        if (sent <= 0) return false;
-        bytes += sent;
-        length -= sent;
-    }
-    return true;
-}
-
-static bool recv_exact(SOCKET s, uint8_t* bytes, int length) {
-    while (length > 0) {
-        int got = recv(s, (char*)bytes, length, 0);
-        if (got <= 0) return false;
-        bytes += got;
-        length -= got;
-    }
-    return true;
 }
 
 static void post_event(int kind, const char* topic, const char* payload) {
@@ -95,6 +106,185 @@ static void post_event(int kind, const char* topic, const char* payload) {
 }
 
 void mqtt_event_free(WPARAM event) { free((MqttEvent*)event); }
+
+//~ Sending
+
+// Sends the whole packet, waiting for room in the socket's buffer at most limit_ms in
+// all. An abortable send also gives up when the client stops. Under the link's send lock.
+static bool send_bounded(SOCKET s, const uint8_t* bytes, int length, DWORD limit_ms, bool abortable) {
+    DWORD start = GetTickCount();
+    while (length > 0) {
+        int sent = send(s, (const char*)bytes, length, 0);
+        if (sent > 0) {
+            bytes += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        DWORD waited = GetTickCount() - start;
+        if (waited >= limit_ms || (abortable && !g_running.load())) return false;
+        DWORD slice = limit_ms - waited < (DWORD)SEND_SLICE_MS ? limit_ms - waited : (DWORD)SEND_SLICE_MS;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval wait = {0, (long)slice * 1000};
+        if (select(0, nullptr, &writable, nullptr, &wait) < 0) return false;
+    }
+    return true;
+}
+
+// Sends one packet on a connected link. A packet that does not go out whole has cut the
+// stream: the link is marked broken and its thread woken to drop the connection.
+static bool link_send(MqttLink* link, const uint8_t* bytes, int length) {
+    if (!link->connected.load()) return false;
+    EnterCriticalSection(&link->send_lock);
+    bool sent = false;
+    if (link->connected.load() && !link->broken.load() && link->socket != INVALID_SOCKET) {
+        sent = send_bounded(link->socket, bytes, length, SEND_WAIT_MS, true);
+        if (!sent) {
+            link->broken.store(1);
+            SetEvent(link->wake);
+        }
+    }
+    LeaveCriticalSection(&link->send_lock);
+    return sent;
+}
+
+// SUBSCRIBE (0x82) or UNSUBSCRIBE (0xA2) with a fresh packet identifier for this link.
+static bool link_send_topic(MqttLink* link, uint8_t type, const char* topic) {
+    if (!link->connected.load()) return false;
+    EnterCriticalSection(&g_lock);
+    uint16_t id = mqtt_next_packet_id(&g_packet_id);
+    LeaveCriticalSection(&g_lock);
+    uint8_t packet[MQTT_TOPIC_CAPACITY + 8];
+    int length = type == 0x82 ? mqtt_build_subscribe(packet, sizeof packet, id, topic)
+                              : mqtt_build_unsubscribe(packet, sizeof packet, id, topic);
+    return length && link_send(link, packet, length);
+}
+
+//~ Receiving
+
+// One connection as its thread reads it. What has been read from the socket but not yet
+// taken stays in bytes: many small messages arrive in one segment, and one recv per
+// segment instead of three or four per message is what lets a link keep up with a busy
+// broker.
+struct LinkReader {
+    MqttLink* link;
+    SOCKET s;
+    WSAEVENT readable;
+    int generation;
+    DWORD last_received, last_ping;
+    DWORD silence_ms;  // the CONNACK's wait during the handshake, then the keep-alive's
+    bool pinging;
+    int have, at;
+    uint8_t bytes[2048];
+};
+
+// Whether the connection goes on: the client runs, no send on it has failed, the broker
+// has said something recently enough, and the keep-alive ping is out when due.
+static bool keep_going(LinkReader* r) {
+    if (!alive(r->generation) || r->link->broken.load()) return false;
+    DWORD now = GetTickCount();
+    if (now - r->last_received >= r->silence_ms) return false;
+    if (r->pinging && now - r->last_ping >= g_ping_ms) {
+        r->last_ping = now;
+        uint8_t ping[2];
+        mqtt_build_pingreq(ping, sizeof ping);
+        if (!link_send(r->link, ping, sizeof ping)) return false;
+    }
+    return true;
+}
+
+// What is left of period after since has passed, never less than 0.
+static DWORD time_left(DWORD period, DWORD since) { return since >= period ? 0 : period - since; }
+
+// Waits until the socket may have something to read; false ends the connection. Also
+// wakes for the next ping, the silence limit, a stop and a failed send.
+static bool wait_for_input(LinkReader* r) {
+    for (;;) {
+        if (!keep_going(r)) return false;
+        DWORD now = GetTickCount();
+        DWORD timeout = time_left(r->silence_ms, now - r->last_received);
+        if (r->pinging) {
+            DWORD to_ping = time_left(g_ping_ms, now - r->last_ping);
+            if (to_ping < timeout) timeout = to_ping;
+        }
+        HANDLE events[2] = {r->readable, r->link->wake};
+        DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
+        if (woke == WAIT_OBJECT_0) {
+            WSANETWORKEVENTS happened;
+            WSAEnumNetworkEvents(r->s, r->readable, &happened);
+            return true;
+        }
+        if (woke == WAIT_FAILED) return false;
+    }
+}
+
+// Takes length bytes (or skips them when out is null). Every refill first checks that the
+// connection goes on, so that a broker pouring out one endless packet is still pinged,
+// and a stop still heard.
+static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
+    while (length > 0) {
+        while (r->at == r->have) {
+            if (!keep_going(r)) return false;
+            int got = recv(r->s, (char*)r->bytes, (int)sizeof r->bytes, 0);
+            if (got > 0) {
+                r->have = got;
+                r->at = 0;
+                r->last_received = GetTickCount();
+            } else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !wait_for_input(r)) {
+                return false;
+            }
+        }
+        uint32_t n = (uint32_t)(r->have - r->at);
+        if (n > length) n = length;
+        if (out) {
+            memcpy(out, r->bytes + r->at, n);
+            out += n;
+        }
+        r->at += (int)n;
+        length -= n;
+    }
+    return true;
+}
+
+static void deliver(const char* topic, const char* payload) {
+    uint64_t hash = mqtt_message_hash(topic, payload);
+    EnterCriticalSection(&g_lock);
+    int seen = mqtt_recent_seen(&g_recent, hash, GetTickCount());
+    LeaveCriticalSection(&g_lock);
+    if (!seen) post_event(MQTT_EVENT_MESSAGE, topic, payload);
+}
+
+// Reads one packet; false ends the connection.
+static bool read_packet(LinkReader* r) {
+    uint8_t header;
+    if (!reader_take(r, &header, 1)) return false;
+    if (mqtt_header_malformed(header)) return false;
+    uint32_t remaining = 0;
+    int count = 0;
+    for (;;) {
+        uint8_t byte;
+        if (!reader_take(r, &byte, 1)) return false;
+        int state = mqtt_remaining_length_byte(byte, &count, &remaining);
+        if (state < 0) return false;  // a fifth length byte: the stream cannot be trusted
+        if (state > 0) break;
+    }
+    // Anything else is passed over without keeping it, however long it says it is.
+    if ((header >> 4) != 3 || remaining < 2 || remaining > MQTT_BODY_MAX) return reader_take(r, nullptr, remaining);
+    uint8_t* body = (uint8_t*)malloc(remaining + 1);
+    if (!body) return false;
+    bool ok = reader_take(r, body, remaining);
+    if (ok) {
+        char topic[MQTT_TOPIC_CAPACITY];
+        char payload[MQTT_PAYLOAD_CAPACITY];
+        int kept = mqtt_parse_publish(header, body, (int)remaining, topic, payload);
+        if (kept > 0) deliver(topic, payload);
+        ok = kept >= 0;  // a malformed topic closes the connection
+    }
+    free(body);
+    return ok;
+}
 
 //~ Connecting
 
@@ -146,139 +336,87 @@ static SOCKET open_connection(MqttLink* link, int generation) {
         closesocket(s);
         return INVALID_SOCKET;
     }
-    u_long blocking = 0;
-    ioctlsocket(s, FIONBIO, &blocking);
-    return s;
+    return s;  // stays non-blocking
 }
 
-static void set_receive_timeout(SOCKET s, DWORD ms) {
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms);
-}
-
-// Sends CONNECT and waits for an accepting CONNACK. The socket is already in the link, so
-// that mqtt_stop can close it and end the wait.
-static bool handshake(SOCKET s, const char* client_id) {
+// Sends CONNECT and waits at most 4 s for an accepting CONNACK.
+static bool handshake(LinkReader* r, const char* client_id) {
     uint8_t packet[128];
     int length = mqtt_build_connect(packet, sizeof packet, client_id);
     if (!length) return false;
-    set_receive_timeout(s, CONNECT_WAIT_MS);
-    EnterCriticalSection(&g_lock);
-    bool sent = send_all(s, packet, length);
-    LeaveCriticalSection(&g_lock);
+    EnterCriticalSection(&r->link->send_lock);
+    bool sent = send_bounded(r->s, packet, length, SEND_WAIT_MS, true);
+    LeaveCriticalSection(&r->link->send_lock);
+    r->silence_ms = CONNECT_WAIT_MS;
+    r->pinging = false;
+    r->last_received = GetTickCount();
     uint8_t ack[4];
-    bool received = sent && recv_exact(s, ack, 4);
-    set_receive_timeout(s, 0);
-    return received && ack[0] == 0x20 && ack[3] == 0;
+    return sent && reader_take(r, ack, 4) && ack[0] == 0x20 && ack[3] == 0;
 }
 
-// Under the client lock.
-static bool send_subscribe_locked(MqttLink* link, const char* topic) {
-    uint8_t packet[MQTT_TOPIC_CAPACITY + 8];
-    int length = mqtt_build_subscribe(packet, sizeof packet, mqtt_next_packet_id(&g_packet_id), topic);
-    return length && send_all(link->socket, packet, length);
-}
-
-//~ Receiving
-
-// What the link thread has read from its socket but not yet taken: many small messages
-// arrive in one segment, and one recv per segment instead of three or four per message
-// is what lets a link keep up with a busy broker.
-struct LinkReader {
-    SOCKET s;
-    int have, at;
-    uint8_t bytes[2048];
-};
-
-static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
-    while (length > 0) {
-        if (r->at == r->have) {
-            int got = recv(r->s, (char*)r->bytes, (int)sizeof r->bytes, 0);
-            if (got <= 0) return false;
-            r->have = got;
-            r->at = 0;
-        }
-        uint32_t n = (uint32_t)(r->have - r->at);
-        if (n > length) n = length;
-        if (out) {
-            memcpy(out, r->bytes + r->at, n);
-            out += n;
-        }
-        r->at += (int)n;
-        length -= n;
-    }
-    return true;
-}
-
-static void deliver(const char* topic, const char* payload) {
-    uint64_t hash = mqtt_message_hash(topic, payload);
+// Marks the link connected and renews every subscription, in list order, in one send.
+// The send lock is held throughout, so that a subscribe or unsubscribe made meanwhile on
+// the main thread goes out after the renewal and not before it.
+static bool go_online(MqttLink* link, SOCKET s) {
+    EnterCriticalSection(&link->send_lock);
     EnterCriticalSection(&g_lock);
-    int seen = mqtt_ring_seen(&g_ring, hash, GetTickCount());
+    bool ok = true;
+    uint8_t* packets = nullptr;
+    int length = 0;
+    if (g_subscription_count) {
+        int capacity = g_subscription_count * (MQTT_TOPIC_CAPACITY + 8);
+        packets = (uint8_t*)malloc((size_t)capacity);
+        ok = packets != nullptr;
+        for (int i = 0; ok && i < g_subscription_count; i++) {
+            length += mqtt_build_subscribe(packets + length, capacity - length, mqtt_next_packet_id(&g_packet_id),
+                                           g_subscriptions[i]);
+        }
+    }
+    if (ok) link->connected.store(1);
     LeaveCriticalSection(&g_lock);
-    if (!seen) post_event(MQTT_EVENT_MESSAGE, topic, payload);
-}
-
-// Reads one packet; false ends the connection.
-static bool read_packet(LinkReader* r) {
-    uint8_t header;
-    if (!reader_take(r, &header, 1)) return false;
-    uint32_t remaining = 0;
-    int count = 0;
-    for (;;) {
-        uint8_t byte;
-        if (!reader_take(r, &byte, 1)) return false;
-        int state = mqtt_remaining_length_byte(byte, &count, &remaining);
-        if (state < 0) return false;  // a fifth length byte: the stream cannot be trusted
-        if (state > 0) break;
-    }
-    // Anything else is passed over without keeping it, however long it says it is.
-    if ((header >> 4) != 3 || remaining < 2 || remaining > MQTT_BODY_MAX) return reader_take(r, nullptr, remaining);
-    uint8_t* body = (uint8_t*)malloc(remaining + 1);
-    if (!body) return false;
-    bool ok = reader_take(r, body, remaining);
-    if (ok) {
-        char topic[MQTT_TOPIC_CAPACITY];
-        char payload[MQTT_PAYLOAD_CAPACITY];
-        if (mqtt_parse_publish(header, body, (int)remaining, topic, payload)) deliver(topic, payload);
-    }
-    free(body);
+    if (ok && length) ok = send_bounded(s, packets, length, SEND_WAIT_MS, true);
+    if (!ok) link->broken.store(1);  // no other packet on a cut stream; the caller drops it
+    LeaveCriticalSection(&link->send_lock);
+    free(packets);
     return ok;
 }
 
 //~ The link thread
 
-static void connection_loop(SOCKET s, int generation) {
-    DWORD last_ping = GetTickCount();
-    LinkReader reader;
-    reader.s = s;
-    reader.have = reader.at = 0;
-    while (alive(generation)) {
-        int ready = 1;
-        if (reader.at == reader.have) {  // nothing buffered: wait for the socket
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(s, &readable);
-            timeval wait = {4, 0};
-            ready = select(0, &readable, nullptr, nullptr, &wait);
-        }
-        if (ready < 0) return;
-        if (!alive(generation)) return;
-        if (GetTickCount() - last_ping >= PING_INTERVAL_MS) {
-            last_ping = GetTickCount();
-            uint8_t ping[2];
-            mqtt_build_pingreq(ping, 2);
-            EnterCriticalSection(&g_lock);
-            bool sent = send_all(s, ping, 2);
-            LeaveCriticalSection(&g_lock);
-            if (!sent) return;
-        }
-        if (ready > 0 && !read_packet(&reader)) return;
+// Says DISCONNECT when the client stops (the broker then ends the session cleanly, and
+// drops anything it would otherwise publish for us), takes the socket out of the link
+// and closes it. Returns whether the other link is still connected.
+static bool drop_connection(MqttLink* link, SOCKET s, int generation) {
+    EnterCriticalSection(&link->send_lock);
+    if (!alive(generation) && link->connected.load() && !link->broken.load()) {
+        static const uint8_t DISCONNECT[] = {0xE0, 0x00};
+        send_bounded(s, DISCONNECT, sizeof DISCONNECT, DISCONNECT_WAIT_MS, false);
     }
+    // Clearing this link and reading the other under one lock: of two links that drop at
+    // the same moment, the second sees the first gone.
+    EnterCriticalSection(&g_lock);
+    link->connected.store(0);
+    link->socket = INVALID_SOCKET;
+    bool any = false;
+    for (MqttLink& l : g_links) any = any || l.connected.load();
+    LeaveCriticalSection(&g_lock);
+    LeaveCriticalSection(&link->send_lock);
+    closesocket(s);
+    return any;
 }
 
 static DWORD WINAPI link_thread(void* param) {
     int index = (int)((INT_PTR)param & 0xFF);
     int generation = (int)((INT_PTR)param >> 8);
     MqttLink* link = &g_links[index];
+    // Kept off the thread's 32 KiB stack; lives as long as the thread.
+    LinkReader* r = (LinkReader*)calloc(1, sizeof(LinkReader));
+    WSAEVENT readable = WSACreateEvent();
+    if (!r || readable == WSA_INVALID_EVENT) {
+        free(r);
+        if (readable != WSA_INVALID_EVENT) WSACloseEvent(readable);
+        return 0;
+    }
     while (alive(generation)) {
         char client_id[MQTT_CLIENT_ID_CAPACITY];
         mqtt_client_id(client_id, index, g_seed, GetTickCount());
@@ -287,43 +425,40 @@ static DWORD WINAPI link_thread(void* param) {
             wait_while_alive(generation, RETRY_WAIT_MS);
             continue;
         }
-        EnterCriticalSection(&g_lock);
-        bool current = alive(generation);
-        if (current) link->socket = s;
-        LeaveCriticalSection(&g_lock);
-        bool accepted = current && handshake(s, client_id);
-        EnterCriticalSection(&g_lock);
-        if (accepted && alive(generation)) {
-            link->connected.store(1);
-            for (int i = 0; i < g_subscription_count; i++) send_subscribe_locked(link, g_subscriptions[i]);
-        } else {
-            accepted = false;
-            // Ours to close unless mqtt_stop closed it already.
-            if (!current || link->socket == s) {
-                if (link->socket == s) link->socket = INVALID_SOCKET;
-                closesocket(s);
-            }
-        }
-        LeaveCriticalSection(&g_lock);
-        if (!accepted) {
+        WSAResetEvent(readable);
+        if (WSAEventSelect(s, readable, FD_READ | FD_CLOSE) != 0) {
+            closesocket(s);
             wait_while_alive(generation, RETRY_WAIT_MS);
             continue;
         }
-        post_event(MQTT_EVENT_CONNECTED, nullptr, nullptr);
-        connection_loop(s, generation);
-
-        EnterCriticalSection(&g_lock);
-        if (link->socket == s) {
-            link->socket = INVALID_SOCKET;
-            link->connected.store(0);
-            closesocket(s);
+        memset(r, 0, sizeof *r);
+        r->link = link;
+        r->s = s;
+        r->readable = readable;
+        r->generation = generation;
+        EnterCriticalSection(&link->send_lock);
+        // A stop after this reset is seen by the check of alive() that follows it.
+        ResetEvent(link->wake);
+        link->broken.store(0);
+        link->socket = s;
+        LeaveCriticalSection(&link->send_lock);
+        if (!alive(generation) || !handshake(r, client_id) || !go_online(link, s)) {
+            drop_connection(link, s, generation);
+            wait_while_alive(generation, RETRY_WAIT_MS);
+            continue;
         }
-        bool any = false;
-        for (MqttLink& l : g_links) any = any || l.connected.load();
-        LeaveCriticalSection(&g_lock);
+        if (alive(generation)) post_event(MQTT_EVENT_CONNECTED, nullptr, nullptr);
+        r->silence_ms = g_silence_ms;
+        r->pinging = true;
+        r->last_ping = r->last_received = GetTickCount();
+        while (read_packet(r)) {
+        }
+        bool any = drop_connection(link, s, generation);
         if (!any && alive(generation)) post_event(MQTT_EVENT_OFFLINE, nullptr, nullptr);
         wait_while_alive(generation, RECONNECT_WAIT_MS);
     }
+    WSACloseEvent(readable);
+    free(r);
     return 0;
 }
 
@@ -351,11 +486,12 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
         g_winsock_started = 1;
     }
     EnterCriticalSection(&g_lock);
-    memset(&g_ring, 0, sizeof g_ring);
+    mqtt_recent_clear(&g_recent);
     g_window = window;
     g_event_message = message;
     snprintf(g_seed, sizeof g_seed, "%s", seed ? seed : "");
     g_subscription_count = 0;
+    g_packet_id = 1;  // a clean session every time
     LeaveCriticalSection(&g_lock);
     int generation = g_generation.load() + 1;
     g_generation.store(generation);
@@ -365,6 +501,7 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
         MqttLink* link = &g_links[i];
         link->socket = INVALID_SOCKET;
         link->connected.store(0);
+        link->broken.store(0);
         link->index = i;
         link->thread = CreateThread(nullptr, LINK_STACK, link_thread, (void*)(INT_PTR)(i | (generation << 8)),
                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
@@ -377,19 +514,9 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
 void mqtt_stop(void) {
     if (!g_running.load()) return;
     g_running.store(0);
-    EnterCriticalSection(&g_lock);
-    // Closing is what wakes a link thread blocked in recv or select (a shutdown alone does
-    // not, under Wine). The thread finds its socket gone from the link and does not close it
-    // again, so that a handle value reused meanwhile is never closed twice.
-    for (MqttLink& link : g_links) {
-        if (link.socket != INVALID_SOCKET) {
-            shutdown(link.socket, SD_BOTH);
-            closesocket(link.socket);
-            link.socket = INVALID_SOCKET;
-        }
-        link.connected.store(0);
-    }
-    LeaveCriticalSection(&g_lock);
+    // Each link's thread wakes, says DISCONNECT on its connection and closes it itself: no
+    // other thread closes a socket that a link thread may still be using.
+    for (MqttLink& link : g_links) SetEvent(link.wake);
     for (MqttLink& link : g_links) {
         if (!link.thread) continue;
         if (WaitForSingleObject(link.thread, 1000) == WAIT_OBJECT_0) {
@@ -407,17 +534,15 @@ bool mqtt_subscribe(const char* topic) {
     if (!g_running.load() || !topic || !topic[0]) return false;
     char normal[MQTT_TOPIC_CAPACITY];
     mqtt_normalize_topic(normal, topic);
-    bool any = false;
     EnterCriticalSection(&g_lock);
     int known = 0;
     for (int i = 0; i < g_subscription_count && !known; i++) known = strcmp(g_subscriptions[i], normal) == 0;
     if (!known && g_subscription_count < MQTT_SUBSCRIPTIONS_MAX) {
         memcpy(g_subscriptions[g_subscription_count++], normal, sizeof normal);
     }
-    for (MqttLink& link : g_links) {
-        if (link.connected.load() && link.socket != INVALID_SOCKET && send_subscribe_locked(&link, normal)) any = true;
-    }
     LeaveCriticalSection(&g_lock);
+    bool any = false;
+    for (MqttLink& link : g_links) any = link_send_topic(&link, 0x82, normal) || any;
     return any;
 }
 
@@ -425,7 +550,6 @@ bool mqtt_unsubscribe(const char* topic) {
     if (!g_running.load() || !topic || !topic[0]) return false;
     char normal[MQTT_TOPIC_CAPACITY];
     mqtt_normalize_topic(normal, topic);
-    bool any = false;
     EnterCriticalSection(&g_lock);
     for (int i = 0; i < g_subscription_count; i++) {
         if (strcmp(g_subscriptions[i], normal) != 0) continue;
@@ -433,13 +557,9 @@ bool mqtt_unsubscribe(const char* topic) {
         g_subscription_count--;
         break;
     }
-    for (MqttLink& link : g_links) {
-        if (!link.connected.load() || link.socket == INVALID_SOCKET) continue;
-        uint8_t packet[MQTT_TOPIC_CAPACITY + 8];
-        int length = mqtt_build_unsubscribe(packet, sizeof packet, mqtt_next_packet_id(&g_packet_id), normal);
-        if (length && send_all(link.socket, packet, length)) any = true;
-    }
     LeaveCriticalSection(&g_lock);
+    bool any = false;
+    for (MqttLink& link : g_links) any = link_send_topic(&link, 0xA2, normal) || any;
     return any;
 }
 
@@ -451,17 +571,13 @@ bool mqtt_publish(const char* topic, const char* payload, bool retain) {
     int length = mqtt_build_publish(packet, sizeof packet, normal, payload, (int)strlen(payload), retain);
     if (!length) return false;
     bool any = false;
-    EnterCriticalSection(&g_lock);
-    for (MqttLink& link : g_links) {
-        if (link.connected.load() && link.socket != INVALID_SOCKET && send_all(link.socket, packet, length)) any = true;
-    }
-    LeaveCriticalSection(&g_lock);
+    for (MqttLink& link : g_links) any = link_send(&link, packet, length) || any;
     return any;
 }
 
 bool mqtt_is_online(void) {
     if (!g_running.load()) return false;
     for (MqttLink& link : g_links)
-        if (link.connected.load()) return true;
+        if (link.connected.load() && !link.broken.load()) return true;
     return false;
 }

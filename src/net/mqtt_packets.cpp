@@ -1,11 +1,23 @@
 #include "net/mqtt_packets.h"
 
+#include <stdlib.h>
 #include <string.h>
 
+int mqtt_utf8_cut(const char* text, int length, int limit) {
+    if (length <= limit) return length;
+    // Back over the continuation bytes (10xxxxxx) of the character that the limit would
+    // split, to its first byte: at most three in a well-formed text.
+    int cut = limit;
+    while (cut > 0 && cut > limit - 3 && ((uint8_t)text[cut] & 0xC0) == 0x80) cut--;
+    return cut;
+}
+
 void mqtt_normalize_topic(char* out, const char* topic) {
-    int i = 0;
-    for (; topic[i] && i < MQTT_TOPIC_CAPACITY - 1; i++) out[i] = (topic[i] == '#' || topic[i] == '+') ? '_' : topic[i];
-    out[i] = 0;
+    int length = 0;
+    while (length < MQTT_TOPIC_CAPACITY && topic[length]) length++;
+    int n = mqtt_utf8_cut(topic, length, MQTT_TOPIC_CAPACITY - 1);
+    for (int i = 0; i < n; i++) out[i] = (topic[i] == '#' || topic[i] == '+') ? '_' : topic[i];
+    out[n] = 0;
 }
 
 void mqtt_client_id(char* out, int link_index, const char* seed, uint32_t tick) {
@@ -126,17 +138,60 @@ int mqtt_remaining_length_byte(uint8_t byte, int* count, uint32_t* value) {
     return *count >= 4 ? -1 : 0;
 }
 
+int mqtt_header_malformed(uint8_t header) {
+    int type = header >> 4;
+    return type == 0 || type == 15 || (type == 3 && (header & 0x06) == 0x06);
+}
+
+// Well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF) without
+// U+0000, as MQTT requires of a topic.
+static int topic_text_valid(const uint8_t* p, int length) {
+    for (int i = 0; i < length;) {
+        uint8_t c = p[i];
+        if (c == 0) return 0;
+        if (c < 0x80) {
+            i++;
+            continue;
+        }
+        int more;
+        uint32_t code;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            code = c & 0x07;
+        } else {
+            return 0;
+        }
+        if (i + more >= length) return 0;
+        for (int k = 1; k <= more; k++) {
+            if ((p[i + k] & 0xC0) != 0x80) return 0;
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        if ((more == 2 && code < 0x800) || (more == 3 && code < 0x10000) || code > 0x10FFFF ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return 0;
+        i += 1 + more;
+    }
+    return 1;
+}
+
 int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload) {
     if (length < 2) return 0;
     int topic_length = (body[0] << 8) | body[1];
     int payload_at = 2 + topic_length + ((header & 0x06) ? 2 : 0);
     if (length < payload_at) return 0;
+    if (topic_length == 0 || !topic_text_valid(body + 2, topic_length)) return -1;
     if (topic_length > MQTT_TOPIC_CAPACITY - 2) return 0;
     int payload_length = length - payload_at;
-    if (payload_length <= 0 || body[payload_at] == 0) return 0;
+    if (payload_length <= 0 || memchr(body + payload_at, 0, (size_t)payload_length)) return 0;
     memcpy(topic, body + 2, (size_t)topic_length);
     topic[topic_length] = 0;
-    if (payload_length > MQTT_PAYLOAD_CAPACITY - 1) payload_length = MQTT_PAYLOAD_CAPACITY - 1;
+    payload_length = mqtt_utf8_cut((const char*)body + payload_at, payload_length, MQTT_PAYLOAD_CAPACITY - 1);
     memcpy(payload, body + payload_at, (size_t)payload_length);
     payload[payload_length] = 0;
     return 1;
@@ -150,12 +205,62 @@ uint64_t mqtt_message_hash(const char* topic, const char* payload) {
     return h;
 }
 
-int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now) {
-    for (int i = 0; i < MQTT_RING_SIZE; i++) {
-        if (ring->time[i] && ring->hash[i] == hash && (uint32_t)(now - ring->time[i]) < MQTT_DUPLICATE_MS) return 1;
+enum { RECENT_MIN_CAPACITY = 64 };
+
+static bool recent_expired(const MqttRecentSlot* slot, uint32_t now) {
+    return (uint32_t)(now - slot->time) >= MQTT_DUPLICATE_MS;
+}
+
+static MqttRecentSlot* recent_probe(MqttRecentSlot* slots, int capacity, uint64_t hash) {
+    uint32_t mask = (uint32_t)capacity - 1;
+    uint32_t i = (uint32_t)(hash ^ (hash >> 32)) & mask;
+    while (slots[i].time && slots[i].hash != hash) i = (i + 1) & mask;
+    return &slots[i];
+}
+
+// A table four times the size of what is still within the window, holding only that.
+static bool recent_rebuild(MqttRecent* recent, uint32_t now) {
+    int live = 0;
+    for (int i = 0; i < recent->capacity; i++) live += recent->slots[i].time && !recent_expired(&recent->slots[i], now);
+    int capacity = RECENT_MIN_CAPACITY;
+    while (capacity < (live + 1) * 4) capacity *= 2;
+    MqttRecentSlot* slots = (MqttRecentSlot*)calloc((size_t)capacity, sizeof(MqttRecentSlot));
+    if (!slots) return false;
+    for (int i = 0; i < recent->capacity; i++) {
+        const MqttRecentSlot* old = &recent->slots[i];
+        if (old->time && !recent_expired(old, now)) *recent_probe(slots, capacity, old->hash) = *old;
     }
-    ring->hash[ring->next] = hash;
-    ring->time[ring->next] = now ? now : 1;
-    ring->next = (ring->next + 1) % MQTT_RING_SIZE;
+    free(recent->slots);
+    recent->slots = slots;
+    recent->capacity = capacity;
+    recent->used = live;
+    recent->rebuilt_at = now;
+    return true;
+}
+
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now) {
+    uint32_t stamp = now ? now : 1;
+    // Without memory for a new table the old one serves on while it has room.
+    if (recent->capacity > RECENT_MIN_CAPACITY && (uint32_t)(now - recent->rebuilt_at) >= MQTT_DUPLICATE_MS)
+        recent_rebuild(recent, now);
+    if (recent->slots) {
+        MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
+        if (slot->time) {
+            if (!recent_expired(slot, now)) return 1;
+            slot->time = stamp;
+            return 0;
+        }
+    }
+    // Without memory for a larger table the message is let through unremembered.
+    if ((recent->used + 1) * 2 > recent->capacity && !recent_rebuild(recent, now)) return 0;
+    MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
+    slot->hash = hash;
+    slot->time = stamp;
+    recent->used++;
     return 0;
+}
+
+void mqtt_recent_clear(MqttRecent* recent) {
+    free(recent->slots);
+    memset(recent, 0, sizeof *recent);
 }

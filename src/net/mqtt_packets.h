@@ -9,11 +9,11 @@ enum {
     MQTT_PUBLISH_MAX = 4000,      // whole outgoing PUBLISH after the first two header bytes
     MQTT_BODY_MAX = 3999,         // largest incoming PUBLISH body that is read
     MQTT_CLIENT_ID_CAPACITY = 64,
-    MQTT_RING_SIZE = 32,
     MQTT_DUPLICATE_MS = 900,
 };
 
-// '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes.
+// '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes
+// at most, never inside a UTF-8 character (a strict broker refuses such a topic).
 void mqtt_normalize_topic(char* out, const char* topic);
 
 // "nv<link><seed letters and digits, at most 12, or "pc"><tick mod 1000000>".
@@ -35,21 +35,42 @@ uint16_t mqtt_next_packet_id(uint16_t* counter);
 // complete, 0 when another byte is needed, -1 when a fifth byte would be needed.
 int mqtt_remaining_length_byte(uint8_t byte, int* count, uint32_t* value);
 
+// A fixed header that MQTT 3.1.1 forbids a broker to send: the reserved packet types 0
+// and 15, or a PUBLISH with both QoS bits set. The connection is then closed.
+int mqtt_header_malformed(uint8_t header);
+
+// How many bytes of text (length bytes long) to keep so that at most limit remain and
+// no UTF-8 character is split.
+int mqtt_utf8_cut(const char* text, int length, int limit);
+
 // What a received PUBLISH body holds. Returns 1 with topic and payload copied
-// (NUL-terminated, payload cut to 1023 bytes) when it is delivered, 0 when it is dropped:
-// body shorter than its topic (and packet id for QoS above 0), topic longer than 126
-// bytes, empty payload or one that starts with NUL.
+// (NUL-terminated, payload cut to 1023 bytes on a character boundary) when it is
+// delivered; 0 when it is dropped: body shorter than its topic (and packet id for QoS
+// above 0), topic longer than 126 bytes, empty payload or one that holds a NUL (it is
+// text, and a shortened message must not pass for the whole); -1 when the topic is
+// malformed (empty, not UTF-8, or holding U+0000), which closes the connection.
 int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload);
 
 // 64-bit FNV-1a over the topic, one 0xFF byte and the payload.
 uint64_t mqtt_message_hash(const char* topic, const char* payload);
 
-struct MqttRing {
-    uint64_t hash[MQTT_RING_SIZE];
-    uint32_t time[MQTT_RING_SIZE];  // tick in ms; 0 = empty
-    int next;
+// Every message taken in the last 900 ms, however many: a burst of retained messages on
+// connect runs one link far ahead of the other. An open-addressing table of hashes, at
+// most half full, rebuilt without the expired entries when it fills up or has not been
+// rebuilt for 900 ms (so that it shrinks again after a burst).
+struct MqttRecentSlot {
+    uint64_t hash;
+    uint32_t time;  // tick in ms; 0 = empty
+};
+struct MqttRecent {
+    MqttRecentSlot* slots;  // heap; nullptr before the first message
+    int capacity;           // a power of two
+    int used;               // occupied slots, the expired included
+    uint32_t rebuilt_at;
 };
 
 // 1 when the same message was taken less than 900 ms before now (it is then dropped);
 // otherwise it is remembered at now and 0 is returned.
-int mqtt_ring_seen(MqttRing* ring, uint64_t hash, uint32_t now);
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now);
+// Forgets everything and frees the table.
+void mqtt_recent_clear(MqttRecent* recent);

@@ -252,6 +252,7 @@ static DWORD WINAPI record_thread(void* param) {
     ConnectionStart* c = (ConnectionStart*)param;
     char buf[4096];
     for (;;) {
+        while (c->server->deaf.load() == c->n && !c->server->closing.load()) Sleep(20);
         int got = recv(c->s, buf, sizeof buf, 0);
         if (got <= 0) break;
         EnterCriticalSection(&c->server->lock);

@@ -74,6 +74,9 @@ struct ScriptedServer {
     std::function<void(int, SOCKET)> script;
     std::atomic<int> connections{0};
     std::atomic<bool> closing{false};
+    // The connection whose bytes are left unread while it is set, like a broker that has
+    // stopped reading: the client's sends then fill the socket buffers and stall.
+    std::atomic<int> deaf{-1};
     CRITICAL_SECTION lock;
     std::vector<std::string> received;  // per connection, guarded by lock
     std::vector<HANDLE> threads;

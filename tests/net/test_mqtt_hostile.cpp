@@ -23,15 +23,33 @@ struct Hostile : ::testing::Test {
         mqtt_set_broker(1, "127.0.0.1", (unsigned short)(both_links ? server->port : free_port()));
         ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "ay\xc5\x9f" "e#4821"));
     }
-    void TearDown() override { mqtt_stop(); }
+    void TearDown() override {
+        mqtt_stop();
+        mqtt_set_keep_alive(0);
+    }
     bool wait_message(const std::string& topic, const std::string& payload, int ms = 8000) {
         return pump_until([&] { return sink.messages(topic, payload) >= 1; }, ms);
     }
 };
 
+// Packets that MQTT 3.1.1 calls malformed: each closes the connection that carried it.
+static const std::string MALFORMED[] = {
+    publish_packet("", "empty topic"),
+    publish_packet(std::string("t\0evil", 6), "topic with U+0000"),
+    publish_packet("t\xC3(", "topic not UTF-8"),
+    publish_packet("t", "qos 3", 0x36, 9),
+    bytes({0x00, 0x00}),  // reserved type 0
+    bytes({0xF0, 0x00}),  // reserved type 15
+};
+static const int MALFORMED_COUNT = (int)(sizeof MALFORMED / sizeof MALFORMED[0]);
+
 TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
     ScriptedServer server([](int n, SOCKET s) {
         accept_session(s);
+        if (n >= 2 && n < 2 + MALFORMED_COUNT) {
+            send_bytes(s, MALFORMED[n - 2] + publish_packet("t", "after malformed"));
+            return;
+        }
         switch (n) {
         case 0:
             // Packets the client must read past, with good ones between them.
@@ -46,6 +64,9 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
             send_bytes(s, publish_packet(std::string(126, 'T'), "longest topic"));
             send_bytes(s, publish_packet("t", ""));                       // empty payload
             send_bytes(s, publish_packet("t", std::string("\0after", 6)));  // NUL first
+            send_bytes(s, publish_packet("t", std::string("be\0fore", 7)));  // NUL inside
+            // The 1023-byte cut would split the "ş" at 1022..1023.
+            send_bytes(s, publish_packet("t", std::string(1022, 'c') + "\xC5\x9F" "after"));
             send_bytes(s, publish_packet("t", std::string(3997, 'B')));   // body 4000: skipped
             send_bytes(s, publish_packet("t", std::string(3996, 'C')));  // body 3999: kept, cut
             send_bytes(s, publish_packet("t", "qos1", 0x32, 7));
@@ -66,7 +87,10 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
         }
     });
     start_against(&server);
-    ASSERT_TRUE(wait_message("t", "reconnected", 15000)) << "the client came back after each bad stream";
+    // Renewed on every connection, cut to 127 bytes without splitting the "ş".
+    std::string long_topic = std::string(126, 'a') + "\xC5\x9F" "tail";
+    mqtt_subscribe(long_topic.c_str());
+    ASSERT_TRUE(wait_message("t", "reconnected", 40000)) << "the client came back after each bad stream";
     EXPECT_EQ(sink.messages("t", "one"), 1);
     EXPECT_EQ(sink.messages("t", "two"), 1);
     EXPECT_EQ(sink.messages("t", "three"), 1);
@@ -80,8 +104,18 @@ TEST_F(Hostile, MalformedPacketsAreDroppedOrEndTheConnection) {
     for (const SinkEvent& e : sink.events)
         if (e.kind == MQTT_EVENT_MESSAGE && e.payload[0] == 'B') others++;
     EXPECT_EQ(others, 0) << "a 4000-byte body is skipped";
-    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 8) << "the seven kept above and the one after reconnecting";
-    EXPECT_GE(server.connections.load(), 3);
+    EXPECT_EQ(sink.messages("t", std::string(1022, 'c')), 1) << "cut before the character, not inside it";
+    EXPECT_EQ(sink.messages("t", "after malformed"), 0) << "each malformed packet closed its connection";
+    EXPECT_EQ(sink.count(MQTT_EVENT_MESSAGE), 9) << "the eight kept above and the one after reconnecting";
+    int connections = server.connections.load();
+    EXPECT_EQ(connections, 3 + MALFORMED_COUNT);
+    pump_messages(200);  // the recorder's last reads
+    for (int c = 1; c < connections; c++) {
+        std::vector<Packet> packets = split_packets(server.bytes_of(c));
+        ASSERT_GE(packets.size(), 2u) << "connection " << c;
+        EXPECT_EQ(packets[1].header, 0x82);
+        EXPECT_EQ(packets[1].body.substr(2), bytes({0x00, 126}) + std::string(126, 'a') + bytes({0x00})) << c;
+    }
 }
 
 TEST_F(Hostile, AHugeDeclaredLengthIsSkippedNotAllocated) {
@@ -103,6 +137,81 @@ TEST_F(Hostile, AHugeDeclaredLengthIsSkippedNotAllocated) {
     PROCESS_MEMORY_COUNTERS_EX after = {};
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&after, sizeof after);
     EXPECT_LT(after.PeakPagefileUsage, before.PeakPagefileUsage + 50u * 1024 * 1024);
+}
+
+TEST_F(Hostile, ABrokerThatStopsReadingFreezesNeitherTheCallerNorTheOtherLink) {
+    ScriptedServer server([&](int n, SOCKET s) {
+        accept_session(s);
+        // The other link's broker speaks while the first one's buffers are full.
+        if (n == 1) send_bytes(s, publish_packet("t", "from the other broker"));
+        // After 10 s the stalled broker reads again, so that a client that waits for it
+        // fails this test instead of holding it.
+        if (n == 0) {
+            for (int i = 0; i < 100 && !server.closing.load(); i++) Sleep(100);
+            server.deaf.store(-1);
+        }
+    });
+    // Whichever link connects first gets a broker that stops reading.
+    server.deaf.store(0);
+    start_against(&server, true);
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 8000));
+    // 11.7 MB: more than the socket buffers of both ends hold on loopback.
+    const int COUNT = 3000;
+    std::string big(3900, 'x');
+    DWORD start = GetTickCount();
+    int sent = 0;
+    for (int i = 0; i < COUNT; i++) sent += mqtt_publish("bulk", big.c_str());
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 5000u) << "sends to the stalled broker are given up, and only once";
+    EXPECT_EQ(sent, COUNT) << "every publish went out on the other link";
+    EXPECT_TRUE(wait_message("t", "from the other broker", 3000));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            int bulk = 0;
+            for (const Packet& p : split_packets(server.bytes_of(1))) bulk += p.header == 0x30;
+            return bulk == COUNT;
+        },
+        10000))
+        << "the other link carried them all";
+    // The stalled link was dropped and came back.
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 3; }, 8000));
+    EXPECT_EQ(server.connections.load(), 3);
+    EXPECT_EQ(sink.count(MQTT_EVENT_OFFLINE), 0) << "the other link stayed up";
+}
+
+TEST_F(Hostile, SilentBrokersAreLeftEvenInTheMiddleOfAPacket) {
+    // Pings after 1.2 s, gives a link up after 3 s without a byte.
+    mqtt_set_keep_alive(2000);
+    ScriptedServer server([&](int n, SOCKET s) {
+        accept_session(s);
+        if (n == 0) return;  // not a word more
+        if (n == 1) {
+            // A body that never comes.
+            send_bytes(s, std::string(1, (char)0x30) + remaining_length(200u * 1024 * 1024) + std::string(100, 'z'));
+            return;
+        }
+        // A live broker: every PINGREQ gets its PINGRESP.
+        size_t answered = 0;
+        while (!server.closing.load()) {
+            size_t pings = 0;
+            for (const Packet& p : split_packets(server.bytes_of(n))) pings += p.header == 0xC0;
+            for (; answered < pings; answered++) send_bytes(s, bytes({0xD0, 0x00}));
+            Sleep(50);
+        }
+    });
+    start_against(&server, true);
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 8000));
+    EXPECT_TRUE(mqtt_is_online());
+    DWORD connected_at = GetTickCount();
+    ASSERT_TRUE(pump_until([&] { return !mqtt_is_online(); }, 8000)) << "both silent links given up";
+    EXPECT_GE(GetTickCount() - connected_at, 2500u) << "not before the silence limit";
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_OFFLINE) == 1; }, 1000));
+    ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 4; }, 8000)) << "and reconnected";
+    // Twice the silence limit with pings answered: the links stay.
+    pump_messages(6000);
+    EXPECT_TRUE(mqtt_is_online());
+    EXPECT_EQ(server.connections.load(), 4);
+    EXPECT_EQ(sink.count(MQTT_EVENT_OFFLINE), 1);
 }
 
 TEST_F(Hostile, OneByteAtATimeAndAFlood) {
@@ -153,12 +262,20 @@ TEST_F(Hostile, WhatTheClientSendsByteForByte) {
         30000));
     DWORD pinged_after = GetTickCount() - connected_at;
     EXPECT_GE(pinged_after + 500, 18000u);
+    // A stop says DISCONNECT on each link before closing it.
+    mqtt_stop();
+    ASSERT_TRUE(pump_until(
+        [&] {
+            return split_packets(server.bytes_of(0)).back().header == 0xE0 &&
+                   split_packets(server.bytes_of(1)).back().header == 0xE0;
+        },
+        2000));
 
     std::vector<uint16_t> ids;
     std::string links;
     for (int c = 0; c < 2; c++) {
         std::vector<Packet> packets = split_packets(server.bytes_of(c));
-        ASSERT_GE(packets.size(), 5u + 32767u + 1u);
+        ASSERT_GE(packets.size(), 5u + 32767u + 2u);
         // CONNECT: protocol 4, clean session, keep-alive 30, "nv<link><seed><tick>".
         const Packet& connect = packets[0];
         EXPECT_EQ(connect.header, 0x10);
@@ -179,7 +296,9 @@ TEST_F(Hostile, WhatTheClientSendsByteForByte) {
         EXPECT_EQ(packets[3].body, bytes({0x00, 9}) + "nelvo/r/x{}");
         EXPECT_EQ(packets[4].header, 0x30);
         EXPECT_EQ(packets[4].body, bytes({0x00, 9}) + "nelvo/p/xhi");
-        EXPECT_EQ(packets.back().header, 0xC0);
+        EXPECT_EQ(packets[packets.size() - 2].header, 0xC0);
+        EXPECT_TRUE(packets[packets.size() - 2].body.empty());
+        EXPECT_EQ(packets.back().header, 0xE0);
         EXPECT_TRUE(packets.back().body.empty());
         for (size_t i = 1; i < packets.size(); i++) {
             if (packets[i].header == 0x82 || packets[i].header == 0xA2)

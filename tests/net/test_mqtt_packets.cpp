@@ -64,6 +64,20 @@ TEST(MqttPackets, TopicsLoseWildcardsAndClientIdsTheirOddCharacters) {
     EXPECT_STREQ(topic, "nelvo/_/u/_");
     mqtt_normalize_topic(topic, std::string(300, 'a').c_str());
     EXPECT_EQ(strlen(topic), 127u);
+    // The 127-byte cut never splits a character: a strict broker refuses the topic.
+    const struct {
+        std::string in, out;
+    } cuts[] = {
+        {std::string(126, 'a') + "\xC5\x9F" "x", std::string(126, 'a')},
+        {std::string(125, 'a') + "\xC5\x9F" "x", std::string(125, 'a') + "\xC5\x9F"},
+        {std::string(125, 'a') + "\xE2\x82\xAC", std::string(125, 'a')},
+        {std::string(124, 'a') + "\xF0\x9F\x98\x80", std::string(124, 'a')},
+        {std::string(123, 'a') + "\xF0\x9F\x98\x80" "x", std::string(123, 'a') + "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cuts) {
+        mqtt_normalize_topic(topic, c.in.c_str());
+        EXPECT_EQ(std::string(topic), c.out) << c.in.size() << " bytes in";
+    }
 
     char id[MQTT_CLIENT_ID_CAPACITY];
     mqtt_client_id(id, 1, "ay\xc5\x9f" "e#1234-longer-than-twelve", 123456789u);
@@ -122,14 +136,16 @@ static int parse(uint8_t header, const std::vector<uint8_t>& body, std::string* 
 }
 
 static std::vector<uint8_t> publish_body(const std::string& topic, const std::string& payload, int packet_id = -1) {
-    std::vector<uint8_t> b = {(uint8_t)(topic.size() >> 8), (uint8_t)(topic.size() & 0xFF)};
-    b.insert(b.end(), topic.begin(), topic.end());
+    std::string b;
+    b += (char)(topic.size() >> 8);
+    b += (char)(topic.size() & 0xFF);
+    b += topic;
     if (packet_id >= 0) {
-        b.push_back((uint8_t)(packet_id >> 8));
-        b.push_back((uint8_t)packet_id);
+        b += (char)(packet_id >> 8);
+        b += (char)(packet_id & 0xFF);
     }
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
+    b += payload;
+    return std::vector<uint8_t>(b.begin(), b.end());
 }
 
 TEST(MqttPackets, WhatAReceivedPublishDelivers) {
@@ -155,6 +171,44 @@ TEST(MqttPackets, WhatAReceivedPublishDelivers) {
     EXPECT_FALSE(parse(0x30, lying, &topic, &payload));
     EXPECT_FALSE(parse(0x30, {0x00}, &topic, &payload));
     EXPECT_FALSE(parse(0x32, {0x00, 0x01, 'a', 0x00}, &topic, &payload)) << "QoS 1 without room for its id";
+    EXPECT_EQ(parse(0x30, publish_body("a/b", std::string("be\0fore", 7)), &topic, &payload), 0)
+        << "not delivered shortened at the NUL";
+
+    // The 1023-byte cut ends on a character boundary.
+    const struct {
+        std::string tail;
+        size_t kept;
+    } cuts[] = {
+        {std::string(1022, 'a') + "\xC5\x9F", 1022},
+        {std::string(1021, 'a') + "\xE2\x82\xAC", 1021},
+        {std::string(1020, 'a') + "\xF0\x9F\x98\x80", 1020},
+        {std::string(1021, 'a') + "\xC5\x9F" "b", 1023},
+    };
+    for (const auto& c : cuts) {
+        ASSERT_EQ(parse(0x30, publish_body("a", c.tail + std::string(50, 'z')), &topic, &payload), 1);
+        EXPECT_EQ(payload, c.tail.substr(0, c.kept)) << c.kept;
+    }
+
+    // A malformed topic closes the connection (-1) instead of being delivered as something else.
+    ASSERT_EQ(parse(0x30, publish_body("\xC5\x9F" "ark\xC4\xB1/\xE2\x82\xAC/\xF0\x9F\x98\x80", "p"), &topic, &payload), 1);
+    const std::string malformed[] = {
+        "",                        // empty
+        std::string("t\0evil", 6),  // U+0000
+        "t\xC3",                   // cut short
+        "t\xFFx",                  // never in UTF-8
+        "\xC0\x80",                // U+0000 spelt long
+        "\xE0\x80\xAF",            // overlong '/'
+        "\xED\xA0\x80",            // a surrogate
+        "\xF4\x90\x80\x80",        // above U+10FFFF
+        "a\x9F",                   // a lone continuation byte
+    };
+    for (const std::string& t : malformed) {
+        EXPECT_EQ(parse(0x30, publish_body(t, "p"), &topic, &payload), -1) << t.size() << " bytes";
+    }
+    // And so does a fixed header no broker may send.
+    for (int header : {0x00, 0x0F, 0xF0, 0xFF, 0x36, 0x37, 0x3E}) EXPECT_TRUE(mqtt_header_malformed((uint8_t)header)) << header;
+    for (int header : {0x20, 0x30, 0x31, 0x32, 0x35, 0x3D, 0x90, 0xB0, 0xD0})
+        EXPECT_FALSE(mqtt_header_malformed((uint8_t)header)) << header;
 }
 
 TEST(MqttPackets, TheDuplicateWindow) {
@@ -166,20 +220,32 @@ TEST(MqttPackets, TheDuplicateWindow) {
     for (uint8_t c : std::vector<uint8_t>{'t', 0xFF, 'x'}) h = (h ^ c) * 1099511628211ull;
     EXPECT_EQ(mqtt_message_hash("t", "x"), h);
 
-    MqttRing ring = {};
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 1000));
-    EXPECT_TRUE(mqtt_ring_seen(&ring, a, 1899));
-    EXPECT_FALSE(mqtt_ring_seen(&ring, b, 1899));
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 1900)) << "900 ms after it was stored";
-    EXPECT_TRUE(mqtt_ring_seen(&ring, a, 2000));
+    MqttRecent recent = {};
+    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1000));
+    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 1899));
+    EXPECT_FALSE(mqtt_recent_seen(&recent, b, 1899));
+    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1900)) << "900 ms after it was stored";
+    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 2000));
+    mqtt_recent_clear(&recent);
     // The tick count wraps; a time of 0 is stored as 1 so that it is not "empty".
-    MqttRing wrap = {};
-    EXPECT_FALSE(mqtt_ring_seen(&wrap, a, 0xFFFFFF00u));
-    EXPECT_TRUE(mqtt_ring_seen(&wrap, a, 0x00000100u));
-    MqttRing zero = {};
-    EXPECT_FALSE(mqtt_ring_seen(&zero, a, 0));
-    EXPECT_TRUE(mqtt_ring_seen(&zero, a, 5));
-    // 32 other messages push it out of the ring.
-    for (int i = 0; i < 32; i++) mqtt_ring_seen(&ring, (uint64_t)i, 2100);
-    EXPECT_FALSE(mqtt_ring_seen(&ring, a, 2100));
+    MqttRecent wrap = {};
+    EXPECT_FALSE(mqtt_recent_seen(&wrap, a, 0xFFFFFF00u));
+    EXPECT_TRUE(mqtt_recent_seen(&wrap, a, 0x00000100u));
+    mqtt_recent_clear(&wrap);
+    MqttRecent zero = {};
+    EXPECT_FALSE(mqtt_recent_seen(&zero, a, 0));
+    EXPECT_TRUE(mqtt_recent_seen(&zero, a, 5));
+    mqtt_recent_clear(&zero);
+
+    // However many messages came within the window, each is still known: one link may run
+    // thousands of messages ahead of the other.
+    MqttRecent many = {};
+    const uint64_t SPREAD = 0x9E3779B97F4A7C15ull;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_FALSE(mqtt_recent_seen(&many, i * SPREAD, 5000 + (uint32_t)i / 100)) << i;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_TRUE(mqtt_recent_seen(&many, i * SPREAD, 5800)) << i;
+    // Once they are all old, they are forgotten and their memory goes back.
+    EXPECT_FALSE(mqtt_recent_seen(&many, SPREAD, 7000));
+    EXPECT_FALSE(mqtt_recent_seen(&many, 2 * SPREAD, 7000));
+    EXPECT_LE(many.capacity, 64);
+    mqtt_recent_clear(&many);
 }
