@@ -35,8 +35,9 @@ static int user_file(const wchar_t* name, int create, wchar_t* path, int capacit
     return wstr_format(path, capacity, L"%ls\\%ls", folder, name) > 0;
 }
 
-// The whole file when its size is 1..max_bytes, else null; *length gets its size.
-static char* read_small_file(const wchar_t* path, int max_bytes, int* length, int* found) {
+// The whole file when its size is 1..max_bytes, else null (with head set, the first
+// max_bytes of a longer one); *length gets the size read.
+static char* read_small_file(const wchar_t* path, int max_bytes, int head, int* length, int* found) {
     *length = 0;
     HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -45,7 +46,11 @@ static char* read_small_file(const wchar_t* path, int max_bytes, int* length, in
     char* text = nullptr;
     LARGE_INTEGER size;
     DWORD got = 0;
-    if (!GetFileSizeEx(f, &size) || size.QuadPart <= 0 || size.QuadPart > max_bytes) goto done;
+    if (!GetFileSizeEx(f, &size) || size.QuadPart <= 0) goto done;
+    if (size.QuadPart > max_bytes) {
+        if (!head) goto done;
+        size.QuadPart = max_bytes;
+    }
     text = (char*)malloc((size_t)size.QuadPart + 1);
     if (!text) goto done;
     if (!ReadFile(f, text, (DWORD)size.QuadPart, &got, nullptr) || got == 0) {
@@ -119,13 +124,13 @@ static char* read_friends_file(int* length, int* found) {
     char* text = nullptr;
     *found = 0;
     if (program_file(FRIENDS_FILE_NAME, path, MAX_PATH)) {
-        text = read_small_file(path, FRIENDS_FILE_MAX_BYTES, length, found);
+        text = read_small_file(path, FRIENDS_FILE_MAX_BYTES, 0, length, found);
         if (*found) return text;
     }
-    text = read_small_file(FRIENDS_FILE_NAME, FRIENDS_FILE_MAX_BYTES, length, found);
+    text = read_small_file(FRIENDS_FILE_NAME, FRIENDS_FILE_MAX_BYTES, 0, length, found);
     if (*found) return text;
     if (!user_file(FRIENDS_FILE_NAME, 0, path, MAX_PATH)) return nullptr;
-    text = read_small_file(path, FRIENDS_FILE_MAX_BYTES, length, found);
+    text = read_small_file(path, FRIENDS_FILE_MAX_BYTES, 0, length, found);
     wchar_t beside[MAX_PATH];
     if (text && program_file(FRIENDS_FILE_NAME, beside, MAX_PATH)) replace_file_contents(beside, text, *length);
     return text;
@@ -159,7 +164,7 @@ void identity_load(void) {
     int length = 0, found = 0;
     if (user_file(L"identity.tag", 0, path, MAX_PATH)) {
         // Only the first two short lines count; a few kilobytes hold them.
-        char* text = read_small_file(path, 4096, &length, nullptr);
+        char* text = read_small_file(path, 4096, 1, &length, nullptr);
         identity_tag_parse(text, length, &tag_file);
         free(text);
     }

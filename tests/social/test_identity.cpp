@@ -292,7 +292,7 @@ TEST_F(StoreTest, FileLimitsLookupOrderAndMirror) {
 
     // Beside the executable comes first; one over 64 KiB counts as none and is replaced.
     ASSERT_TRUE(write_file(beside(), friends_text("Big#6666", std::string(70000, 'x'), "", "")));
-    ASSERT_TRUE(write_file(identity_file(), "7777\nKayitli\n"));
+    ASSERT_TRUE(write_file(identity_file(), "7777\nKayitli\n" + std::string(10000, 'z')));  // a long third line
     identity_load();
     EXPECT_STREQ(g_identity.tag, L"Kayitli#7777");
     EXPECT_EQ(read_file(beside()), friends_text("Kayitli#7777", "Kayitli", "", ""));
