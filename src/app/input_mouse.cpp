@@ -197,34 +197,37 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
                 return;
             }
             if (rect_has_area(&g_hit.friend_remove[i]) && PtInRect(&g_hit.friend_remove[i], p)) {
-                wchar_t name[64], question[160];
-                wstr_copy(name, friend_name(i));
-                wstr_format(question, 160, L"%ls arkada\u015f listenden \u00e7\u0131kar\u0131ls\u0131n m\u0131?", name);
+                const FriendEntry* f = friend_at(i);
+                if (!f) return;
+                wchar_t tag[USER_TAG_CAPACITY], question[160];
+                wstr_copy(tag, f->tag);
+                wstr_format(question, 160, L"%ls arkada\u015f listenden \u00e7\u0131kar\u0131ls\u0131n m\u0131?", f->name);
                 if (MessageBoxW(window, question, L"Arkada\u015f\u0131 Kald\u0131r", MB_YESNO | MB_ICONQUESTION) != IDYES)
                     return;
                 // The list may have changed while the box was open: the friend asked about
-                // is found again by name.
-                for (int k = 0; k < FRIEND_ROWS_MAX; k++) {
-                    int at = (i + k) % FRIEND_ROWS_MAX;
-                    if (wcscmp(friend_name(at), name) == 0) {
-                        friend_remove(at);
-                        break;
-                    }
-                }
+                // is found again by tag, and is gone already when no longer there.
+                friend_remove(tag);
                 return;
             }
         }
     } else if (g_app.friends_tab == 1) {
         for (int i = 0; i < REQUEST_ROWS_MAX; i++) {
             if (rect_has_area(&g_hit.request_accept[i]) && PtInRect(&g_hit.request_accept[i], p)) {
+                const PendingEntry* e = pending_at(i);
+                if (!e) return;
+                // The question below runs a message loop in which the list may change: the request
+                // is kept by tag.
+                wchar_t tag[USER_TAG_CAPACITY];
+                wstr_copy(tag, e->tag);
                 g_settings.jam_keep_downloads = ask_keep_downloads(window);
                 save_settings(&g_settings, CONFIG_FILE_NAME);
-                friend_accept(i);
+                friend_accept(tag);
                 g_app.friends_tab = 0;
                 return;
             }
             if (rect_has_area(&g_hit.request_reject[i]) && PtInRect(&g_hit.request_reject[i], p)) {
-                pending_remove(i);
+                const PendingEntry* e = pending_at(i);
+                if (e) pending_remove(e->tag);
                 return;
             }
         }

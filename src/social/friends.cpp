@@ -1,6 +1,5 @@
 #include "social/friends.h"
 
-void identity_load(void) {}
 void friends_say_bye(void) {}
 void presence_set_playing(int, const wchar_t*) {}
 void presence_expire(void) {}
@@ -9,12 +8,15 @@ int friend_lookup_found(const wchar_t*) { return 0; }
 void friend_lookup_start(const wchar_t*) {}
 void friend_lookup_cancel(void) {}
 void friend_request_send(const wchar_t*) {}
-int friend_pending_count(void) { return 0; }
+int friend_pending_count(void) { return pending_count(); }
 
-const wchar_t* my_user_tag(void) { return L""; }
-const wchar_t* my_display_name(void) { return L""; }
+const wchar_t* my_user_tag(void) { return g_identity.tag; }
+const wchar_t* my_display_name(void) { return g_identity.name; }
 void change_my_name(const wchar_t*) {}
-const wchar_t* friend_name(int) { return L""; }
-void friend_remove(int) {}
-void friend_accept(int) {}
-void pending_remove(int) {}
+
+const wchar_t* friend_name(int index) {
+    const FriendEntry* f = friend_at(index);
+    return f ? f->name : L"";
+}
+
+int friend_accept(const wchar_t*) { return 0; }

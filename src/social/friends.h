@@ -1,12 +1,14 @@
 #pragma once
-// The user's identity, the friends store, the friend protocol and presence, as the shell
-// and the painter use them. Main thread only.
+// The friend protocol and presence as the shell and the painter use them, over the identity
+// and friends store. Main thread only.
 //
-// Until the friends subsystem is built these answer as an installation with no identity,
-// no friends and no requests, and the actions do nothing; none pretends that work was done.
+// Until the friend protocol is built, its actions (lookups, requests, accepting, presence,
+// the name change and the goodbye) do nothing; none pretends that work was done. What the
+// store knows is answered from it.
 #include <wchar.h>
 
-void identity_load(void);
+#include "social/identity.h"
+
 void friends_say_bye(void);
 
 // Presence: what this user plays, pings to friends and the expiry of silent ones.
@@ -25,7 +27,5 @@ int friend_pending_count(void);  // friend requests waiting for an answer
 const wchar_t* my_user_tag(void);
 const wchar_t* my_display_name(void);
 void change_my_name(const wchar_t* name);
-const wchar_t* friend_name(int index);
-void friend_remove(int index);
-void friend_accept(int pending_index);
-void pending_remove(int pending_index);
+const wchar_t* friend_name(int index);  // empty outside the list
+int friend_accept(const wchar_t* tag);

@@ -357,12 +357,17 @@ TEST_F(MainWindowTest, SpaceStartsTheSelectedTrackAndPauses) {
 }
 
 TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
-    TempDir work;
+    TempDir work, installed;
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring path = exe;
-    path = path.substr(0, path.rfind(L'\\'));
-    path = path.substr(0, path.rfind(L'\\')) + L"\\Nelvo.exe";
+    std::wstring built = exe;
+    built = built.substr(0, built.rfind(L'\\'));
+    built = built.substr(0, built.rfind(L'\\')) + L"\\Nelvo.exe";
+    // A copy, so that what the program keeps beside itself and in APPDATA stays here.
+    std::wstring path = installed.file(L"Nelvo.exe");
+    ASSERT_TRUE(CopyFileW(built.c_str(), path.c_str(), FALSE));
+    CreateDirectoryW(installed.file(L"roaming").c_str(), nullptr);
+    SetEnvironmentVariableW(L"APPDATA", installed.file(L"roaming").c_str());
     std::wstring cmd = L"\"" + path + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -410,6 +415,12 @@ TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
         } while (FindNextFileW(h, &fd));
         FindClose(h);
     }
+    // The identity made at the first start: friends.json beside the program, both files in
+    // the per-user folder.
+    std::string friends = read_file(installed.file(L"friends.json"));
+    EXPECT_EQ(friends.find("{\n  \"my_tag\": \""), 0u) << friends;
+    EXPECT_EQ(read_file(installed.file(L"roaming\\Nelvo\\friends.json")), friends);
+    EXPECT_TRUE(file_exists(installed.file(L"roaming\\Nelvo\\identity.tag")));
 }
 
 // A drop of the given paths, as the shell hands it over.

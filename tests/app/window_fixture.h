@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "base/wstr.h"
 #include "library/folder_scan.h"
+#include "social/identity.h"
 #include "social/jam.h"
 #include "test_support.h"
 
@@ -46,7 +47,8 @@ inline std::wstring exe_folder() {
     return buf;
 }
 
-// Each test gets its own working folder (config.json) and APPDATA, and a fresh window.
+// Each test gets its own working folder (config.json, and friends.json where the program
+// keeps it beside itself) and APPDATA, and a fresh window.
 struct MainWindowTest : ::testing::Test {
     TempDir work;
     std::wstring music;
@@ -61,6 +63,7 @@ struct MainWindowTest : ::testing::Test {
         ASSERT_TRUE(SetCurrentDirectoryW(work.path.c_str()));
         CreateDirectoryW(work.file(L"roaming").c_str(), nullptr);
         SetEnvironmentVariableW(L"APPDATA", work.file(L"roaming").c_str());
+        identity_set_program_folder(work.path.c_str());
         music = work.file(L"music");
         CreateDirectoryW(music.c_str(), nullptr);
         app_state_init(&g_app);
@@ -70,6 +73,7 @@ struct MainWindowTest : ::testing::Test {
     void TearDown() override {
         if (window && IsWindow(window)) DestroyWindow(window);
         pump(20);
+        identity_set_program_folder(nullptr);
         SetCurrentDirectoryW(old_dir);
     }
 

@@ -1,0 +1,133 @@
+#pragma once
+// The user's identity (display name, '#', four-digit number), the friends, the friend
+// requests that wait for an answer and the requests this user sent, with the two files in
+// which they persist: "identity.tag" in the per-user folder and "friends.json" beside the
+// executable (mirrored in the per-user folder). Main thread only: the store keeps no lock.
+#include <stdint.h>
+#include <wchar.h>
+
+enum {
+    IDENTITY_NUMBER_CAPACITY = 16,
+    IDENTITY_NAME_CAPACITY = 64,
+    USER_TAG_CAPACITY = 32,
+    STATUS_TEXT_CAPACITY = 128,
+    FRIENDS_MAX = 32,
+    PENDING_MAX = 16,
+    SENT_REQUESTS_MAX = 32,
+    DISPLAY_NAME_KEPT = 24,
+    FRIENDS_FILE_MAX_BYTES = 65536,
+};
+
+struct Identity {
+    wchar_t number[IDENTITY_NUMBER_CAPACITY];
+    wchar_t name[IDENTITY_NAME_CAPACITY];
+    wchar_t tag[USER_TAG_CAPACITY];  // name#number once identity_complete has run
+};
+
+struct FriendEntry {
+    wchar_t tag[USER_TAG_CAPACITY];
+    wchar_t name[IDENTITY_NAME_CAPACITY];
+    int32_t online;
+    int32_t playing;
+    wchar_t status_text[STATUS_TEXT_CAPACITY];
+    uint32_t last_seen;  // tick count of the last PING, PONG or ACC from the friend
+};
+
+struct PendingEntry {
+    wchar_t tag[USER_TAG_CAPACITY];
+    wchar_t name[IDENTITY_NAME_CAPACITY];
+};
+
+// The lists, as kept in memory and as read from or written to friends.json. A sent request
+// is remembered by what same_user needs to recognise its answer: the tag's number when it
+// has more than two digits, else the whole tag.
+struct FriendStore {
+    FriendEntry friends[FRIENDS_MAX];
+    int friend_count;
+    PendingEntry pending[PENDING_MAX];
+    int pending_count;
+    wchar_t sent[SENT_REQUESTS_MAX][USER_TAG_CAPACITY];
+    int sent_count;
+};
+
+extern Identity g_identity;
+extern FriendStore g_friends;
+
+//~ Tags and names (pure)
+
+// The run of digits after the first '#' (or from the start without one); returns its length.
+int tag_number(const wchar_t* tag, wchar_t* buffer, int size);
+// The tag as a topic-safe ASCII word: Turkish letters folded, other characters '_'.
+int tag_slug(const wchar_t* tag, char* buffer, int size);
+// Two tags name the same user: equal numbers when both have more than two digits, else
+// equal whole tags ignoring case. Empty or null tags name nobody.
+int same_user(const wchar_t* a, const wchar_t* b);
+// A display name the user may have: no control characters, no '"', '#', '\', '|', no
+// spaces at either end, at most 24 characters. Returns the length (0 is possible).
+int clean_display_name(const wchar_t* text, wchar_t* out, int capacity);
+
+// Text that arrives from other users. A name is cleaned like clean_display_name and also
+// loses the invisible direction and formatting marks, so that it cannot reverse or hide
+// what is drawn after it. A tag must be a cleaned name, '#' and 1..15 ASCII digits, and fit
+// in capacity whole, else 0 is returned and out is empty. A status text loses control
+// characters and those marks and keeps at most 127 characters.
+int clean_received_name(const wchar_t* text, wchar_t* out, int capacity);
+int clean_received_tag(const wchar_t* text, wchar_t* out, int capacity);
+int clean_received_status(const wchar_t* text, wchar_t* out, int capacity);
+
+// The number the machine always gets: from the system volume's serial number and the
+// computer name, "1000".."9999".
+void identity_number_from_machine(uint32_t volume_serial, const wchar_t* computer_name, wchar_t* out, int capacity);
+// The name taken from the system user name (null or empty when it could not be read).
+void identity_name_from_user(const wchar_t* user_name, wchar_t* out, int capacity);
+
+//~ The two files (pure)
+
+// What identity.tag holds: valid when its first line begins with a digit.
+struct IdentityTagFile {
+    int valid;
+    wchar_t number[IDENTITY_NUMBER_CAPACITY];
+    wchar_t name[IDENTITY_NAME_CAPACITY];  // the name line as written, not cleaned
+};
+void identity_tag_parse(const char* text, int length, IdentityTagFile* out);
+// "number\nname\ntag\n" in UTF-8; returns the length, or -1 when it does not fit.
+int identity_tag_format(const Identity* id, char* out, int capacity);
+
+// Reads friends.json text (not necessarily terminated): the own tag and name into id (number
+// left empty) and the lists into store, within their limits. Values may carry \" and \\.
+void friends_json_parse(const char* text, int length, Identity* id, FriendStore* store);
+// The friends.json text; returns the length, or -1 when it does not fit.
+int friends_json_format(const Identity* id, const FriendStore* store, char* out, int capacity);
+
+// Which identity the two files give before completion (number and name may stay empty):
+// friends_file is null when friends.json was not found or not readable. Names come out
+// cleaned.
+void identity_decide(const IdentityTagFile* tag_file, const Identity* friends_file, Identity* out);
+
+//~ The store (main thread)
+
+// The folder treated as the executable's, where friends.json is written and looked for
+// first; null or empty gives back the real one.
+void identity_set_program_folder(const wchar_t* folder);
+
+void identity_load(void);
+void identity_complete(void);
+int identity_save(void);
+int friends_save(void);
+
+void get_my_tag(wchar_t* buffer, int size);
+void get_my_name(wchar_t* buffer, int size);
+
+int friend_count(void);
+FriendEntry* friend_at(int i);  // null outside 0..count-1
+int pending_count(void);
+PendingEntry* pending_at(int i);
+int friend_find(const wchar_t* tag);  // -1: not a friend
+int pending_find(const wchar_t* tag);
+int friend_remove(const wchar_t* tag);
+int pending_remove(const wchar_t* tag);
+
+// Friend requests this user sent, so that only their answers make friends.
+int sent_request_add(const wchar_t* tag);
+int sent_request_has(const wchar_t* tag);
+int sent_request_remove(const wchar_t* tag);
