@@ -272,6 +272,7 @@ static void on_paint(HWND window) {
         paint_without_buffer(dc, client);
     }
     EndPaint(window, &ps);
+    place_name_box();
     GdiFlush();
     if (!something_moving()) trim_working_set();
     if (!g_app.window_active || g_app.window_minimized) SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);

@@ -81,6 +81,8 @@ void clamp_scroll_to_list(void);
 HWND create_edit_control(HWND parent, int id, DWORD style);
 void layout_search_box(void);
 void place_edit_controls(void);
+// Puts the name box into the frame the painter drew for it, while the name is edited.
+void place_name_box(void);
 LRESULT on_edit_color(HDC dc);
 void on_search_changed(void);
 void clear_search(void);

@@ -86,6 +86,18 @@ void place_edit_controls(void) {
     }
 }
 
+void place_name_box(void) {
+    if (!g_app.name_box || !g_app.name_editing || !rect_has_area(&g_hit.name_box_frame)) return;
+    RECT want = g_hit.name_box_frame;
+    InflateRect(&want, -scale(4), -scale(4));
+    RECT now;
+    GetWindowRect(g_app.name_box, &now);
+    MapWindowPoints(nullptr, g_app.main_window, (POINT*)&now, 2);
+    // Moved only when the frame moved: a move repaints, and this runs after every paint.
+    if (!EqualRect(&now, &want))
+        MoveWindow(g_app.name_box, want.left, want.top, want.right - want.left, want.bottom - want.top, TRUE);
+}
+
 static void on_animation_frame(HWND window) {
     DWORD now = tick_now();
     float dt = (float)ticks_since(g_app.last_frame_tick, now) / 1000.0f;

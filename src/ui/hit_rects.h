@@ -16,6 +16,7 @@ struct HitRects {
     int volume_left, volume_right;  // the volume slider's track
     RECT control_bar;  // the player card, empty until painted once
     RECT jam_start_card;
+    RECT name_box_frame;  // where the name box goes while the name is edited, else empty
     RECT friend_invite[FRIEND_ROWS_MAX];
     RECT friend_remove[FRIEND_ROWS_MAX];
     RECT request_accept[REQUEST_ROWS_MAX];

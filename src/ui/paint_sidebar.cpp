@@ -7,6 +7,7 @@
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/layout.h"
+#include "ui/paint_friends.h"
 #include "ui/list_geometry.h"
 #include "ui/paint_parts.h"
 
@@ -32,6 +33,7 @@ static const MenuRow MENU_ROWS[7] = {
 static void clear_panel_rects(void) {
     for (int id = ELEMENT_PANEL_BACK; id <= ELEMENT_SEND_REQUEST; id++) g_hit.element[id] = NO_RECT;
     g_hit.jam_start_card = NO_RECT;
+    g_hit.name_box_frame = NO_RECT;
     for (int i = 0; i < FRIEND_ROWS_MAX; i++) g_hit.friend_invite[i] = g_hit.friend_remove[i] = NO_RECT;
     for (int i = 0; i < REQUEST_ROWS_MAX; i++) g_hit.request_accept[i] = g_hit.request_reject[i] = NO_RECT;
 }
@@ -73,16 +75,6 @@ static void paint_menu(const PaintFrame* f, int x0, int x1) {
     }
 }
 
-// The friends panel's header, so that the way back to the menu is always there.
-static void paint_friends_header(const PaintFrame* f, int x0, int x1) {
-    int t = dip(f, HEADER_HEIGHT);
-    RECT back = {x0 + dip(f, 12), t + dip(f, 10), x0 + dip(f, 42), t + dip(f, 40)};
-    g_hit.element[ELEMENT_PANEL_BACK] = back;
-    paint_icon_button(f, back, ELEMENT_PANEL_BACK, L"\uE72B", 0, 0);
-    paint_text(f, g_fonts.label_bold, L"Arkada\u015flar & Jam",
-               RECT{x0 + dip(f, 44), t + dip(f, 10), x1 - dip(f, 110), t + dip(f, 40)}, PALETTE_WHITE, TEXT_ELLIPSIS);
-}
-
 void paint_sidebar(const PaintFrame* f) {
     clear_panel_rects();
     float p = g_app.sidebar_progress.value;
@@ -106,7 +98,7 @@ void paint_sidebar(const PaintFrame* f) {
             *px = blend_pixel(*px, PALETTE_LINE, 236);
         }
     }
-    if (g_app.sidebar_mode == 1) paint_friends_header(f, x0, x1);
+    if (g_app.sidebar_mode == 1) paint_friends_panel(f, x0, x1);
     else paint_menu(f, x0, x1);
     pop_clip(f);
 }

@@ -15,6 +15,7 @@
 #include "base/wstr.h"
 #include "library/track_list.h"
 #include "playback/player.h"
+#include "social/identity.h"
 #include "social/jam.h"
 #include "test_support.h"
 #include "ui/draw.h"
@@ -274,6 +275,84 @@ TEST_F(PaintTest, SidebarAndDpiChanges) {
         repaint();
         EXPECT_EQ(g_app.dpi, dpi ? dpi : 96);
     }
+}
+
+TEST_F(PaintTest, TheFriendsPanelByTabAndState) {
+    use_music_folder();
+    open_window();
+    set_client_size(680, 720);
+    wstr_copy(g_identity.name, L"Ornek");
+    wstr_copy(g_identity.tag, L"Ornek#8421");
+    g_friends = FriendStore{};
+    const wchar_t* names[3] = {L"ilker", L"(x)", L"Zeynep"};
+    for (int i = 0; i < 3; i++) {
+        FriendEntry* e = &g_friends.friends[g_friends.friend_count++];
+        wstr_copy(e->name, names[i]);
+        wstr_format(e->tag, USER_TAG_CAPACITY, L"%ls#%d", names[i], 1000 + i);
+        e->online = i != 1;
+    }
+    g_friends.friends[0].playing = 1;
+    wstr_copy(g_friends.friends[0].status_text, L"Barış Manço - Dönence");
+    for (int i = 0; i < 2; i++) {
+        PendingEntry* p = &g_friends.pending[g_friends.pending_count++];
+        wstr_format(p->tag, USER_TAG_CAPACITY, L"Misafir#%d", 4000 + i);
+        wstr_copy(p->name, i ? L"" : L"Deniz");
+    }
+    g_app.sidebar_open = 1;
+    g_app.sidebar_mode = 1;
+    g_app.sidebar_progress = {1, 0};
+    g_app.friends_tab = 0;
+    repaint();
+    save_picture(L"friends-list");
+    EXPECT_EQ(pixel(182, 85), rgb(255, 146, 92)) << "not connected: the pill's dot is orange";
+    // Rows start under the "Jam Odası Başlat" card, 60 apart; the presence dot says who is online.
+    EXPECT_EQ(pixel(47, 298), rgb(255, 146, 92));
+    EXPECT_EQ(pixel(47, 358), rgb(70, 70, 75));
+    RECT invite = {182, 273, 236, 301}, remove = {238, 275, 260, 299}, start = {12, 212, 266, 256};
+    EXPECT_TRUE(EqualRect(&g_hit.friend_invite[0], &invite));
+    EXPECT_TRUE(EqualRect(&g_hit.friend_remove[0], &remove));
+    EXPECT_TRUE(EqualRect(&g_hit.jam_start_card, &start));
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_invite[3]));
+
+    g_app.friends_tab = 1;
+    repaint();
+    save_picture(L"friends-requests");
+    RECT accept = {198, 221, 228, 251};
+    EXPECT_TRUE(EqualRect(&g_hit.request_accept[0], &accept));
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_invite[0])) << "the list's buttons are gone with its tab";
+
+    g_app.friends_tab = 2;
+    wstr_copy(g_app.friend_notice, L"✓ İstek gönderildi!");
+    repaint();
+    save_picture(L"friends-add-sent");
+    wstr_copy(g_app.friend_notice, L"Böyle bir kullanıcı bulunamadı!");
+    repaint();
+    save_picture(L"friends-add-not-found");
+    RECT send = {12, 312, 266, 350};
+    EXPECT_TRUE(EqualRect(&g_hit.element[ELEMENT_SEND_REQUEST], &send));
+
+    // Editing the name: the name box sits in the frame drawn for it.
+    g_app.friends_tab = 0;
+    g_app.name_editing = 1;
+    ShowWindow(g_app.name_box, SW_SHOWNA);
+    repaint();
+    save_picture(L"friends-editing");
+    ASSERT_TRUE(rect_has_area(&g_hit.name_box_frame));
+    RECT box;
+    GetWindowRect(g_app.name_box, &box);
+    MapWindowPoints(nullptr, window, (POINT*)&box, 2);
+    RECT inside;
+    EXPECT_TRUE(IntersectRect(&inside, &box, &g_hit.name_box_frame) && EqualRect(&inside, &box));
+
+    g_app.name_editing = 0;
+    RECT w;
+    GetWindowRect(window, &w);
+    RECT suggested = {w.left, w.top, w.left + 1020, w.top + 1080};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), (LPARAM)&suggested);
+    repaint();
+    save_picture(L"friends-144");
+    EXPECT_EQ(pixel(70, 447), rgb(255, 146, 92)) << "the first row's dot, at 144 dpi";
+    g_friends = FriendStore{};
 }
 
 TEST_F(PaintTest, HostileSizesAndLists) {

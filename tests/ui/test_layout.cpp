@@ -13,6 +13,7 @@
 #include "ui/fonts.h"
 #include "ui/hit_test.h"
 #include "ui/layout.h"
+#include "ui/paint_friends.h"
 #include "ui/list_geometry.h"
 
 namespace {
@@ -683,4 +684,25 @@ TEST(Fonts, ScaleAndFaces) {
     GetObjectW(g_fonts.body, sizeof lf, &lf);
     EXPECT_EQ(lf.lfHeight, -20);
     delete_fonts();
+}
+
+TEST(FriendsPanel, AvatarLettersAndColours) {
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* tag;
+        wchar_t letter;
+    } cases[] = {
+        {L"ilker", L"ilker#1234", L'\u0130'}, {L"\u0131\u015f\u0131k", L"", L'I'}, {L"(x)", L"", L'X'},
+        {L" [\u00e7a\u011fla]", L"", L'\u00c7'}, {L"", L"deniz#4821", L'D'},   {L"", L"", L'\u266A'},
+        {L"  (", L"", L'\u266A'},
+    };
+    for (const Case& c : cases) EXPECT_EQ(avatar_letter(c.name, c.tag), c.letter) << c.name << " / " << c.tag;
+    EXPECT_EQ(avatar_palette_index(L""), 1);
+    EXPECT_EQ(avatar_palette_index(L"Zeynep"), avatar_palette_index(L"zEYNEP")) << "letter case does not change the colour";
+    int used[6] = {};
+    const wchar_t* names[] = {L"Ali", L"Ay\u015fe", L"Mehmet", L"Zeynep", L"Can", L"Elif", L"Burak", L"Deniz", L"Ece", L"Kaan"};
+    for (const wchar_t* n : names) used[avatar_palette_index(n)]++;
+    int colours = 0;
+    for (int u : used) colours += u > 0;
+    EXPECT_GE(colours, 4) << "ten names spread over the palette";
 }
