@@ -2,6 +2,8 @@
 // messages the system would send; and the real Nelvo.exe started and closed.
 #include <gtest/gtest.h>
 
+#include "net/net_support.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -489,6 +491,36 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     EXPECT_EQ(saved.shuffle, 1);
     EXPECT_EQ(saved.repeat, 2);
     stop_playback();
+}
+
+// The transport starts with the window: friend messages reach the store through the window's
+// own message, and friends hear goodbye before the links close.
+TEST_F(MainWindowTest, FriendMessagesTravelThroughTheWindow) {
+    Broker brokers[2];
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(brokers[i].start()) << "mosquitto on loopback";
+        mqtt_set_broker(i, "127.0.0.1", (unsigned short)brokers[i].port);
+    }
+    write_file(work.file(L"friends.json"),
+               "{\n  \"my_tag\": \"Ben#1111\",\n  \"my_name\": \"Ben\",\n  \"friends\": [\n"
+               "    { \"tag\": \"Veli#4444\", \"name\": \"Veli\" }\n  ],\n  \"pending\": [\n  ]\n}\n");
+    RawPeer peer;
+    ASSERT_TRUE(peer.connect_to(brokers[0].port, "peer"));
+    ASSERT_TRUE(peer.subscribe("zembrafold/#"));
+    open_window();
+    ASSERT_TRUE(pump_until([] { return mqtt_is_online(); }, 15000));
+    ASSERT_TRUE(peer.publish("zembrafold/u/ben_1111", "REQ|Ali#2222|Ali"));
+    EXPECT_TRUE(pump_until([] { return pending_count() == 1; }, 5000));
+    DestroyWindow(window);
+    int registrations = 0, acks = 0, goodbyes = 0;
+    for (const auto& m : peer.receive(800)) {
+        registrations += m.first == "zembrafold/reg/1111" && m.second == "REG|Ben#1111|Ben";
+        acks += m.first == "zembrafold/id/2222" && m.second == "REQ_ACK|Ben#1111|Ben";
+        goodbyes += m.first == "zembrafold/id/4444" && m.second == "BYE|Ben#1111";
+    }
+    EXPECT_GE(registrations, 1) << "registered once connected";
+    EXPECT_EQ(acks, 1);
+    EXPECT_EQ(goodbyes, 1);
 }
 
 TEST_F(MainWindowTest, AFriendSearchThatFindsNobodyEnds) {

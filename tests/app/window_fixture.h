@@ -32,6 +32,8 @@ inline void pump(int ms) {
     }
 }
 
+#ifndef NELVO_PUMP_UNTIL
+#define NELVO_PUMP_UNTIL
 template <typename F>
 bool pump_until(F done, int ms) {
     DWORD start = GetTickCount();
@@ -41,6 +43,7 @@ bool pump_until(F done, int ms) {
     }
     return true;
 }
+#endif
 
 inline std::wstring exe_folder() {
     wchar_t buf[260];
