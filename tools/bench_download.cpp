@@ -24,6 +24,7 @@
 #include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
+#include "net/mqtt.h"
 
 enum { MSG_HEARTBEAT = WM_APP + 999 };
 
@@ -140,6 +141,8 @@ int wmain(int argc, wchar_t** argv) {
     save_settings(&s, CONFIG_FILE_NAME);
     app_process_setup();
     app_state_init(&g_app);
+    // The window starts the transport: loopback, where no broker listens, not the public brokers.
+    for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
     HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"");
     pump_until([] { return track_list_count() >= library; }, 60000);
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);

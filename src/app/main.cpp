@@ -3,7 +3,15 @@
 #include <windows.h>
 
 #include "app/startup.h"
+#ifdef NELVO_LOOPBACK_BROKERS
+#include "net/mqtt.h"
+#endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+#ifdef NELVO_LOOPBACK_BROKERS
+    // The copy the tests start: both links go to a loopback port where no broker listens, so
+    // that a test never talks to the public brokers.
+    for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
+#endif
     return app_run(instance, GetCommandLineW(), show);
 }

@@ -130,12 +130,6 @@ static void open_command_line_files(const wchar_t* command_line) {
     LocalFree(argv);
 }
 
-void ensure_transport_started(void) {
-    if (g_app.transport_started || !g_app.main_window) return;
-    g_app.transport_started = 1;
-    transport_start(g_app.main_window);
-}
-
 void on_deferred_start(HWND window, const wchar_t* command_line) {
     identity_load();
     ensure_transport_started();
@@ -170,7 +164,7 @@ static void on_destroy(HWND window) {
     jam_leave();
     if (!g_settings.jam_keep_downloads) delete_jam_downloads();
     friends_say_bye();
-    transport_stop();
+    mqtt_stop();
     player_shutdown();
     KillTimer(window, TIMER_DELETE_RETRY);
     // Files the player held a moment ago get a last short chance; exit waits no longer.
@@ -381,8 +375,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         }
         return 0;
     case MSG_MQTT_EVENT:
-        mqtt_event_free(wparam);
-        InvalidateRect(window, nullptr, FALSE);
+        on_mqtt_event(window, wparam);
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);

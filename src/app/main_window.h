@@ -113,3 +113,9 @@ void open_friends_panel(void);
 // The messaging transport starts with the second stage of start-up, or earlier when the
 // friends panel needs it.
 void ensure_transport_started(void);
+// A transport event (MSG_MQTT_EVENT's wParam), handled and freed.
+void on_mqtt_event(HWND window, WPARAM event);
+int friends_panel_open(void);
+// The friends panel's send button and Enter in the tag box: checks the typed tag and looks
+// the user up; the housekeeping timer sends the request once the user is found.
+void send_friend_request_from_input(void);

@@ -1,8 +1,6 @@
 #include "app/pending_subsystems.h"
 
-int transport_start(HWND) { return 0; }
-void transport_stop(void) {}
-void send_friend_request_from_input(void) {}
+void jam_message_received(const char*, const char*) {}
 int ask_keep_downloads(HWND) { return 0; }
 
 void update_remove_leftovers(void) {}

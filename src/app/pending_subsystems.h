@@ -1,13 +1,12 @@
 #pragma once
-// The shell's calls into what is not built yet: starting the messaging transport, the
-// keep-downloads question of a Jam, the friends panel's send button and the updater. Each
+// The shell's calls into what is not built yet: the Jam room's messages, the keep-downloads
+// question of a Jam and the updater. Each
 // does nothing (and reports "no", "none" or "not started") until its part lands and
 // replaces it; none pretends that work was done. Only the shell includes this.
 #include <windows.h>
 
-int transport_start(HWND receiver);  // 0: no transport
-void transport_stop(void);
-void send_friend_request_from_input(void);
+// A transport message that the friend protocol has seen, offered to the Jam room.
+void jam_message_received(const char* topic, const char* payload);
 // Asks whether tracks downloaded for a Jam stay after it; 1 keep.
 int ask_keep_downloads(HWND owner);
 

@@ -16,7 +16,7 @@
 #include "ui/hit_rects.h"
 #include "ui/list_geometry.h"
 
-static int friends_panel_open(void) {
+int friends_panel_open(void) {
     return g_app.sidebar_open && g_app.sidebar_mode == 1;
 }
 

@@ -64,7 +64,8 @@ TEST_F(MainWindowTest, HandedFilesOpenLikeTheCommandLine) {
 
 //~ Copies of the real program
 
-// The build's Nelvo.exe (one folder above the tests) and the downloader's stand-in (beside them).
+// The build's programs: the copy of Nelvo.exe whose links go to loopback (in "loopback" beside
+// the tests), the real one (one folder above them) and the downloader's stand-in (beside them).
 static std::wstring built(const wchar_t* name, bool in_tests_folder) {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -191,7 +192,7 @@ static void write_shared_playlist(const std::wstring& path, const wchar_t* video
 static std::wstring install_copy(const std::wstring& folder) {
     CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring exe = folder + L"\\Nelvo.exe";
-    EXPECT_TRUE(CopyFileW(built(L"Nelvo.exe", false).c_str(), exe.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(built(L"loopback\\Nelvo.exe", true).c_str(), exe.c_str(), FALSE));
     EXPECT_TRUE(CopyFileW(built(L"yt-dlp.exe", true).c_str(), (folder + L"\\yt-dlp.exe").c_str(), FALSE));
     return exe;
 }

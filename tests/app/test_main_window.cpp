@@ -2,6 +2,8 @@
 // messages the system would send; and the real Nelvo.exe started and closed.
 #include <gtest/gtest.h>
 
+#include "net/net_support.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -361,8 +363,8 @@ TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring built = exe;
-    built = built.substr(0, built.rfind(L'\\'));
-    built = built.substr(0, built.rfind(L'\\')) + L"\\Nelvo.exe";
+    // The build's copy whose links go to loopback, beside the tests.
+    built = built.substr(0, built.rfind(L'\\')) + L"\\loopback\\Nelvo.exe";
     // A copy, so that what the program keeps beside itself and in APPDATA stays here.
     std::wstring path = installed.file(L"Nelvo.exe");
     ASSERT_TRUE(CopyFileW(built.c_str(), path.c_str(), FALSE));
@@ -491,14 +493,65 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     stop_playback();
 }
 
+// The transport starts with the window: friend messages reach the store through the window's
+// own message, and friends hear goodbye before the links close.
+TEST_F(MainWindowTest, FriendMessagesTravelThroughTheWindow) {
+    Broker brokers[2];
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(brokers[i].start()) << "mosquitto on loopback";
+        mqtt_set_broker(i, "127.0.0.1", (unsigned short)brokers[i].port);
+    }
+    write_file(work.file(L"friends.json"),
+               "{\n  \"my_tag\": \"Ben#1111\",\n  \"my_name\": \"Ben\",\n  \"friends\": [\n"
+               "    { \"tag\": \"Veli#4444\", \"name\": \"Veli\" }\n  ],\n  \"pending\": [\n  ]\n}\n");
+    RawPeer peer;
+    ASSERT_TRUE(peer.connect_to(brokers[0].port, "peer"));
+    ASSERT_TRUE(peer.subscribe("zembrafold/#"));
+    open_window();
+    ASSERT_TRUE(pump_until([] { return mqtt_is_online(); }, 15000));
+    ASSERT_TRUE(peer.publish("zembrafold/u/ben_1111", "REQ|Ali#2222|Ali"));
+    EXPECT_TRUE(pump_until([] { return pending_count() == 1; }, 5000));
+    DestroyWindow(window);
+    int registrations = 0, acks = 0, goodbyes = 0;
+    for (const auto& m : peer.receive(800)) {
+        registrations += m.first == "zembrafold/reg/1111" && m.second == "REG|Ben#1111|Ben";
+        acks += m.first == "zembrafold/id/2222" && m.second == "REQ_ACK|Ben#1111|Ben";
+        goodbyes += m.first == "zembrafold/id/4444" && m.second == "BYE|Ben#1111";
+    }
+    EXPECT_GE(registrations, 1) << "registered once connected";
+    EXPECT_EQ(acks, 1);
+    EXPECT_EQ(goodbyes, 1);
+}
+
 TEST_F(MainWindowTest, AFriendSearchThatFindsNobodyEnds) {
     use_music_folder();
     open_window();
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
-    g_app.friend_search_active = 1;
-    g_app.friend_search_tick = GetTickCount();
-    wstr_copy(g_app.friend_search_tag, L"Ali#1234");
-    choose_tick_period();
+    ASSERT_TRUE(g_identity.tag[0]);
+    FriendEntry* f = &g_friends.friends[g_friends.friend_count++];
+    *f = FriendEntry{};
+    wstr_copy(f->tag, L"Veli#4444");
+    wstr_copy(f->name, L"Veli");
+    struct Row {
+        std::wstring typed;
+        const wchar_t* notice;
+    } refused[] = {
+        {L" @ \t", L"L\u00fctfen bir kullan\u0131c\u0131 etiketi yaz\u0131n."},
+        {L"Ornek12", L"Etiket '#' ve numara i\u00e7ermelidir (\u00d6rn: Ornek#8421)"},
+        {g_identity.tag, L"Kendinize istek g\u00f6nderemezsiniz."},
+        {L"@baska#4444", L"Bu kullan\u0131c\u0131 zaten arkada\u015f listenizde."},
+    };
+    for (const Row& r : refused) {
+        SetWindowTextW(g_app.tag_box, r.typed.c_str());
+        send_friend_request_from_input();
+        EXPECT_STREQ(g_app.friend_notice, r.notice);
+        EXPECT_FALSE(g_app.friend_search_active);
+    }
+    SetWindowTextW(g_app.tag_box, L" @Ali#1234\t");
+    send_friend_request_from_input();
+    EXPECT_TRUE(g_app.friend_search_active);
+    EXPECT_STREQ(g_app.friend_search_tag, L"Ali#1234");
+    EXPECT_STREQ(g_app.friend_notice, L"Kullan\u0131c\u0131 aran\u0131yor...");
     EXPECT_EQ(g_app.tick_period, 200);
     ASSERT_TRUE(pump_until([] { return !g_app.friend_search_active; }, 6000));
     EXPECT_GE(GetTickCount() - g_app.friend_search_tick, 3600u);

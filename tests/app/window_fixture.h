@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "base/wstr.h"
 #include "library/folder_scan.h"
+#include "net/mqtt.h"
 #include "social/identity.h"
 #include "social/jam.h"
 #include "test_support.h"
@@ -31,6 +32,8 @@ inline void pump(int ms) {
     }
 }
 
+#ifndef NELVO_PUMP_UNTIL
+#define NELVO_PUMP_UNTIL
 template <typename F>
 bool pump_until(F done, int ms) {
     DWORD start = GetTickCount();
@@ -40,6 +43,7 @@ bool pump_until(F done, int ms) {
     }
     return true;
 }
+#endif
 
 inline std::wstring exe_folder() {
     wchar_t buf[260];
@@ -68,6 +72,9 @@ struct MainWindowTest : ::testing::Test {
         CreateDirectoryW(music.c_str(), nullptr);
         app_state_init(&g_app);
         g_pending_jam = PendingJam{};
+        // The window starts the transport: both links go to a loopback port where no broker
+        // listens, never to the public brokers.
+        for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
     }
 
     void TearDown() override {
