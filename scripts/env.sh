@@ -46,7 +46,7 @@ start_wine() {
   # close a window per case, so their windows go unmanaged. Wine reads this when a process
   # starts, hence here and not in the tests.
   local exe
-  for exe in acquire_tests.exe shell_tests.exe; do
+  for exe in acquire_tests.exe shell_tests.exe nelvo_peer.exe; do
     "$WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\X11 Driver" /v Managed /d N /f \
       >/dev/null 2>&1 </dev/null || true
   done

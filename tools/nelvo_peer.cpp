@@ -1,0 +1,161 @@
+// A test build of the program for the tests and benchmarks that need two installations:
+// the real program, with its two broker links on loopback ports given on the command line
+// (never the public hosts), its executable folder where the copy lies and its per-user folder
+// from APPDATA as the program has them. It is driven through its window by lines on
+// standard input, each acted out on the window's thread the way a user would (clicks at the
+// rectangles the last frame recorded, text typed into the boxes, keys), and it answers
+// "state" with one line on standard output.
+//   nelvo_peer.exe PORT0 PORT1
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/play_queue.h"
+#include "app/startup.h"
+#include "base/wstr.h"
+#include "library/track_list.h"
+#include "net/mqtt.h"
+#include "social/identity.h"
+#include "ui/hit_rects.h"
+#include "ui/hit_test.h"
+
+#define MSG_PEER_COMMAND (WM_APP + 900)  // lParam: a malloc'ed UTF-8 line, freed here
+
+static HWND g_peer_window;
+
+static void reply(const char* text) {
+    fputs(text, stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+static void utf8_of(const wchar_t* text, char* out, int capacity) {
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, out, capacity, nullptr, nullptr) <= 0) out[0] = 0;
+}
+
+static void repaint(void) {
+    RedrawWindow(g_app.main_window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+static void click_at(RECT r) {
+    if (r.right <= r.left) return;
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    SendMessageW(g_app.main_window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(g_app.main_window, WM_LBUTTONUP, 0, at);
+    repaint();
+}
+
+static void click_element(int id) {
+    repaint();
+    click_at(g_hit.element[id]);
+}
+
+static void type_into(HWND box, const char* utf8) {
+    wchar_t text[256];
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256) <= 0) text[0] = 0;
+    SetWindowTextW(box, text);
+}
+
+// "state": own tag, then every friend as name=online/playing/status, and the requests.
+static void report_state(void) {
+    char line[8192], part[512], a[256], b[256];
+    utf8_of(g_identity.tag, a, sizeof a);
+    snprintf(line, sizeof line, "STATE tag=%s online=%d pending=%d friends=", a, mqtt_is_online() ? 1 : 0,
+             pending_count());
+    for (int i = 0; i < friend_count(); i++) {
+        const FriendEntry* e = friend_at(i);
+        utf8_of(e->name, a, sizeof a);
+        utf8_of(e->status_text, b, sizeof b);
+        snprintf(part, sizeof part, "%s%s:%d:%s", i ? ";" : "", a, e->online, b);
+        strncat(line, part, sizeof line - strlen(line) - 1);
+    }
+    reply(line);
+}
+
+static void run_command(char* line) {
+    char* arg = strchr(line, ' ');
+    if (arg) *arg++ = 0;
+    else arg = line + strlen(line);
+    if (!strcmp(line, "friends")) {
+        if (!(g_app.sidebar_open && g_app.sidebar_mode == 1)) click_element(ELEMENT_FRIENDS);
+        g_app.sidebar_progress = {1, 0};  // no animation to wait for
+        repaint();
+    } else if (!strcmp(line, "tab")) {
+        static const int TABS[3] = {ELEMENT_TAB_FRIENDS, ELEMENT_TAB_REQUESTS, ELEMENT_TAB_ADD};
+        click_element(TABS[atoi(arg) % 3]);
+    } else if (!strcmp(line, "request")) {  // types a tag into the add form and sends it
+        click_element(ELEMENT_TAB_ADD);
+        type_into(g_app.tag_box, arg);
+        click_element(ELEMENT_SEND_REQUEST);
+    } else if (!strcmp(line, "accept")) {
+        click_element(ELEMENT_TAB_REQUESTS);
+        click_at(g_hit.request_accept[atoi(arg) % REQUEST_ROWS_MAX]);
+    } else if (!strcmp(line, "rename")) {
+        click_element(ELEMENT_PANEL_EDIT_NAME);
+        type_into(g_app.name_box, arg);
+        SendMessageW(g_app.name_box, WM_KEYDOWN, VK_RETURN, 0);
+    } else if (!strcmp(line, "play")) {
+        int index = atoi(arg);
+        if (track_list_at(index)) play_track(index, 0, 0, 0);
+    } else if (!strcmp(line, "pause")) {
+        toggle_play();
+    } else if (!strcmp(line, "notice")) {
+        char text[512];
+        utf8_of(g_app.friend_notice, text, sizeof text);
+        char out[600];
+        snprintf(out, sizeof out, "NOTICE %s", text);
+        reply(out);
+        return;
+    } else if (!strcmp(line, "state")) {
+        report_state();
+        return;
+    } else if (!strcmp(line, "quit")) {
+        reply("OK");
+        PostMessageW(g_app.main_window, WM_CLOSE, 0, 0);
+        return;
+    }
+    reply("OK");
+}
+
+static LRESULT CALLBACK peer_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m != MSG_PEER_COMMAND) return DefWindowProcW(w, m, wp, lp);
+    char* line = (char*)lp;
+    if (g_app.main_window) run_command(line);
+    else reply("NOT READY");
+    free(line);
+    return 0;
+}
+
+// Standard input, a line at a time, handed to the window's thread.
+static DWORD WINAPI read_commands(void*) {
+    char line[1024];
+    while (fgets(line, sizeof line, stdin)) {
+        line[strcspn(line, "\r\n")] = 0;
+        char* copy = _strdup(line);
+        if (copy && !PostMessageW(g_peer_window, MSG_PEER_COMMAND, 0, (LPARAM)copy)) free(copy);
+    }
+    return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        fputs("usage: nelvo_peer PORT0 PORT1\n", stderr);
+        return 2;
+    }
+    mqtt_set_broker(0, "127.0.0.1", (unsigned short)_wtoi(argv[1]));
+    mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = peer_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"NelvoPeerCommands";
+    RegisterClassW(&wc);
+    g_peer_window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HANDLE reader = CreateThread(nullptr, 0, read_commands, nullptr, 0, nullptr);
+    if (reader) CloseHandle(reader);
+    // No files: the ports are the test build's own arguments, not the program's.
+    return app_run(GetModuleHandleW(nullptr), L"nelvo_peer.exe", SW_SHOWNORMAL);
+}
