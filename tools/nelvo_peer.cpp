@@ -27,6 +27,7 @@
 
 static HWND g_peer_window;
 
+
 static void reply(const char* text) {
     fputs(text, stdout);
     fputc('\n', stdout);
@@ -60,12 +61,14 @@ static void type_into(HWND box, const char* utf8) {
     SetWindowTextW(box, text);
 }
 
-// "state": own tag, then every friend as name=online/playing/status, and the requests.
+// "state": own tag, whether online, the requests, the tracks, whether one plays, the banner
+// title, then every friend as name:online:status.
 static void report_state(void) {
     char line[8192], part[512], a[256], b[256];
     utf8_of(g_identity.tag, a, sizeof a);
-    snprintf(line, sizeof line, "STATE tag=%s online=%d pending=%d friends=", a, mqtt_is_online() ? 1 : 0,
-             pending_count());
+    utf8_of(g_app.banner.title, b, sizeof b);
+    snprintf(line, sizeof line, "STATE tag=%s online=%d pending=%d tracks=%d playing=%d banner=%s friends=", a,
+             mqtt_is_online() ? 1 : 0, pending_count(), track_list_count(), g_app.now_playing, b);
     for (int i = 0; i < friend_count(); i++) {
         const FriendEntry* e = friend_at(i);
         utf8_of(e->name, a, sizeof a);
