@@ -87,6 +87,10 @@ static void run_command(char* line) {
         if (!(g_app.sidebar_open && g_app.sidebar_mode == 1)) click_element(ELEMENT_FRIENDS);
         g_app.sidebar_progress = {1, 0};  // no animation to wait for
         repaint();
+    } else if (!strcmp(line, "close")) {  // the sidebar, as a press right of it does
+        if (g_app.sidebar_open) click_element(ELEMENT_MENU);
+        g_app.sidebar_progress = {0, 0};
+        repaint();
     } else if (!strcmp(line, "tab")) {
         static const int TABS[3] = {ELEMENT_TAB_FRIENDS, ELEMENT_TAB_REQUESTS, ELEMENT_TAB_ADD};
         click_element(TABS[atoi(arg) % 3]);

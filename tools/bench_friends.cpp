@@ -1,0 +1,199 @@
+// The friends figures between installations of the test build (tools/nelvo_peer.cpp) on
+// loopback brokers (scripts/bench starts them):
+//   bench_friends PORT0 PORT1
+// 1. From A's click on "Arkadaşlık İsteği Gönder" to the request in B's list, and from B's
+//    accept to B in A's list: median and range of 20 fresh pairs. Each side is read by
+//    asking the installation for its state every 2 ms, which adds up to a few ms.
+// 2. One installation with 32 friends online (this program answers their pings, as 32
+//    users would) over 10 s with the friends panel open (pings every 4 s) and 10 s with it
+//    closed: CPU time and working set.
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "net/mqtt.h"
+#include "peer_driver.h"
+
+static LARGE_INTEGER g_frequency;
+
+static double now_ms(void) {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart * 1000.0 / (double)g_frequency.QuadPart;
+}
+
+static std::wstring temp_folder(const wchar_t* name) {
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring f = std::wstring(base) + L"nelvo-bench-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(f.c_str(), nullptr);
+    return f;
+}
+
+static std::wstring peer_exe(void) {
+    wchar_t here[MAX_PATH];
+    GetModuleFileNameW(nullptr, here, MAX_PATH);
+    std::wstring p = here;
+    return p.substr(0, p.find_last_of(L'\\')) + L"\\tests\\nelvo_peer.exe";
+}
+
+// The time until the installation's state shows expected, polling every 2 ms; -1 when not
+// within 20 s.
+static double wait_for(PeerInstallation* p, const char* expected, double from) {
+    while (now_ms() - from < 20000) {
+        if (p->ask("state").find(expected) != std::string::npos) return now_ms() - from;
+        Sleep(2);
+    }
+    return -1;
+}
+
+static void print_figures(const char* what, std::vector<double> v) {
+    if (v.empty()) {
+        printf("%-44s no result\n", what);
+        return;
+    }
+    std::sort(v.begin(), v.end());
+    printf("%-44s median %7.1f ms   min %7.1f   max %7.1f   (%d runs)\n", what, v[v.size() / 2], v.front(), v.back(),
+           (int)v.size());
+}
+
+static void friendship_latency(int port0, int port1) {
+    std::vector<double> request, accept;
+    for (int round = 0; round < 20; round++) {
+        PeerInstallation a, b;
+        if (!a.start(temp_folder(L"a"), peer_exe(), peer_friends_json("Ayse#1111", "Ayse"), port0, port1) ||
+            !b.start(temp_folder(L"b"), peer_exe(), peer_friends_json("Burak#2222", "Burak"), port0, port1)) {
+            printf("cannot start the installations\n");
+            return;
+        }
+        if (!a.state_shows("online=1", 20000, 20) || !b.state_shows("online=1", 20000, 20)) continue;
+        a.ask("friends");
+        b.ask("friends");
+        a.ask("tab 2");
+        double t0 = now_ms();
+        a.ask("request Burak#2222");
+        double r = wait_for(&b, "pending=1", t0);
+        double t1 = now_ms();
+        b.ask("accept 0");
+        double c = wait_for(&a, "friends=Burak:1:", t1);
+        if (r >= 0) request.push_back(r);
+        if (c >= 0) accept.push_back(c);
+        a.ask("quit");
+        b.ask("quit");
+    }
+    print_figures("request: A's click to B's requests", request);
+    print_figures("accept: B's click to A's friends list", accept);
+}
+
+//~ 32 friends online
+
+enum { FAKE_FRIENDS = 32, FAKE_FIRST_NUMBER = 3000 };
+
+static int g_pongs;
+
+// Answers every PING addressed to one of the fake friends as that friend would.
+static LRESULT CALLBACK responder_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != MSG_MQTT_EVENT) return DefWindowProcW(window, message, wparam, lparam);
+    MqttEvent* event = (MqttEvent*)wparam;
+    int number = 0;
+    if (event->kind == MQTT_EVENT_MESSAGE && sscanf(event->topic, "zembrafold/id/%d", &number) == 1 &&
+        !strncmp(event->payload, "PING|", 5)) {
+        const char* hash = strchr(event->payload + 5, '#');
+        int sender = hash ? atoi(hash + 1) : 0;
+        char topic[64], pong[128];
+        snprintf(topic, sizeof topic, "zembrafold/id/%d", sender);
+        snprintf(pong, sizeof pong, "PONG|Arkadas%d#%d|Arkadas%d|1|Par\xc3\xa7" "a %d", number, number, number, number);
+        mqtt_publish(topic, pong);
+        g_pongs++;
+    }
+    mqtt_event_free(wparam);
+    return 0;
+}
+
+static void pump_for(int ms) {
+    double end = now_ms() + ms;
+    while (now_ms() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
+
+static double cpu_ms(HANDLE process) {
+    FILETIME c, e, k, u;
+    if (!GetProcessTimes(process, &c, &e, &k, &u)) return 0;
+    ULARGE_INTEGER kk = {{k.dwLowDateTime, k.dwHighDateTime}}, uu = {{u.dwLowDateTime, u.dwHighDateTime}};
+    return (double)(kk.QuadPart + uu.QuadPart) / 10000.0;
+}
+
+static void measure(const char* what, HANDLE process) {
+    double before = cpu_ms(process);
+    pump_for(10000);
+    double used = cpu_ms(process) - before;
+    PROCESS_MEMORY_COUNTERS m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(process, &m, sizeof m);
+    printf("%-44s CPU %6.0f ms in 10 s   working set %6.1f MB\n", what, used, m.WorkingSetSize / 1048576.0);
+}
+
+static void idle_with_friends(int port0, int port1) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = responder_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"NelvoBenchResponder";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    mqtt_set_broker(0, "127.0.0.1", (unsigned short)port0);
+    mqtt_set_broker(1, "127.0.0.1", (unsigned short)port1);
+    mqtt_start(window, MSG_MQTT_EVENT, "bench-friends");
+    std::string entries;
+    for (int i = 0; i < FAKE_FRIENDS; i++) {
+        char topic[64], entry[160];
+        snprintf(topic, sizeof topic, "zembrafold/id/%d", FAKE_FIRST_NUMBER + i);
+        mqtt_subscribe(topic);
+        snprintf(entry, sizeof entry, "    { \"tag\": \"Arkadas%d#%d\", \"name\": \"Arkadas%d\" }%s\n", FAKE_FIRST_NUMBER + i,
+                 FAKE_FIRST_NUMBER + i, FAKE_FIRST_NUMBER + i, i + 1 < FAKE_FRIENDS ? "," : "");
+        entries += entry;
+    }
+    pump_for(1500);
+    PeerInstallation p;
+    if (!p.start(temp_folder(L"idle"), peer_exe(), peer_friends_json("Olcum#1234", "Olcum", entries), port0, port1) ||
+        !p.state_shows("online=1", 20000, 50)) {
+        printf("the installation did not come online\n");
+        mqtt_stop();
+        return;
+    }
+    p.ask("friends");
+    pump_for(6000);  // the first pings answered: every friend online
+    std::string state = p.ask("state");
+    int online = 0;
+    for (size_t at = 0; (at = state.find(":1:", at)) != std::string::npos; at++) online++;
+    printf("friends online in the panel: %d of %d (%d pongs sent)\n", online, FAKE_FRIENDS, g_pongs);
+    measure("panel open, 32 friends online", p.process.hProcess);
+    p.ask("close");
+    pump_for(1000);
+    measure("panel closed", p.process.hProcess);
+    p.ask("quit");
+    mqtt_stop();
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        fputs("usage: bench_friends PORT0 PORT1\n", stderr);
+        return 2;
+    }
+    QueryPerformanceFrequency(&g_frequency);
+    int port0 = _wtoi(argv[1]), port1 = _wtoi(argv[2]);
+    friendship_latency(port0, port1);
+    idle_with_friends(port0, port1);
+    return 0;
+}
