@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/file_replace.h"
 #include "base/wstr.h"
 
 enum { FOLDER_UTF8_MAX = 519, FOLDER_UTF8_OUT_MAX = 780, FOLDER_ESCAPED_MAX = 1038 };
@@ -152,33 +153,11 @@ int settings_format(const Settings* s, char* out, int capacity) {
     return (len < 0 || len >= capacity) ? -1 : len;
 }
 
-// Writes data to a temporary file beside target and swaps it in. Returns 1 on success;
-// on failure the old target is left untouched and the temporary file removed.
-static int replace_file_contents(const wchar_t* target, const char* data, int length) {
-    wchar_t temp[270];
-    wstr_format(temp, 270, L"%ls.tmp", target);
-    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    int ok = WriteFile(f, data, (DWORD)length, &written, nullptr) && (int)written == length;
-    ok = ok && FlushFileBuffers(f);
-    CloseHandle(f);
-    if (ok) {
-        if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES)
-            ok = ReplaceFileW(target, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-                 MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        else
-            ok = MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    }
-    if (!ok) DeleteFileW(temp);
-    return ok;
-}
-
 void save_settings(const Settings* s, const wchar_t* file_name) {
     char text[FOLDER_ESCAPED_MAX + 256];
     int length = settings_format(s, text, (int)sizeof(text));
     if (length < 0) return;
-    if (!replace_file_contents(file_name, text, length)) return;
+    if (!file_replace_contents(file_name, text, length)) return;
     wchar_t mirror[260];
     if (mirror_path(mirror, 260)) CopyFileW(file_name, mirror, FALSE);
 }

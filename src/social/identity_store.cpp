@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <stdlib.h>
 
+#include "base/file_replace.h"
 #include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "social/identity.h"
@@ -65,38 +66,12 @@ done:
     return text;
 }
 
-// Writes data to a temporary file beside target and swaps it in, so that a crash or a full
-// disk never leaves a cut file. On failure the old target is untouched.
-static int replace_file_contents(const wchar_t* target, const char* data, int length) {
-    // A file that could not be opened for writing is not replaced either (some systems
-    // would let the rename through).
-    DWORD attributes = GetFileAttributesW(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
-    wchar_t temp[MAX_PATH + 8];
-    if (wstr_format(temp, MAX_PATH + 8, L"%ls.tmp", target) <= 0) return 0;
-    HANDLE f = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    int ok = WriteFile(f, data, (DWORD)length, &written, nullptr) && (int)written == length;
-    ok = ok && FlushFileBuffers(f);
-    CloseHandle(f);
-    if (ok) {
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            ok = ReplaceFileW(target, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-                 MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        else
-            ok = MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    }
-    if (!ok) DeleteFileW(temp);
-    return ok;
-}
-
 int identity_save(void) {
     char text[512];
     wchar_t path[MAX_PATH];
     int length = identity_tag_format(&g_identity, text, sizeof(text));
     if (length < 0 || !user_file(L"identity.tag", 1, path, MAX_PATH)) return 0;
-    return replace_file_contents(path, text, length);
+    return file_replace_contents(path, text, length);
 }
 
 int friends_save(void) {
@@ -107,11 +82,11 @@ int friends_save(void) {
     int saved = 0;
     wchar_t path[MAX_PATH];
     if (length >= 0) {
-        saved = program_file(FRIENDS_FILE_NAME, path, MAX_PATH) && replace_file_contents(path, text, length);
-        if (!saved) saved = replace_file_contents(FRIENDS_FILE_NAME, text, length);
+        saved = program_file(FRIENDS_FILE_NAME, path, MAX_PATH) && file_replace_contents(path, text, length);
+        if (!saved) saved = file_replace_contents(FRIENDS_FILE_NAME, text, length);
     }
     // The copy in the per-user folder is what a moved or reinstalled program finds.
-    if (saved && user_file(FRIENDS_FILE_NAME, 1, path, MAX_PATH)) replace_file_contents(path, text, length);
+    if (saved && user_file(FRIENDS_FILE_NAME, 1, path, MAX_PATH)) file_replace_contents(path, text, length);
     free(text);
     return saved;
 }
@@ -132,7 +107,7 @@ static char* read_friends_file(int* length, int* found) {
     if (!user_file(FRIENDS_FILE_NAME, 0, path, MAX_PATH)) return nullptr;
     text = read_small_file(path, FRIENDS_FILE_MAX_BYTES, 0, length, found);
     wchar_t beside[MAX_PATH];
-    if (text && program_file(FRIENDS_FILE_NAME, beside, MAX_PATH)) replace_file_contents(beside, text, *length);
+    if (text && program_file(FRIENDS_FILE_NAME, beside, MAX_PATH)) file_replace_contents(beside, text, *length);
     return text;
 }
 
