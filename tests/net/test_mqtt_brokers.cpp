@@ -1,31 +1,14 @@
 // The client against two real mosquitto brokers on loopback, one per link.
 #include <gtest/gtest.h>
 
-#include "net_support.h"
+#include "broker_fixture.h"
 
-struct TwoBrokers : ::testing::Test {
-    static Broker* brokers[2];
-    EventSink sink;
-
-    static void SetUpTestSuite() {
-        for (Broker*& b : brokers) {
-            b = new Broker;
-            ASSERT_TRUE(b->start()) << "mosquitto on loopback";
-        }
-    }
-    static void TearDownTestSuite() {
-        for (Broker*& b : brokers) {
-            delete b;
-            b = nullptr;
-        }
-    }
+struct TwoBrokers : LoopbackBrokers {
     void SetUp() override {
         for (Broker* b : brokers) ASSERT_TRUE(b->start());
-        mqtt_set_broker(0, "127.0.0.1", (unsigned short)brokers[0]->port);
-        mqtt_set_broker(1, "127.0.0.1", (unsigned short)brokers[1]->port);
+        point_links_at_brokers();
         ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "test#0001"));
-        ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 15000)) << "both links up";
-        sink.clear();
+        ASSERT_TRUE(both_links_up());
     }
     void TearDown() override { mqtt_stop(); }
 
@@ -37,8 +20,6 @@ struct TwoBrokers : ::testing::Test {
         }
     }
 };
-
-Broker* TwoBrokers::brokers[2];
 
 TEST_F(TwoBrokers, PublishSubscribeAndRetainOnBothLinks) {
     // Subscribe: a message from either broker arrives; the same one from the other broker

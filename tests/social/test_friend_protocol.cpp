@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/net_support.h"
+#include "net/broker_fixture.h"
 
 #include "base/messages.h"
 #include "base/wstr.h"
@@ -44,24 +44,9 @@ static const wchar_t OFFLINE[] = L"\u00c7evrimd\u0131\u015f\u0131";
 static const wchar_t ONLINE[] = L"\u00c7evrimi\u00e7i";
 static const wchar_t IDLE[] = L"\u00c7evrimi\u00e7i \u2022 Bo\u015fta";
 
-struct FriendWire : ::testing::Test {
-    static Broker* brokers[2];
-    EventSink sink;
+struct FriendWire : LoopbackBrokers {
     TempDir dir;
     RawPeer peer;
-
-    static void SetUpTestSuite() {
-        for (Broker*& b : brokers) {
-            b = new Broker;
-            ASSERT_TRUE(b->start()) << "mosquitto on loopback";
-        }
-    }
-    static void TearDownTestSuite() {
-        for (Broker*& b : brokers) {
-            delete b;
-            b = nullptr;
-        }
-    }
 
     void SetUp() override {
         CreateDirectoryW(dir.file(L"roaming").c_str(), nullptr);
@@ -74,12 +59,10 @@ struct FriendWire : ::testing::Test {
         g_friends = FriendStore{};
         presence_set_playing(0, L"");
         friend_lookup_cancel();
-        mqtt_set_broker(0, "127.0.0.1", (unsigned short)brokers[0]->port);
-        mqtt_set_broker(1, "127.0.0.1", (unsigned short)brokers[1]->port);
+        point_links_at_brokers();
         ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "ben_1111"));
         subscribe_own_topics();
-        ASSERT_TRUE(pump_until([&] { return sink.count(MQTT_EVENT_CONNECTED) == 2; }, 15000)) << "both links up";
-        sink.clear();
+        ASSERT_TRUE(both_links_up());
         ASSERT_TRUE(peer.connect_to(brokers[0]->port, "peer"));
         ASSERT_TRUE(peer.subscribe("zembrafold/#"));
     }
@@ -106,7 +89,6 @@ struct FriendWire : ::testing::Test {
 
     std::string friends_file() { return read_file(dir.file(L"friends.json")); }
 };
-Broker* FriendWire::brokers[2];
 
 TEST_F(FriendWire, RequestOnEveryOwnTopicMakesOneRequestAndThreeAnswers) {
     ASSERT_TRUE(peer.publish("zembrafold/id/1111", "REQ|Ali#2222|Ali"));
