@@ -134,37 +134,6 @@ struct NelvoProcess {
     bool running() { return WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
 };
 
-// The main windows of the given processes now.
-static std::vector<HWND> main_windows_of(std::vector<DWORD> pids) {
-    struct Search {
-        std::vector<DWORD> pids;
-        std::vector<HWND> found;
-    } search = {pids, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            Search* s = (Search*)p;
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[64] = L"";
-            GetClassNameW(w, cls, 64);
-            for (DWORD want : s->pids)
-                if (pid == want && !wcscmp(cls, MAIN_WINDOW_CLASS)) s->found.push_back(w);
-            return TRUE;
-        },
-        (LPARAM)&search);
-    return search.found;
-}
-
-static HWND wait_for_main_window(DWORD pid, int ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<HWND> found = main_windows_of({pid});
-        if (!found.empty()) return found[0];
-        if ((int)(GetTickCount() - start) > ms) return nullptr;
-        Sleep(50);
-    }
-}
-
 // A file the downloader's stand-in wrote for the video id into folder, waited for.
 static bool downloaded_within(const std::wstring& folder, const wchar_t* video_id, int ms) {
     std::wstring pattern = folder + L"\\*" + video_id + L"*.wav";

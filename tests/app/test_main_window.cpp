@@ -375,31 +375,13 @@ TEST(NelvoExe, StartsAndEndsCleanlyOnClose) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(CreateProcessW(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, work.path.c_str(), &si, &pi));
-    struct Find {
-        DWORD pid;
-        HWND found;
-    } find = {pi.dwProcessId, nullptr};
-    DWORD start = GetTickCount();
-    while (!find.found && GetTickCount() - start < 20000) {
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                Find* f = (Find*)p;
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                wchar_t cls[64] = L"";
-                GetClassNameW(w, cls, 64);
-                if (pid == f->pid && !wcscmp(cls, L"NelvoNativeClass")) f->found = w;
-                return f->found == nullptr;
-            },
-            (LPARAM)&find);
-        if (!find.found) Sleep(50);
-    }
-    ASSERT_NE(find.found, nullptr) << "Nelvo.exe made no main window";
+    HWND found = wait_for_main_window(pi.dwProcessId, 20000);
+    ASSERT_NE(found, nullptr) << "Nelvo.exe made no main window";
     wchar_t title[32];
-    GetWindowTextW(find.found, title, 32);
+    GetWindowTextW(found, title, 32);
     EXPECT_STREQ(title, L"NELVO");
     Sleep(500);
-    PostMessageW(find.found, WM_CLOSE, 0, 0);
+    PostMessageW(found, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 15000), WAIT_OBJECT_0);
     DWORD code = 1234;
     GetExitCodeProcess(pi.hProcess, &code);

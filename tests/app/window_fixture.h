@@ -51,6 +51,38 @@ inline std::wstring exe_folder() {
     return buf;
 }
 
+// The main windows of the given processes now.
+inline std::vector<HWND> main_windows_of(std::vector<DWORD> pids) {
+    struct Search {
+        std::vector<DWORD> pids;
+        std::vector<HWND> found;
+    } search = {pids, {}};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            Search* s = (Search*)p;
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            wchar_t cls[64] = L"";
+            GetClassNameW(w, cls, 64);
+            for (DWORD want : s->pids)
+                if (pid == want && !wcscmp(cls, MAIN_WINDOW_CLASS)) s->found.push_back(w);
+            return TRUE;
+        },
+        (LPARAM)&search);
+    return search.found;
+}
+
+// The first main window of process pid, waited for; null after ms.
+inline HWND wait_for_main_window(DWORD pid, int ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<HWND> found = main_windows_of({pid});
+        if (!found.empty()) return found[0];
+        if ((int)(GetTickCount() - start) > ms) return nullptr;
+        Sleep(50);
+    }
+}
+
 // Each test gets its own working folder (config.json, and friends.json where the program
 // keeps it beside itself) and APPDATA, and a fresh window.
 struct MainWindowTest : ::testing::Test {
