@@ -42,8 +42,15 @@ static void repaint(void) {
     RedrawWindow(g_app.main_window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
+// A user's click first brings the window to the front, which is what keeps its timers going.
+static void bring_to_front(void) {
+    SetForegroundWindow(g_app.main_window);
+    SendMessageW(g_app.main_window, WM_ACTIVATE, WA_CLICKACTIVE, 0);
+}
+
 static void click_at(RECT r) {
     if (r.right <= r.left) return;
+    if (GetForegroundWindow() != g_app.main_window) bring_to_front();
     LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
     SendMessageW(g_app.main_window, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageW(g_app.main_window, WM_LBUTTONUP, 0, at);
@@ -83,7 +90,8 @@ static void run_command(char* line) {
     char* arg = strchr(line, ' ');
     if (arg) *arg++ = 0;
     else arg = line + strlen(line);
-    if (!strcmp(line, "friends")) {
+    if (!strcmp(line, "friends")) {  // opens the panel, or looks at it again
+        bring_to_front();
         if (!(g_app.sidebar_open && g_app.sidebar_mode == 1)) click_element(ELEMENT_FRIENDS);
         g_app.sidebar_progress = {1, 0};  // no animation to wait for
         repaint();

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "audio_support.h"
 #include "net/net_support.h"
 #include "peer_driver.h"
 #include "test_support.h"
@@ -22,6 +23,10 @@ struct Installation : PeerInstallation {
         GetModuleFileNameW(nullptr, here, MAX_PATH);
         std::wstring peer = here;
         peer = peer.substr(0, peer.find_last_of(L'\\')) + L"\\nelvo_peer.exe";
+        // A track of its own in the music folder beside the program.
+        std::wstring music = dir.path + L"\\M\u00fczikler";
+        CreateDirectoryW(music.c_str(), nullptr);
+        write_tone_wav(music + L"\\Tarkan - Kuzu Kuzu.wav", {{440, 20000}});
         // One machine gives both installations the same number: each is seeded with its own.
         return PeerInstallation::start(dir.path, peer, peer_friends_json(tag, name), port0, port1);
     }
@@ -51,6 +56,12 @@ TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
     ASSERT_TRUE(a.state_shows("friends=Burak:1:", 20000)) << a.ask("state");
     ASSERT_TRUE(b.state_shows("friends=Ayse:1:", 20000)) << b.ask("state");
     EXPECT_TRUE(b.state_shows("pending=0", 5000));
+
+    // A plays a track: B's row shows its title.
+    EXPECT_EQ(a.ask("play 0"), "OK");
+    EXPECT_TRUE(a.state_shows("playing=1", 5000)) << a.ask("state");
+    EXPECT_EQ(b.ask("friends"), "OK");
+    EXPECT_TRUE(b.state_shows("friends=Ayse:1:Tarkan - Kuzu Kuzu", 20000)) << b.ask("state");
 
     // A's new name follows in B's list.
     EXPECT_EQ(a.ask("rename Ayca"), "OK");
