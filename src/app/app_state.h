@@ -135,8 +135,8 @@ struct AppState {
     DWORD tag_copied_tick;
     int transport_started;
 
-    //~ Jam glue: the track a Jam needs that is missing locally (its fetch: g_jam_fetch)
-    WantedTrack jam_wanted;
+    //~ Jam glue: the tracks a Jam fetch created, deleted when the Jam ends (the wanted
+    // track itself is the room's: g_jam_wanted)
     wchar_t jam_temp_files[JAM_TEMP_FILES_MAX][260];
     int jam_temp_file_count;
 };

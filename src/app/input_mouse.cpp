@@ -188,8 +188,10 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
         }
         for (int i = 0; i < FRIEND_ROWS_MAX; i++) {
             if (rect_has_area(&g_hit.friend_invite[i]) && PtInRect(&g_hit.friend_invite[i], p)) {
-                if (!jam_is_member(i)) {
-                    jam_invite(i);
+                const FriendEntry* f = friend_at(i);
+                if (!f) return;
+                if (!jam_is_member(f->tag)) {
+                    jam_invite(f->tag, f->name);
                 } else if (jam_state() == JAM_INVITING && jam_member_count() == 0) {
                     jam_leave();
                     delete_jam_downloads();
@@ -346,8 +348,7 @@ void on_left_button_down(HWND window, int x, int y) {
         break;
     case ELEMENT_INVITE_CLOSE: jam_decline_invitation(); break;
     case ELEMENT_JAM_LEAVE:
-        g_app.jam_wanted.title[0] = 0;
-        g_app.jam_wanted.video_id[0] = 0;
+        jam_wanted_clear();
         g_jam_fetch.stop.exchange(1);
         jam_leave();
         delete_jam_downloads();

@@ -68,12 +68,21 @@ void jam_on_download_done(void);
 // Starts fetching the Jam's wanted track into the music folder, with its notice, unless one
 // is being fetched or none is wanted.
 void start_jam_fetch(void);
+// A transport message after the friend protocol: the room protocol, then the answers to
+// members who asked for the state, and the received state or position carried out.
+void jam_message_received(const char* topic, const char* payload);
+struct JamSync;
+void jam_apply_sync(const JamSync* record);
+// Asks whether tracks downloaded for a Jam stay after it; 1 keep.
+int ask_keep_downloads(HWND owner);
 struct WantedTrack;
 // Whether the Jam now wants another track than the one fetched (ids, then titles, both
 // compared without regard to case where both sides have one).
 int jam_wants_other_track(const WantedTrack* wanted_now, const WantedTrack* fetched);
-// The most recently written file directly in folder; the first listed wins a tie.
-int newest_file_in(const wchar_t* folder, wchar_t* path, int capacity);
+// The file a Jam fetch of wanted brought into folder (path, capacity): the audio file named
+// with its video id, or for a request by title alone a file of that title that was not
+// there when the fetch started. created: it was not there then. 0 when none qualifies.
+int fetched_file_in(const wchar_t* folder, const WantedTrack* wanted, wchar_t* path, int capacity, int* created);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);
 

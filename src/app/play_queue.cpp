@@ -69,8 +69,7 @@ void play_track(int index, int start_ms, int paused, int quiet) {
     player_open(t->path, start_ms, paused);
     refresh_now_playing();
     if (jam_in_room() && !g_app.applying_sync && t->title[0]) {
-        g_app.jam_wanted.title[0] = 0;
-        g_app.jam_wanted.video_id[0] = 0;
+        jam_wanted_clear();
         g_jam_fetch.stop.store(1);
         wchar_t id[VIDEO_ID_CAPACITY];
         video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
@@ -227,7 +226,7 @@ int volume_from_fraction(float fraction) {
 
 void seek_to(int position_ms) {
     player_seek_ms(position_ms);
-    if (jam_in_room()) jam_send_pos(player_is_playing(), position_ms);
+    if (jam_in_room()) jam_send_pos(-1, position_ms);
 }
 
 int key_seek_target(int position_ms, int duration_ms, int forward) {

@@ -358,6 +358,18 @@ int find_matching_track(const wchar_t* title, const wchar_t* video_id) {
     return best_score >= SCORE_THRESHOLD ? best : -1;
 }
 
+int title_matches_wanted(const wchar_t* title, const wchar_t* wanted) {
+    if (!title || !title[0] || !wanted || !wanted[0]) return 0;
+    if (same_title(title, wanted)) return 1;
+    TitleText wanted_text, own_text;
+    TitleKeys wanted_keys, own_keys;
+    title_keys(wanted, nullptr, &wanted_text, &wanted_keys);
+    if (!wanted_keys.key[0]) return 0;
+    title_keys(title, nullptr, &own_text, &own_keys);
+    if (!wcscmp(own_keys.key, wanted_keys.key)) return 1;
+    return match_score(&wanted_keys, &own_keys) >= SCORE_THRESHOLD;
+}
+
 int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_id) {
     const Track* t = track_list_at(index);
     if (!t) return 0;

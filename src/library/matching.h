@@ -32,6 +32,9 @@ int find_matching_track(const wchar_t* title, const wchar_t* video_id);
 void matching_cache_begin(void);
 void matching_cache_end(void);
 
+// Whether a display title names the wanted title, by the rules find_matching_track uses for
+// one track.
+int title_matches_wanted(const wchar_t* title, const wchar_t* wanted);
 // Whether the track at index is the wanted one.
 int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_id);
 // Whether the track at index passes the search box's text.

@@ -80,10 +80,7 @@ int friend_pong_format(char* out, int capacity, const wchar_t* tag, const wchar_
     return length < 0 ? 0 : length < capacity ? length : capacity - 1;
 }
 
-// A UTF-8 field of length bytes as wide text: at most max_bytes of it, cut on a character
-// boundary, into out (capacity characters, cut silently). A strict field that is not UTF-8
-// comes out empty; elsewhere bad bytes become U+FFFD.
-static void field_to_wide(const char* field, int length, int max_bytes, wchar_t* out, int capacity, int strict = 0) {
+void wire_field(const char* field, int length, int max_bytes, wchar_t* out, int capacity, int strict) {
     out[0] = 0;
     if (length <= 0) return;
     length = mqtt_utf8_cut(field, length, max_bytes);
@@ -96,8 +93,7 @@ static void field_to_wide(const char* field, int length, int max_bytes, wchar_t*
 
 static int starts_with(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 
-// The integer at the start of text, as atoi reads it, without overflowing.
-static int leading_integer(const char* text) {
+int wire_integer(const char* text) {
     int sign = 1;
     if (*text == '-' || *text == '+') sign = *text++ == '-' ? -1 : 1;
     long long value = 0;
@@ -134,7 +130,7 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     int tag_length = bar ? (int)(bar - tag) : (int)strlen(tag);
     wchar_t raw[64];
     // A tag names a user by its number: bytes that are not text must not pass for one.
-    field_to_wide(tag, tag_length, RECEIVED_FIELD_BYTES, raw, 64, 1);
+    wire_field(tag, tag_length, RECEIVED_FIELD_BYTES, raw, 64, 1);
     if (!clean_received_tag(raw, out->tag, 32)) return 0;
     if (out->kind == FRIEND_MSG_REG || out->kind == FRIEND_MSG_BYE || !bar) return 1;
 
@@ -144,16 +140,16 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     // REQ, ACC, NAME_CHG and PING carry nothing after the name: a '|' in it is the sender's.
     if (out->kind != FRIEND_MSG_PONG) name_end = nullptr;
     int name_length = name_end ? (int)(name_end - name) : (int)strlen(name);
-    field_to_wide(name, name_length, RECEIVED_FIELD_BYTES, raw, 64);
+    wire_field(name, name_length, RECEIVED_FIELD_BYTES, raw, 64, 0);
     clean_received_name(raw, out->name, 64);
     if (out->kind != FRIEND_MSG_PONG) return 1;
 
     const char* flag = name_end + 1;
-    out->playing = leading_integer(flag) != 0;
+    out->playing = wire_integer(flag) != 0;
     const char* text = strchr(flag, '|');
     if (text) {
         wchar_t wide[1024];
-        field_to_wide(text + 1, (int)strlen(text + 1), 1023, wide, 1024);
+        wire_field(text + 1, (int)strlen(text + 1), 1023, wide, 1024, 0);
         clean_received_status(wide, out->playing_text, 128);
     }
     return 1;

@@ -37,6 +37,14 @@ int friend_topic(int kind, const wchar_t* tag, char* out, int capacity);
 // character boundary. Returns the length.
 int wire_text(const wchar_t* text, int max_bytes, char* out, int capacity);
 
+// A received UTF-8 field of length bytes as wide text: at most max_bytes of it, cut on a
+// character boundary, into out (capacity characters, cut silently). A strict field that is
+// not UTF-8 comes out empty; elsewhere bad bytes become U+FFFD.
+void wire_field(const char* field, int length, int max_bytes, wchar_t* out, int capacity, int strict);
+// The integer at the start of text, as atoi reads it, without overflowing (at most 10^9
+// in size).
+int wire_integer(const char* text);
+
 // "<kind>|<tag>|<name>", or "BYE|<tag>" when name is null.
 int friend_message_format(char* out, int capacity, const char* kind, const wchar_t* tag, const wchar_t* name);
 // "PONG|<tag>|<name>|<0 or 1>|<text, only when playing>".

@@ -74,6 +74,9 @@ int clean_display_name(const wchar_t* text, wchar_t* out, int capacity);
 int clean_received_name(const wchar_t* text, wchar_t* out, int capacity);
 int clean_received_tag(const wchar_t* text, wchar_t* out, int capacity);
 int clean_received_status(const wchar_t* text, wchar_t* out, int capacity);
+// Any other received text that is drawn (a track title): without control characters and
+// direction or hiding marks, cut to capacity.
+int clean_received_text(const wchar_t* text, wchar_t* out, int capacity);
 
 // The number the machine always gets: from the system volume's serial number and the
 // computer name, "1000".."9999".

@@ -105,15 +105,18 @@ int clean_received_tag(const wchar_t* text, wchar_t* out, int capacity) {
     return length;
 }
 
-int clean_received_status(const wchar_t* text, wchar_t* out, int capacity) {
+int clean_received_text(const wchar_t* text, wchar_t* out, int capacity) {
     if (capacity <= 0) return 0;
-    int limit = capacity - 1 < STATUS_TEXT_CAPACITY - 1 ? capacity - 1 : STATUS_TEXT_CAPACITY - 1;
     int n = 0;
-    for (const wchar_t* p = text ? text : L""; *p && n < limit; p++)
+    for (const wchar_t* p = text ? text : L""; *p && n < capacity - 1; p++)
         if (!is_control(*p) && !is_invisible_mark(*p)) out[n++] = *p;
     if (n > 0 && wstr_is_high_surrogate(out[n - 1])) n--;
     out[n] = 0;
     return n;
+}
+
+int clean_received_status(const wchar_t* text, wchar_t* out, int capacity) {
+    return clean_received_text(text, out, capacity < STATUS_TEXT_CAPACITY ? capacity : STATUS_TEXT_CAPACITY);
 }
 
 void identity_number_from_machine(uint32_t volume_serial, const wchar_t* computer_name, wchar_t* out, int capacity) {

@@ -1,53 +1,157 @@
 #pragma once
-// Jam rooms and their playback sync, as the shell and the painter use them. Main thread only.
-//
-// Until the room protocol is built, the queries answer from g_pending_jam, which the tests
-// set to see the window in each Jam state, and the actions change nothing else.
-#include <wchar.h>
+// Jam rooms: friends listening to the same track at the same moment. A room is a topic on
+// the brokers named by an id its creator makes up; the members follow whoever last started,
+// paused, resumed or sought. Main thread only.
+#include <windows.h>
+
+#include "base/wanted_track.h"
 
 enum { JAM_NONE = 0, JAM_INVITING = 1, JAM_IN_ROOM = 2 };
-
-struct PendingJam {
-    int state;  // JAM_*
-    int members;
-    int invitation_pending;
-    int notice_is_progress;
-    const wchar_t* banner_text;
-    const wchar_t* notice_text;
-    const wchar_t* inviter;
-    int playing;       // the room's track plays
-    int position_ms;   // where the room's track is now
-    int asks;          // times the room was asked for its state
-    wchar_t notice[128];        // the last notice set
-    wchar_t second_line[256];   // the track title a failed fetch left for the "İndir" button
+enum {
+    JAM_MEMBERS_MAX = 64,
+    JAM_ASK_QUEUE_MAX = 8,
+    JAM_ROOM_ID_CAPACITY = 64,
+    JAM_TAG_CAPACITY = 32,
+    JAM_NAME_CAPACITY = 64,
+    JAM_LIFE_MS = 45000,  // of an unanswered invitation, sent or received
 };
-extern PendingJam g_pending_jam;
+
+struct JamMember {
+    wchar_t tag[JAM_TAG_CAPACITY];
+    wchar_t name[JAM_NAME_CAPACITY];
+};
+
+// A received JAM_STATE or JAM_POS waiting to be applied; a newer one overwrites it.
+struct JamSync {
+    int valid;
+    int playing;      // JAM_STATE: its flag; JAM_POS: command 1
+    int is_position;  // 1 for JAM_POS
+    int command;      // JAM_STATE: the flag as 0 or 1; JAM_POS: as received (1 play, 0 pause, -1 seek)
+    int position_ms;  // never negative
+    DWORD received_at;
+    wchar_t sender[JAM_TAG_CAPACITY];
+    wchar_t video_id[WANTED_ID_CAPACITY];
+    wchar_t title[WANTED_TITLE_CAPACITY];
+};
+
+struct JamInvitation {
+    int pending;
+    char room_id[JAM_ROOM_ID_CAPACITY];
+    wchar_t tag[JAM_TAG_CAPACITY];
+    wchar_t name[JAM_NAME_CAPACITY];
+    DWORD received_at;
+};
+
+struct JamRoom {
+    int state;  // JAM_*
+    char room_id[JAM_ROOM_ID_CAPACITY];
+    JamMember members[JAM_MEMBERS_MAX];  // never the user
+    int member_count;
+    wchar_t invitee_tag[JAM_TAG_CAPACITY];
+    wchar_t invitee_name[JAM_NAME_CAPACITY];
+    int pending_invites;
+    DWORD invite_time;
+    wchar_t source_tag[JAM_TAG_CAPACITY];  // whose state this user follows
+    wchar_t notice[128];
+    int notice_kind;  // 0 sync notice, 1 download progress
+    wchar_t notice_second_line[256];
+    int host;
+    JamInvitation invitation;
+    JamSync sync;
+    wchar_t asks[JAM_ASK_QUEUE_MAX][JAM_TAG_CAPACITY];
+    int ask_count;
+};
+
+// The track the room plays that this user lacks, and where the room was with it.
+struct JamWanted {
+    WantedTrack track;
+    int position_ms;
+    DWORD time;  // tick count at which position_ms held; 0 unknown
+    int playing;
+};
+
+extern JamRoom g_jam;
+extern JamWanted g_jam_wanted;
+
+//~ The room (lifecycle, invitations, members, texts)
 
 void jam_reset(void);
-int jam_state(void);
-int jam_member_count(void);
-const wchar_t* jam_banner_text(void);  // the Jam bar's first line
-const wchar_t* jam_notice_text(void);  // its second line: the notice
-const wchar_t* jam_notice_second_line(void);  // the title a failed fetch leaves for "İndir"; "" when none
-int jam_is_playing(void);
-int jam_position_estimate(void);
-void jam_ask_state(void);
-const wchar_t* jam_inviter_name(void);  // who invited us, while an invitation is pending
+void jam_clear(void);
+void jam_start_room(void);
+void jam_invite(const wchar_t* tag, const wchar_t* name);
+void jam_accept_invitation(void);
+void jam_decline_invitation(void);
+void jam_leave(void);
+void jam_close_silently(void);
+void jam_tick(void);
+void jam_tick_at(DWORD now);  // jam_tick on a given clock
+
+int jam_state(void);  // ticks first
 int jam_is_active(void);
 int jam_in_room(void);
 int jam_is_host(void);
 int jam_invitation_pending(void);
+int jam_member_count(void);
+int jam_is_member(const wchar_t* tag);
+const wchar_t* jam_inviter_name(void);
+const wchar_t* jam_inviter_tag(void);
 int jam_notice_is_progress(void);
-void jam_leave(void);
+const wchar_t* jam_notice_second_line(void);  // "" when none
+
+int jam_member_add(const wchar_t* tag, const wchar_t* name);
+void jam_member_remove(const wchar_t* tag);
+void jam_queue_asker(const wchar_t* tag);
+int jam_next_asker(wchar_t* buffer, int size);
+void jam_ask_state(void);
+
+void jam_banner_text(wchar_t* buffer, int size);
+void jam_notice_text(wchar_t* buffer, int size);
 // kind 1 marks a download in progress (the Jam bar grows for its progress line).
 void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line);
-void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
-void jam_send_pos(int playing, int position_ms);
-void jam_tick(void);
 
-// The friends panel's Jam card and invite buttons, and the invitation notice.
-void jam_accept_invitation(void);
-void jam_decline_invitation(void);
-void jam_start_room(void);
-void jam_invite(int friend_index);
-int jam_is_member(int friend_index);
+// A transport message after the friend protocol has seen it.
+void jam_protocol_handle(const char* topic, const char* payload);
+
+//~ Playback sync
+
+void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
+void jam_send_state_to(const wchar_t* tag, int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
+void jam_send_pos(int command, int position_ms);
+int jam_take_sync(JamSync* record);
+
+// Where the room's wanted track is now (for starting it once fetched); never below 0.
+int jam_position_estimate(void);
+int jam_position_estimate_at(DWORD now);
+void jam_wanted_clear(void);
+
+// What this installation has when a sync is applied.
+struct JamLocal {
+    DWORD now;
+    int has_current;      // a track is current
+    int current_matches;  // and it is the record's track
+    int found_index;      // otherwise the library's track that is, or -1
+    int position_ms;      // the player's
+    int playing;          // the player's
+    int fetch_running;    // the Jam fetch
+};
+
+// What applying a sync asks of the shell, in this order: ask the room; stop the player;
+// seek; pause or resume; play a track; stop or start the fetch; set the notice.
+struct JamSyncPlan {
+    int ask_state;
+    int stop_player;
+    int seek_ms;  // -1: none
+    int pause;
+    int resume;
+    int play_index;  // -1: none
+    int play_at_ms;
+    int play_paused;
+    int stop_fetch;
+    int start_fetch;
+    const wchar_t* notice;  // nullptr: unchanged
+    int refresh_presence;
+};
+
+// Decides what a received state or position means here; updates wanted (the missing track)
+// as the decision requires. Returns 0 when nothing is to be done.
+int jam_plan_sync(const JamSync* record, const JamLocal* local, JamWanted* wanted, JamSyncPlan* plan);

@@ -175,7 +175,7 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
                                card.bottom - dip(f, 5)},
                        percent);
         column_end = pr.left - dip(f, 6);
-    } else if (!inviting && g_app.jam_wanted.title[0]) {
+    } else if (!inviting && g_jam_wanted.track.title[0]) {
         RECT get = {button.left - dip(f, 82), card.top + dip(f, 8), button.left - dip(f, 6), card.top + dip(f, 36)};
         g_hit.element[ELEMENT_JAM_DOWNLOAD] = get;
         fill_accent_gradient(f->canvas, get, dip(f, 8));
@@ -184,13 +184,13 @@ static void paint_jam_bar(const PaintFrame* f, int h) {
     } else {
         column_end = button.left - dip(f, 10);
     }
-    wchar_t line[160];
-    wstr_copy(line, jam_banner_text());
+    wchar_t line[256];
+    jam_banner_text(line, 256);
     paint_text(f, g_fonts.small_bold, line, RECT{card.left + dip(f, 36), card.top + dip(f, 5), column_end,
                                                  card.top + dip(f, 23)},
                accent, TEXT_ELLIPSIS);
     wchar_t notice[128];
-    wstr_copy(notice, jam_notice_text());
+    jam_notice_text(notice, 128);
     paint_text(f, g_fonts.small, notice, RECT{card.left + dip(f, 36), card.top + dip(f, 22), column_end,
                                               card.top + dip(f, 41)},
                PALETTE_WHITE, TEXT_ELLIPSIS);

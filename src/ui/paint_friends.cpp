@@ -171,7 +171,7 @@ static void paint_jam_card(const PaintFrame* f, int x0, int x1, int yc) {
 }
 
 static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, int x0, int x1, int y) {
-    int member = jam_is_member(i);
+    int member = jam_is_member(e->tag);
     int jam = jam_state();
     RECT card = {x0 + dip(f, 12), y, x1 - dip(f, 12), y + dip(f, 54)};
     if (member) fill_round_rect(f->canvas, card, dip(f, 11), RGB(28, 16, 32), 255, PALETTE_PINK, 150);

@@ -38,35 +38,23 @@ TEST(WantedTarget, WatchAddressForAnIdElseASearchForTheTitle) {
     EXPECT_FALSE(wanted_track_target(&nothing, target, 320));
 }
 
-TEST(NewestFile, LatestWriteWinsAndTheFirstListedKeepsATie) {
+TEST(FetchedFile, ByItsVideoIdOrForATitleAloneByItsTitleNeverJustTheNewest) {
     TempDir dir;
-    write_file(dir.file(L"a.wav"), "a");
-    write_file(dir.file(L"b.wav"), "b");
-    write_file(dir.file(L"c.wav"), "c");
-    CreateDirectoryW(dir.file(L"z-newer-folder").c_str(), nullptr);
-    auto set_time = [&](const wchar_t* name, int minutes) {
-        HANDLE f = CreateFileW(dir.file(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        ULARGE_INTEGER t;
-        t.QuadPart = 133000000000000000ull + (unsigned long long)minutes * 600000000ull;
-        FILETIME ft = {t.LowPart, t.HighPart};
-        SetFileTime(f, nullptr, nullptr, &ft);
-        CloseHandle(f);
-    };
-    set_time(L"a.wav", 5);
-    set_time(L"b.wav", 9);
-    set_time(L"c.wav", 9);
-    set_time(L"z-newer-folder", 60);
+    write_file(dir.file(L"Duman - Bu Ak\u015fam [abcDEF12345].wav"), "a");
+    write_file(dir.file(L"Tarkan - Kuzu Kuzu.wav"), "b");
+    write_file(dir.file(L"Tarkan - Kuzu Kuzu [Xk2Lm9Pq0Rs].part"), "not audio");
+    write_file(dir.file(L"Sezen Aksu - Gidiyorum.mp3"), "written last");
     wchar_t path[260];
-    ASSERT_TRUE(newest_file_in(dir.path.c_str(), path, 260));
-    std::vector<std::wstring> listed = files_in(dir.path);
-    std::wstring first_of_tie;
-    for (const std::wstring& name : listed)
-        if ((name == L"b.wav" || name == L"c.wav") && first_of_tie.empty()) first_of_tie = name;
-    EXPECT_EQ(std::wstring(path), dir.file(first_of_tie));
-
-    TempDir empty;
-    EXPECT_FALSE(newest_file_in(empty.path.c_str(), path, 260));
+    int created = 0;
+    WantedTrack by_id = {L"Duman - Bu Ak\u015fam", L"abcDEF12345"};
+    ASSERT_TRUE(fetched_file_in(dir.path.c_str(), &by_id, path, 260, &created));
+    EXPECT_EQ(std::wstring(path), dir.file(L"Duman - Bu Ak\u015fam [abcDEF12345].wav"));
+    EXPECT_TRUE(created) << "no fetch started here, so nothing was there before";
+    WantedTrack by_title = {L"TARKAN - Kuzu Kuzu", L""};
+    ASSERT_TRUE(fetched_file_in(dir.path.c_str(), &by_title, path, 260, &created));
+    EXPECT_EQ(std::wstring(path), dir.file(L"Tarkan - Kuzu Kuzu.wav"));
+    WantedTrack missing = {L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence", L"Xk2Lm9Pq0Rs"};
+    EXPECT_FALSE(fetched_file_in(dir.path.c_str(), &missing, path, 260, &created)) << "the .part is no track";
 }
 
 TEST(JamWants, AnotherTrackByIdOrByTitle) {
@@ -202,14 +190,21 @@ TEST_F(FetchTest, WithoutADownloaderEveryEntryFailsAndTheWorkerStillEnds) {
 }
 
 struct JamFetchTest : FetchTest {
+    static std::wstring notice() {
+        wchar_t text[128];
+        jam_notice_text(text, 128);
+        return text;
+    }
     void in_room(const wchar_t* title, const wchar_t* id, int playing) {
         open();
-        g_pending_jam.state = JAM_IN_ROOM;
-        g_pending_jam.members = 2;
-        g_pending_jam.playing = playing;
-        g_pending_jam.position_ms = 700;
-        wstr_copy(g_app.jam_wanted.title, title);
-        wstr_copy(g_app.jam_wanted.video_id, id);
+        g_jam.state = JAM_IN_ROOM;
+        strcpy(g_jam.room_id, "jam_test_1");
+        jam_member_add(L"Ali#2222", L"Ali");
+        g_jam_wanted = JamWanted{};
+        g_jam_wanted.playing = playing;
+        g_jam_wanted.position_ms = 700;
+        wstr_copy(g_jam_wanted.track.title, title);
+        wstr_copy(g_jam_wanted.track.video_id, id);
         g_settings.jam_keep_downloads = 0;
     }
     bool wait_fetch(int ms) {
@@ -226,7 +221,10 @@ TEST_F(JamFetchTest, TheRoomsTrackIsFetchedAndStartsWhereTheRoomIs) {
     ASSERT_EQ(track_list_count(), 1);
     start_jam_fetch();
     EXPECT_EQ(g_jam_fetch.running.load(), 1);
-    EXPECT_STREQ(jam_notice_text(),
+    // The user copies a track in while the fetch runs: the newest file, but not the fetch's.
+    std::wstring copied = music + L"\\Sezen Aksu - Gidiyorum.wav";
+    write_file(copied, "the user's own");
+    EXPECT_STREQ(notice().c_str(),
                  L"\u26a1 \"Bar\u0131\u015f Man\u00e7o - D\u00f6nence\" sende yok \u2022 \u0130ndiriliyor (%0)...");
     EXPECT_TRUE(jam_notice_is_progress());
     start_jam_fetch();  // a second call while one runs changes nothing
@@ -238,12 +236,12 @@ TEST_F(JamFetchTest, TheRoomsTrackIsFetchedAndStartsWhereTheRoomIs) {
     EXPECT_EQ(g_app.current_index, index);
     EXPECT_TRUE(player_is_playing()) << "the room plays, so the track plays";
     EXPECT_GE(player_position_ms(), 600);
-    EXPECT_STREQ(jam_notice_text(), L"\u2713 Otomatik indirildi \u2022 Canl\u0131 milisaniyeye e\u015fitlendi");
+    EXPECT_STREQ(notice().c_str(), L"\u2713 Otomatik indirildi \u2022 Canl\u0131 milisaniyeye e\u015fitlendi");
     EXPECT_FALSE(jam_notice_is_progress());
-    EXPECT_EQ(g_pending_jam.asks, 1) << "the room is asked where it is now";
-    EXPECT_EQ(g_app.jam_wanted.title[0], 0);
+    EXPECT_EQ(g_jam_wanted.track.title[0], 0);
     ASSERT_EQ(g_app.jam_temp_file_count, 1) << "to be deleted when the Jam ends";
     EXPECT_EQ(std::wstring(g_app.jam_temp_files[0]), std::wstring(track_list_at(index)->path));
+    EXPECT_TRUE(file_exists(copied));
     stop_playback();
 }
 
@@ -252,7 +250,7 @@ TEST_F(JamFetchTest, AFailedFetchLeavesTheTitleForTheDownloadButton) {
     start_jam_fetch();
     ASSERT_TRUE(wait_fetch(30000));
     pump(50);
-    EXPECT_STREQ(jam_notice_text(), L"\u26a0 Otomatik indirilemedi \u2022 Sa\u011fdaki '\u0130ndir' d\u00fc\u011fmesini kullan");
+    EXPECT_STREQ(notice().c_str(), L"\u26a0 Otomatik indirilemedi \u2022 Sa\u011fdaki '\u0130ndir' d\u00fc\u011fmesini kullan");
     EXPECT_STREQ(jam_notice_second_line(), L"Kay\u0131p Par\u00e7a");
     EXPECT_EQ(g_app.current_index, -1);
 }
@@ -262,25 +260,25 @@ TEST_F(JamFetchTest, ATrackTheRoomNoLongerWantsIsNotPlayedAndTheNewOneIsFetched)
     in_room(L"Eski \u015eark\u0131", L"abcDEF12345", 0);
     start_jam_fetch();
     // The room moved on while the first fetch ran.
-    wstr_copy(g_app.jam_wanted.title, L"Yeni \u015eark\u0131");
-    wstr_copy(g_app.jam_wanted.video_id, L"Xk2Lm9Pq0Rs");
+    wstr_copy(g_jam_wanted.track.title, L"Yeni \u015eark\u0131");
+    wstr_copy(g_jam_wanted.track.video_id, L"Xk2Lm9Pq0Rs");
     ASSERT_TRUE(pump_until([] { return title_index(L"Yeni \u015eark\u0131") >= 0; }, 60000));
     ASSERT_TRUE(wait_fetch(30000));
     pump(50);
     int wanted = index_of_title(L"Yeni \u015eark\u0131");
     EXPECT_EQ(g_app.current_index, wanted) << "the track the room plays now";
     EXPECT_FALSE(player_is_playing()) << "the room is paused";
-    EXPECT_STREQ(jam_notice_text(), L"\u2713 Otomatik indirildi \u2022 Ortak duraklatmada haz\u0131r");
+    EXPECT_STREQ(notice().c_str(), L"\u2713 Otomatik indirildi \u2022 Ortak duraklatmada haz\u0131r");
     stop_playback();
 }
 
 TEST_F(JamFetchTest, AFetchThatEndsAfterLeavingOnlyForgetsTheTrack) {
     in_room(L"Bir \u015eark\u0131", L"dQw4w9WgXcQ", 1);
     start_jam_fetch();
-    g_pending_jam.state = JAM_NONE;
+    jam_close_silently();
     ASSERT_TRUE(wait_fetch(30000));
     pump(50);
     EXPECT_EQ(g_app.current_index, -1);
-    EXPECT_EQ(g_app.jam_wanted.title[0], 0);
-    EXPECT_EQ(g_app.jam_wanted.video_id[0], 0);
+    EXPECT_EQ(g_jam_wanted.track.title[0], 0);
+    EXPECT_EQ(g_jam_wanted.track.video_id[0], 0);
 }

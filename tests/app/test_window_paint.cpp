@@ -202,10 +202,10 @@ TEST_F(PaintTest, ATrackListWithItsHighlightsBannerAndJamBar) {
     EXPECT_EQ(pixel(300, row_top(1) + 3), rgb(26, 18, 28)) << "the rows moved down with the list";
 
     // In a Jam room: the Jam bar above the banner and the dusk background.
-    g_pending_jam.state = JAM_IN_ROOM;
-    g_pending_jam.members = 2;
-    g_pending_jam.banner_text = L"Jam odas\u0131ndas\u0131n";
-    g_pending_jam.notice_text = L"Tarkan - Kuzu Kuzu";
+    g_jam.state = JAM_IN_ROOM;
+    strcpy(g_jam.room_id, "jam_ben_1");
+    jam_member_add(L"Ali#2222", L"Ali");
+    jam_member_add(L"Veli#3333", L"Veli");
     g_app.jam_bar_progress = {1, 0};
     repaint();
     save_picture(L"jam-bar");
@@ -217,8 +217,9 @@ TEST_F(PaintTest, ATrackListWithItsHighlightsBannerAndJamBar) {
     EXPECT_FALSE(rect_has_area(&g_hit.element[ELEMENT_JAM_DOWNLOAD])) << "nothing is wanted";
 
     // An invitation over everything, with its two buttons recorded.
-    g_pending_jam.invitation_pending = 1;
-    g_pending_jam.inviter = L"Ay\u015fe";
+    g_jam.invitation.pending = 1;
+    g_jam.invitation.received_at = GetTickCount();
+    wcscpy(g_jam.invitation.name, L"Ay\u015fe");
     repaint();
     save_picture(L"invitation");
     RECT notice = invitation_rect(680, 96);

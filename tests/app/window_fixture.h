@@ -103,7 +103,8 @@ struct MainWindowTest : ::testing::Test {
         music = work.file(L"music");
         CreateDirectoryW(music.c_str(), nullptr);
         app_state_init(&g_app);
-        g_pending_jam = PendingJam{};
+        jam_reset();
+        g_jam_wanted = JamWanted{};
         // The window starts the transport: both links go to a loopback port where no broker
         // listens, never to the public brokers.
         for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);

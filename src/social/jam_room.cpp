@@ -1,0 +1,381 @@
+// The Jam room: its record, invitations, members, the room messages and the Jam bar's texts.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "base/ticks.h"
+#include "base/wstr.h"
+#include "net/mqtt.h"
+#include "social/friend_protocol.h"
+#include "social/identity.h"
+#include "social/jam.h"
+#include "social/jam_wire.h"
+
+JamRoom g_jam;
+
+static const wchar_t NOTICE_SYNC_ACTIVE[] = L"Canl\u0131 milisaniye senkronizasyonu aktif";
+static const wchar_t NOTICE_INVITING[] = L"Davet g\u00f6nderildi \u2022 Kat\u0131l\u0131mc\u0131lar\u0131n kabul etmesi bekleniyor...";
+
+//~ Record
+
+void jam_reset(void) { g_jam = JamRoom{}; }
+
+void jam_clear(void) {
+    JamInvitation invitation = g_jam.invitation;
+    DWORD invite_time = g_jam.invite_time;
+    g_jam = JamRoom{};
+    g_jam.invitation = invitation;
+    g_jam.invite_time = invite_time;
+}
+
+static int is_me(const wchar_t* tag) {
+    return tag && tag[0] && (same_user(tag, g_identity.tag) || _wcsicmp(tag, g_identity.tag) == 0);
+}
+
+static int has_room(void) { return g_jam.state != JAM_NONE && g_jam.room_id[0]; }
+
+static void subscribe_room(void) {
+    char topic[JAM_TOPIC_CAPACITY];
+    jam_room_topic(g_jam.room_id, topic, sizeof topic);
+    mqtt_subscribe(topic);
+}
+
+static void publish_to_room(const char* payload) {
+    char topic[JAM_TOPIC_CAPACITY];
+    jam_room_topic(g_jam.room_id, topic, sizeof topic);
+    mqtt_publish(topic, payload);
+}
+
+static void make_room_id(void) {
+    char slug[64];
+    tag_slug(g_identity.tag, slug, sizeof slug);
+    snprintf(g_jam.room_id, sizeof g_jam.room_id, "jam_%s_%lu", slug, (unsigned long)tick_now());
+}
+
+//~ Notices and texts
+
+void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line) {
+    wstr_copy(g_jam.notice, text ? text : L"");
+    g_jam.notice_kind = kind;
+    wstr_copy(g_jam.notice_second_line, second_line ? second_line : L"");
+}
+
+static const wchar_t* member_label(const JamMember* m) { return m->name[0] ? m->name : m->tag; }
+
+void jam_banner_text(wchar_t* buffer, int size) {
+    if (g_jam.state == JAM_INVITING) {
+        if (g_jam.pending_invites < 2) {
+            wstr_format(buffer, size, L"JAM DAVET\u0130 BEKLEN\u0130YOR  \u2022  %ls",
+                        g_jam.invitee_name[0] ? g_jam.invitee_name : g_jam.invitee_tag);
+        } else {
+            wstr_format(buffer, size, L"JAM ODASI KURULUYOR  \u2022  %d ki\u015fiye davet g\u00f6nderildi",
+                        g_jam.pending_invites);
+        }
+        return;
+    }
+    wchar_t list[192] = L"Sen";
+    for (int i = 0; i < g_jam.member_count && i < 3; i++) {
+        wchar_t longer[192];
+        wstr_format(longer, 192, L"%ls, %ls", list, member_label(&g_jam.members[i]));
+        wstr_copy(list, longer);
+    }
+    if (g_jam.member_count > 3) {
+        wchar_t longer[192];
+        wstr_format(longer, 192, L"%ls +%d", list, g_jam.member_count - 3);
+        wstr_copy(list, longer);
+    }
+    wstr_format(buffer, size, L"CANLI JAM ODASI (%d Ki\u015fi)  \u2022  %ls", g_jam.member_count + 1, list);
+}
+
+void jam_notice_text(wchar_t* buffer, int size) {
+    if (g_jam.state == JAM_INVITING) wstr_copy(buffer, size, NOTICE_INVITING);
+    else wstr_copy(buffer, size, g_jam.notice[0] ? g_jam.notice : NOTICE_SYNC_ACTIVE);
+}
+
+//~ Members and the ask queue
+
+int jam_member_add(const wchar_t* tag, const wchar_t* name) {
+    if (!tag || !tag[0] || is_me(tag)) return 0;
+    for (int i = 0; i < g_jam.member_count; i++) {
+        JamMember* m = &g_jam.members[i];
+        if (!same_user(m->tag, tag)) continue;
+        wstr_copy(m->tag, tag);
+        if (name && name[0]) wstr_copy(m->name, name);
+        return 0;
+    }
+    if (g_jam.member_count >= JAM_MEMBERS_MAX) return 0;
+    JamMember* m = &g_jam.members[g_jam.member_count++];
+    wstr_copy(m->tag, tag);
+    wstr_copy(m->name, name && name[0] ? name : tag);
+    return 1;
+}
+
+void jam_member_remove(const wchar_t* tag) {
+    for (int i = 0; i < g_jam.member_count; i++) {
+        if (!same_user(g_jam.members[i].tag, tag)) continue;
+        memmove(&g_jam.members[i], &g_jam.members[i + 1], (g_jam.member_count - i - 1) * sizeof(JamMember));
+        g_jam.member_count--;
+        break;
+    }
+    if (tag && _wcsicmp(g_jam.source_tag, tag) == 0) g_jam.source_tag[0] = 0;
+}
+
+static int member_index(const wchar_t* tag) {
+    for (int i = 0; i < g_jam.member_count; i++)
+        if (same_user(g_jam.members[i].tag, tag)) return i;
+    return -1;
+}
+
+void jam_queue_asker(const wchar_t* tag) {
+    if (!tag || !tag[0] || g_jam.ask_count >= JAM_ASK_QUEUE_MAX) return;
+    for (int i = 0; i < g_jam.ask_count; i++)
+        if (_wcsicmp(g_jam.asks[i], tag) == 0) return;
+    wstr_copy(g_jam.asks[g_jam.ask_count++], tag);
+}
+
+int jam_next_asker(wchar_t* buffer, int size) {
+    if (g_jam.ask_count <= 0) return 0;
+    wstr_copy(buffer, size, g_jam.asks[0]);
+    g_jam.ask_count--;
+    memmove(&g_jam.asks[0], &g_jam.asks[1], g_jam.ask_count * sizeof g_jam.asks[0]);
+    return 1;
+}
+
+//~ Messages
+
+// "<kind>|<tag>|<name>|<room>", or without the name when it is null.
+static void room_message(char* out, const char* kind, const wchar_t* name, const char* room_id) {
+    char tag[WIRE_TAG_BYTES + 1], who[WIRE_TAG_BYTES + 1], room[JAM_ROOM_ID_CAPACITY];
+    wire_text(g_identity.tag, WIRE_TAG_BYTES, tag, sizeof tag);
+    jam_wire_room_id(room_id, room, sizeof room);
+    if (name) {
+        wire_text(name, WIRE_TAG_BYTES, who, sizeof who);
+        snprintf(out, JAM_MESSAGE_CAPACITY, "%s|%s|%s|%s", kind, tag, who, room);
+    } else {
+        snprintf(out, JAM_MESSAGE_CAPACITY, "%s|%s|%s", kind, tag, room);
+    }
+}
+
+void jam_ask_state(void) {
+    if (g_jam.state != JAM_IN_ROOM || !g_jam.room_id[0]) return;
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
+    if (g_jam.source_tag[0] && member_index(g_jam.source_tag) >= 0) send_to_user(g_jam.source_tag, message);
+    else if (g_jam.member_count > 0) send_to_user(g_jam.members[0].tag, message);
+    else publish_to_room(message);
+}
+
+//~ The user's actions
+
+void jam_start_room(void) {
+    if (has_room()) return;
+    jam_clear();
+    make_room_id();
+    g_jam.state = JAM_IN_ROOM;
+    g_jam.host = 1;
+    jam_set_notice(L"Jam odas\u0131 olu\u015fturuldu \u2022 M\u00fczik ba\u015flat ve arkada\u015flar\u0131n\u0131 davet et", 0,
+                   nullptr);
+    subscribe_room();
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_JOIN", g_identity.name, g_jam.room_id);
+    publish_to_room(message);
+}
+
+void jam_invite(const wchar_t* tag, const wchar_t* name) {
+    if (!tag || !tag[0] || is_me(tag) || jam_is_member(tag)) return;
+    if (has_room()) {
+        char slug[64];
+        tag_slug(g_identity.tag, slug, sizeof slug);
+        if (g_jam.member_count == 0 || (slug[0] && strstr(g_jam.room_id, slug))) g_jam.host = 1;
+    } else {
+        jam_clear();
+        make_room_id();
+        g_jam.state = JAM_INVITING;
+        g_jam.host = 1;
+        subscribe_room();
+    }
+    g_jam.invite_time = tick_now();
+    g_jam.pending_invites++;
+    wstr_copy(g_jam.invitee_tag, tag);
+    wstr_copy(g_jam.invitee_name, name && name[0] ? name : tag);
+    if (g_jam.state == JAM_INVITING) {
+        jam_set_notice(NOTICE_INVITING, 0, nullptr);
+    } else if (g_jam.notice_kind == 0) {
+        wchar_t notice[128];
+        wstr_format(notice, 128, L"%ls odaya davet edildi \u2022 Canl\u0131 senkron aktif", g_jam.invitee_name);
+        jam_set_notice(notice, 0, nullptr);
+    }
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_INV", g_identity.name, g_jam.room_id);
+    send_to_user(tag, message);
+}
+
+void jam_accept_invitation(void) {
+    jam_tick();
+    if (!g_jam.invitation.pending) return;
+    JamInvitation invitation = g_jam.invitation;
+    g_jam.invitation.pending = 0;
+    if (g_jam.state != JAM_NONE && strcmp(g_jam.room_id, invitation.room_id) != 0) jam_leave();
+    g_jam.state = JAM_IN_ROOM;
+    g_jam.host = 0;
+    strcpy(g_jam.room_id, invitation.room_id);
+    jam_member_add(invitation.tag, invitation.name[0] ? invitation.name : invitation.tag);
+    wstr_copy(g_jam.source_tag, invitation.tag);
+    subscribe_room();
+    jam_set_notice(L"Odaya ba\u011flan\u0131ld\u0131 \u2022 Canl\u0131 yay\u0131n senkronize ediliyor...", 0, nullptr);
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_JOIN", g_identity.name, g_jam.room_id);
+    send_to_user(invitation.tag, message);
+    publish_to_room(message);
+    room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
+    send_to_user(invitation.tag, message);
+    publish_to_room(message);
+}
+
+void jam_decline_invitation(void) {
+    if (!g_jam.invitation.pending) return;
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_REJ", nullptr, g_jam.invitation.room_id);
+    send_to_user(g_jam.invitation.tag, message);
+    g_jam.invitation.pending = 0;
+}
+
+void jam_close_silently(void) {
+    if (g_jam.room_id[0]) {
+        char topic[JAM_TOPIC_CAPACITY];
+        jam_room_topic(g_jam.room_id, topic, sizeof topic);
+        mqtt_unsubscribe(topic);
+    }
+    jam_clear();
+}
+
+void jam_leave(void) {
+    if (g_jam.state == JAM_NONE) return;
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_LEAVE", nullptr, g_jam.room_id);
+    publish_to_room(message);
+    for (int i = 0; i < g_jam.member_count; i++) send_to_user(g_jam.members[i].tag, message);
+    if (g_jam.state == JAM_INVITING && g_jam.invitee_tag[0]) send_to_user(g_jam.invitee_tag, message);
+    jam_close_silently();
+}
+
+void jam_tick_at(DWORD now) {
+    if (g_jam.state == JAM_INVITING && ticks_since(g_jam.invite_time, now) > JAM_LIFE_MS) jam_close_silently();
+    if (g_jam.invitation.pending && ticks_since(g_jam.invitation.received_at, now) > JAM_LIFE_MS)
+        g_jam.invitation.pending = 0;
+}
+
+void jam_tick(void) { jam_tick_at(tick_now()); }
+
+//~ Queries
+
+int jam_state(void) {
+    jam_tick();
+    return g_jam.state;
+}
+int jam_is_active(void) { return jam_state() != JAM_NONE; }
+int jam_in_room(void) { return jam_state() == JAM_IN_ROOM; }
+int jam_is_host(void) { return jam_in_room() && g_jam.host; }
+int jam_invitation_pending(void) {
+    jam_tick();
+    return g_jam.invitation.pending;
+}
+int jam_member_count(void) { return g_jam.member_count; }
+int jam_is_member(const wchar_t* tag) {
+    if (!tag || !tag[0]) return 0;
+    if (member_index(tag) >= 0) return 1;
+    return g_jam.state == JAM_INVITING && same_user(g_jam.invitee_tag, tag);
+}
+const wchar_t* jam_inviter_name(void) {
+    return g_jam.invitation.name[0] ? g_jam.invitation.name : g_jam.invitation.tag;
+}
+const wchar_t* jam_inviter_tag(void) { return g_jam.invitation.tag; }
+int jam_notice_is_progress(void) { return g_jam.notice_kind == 1; }
+const wchar_t* jam_notice_second_line(void) { return g_jam.notice_second_line; }
+
+//~ Receiving
+
+static void on_invitation(const JamWireMessage* m) {
+    // Only friends invite: the program never sends an invitation from anywhere but a friend
+    // row, and a stranger's must not pop up over the window.
+    if (!m->tag[0] || !m->room_id[0] || is_me(m->tag) || friend_find(m->tag) < 0) return;
+    if (g_jam.state != JAM_NONE && strcmp(g_jam.room_id, m->room_id) == 0) return;
+    g_jam.invitation.pending = 1;
+    g_jam.invitation.received_at = tick_now();
+    strcpy(g_jam.invitation.room_id, m->room_id);
+    wstr_copy(g_jam.invitation.tag, m->tag);
+    wstr_copy(g_jam.invitation.name, m->name);
+}
+
+static void on_join(const JamWireMessage* m) {
+    if (!m->tag[0] || is_me(m->tag)) return;
+    int added = jam_member_add(m->tag, m->name);
+    g_jam.state = JAM_IN_ROOM;
+    if (g_jam.pending_invites > 0) g_jam.pending_invites--;
+    if (!added) return;
+    if (g_jam.notice_kind == 0) jam_set_notice(NOTICE_SYNC_ACTIVE, 0, nullptr);
+    char message[JAM_MESSAGE_CAPACITY];
+    room_message(message, "JAM_HERE", g_identity.name, g_jam.room_id);
+    send_to_user(m->tag, message);
+    publish_to_room(message);
+    if (g_jam.notice_kind == 0) jam_queue_asker(m->tag);
+}
+
+static void on_sync(const JamWireMessage* m) {
+    if (!m->tag[0] || is_me(m->tag)) return;
+    jam_member_add(m->tag, nullptr);
+    g_jam.state = JAM_IN_ROOM;
+    wstr_copy(g_jam.source_tag, m->tag);
+    JamSync* s = &g_jam.sync;
+    *s = JamSync{};
+    s->valid = 1;
+    s->is_position = m->kind == JAM_MSG_POS;
+    s->command = s->is_position ? m->command : (m->command != 0);
+    s->playing = s->is_position ? m->command == 1 : m->command != 0;
+    s->position_ms = m->position_ms;
+    s->received_at = tick_now();
+    wstr_copy(s->sender, m->tag);
+    wstr_copy(s->video_id, m->video_id);
+    wstr_copy(s->title, m->title);
+}
+
+void jam_protocol_handle(const char* topic, const char* payload) {
+    if (!topic || !payload || !payload[0]) return;
+    char room_topic[JAM_TOPIC_CAPACITY] = "";
+    if (g_jam.room_id[0]) jam_room_topic(g_jam.room_id, room_topic, sizeof room_topic);
+    int own = is_own_topic(topic);
+    if (!own && !(room_topic[0] && _stricmp(topic, room_topic) == 0)) return;
+    JamWireMessage m;
+    if (!jam_wire_parse(payload, &m)) return;
+    if (m.kind == JAM_MSG_INV) {
+        if (own) on_invitation(&m);
+        return;
+    }
+    if (g_jam.state == JAM_NONE || strcmp(m.room_id, g_jam.room_id) != 0) return;
+    switch (m.kind) {
+    case JAM_MSG_JOIN: on_join(&m); break;
+    case JAM_MSG_HERE:
+        if (m.tag[0] && !is_me(m.tag)) {
+            jam_member_add(m.tag, m.name);
+            g_jam.state = JAM_IN_ROOM;
+        }
+        break;
+    case JAM_MSG_REJ:
+        if (g_jam.pending_invites > 0) g_jam.pending_invites--;
+        if (g_jam.state == JAM_INVITING && g_jam.member_count == 0 && g_jam.pending_invites == 0) jam_close_silently();
+        break;
+    case JAM_MSG_LEAVE:
+        if (!m.tag[0] || is_me(m.tag)) break;
+        jam_member_remove(m.tag);
+        if (g_jam.pending_invites == 0 && g_jam.member_count == 0) jam_close_silently();
+        break;
+    case JAM_MSG_ASK:
+        if (g_jam.state != JAM_IN_ROOM || !m.tag[0] || is_me(m.tag)) break;
+        jam_member_add(m.tag, nullptr);
+        if (g_jam.notice_kind == 0) jam_queue_asker(m.tag);
+        break;
+    case JAM_MSG_STATE:
+    case JAM_MSG_POS: on_sync(&m); break;
+    }
+}
