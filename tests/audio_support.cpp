@@ -13,7 +13,7 @@ int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& seg
     std::string pcm;
     double phase = 0;
     for (const ToneSegment& s : segments) {
-        int n = rate * s.ms / 1000;
+        int n = (int)((long long)rate * s.ms / 1000);  // past 48 s the product overflows an int
         for (int i = 0; i < n; i++) {
             short v = 0;
             if (s.frequency > 0) {

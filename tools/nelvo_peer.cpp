@@ -16,10 +16,13 @@
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/startup.h"
+#include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
 #include "net/mqtt.h"
+#include "playback/player.h"
 #include "social/identity.h"
+#include "social/jam.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
 
@@ -62,6 +65,35 @@ static void click_element(int id) {
     click_at(g_hit.element[id]);
 }
 
+// Answers the message box with this caption, as the user would, once it shows.
+static void answer_box_later(const wchar_t* caption, int button) {
+    struct Answer {
+        const wchar_t* caption;
+        int button;
+    };
+    Answer* a = (Answer*)malloc(sizeof(Answer));
+    if (!a) return;
+    *a = Answer{caption, button};
+    HANDLE t = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            Answer* a = (Answer*)p;
+            for (int i = 0; i < 400; i++) {
+                HWND box = FindWindowW(L"#32770", a->caption);
+                if (box) {
+                    PostMessageW(box, WM_COMMAND, MAKEWPARAM(a->button, BN_CLICKED), 0);
+                    break;
+                }
+                Sleep(25);
+            }
+            free(a);
+            return 0;
+        },
+        a, 0, nullptr);
+    if (t) CloseHandle(t);
+    else free(a);
+}
+
 static void type_into(HWND box, const char* utf8) {
     wchar_t text[256];
     if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256) <= 0) text[0] = 0;
@@ -74,8 +106,18 @@ static void report_state(void) {
     char line[8192], part[512], a[256], b[256];
     utf8_of(g_identity.tag, a, sizeof a);
     utf8_of(g_app.banner.title, b, sizeof b);
-    snprintf(line, sizeof line, "STATE tag=%s online=%d pending=%d tracks=%d playing=%d banner=%s friends=", a,
-             mqtt_is_online() ? 1 : 0, pending_count(), track_list_count(), g_app.now_playing, b);
+    const Track* current = track_list_at(g_app.current_index);
+    char title[256], notice_text[256];
+    utf8_of(current ? current->title : L"", title, sizeof title);
+    wchar_t notice[128];
+    jam_notice_text(notice, 128);
+    utf8_of(notice, notice_text, sizeof notice_text);
+    snprintf(line, sizeof line,
+             "STATE tag=%s online=%d pending=%d tracks=%d playing=%d banner=%s jam=%d members=%d invited=%d "
+             "fetching=%d position=%d current=%s notice=%s friends=",
+             a, mqtt_is_online() ? 1 : 0, pending_count(), track_list_count(), g_app.now_playing, b, jam_state(),
+             jam_member_count(), jam_invitation_pending(), g_jam_fetch.running.load(), player_position_ms(), title,
+             notice_text);
     for (int i = 0; i < friend_count(); i++) {
         const FriendEntry* e = friend_at(i);
         utf8_of(e->name, a, sizeof a);
@@ -106,16 +148,37 @@ static void run_command(char* line) {
         click_element(ELEMENT_TAB_ADD);
         type_into(g_app.tag_box, arg);
         click_element(ELEMENT_SEND_REQUEST);
-    } else if (!strcmp(line, "accept")) {
+    } else if (!strcmp(line, "accept")) {  // "accept N keep" keeps a Jam's downloads
         click_element(ELEMENT_TAB_REQUESTS);
+        answer_box_later(L"Nelvo - Jam M\u00fczik Tercihi", strstr(arg, "keep") ? IDYES : IDNO);
         click_at(g_hit.request_accept[atoi(arg) % REQUEST_ROWS_MAX]);
+    } else if (!strcmp(line, "invite")) {  // a friend row's Jam button
+        click_element(ELEMENT_TAB_FRIENDS);
+        click_at(g_hit.friend_invite[atoi(arg) % FRIEND_ROWS_MAX]);
+    } else if (!strcmp(line, "join")) {  // the invitation notice's "Katıl"
+        click_element(ELEMENT_INVITE_JOIN);
+    } else if (!strcmp(line, "leave")) {  // the Jam bar's "Ayrıl"
+        g_app.jam_bar_progress = {1, 0};  // no animation to wait for
+        click_element(ELEMENT_JAM_LEAVE);
+    } else if (!strcmp(line, "seek")) {
+        seek_to(atoi(arg));
+    } else if (!strcmp(line, "next")) {
+        play_next();
     } else if (!strcmp(line, "rename")) {
         click_element(ELEMENT_PANEL_EDIT_NAME);
         type_into(g_app.name_box, arg);
         SendMessageW(g_app.name_box, WM_KEYDOWN, VK_RETURN, 0);
-    } else if (!strcmp(line, "play")) {
+    } else if (!strcmp(line, "play")) {  // by index, or by display title
         int index = atoi(arg);
-        if (track_list_at(index)) play_track(index, 0, 0, 0);
+        if (arg[0] < '0' || arg[0] > '9') {
+            wchar_t title[256];
+            if (MultiByteToWideChar(CP_UTF8, 0, arg, -1, title, 256) <= 0) title[0] = 0;
+            index = -1;
+            for (int i = 0; i < track_list_count() && index < 0; i++)
+                if (!wcscmp(track_list_at(i)->title, title)) index = i;
+        }
+        const char* at = strstr(arg, " at ");  // "play N at MS": from a position
+        if (track_list_at(index)) play_track(index, at ? atoi(at + 4) : 0, 0, 0);
     } else if (!strcmp(line, "pause")) {
         toggle_play();
     } else if (!strcmp(line, "notice")) {

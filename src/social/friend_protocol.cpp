@@ -98,6 +98,7 @@ int wire_integer(const char* text) {
     if (*text == '-' || *text == '+') sign = *text++ == '-' ? -1 : 1;
     long long value = 0;
     while (*text >= '0' && *text <= '9' && value < 1000000000) value = value * 10 + (*text++ - '0');
+    if (value > 1000000000) value = 1000000000;
     return (int)(sign * value);
 }
 

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio_support.h"
 #include "net/net_support.h"
@@ -16,21 +18,56 @@
 namespace {
 
 // One installation in a temporary folder of its own.
+static std::string narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += (char)c;  // the paths here are ASCII
+    return out;
+}
+
 struct Installation : PeerInstallation {
     TempDir dir;
-    bool start(const char* tag, const char* name, int port0, int port1) {
+    std::wstring sound;  // where its sound device writes
+    std::wstring music() { return dir.path + L"\\M\u00fczikler"; }
+    // tracks: display title (the file name) and tone; friend_entries: friends.json lines.
+    bool start(const char* tag, const char* name, int port0, int port1,
+               std::vector<std::pair<std::wstring, double>> tracks = {{L"Tarkan - Kuzu Kuzu", 440}},
+               const std::string& friend_entries = "") {
         wchar_t here[MAX_PATH];
         GetModuleFileNameW(nullptr, here, MAX_PATH);
-        std::wstring peer = here;
-        peer = peer.substr(0, peer.find_last_of(L'\\')) + L"\\nelvo_peer.exe";
-        // A track of its own in the music folder beside the program.
-        std::wstring music = dir.path + L"\\M\u00fczikler";
-        CreateDirectoryW(music.c_str(), nullptr);
-        write_tone_wav(music + L"\\Tarkan - Kuzu Kuzu.wav", {{440, 20000}});
+        std::wstring folder = here;
+        folder = folder.substr(0, folder.find_last_of(L'\\'));
+        CreateDirectoryW(music().c_str(), nullptr);
+        for (const auto& t : tracks) write_tone_wav(music() + L"\\" + t.first + L".wav", {{t.second, 90000}});
+        // The downloader stand-in beside the program, where it looks for the real one.
+        CopyFileW((folder + L"\\yt-dlp.exe").c_str(), (dir.path + L"\\yt-dlp.exe").c_str(), FALSE);
         // One machine gives both installations the same number: each is seeded with its own.
-        return PeerInstallation::start(dir.path, peer, peer_friends_json(tag, name), port0, port1);
+        return PeerInstallation::start(dir.path, folder + L"\\nelvo_peer.exe", peer_friends_json(tag, name, friend_entries),
+                                       port0, port1, own_sound_device(tag));
+    }
+    // Beside the tests' own capture: a folder whose .asoundrc sends this installation's sound
+    // to a file of its own (a Unix path, as ALSA reads HOME). "" without a capture.
+    std::wstring own_sound_device(const char* tag) {
+        std::wstring capture = audio_capture_path();
+        if (capture.size() < 3 || capture.compare(0, 2, L"Z:") != 0) return L"";
+        std::wstring home = capture.substr(0, capture.find_last_of(L'\\')) + L"\\peer-" + std::wstring(tag, tag + 4);
+        CreateDirectoryW(home.c_str(), nullptr);
+        sound = home + L"\\out.raw";
+        std::wstring unix_home = home.substr(2);
+        for (wchar_t& c : unix_home)
+            if (c == L'\\') c = L'/';
+        write_file(home + L"\\.asoundrc",
+                   "pcm.!default {\n  type plug\n  slave {\n    pcm { type file  slave.pcm \"null\"  file \"" +
+                       narrow(unix_home) + "/out.raw\"  format \"raw\"  truncate false }\n    format S16_LE\n"
+                       "    rate 48000\n    channels 2\n  }\n}\n");
+        return unix_home;
     }
     ~Installation() { stop(); }
+    // The player's position in the last state line, or -1.
+    int position() {
+        std::string s = ask("state");
+        size_t at = s.find(" position=");
+        return at == std::string::npos ? -1 : atoi(s.c_str() + at + 10);
+    }
 };
 
 }  // namespace
@@ -52,7 +89,7 @@ TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
     EXPECT_EQ(a.ask("request Burak#2222"), "OK");
     ASSERT_TRUE(b.state_shows("pending=1", 20000)) << b.ask("state") << " / " << a.ask("notice");
     EXPECT_EQ(a.ask("notice"), "NOTICE \xe2\x9c\x93 \xc4\xb0stek g\xc3\xb6nderildi!");
-    EXPECT_EQ(b.ask("accept 0"), "OK");
+    EXPECT_EQ(b.ask("accept 0 drop"), "OK");
     ASSERT_TRUE(a.state_shows("friends=Burak:1:", 20000)) << a.ask("state");
     ASSERT_TRUE(b.state_shows("friends=Ayse:1:", 20000)) << b.ask("state");
     EXPECT_TRUE(b.state_shows("pending=0", 5000));
@@ -73,4 +110,62 @@ TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
     EXPECT_EQ(WaitForSingleObject(a.process.hProcess, 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(b.state_shows("friends=Ayca:0:\xc3\x87" "evrimd\xc4\xb1\xc5\x9f\xc4\xb1", 10000)) << b.ask("state");
     EXPECT_EQ(b.ask("quit"), "OK");
+}
+
+TEST(TwoInstallations, ListenTogetherInAJam) {
+    winsock_up();
+    Broker b0, b1;
+    ASSERT_TRUE(b0.start());
+    ASSERT_TRUE(b1.start());
+    // B lacks the second track; the stand-in downloader knows it by its video id.
+    TempDir scratch;
+    write_file(scratch.file(L"catalogue.txt"), "Xk2Lm9Pq0Rs\tSezen Aksu - Gidiyorum\n");
+    SetEnvironmentVariableW(L"YTDLP_DOUBLE_CATALOGUE", scratch.file(L"catalogue.txt").c_str());
+    Installation a, b;
+    ASSERT_TRUE(a.start("Ayse#1111", "Ayse", b0.port, b1.port,
+                        {{L"Tarkan - Kuzu Kuzu", 440}, {L"Sezen Aksu - Gidiyorum [Xk2Lm9Pq0Rs]", 660}},
+                        "    { \"tag\": \"Burak#2222\", \"name\": \"Burak\" }\n"));
+    write_file(b.dir.file(L"config.json"), "{\n  \"jam_keep_downloads\": 0\n}\n");
+    ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port, {{L"Tarkan - Kuzu Kuzu", 440}},
+                        "    { \"tag\": \"Ayse#1111\", \"name\": \"Ayse\" }\n"));
+    SetEnvironmentVariableW(L"YTDLP_DOUBLE_CATALOGUE", nullptr);
+    ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
+    ASSERT_TRUE(b.state_shows("online=1", 20000)) << b.ask("state");
+    EXPECT_EQ(a.ask("friends"), "OK");
+
+    // A invites B from its friend row; B joins from the invitation notice.
+    EXPECT_EQ(a.ask("invite 0"), "OK");
+    ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("join"), "OK");
+    ASSERT_TRUE(a.state_shows("jam=2 members=1", 10000)) << a.ask("state");
+    ASSERT_TRUE(b.state_shows("jam=2 members=1", 10000)) << b.ask("state");
+
+    // A plays, pauses, seeks and resumes: B follows each.
+    EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
+    EXPECT_TRUE(b.state_shows("current=Tarkan - Kuzu Kuzu", 1000)) << b.ask("state");
+    EXPECT_EQ(a.ask("pause"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=0", 10000)) << b.ask("state");
+    EXPECT_EQ(a.ask("seek 8000"), "OK");
+    EXPECT_TRUE(b.state_shows("position=8000", 10000)) << b.ask("state");
+    EXPECT_EQ(a.ask("pause"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
+    EXPECT_GE(b.position(), 8000);
+
+    // A plays the track B lacks: B fetches it and plays it too.
+    EXPECT_EQ(a.ask("play Sezen Aksu - Gidiyorum"), "OK");
+    // (The stand-in's download is two seconds long: it has ended by the time it is looked at.)
+    EXPECT_TRUE(b.state_shows("current=Sezen Aksu - Gidiyorum", 30000)) << b.ask("state");
+    std::wstring fetched = b.music() + L"\\Sezen Aksu - Gidiyorum [Xk2Lm9Pq0Rs].wav";
+    EXPECT_TRUE(file_exists(fetched));
+
+    // A leaves: B's room closes, and only the track B's fetch brought is deleted.
+    EXPECT_EQ(a.ask("close"), "OK");  // the friends panel, which covers the Jam bar's button
+    EXPECT_EQ(a.ask("leave"), "OK");
+    EXPECT_TRUE(b.state_shows("jam=0", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("quit"), "OK");
+    EXPECT_EQ(WaitForSingleObject(b.process.hProcess, 10000), WAIT_OBJECT_0);
+    EXPECT_FALSE(file_exists(fetched));
+    EXPECT_TRUE(file_exists(b.music() + L"\\Tarkan - Kuzu Kuzu.wav"));
+    EXPECT_EQ(a.ask("quit"), "OK");
 }
