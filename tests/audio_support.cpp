@@ -81,8 +81,7 @@ long long audio_capture_size(void) {
 
 // Left-channel samples of the capture (raw 48 kHz stereo 16-bit, appended to by every
 // sound stream) written since mark.
-static std::vector<short> capture_samples(long long mark) {
-    std::string bytes = capture_bytes();
+static std::vector<short> samples_of(const std::string& bytes, long long mark) {
     size_t start = (long long)bytes.size() >= mark ? (size_t)mark : 0;
     start -= start % 4;
     std::vector<short> left;
@@ -110,8 +109,9 @@ static int block_crossings(const short* s) {
     return n;
 }
 
-SoundReport audio_capture_since(long long mark) {
-    std::vector<short> left = capture_samples(mark);
+static std::vector<short> capture_samples(long long mark) { return samples_of(capture_bytes(), mark); }
+
+static SoundReport report_of(const std::vector<short>& left) {
     SoundReport r = {0, 0, -1};
     long long crossings = 0;
     int loud = 0;
@@ -125,6 +125,14 @@ SoundReport audio_capture_since(long long mark) {
     r.sound_ms = loud * 10;
     r.frequency = loud ? crossings / 2.0 / (loud * 0.01) : 0;
     return r;
+}
+
+SoundReport audio_capture_since(long long mark) { return report_of(capture_samples(mark)); }
+
+std::vector<SoundReport> audio_capture_streams(void) {
+    std::vector<SoundReport> streams;
+    for (const std::wstring& f : capture_files()) streams.push_back(report_of(samples_of(read_file(f), 0)));
+    return streams;
 }
 
 std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms) {

@@ -28,5 +28,9 @@ struct SoundReport {
 // What was written to the capture since mark (from the start if the file was rewritten).
 SoundReport audio_capture_since(long long mark);
 
+// Each sound stream since the last reset on its own (every stream writes a file of its
+// own): which process played what, when several share the device.
+std::vector<SoundReport> audio_capture_streams(void);
+
 // Frequencies of successive stretches of sound: lets a test see which tone came first.
 std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms);

@@ -16,7 +16,7 @@ struct PeerInstallation {
     // Copies peer_exe into folder, writes friends_json beside it and starts it on the two
     // loopback broker ports.
     bool start(const std::wstring& folder_path, const std::wstring& peer_exe, const std::string& friends_json, int port0,
-               int port1, const std::wstring& audio_home = L"") {
+               int port1) {
         folder = folder_path;
         std::wstring exe = folder + L"\\nelvo_peer.exe";
         if (!CopyFileW(peer_exe.c_str(), exe.c_str(), FALSE)) return false;
@@ -38,19 +38,16 @@ struct PeerInstallation {
         si.hStdInput = child_in;
         si.hStdOutput = child_out;
         si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        // Its own per-user folder, and its own sound device when given one (audio_home: a
-        // folder whose .asoundrc points ALSA at a file of its own); the rest of the
-        // environment is this process's.
-        wchar_t old_appdata[MAX_PATH] = L"", old_home[MAX_PATH] = L"";
+        // Its own per-user folder; the rest of the environment is this process's. (Under Wine
+        // a child keeps its parent's Unix environment whatever is set here, so both
+        // installations share the sound device the tests point ALSA at.)
+        wchar_t old_appdata[MAX_PATH] = L"";
         GetEnvironmentVariableW(L"APPDATA", old_appdata, MAX_PATH);
-        GetEnvironmentVariableW(L"HOME", old_home, MAX_PATH);
         SetEnvironmentVariableW(L"APPDATA", (folder + L"\\roaming").c_str());
-        if (!audio_home.empty()) SetEnvironmentVariableW(L"HOME", audio_home.c_str());
         std::wstring command = L"\"" + exe + L"\" " + std::to_wstring(port0) + L" " + std::to_wstring(port1);
         BOOL ok = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si,
                                  &process);
         SetEnvironmentVariableW(L"APPDATA", old_appdata[0] ? old_appdata : nullptr);
-        SetEnvironmentVariableW(L"HOME", old_home[0] ? old_home : nullptr);
         CloseHandle(child_in);
         CloseHandle(child_out);
         return ok != 0;

@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <math.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,15 +20,8 @@
 namespace {
 
 // One installation in a temporary folder of its own.
-static std::string narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += (char)c;  // the paths here are ASCII
-    return out;
-}
-
 struct Installation : PeerInstallation {
     TempDir dir;
-    std::wstring sound;  // where its sound device writes
     std::wstring music() { return dir.path + L"\\M\u00fczikler"; }
     // tracks: display title (the file name) and tone; friend_entries: friends.json lines.
     bool start(const char* tag, const char* name, int port0, int port1,
@@ -42,24 +37,7 @@ struct Installation : PeerInstallation {
         CopyFileW((folder + L"\\yt-dlp.exe").c_str(), (dir.path + L"\\yt-dlp.exe").c_str(), FALSE);
         // One machine gives both installations the same number: each is seeded with its own.
         return PeerInstallation::start(dir.path, folder + L"\\nelvo_peer.exe", peer_friends_json(tag, name, friend_entries),
-                                       port0, port1, own_sound_device(tag));
-    }
-    // Beside the tests' own capture: a folder whose .asoundrc sends this installation's sound
-    // to a file of its own (a Unix path, as ALSA reads HOME). "" without a capture.
-    std::wstring own_sound_device(const char* tag) {
-        std::wstring capture = audio_capture_path();
-        if (capture.size() < 3 || capture.compare(0, 2, L"Z:") != 0) return L"";
-        std::wstring home = capture.substr(0, capture.find_last_of(L'\\')) + L"\\peer-" + std::wstring(tag, tag + 4);
-        CreateDirectoryW(home.c_str(), nullptr);
-        sound = home + L"\\out.raw";
-        std::wstring unix_home = home.substr(2);
-        for (wchar_t& c : unix_home)
-            if (c == L'\\') c = L'/';
-        write_file(home + L"\\.asoundrc",
-                   "pcm.!default {\n  type plug\n  slave {\n    pcm { type file  slave.pcm \"null\"  file \"" +
-                       narrow(unix_home) + "/out.raw\"  format \"raw\"  truncate false }\n    format S16_LE\n"
-                       "    rate 48000\n    channels 2\n  }\n}\n");
-        return unix_home;
+                                       port0, port1);
     }
     ~Installation() { stop(); }
     // The player's position in the last state line, or -1.
@@ -126,7 +104,9 @@ TEST(TwoInstallations, ListenTogetherInAJam) {
                         {{L"Tarkan - Kuzu Kuzu", 440}, {L"Sezen Aksu - Gidiyorum [Xk2Lm9Pq0Rs]", 660}},
                         "    { \"tag\": \"Burak#2222\", \"name\": \"Burak\" }\n"));
     write_file(b.dir.file(L"config.json"), "{\n  \"jam_keep_downloads\": 0\n}\n");
-    ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port, {{L"Tarkan - Kuzu Kuzu", 440}},
+    // B's copy of the first track has a tone of its own: the sound device, which both share,
+    // then tells whose player played.
+    ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port, {{L"Tarkan - Kuzu Kuzu", 550}},
                         "    { \"tag\": \"Ayse#1111\", \"name\": \"Ayse\" }\n"));
     SetEnvironmentVariableW(L"YTDLP_DOUBLE_CATALOGUE", nullptr);
     ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
@@ -141,9 +121,17 @@ TEST(TwoInstallations, ListenTogetherInAJam) {
     ASSERT_TRUE(b.state_shows("jam=2 members=1", 10000)) << b.ask("state");
 
     // A plays, pauses, seeks and resumes: B follows each.
+    audio_capture_reset();
     EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
     EXPECT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
     EXPECT_TRUE(b.state_shows("current=Tarkan - Kuzu Kuzu", 1000)) << b.ask("state");
+    Sleep(1000);
+    int heard_a = 0, heard_b = 0;
+    for (const SoundReport& r : audio_capture_streams()) {
+        heard_a += r.sound_ms >= 300 && fabs(r.frequency - 440) < 25;
+        heard_b += r.sound_ms >= 300 && fabs(r.frequency - 550) < 25;
+    }
+    EXPECT_TRUE(heard_a && heard_b) << "both players are heard, each with its own copy";
     EXPECT_EQ(a.ask("pause"), "OK");
     EXPECT_TRUE(b.state_shows("playing=0", 10000)) << b.ask("state");
     EXPECT_EQ(a.ask("seek 8000"), "OK");
