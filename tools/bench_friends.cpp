@@ -21,50 +21,7 @@
 
 #include "base/messages.h"
 #include "net/mqtt.h"
-#include "peer_driver.h"
-
-static LARGE_INTEGER g_frequency;
-
-static double now_ms(void) {
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart * 1000.0 / (double)g_frequency.QuadPart;
-}
-
-static std::wstring temp_folder(const wchar_t* name) {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring f = std::wstring(base) + L"nelvo-bench-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(f.c_str(), nullptr);
-    return f;
-}
-
-static std::wstring peer_exe(void) {
-    wchar_t here[MAX_PATH];
-    GetModuleFileNameW(nullptr, here, MAX_PATH);
-    std::wstring p = here;
-    return p.substr(0, p.find_last_of(L'\\')) + L"\\tests\\nelvo_peer.exe";
-}
-
-// The time until the installation's state shows expected, polling every 2 ms; -1 when not
-// within 20 s.
-static double wait_for(PeerInstallation* p, const char* expected, double from) {
-    while (now_ms() - from < 20000) {
-        if (p->ask("state").find(expected) != std::string::npos) return now_ms() - from;
-        Sleep(2);
-    }
-    return -1;
-}
-
-static void print_figures(const char* what, std::vector<double> v) {
-    if (v.empty()) {
-        printf("%-44s no result\n", what);
-        return;
-    }
-    std::sort(v.begin(), v.end());
-    printf("%-44s median %7.1f ms   min %7.1f   max %7.1f   (%d runs)\n", what, v[v.size() / 2], v.front(), v.back(),
-           (int)v.size());
-}
+#include "bench_peers.h"
 
 static void friendship_latency(int port0, int port1) {
     std::vector<double> request, accept;
@@ -191,7 +148,6 @@ int wmain(int argc, wchar_t** argv) {
         fputs("usage: bench_friends PORT0 PORT1\n", stderr);
         return 2;
     }
-    QueryPerformanceFrequency(&g_frequency);
     int port0 = _wtoi(argv[1]), port1 = _wtoi(argv[2]);
     friendship_latency(port0, port1);
     idle_with_friends(port0, port1);

@@ -157,6 +157,13 @@ static void run_command(char* line) {
         click_at(g_hit.friend_invite[atoi(arg) % FRIEND_ROWS_MAX]);
     } else if (!strcmp(line, "join")) {  // the invitation notice's "Katıl"
         click_element(ELEMENT_INVITE_JOIN);
+    } else if (!strcmp(line, "decline")) {  // the invitation notice's close button
+        click_element(ELEMENT_INVITE_CLOSE);
+    } else if (!strcmp(line, "pos")) {  // the player's position alone, quickly
+        char out[32];
+        snprintf(out, sizeof out, "POS %d", player_position_ms());
+        reply(out);
+        return;
     } else if (!strcmp(line, "leave")) {  // the Jam bar's "Ayrıl"
         g_app.jam_bar_progress = {1, 0};  // no animation to wait for
         click_element(ELEMENT_JAM_LEAVE);

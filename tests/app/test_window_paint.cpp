@@ -223,7 +223,7 @@ TEST_F(PaintTest, ATrackListWithItsHighlightsBannerAndJamBar) {
     repaint();
     save_picture(L"invitation");
     RECT notice = invitation_rect(680, 96);
-    EXPECT_EQ(pixel(notice.left + 60, notice.bottom - 4), rgb(26, 14, 30)) << "below the Jam bar's text, which shows through";
+    EXPECT_EQ(pixel(notice.right - 124, notice.top + 4), rgb(26, 14, 30)) << "over the Jam bar, clear of its text (which shows through)";
     EXPECT_TRUE(rect_has_area(&g_hit.element[ELEMENT_INVITE_JOIN]));
     POINT join = {g_hit.element[ELEMENT_INVITE_JOIN].left + 3, (notice.top + notice.bottom) / 2};
     EXPECT_EQ(element_at(join), ELEMENT_INVITE_JOIN);
@@ -314,6 +314,17 @@ TEST_F(PaintTest, TheFriendsPanelByTabAndState) {
     EXPECT_TRUE(EqualRect(&g_hit.friend_remove[0], &remove));
     EXPECT_TRUE(EqualRect(&g_hit.jam_start_card, &start));
     EXPECT_FALSE(rect_has_area(&g_hit.friend_invite[3]));
+
+    // In a Jam room the start card gives way and a member's row turns to the room's colours.
+    g_jam.state = JAM_IN_ROOM;
+    strcpy(g_jam.room_id, "jam_ornek_1");
+    jam_member_add(L"Zeynep#1002", L"Zeynep");
+    repaint();
+    save_picture(L"friends-jam");
+    EXPECT_FALSE(rect_has_area(&g_hit.jam_start_card));
+    EXPECT_EQ(pixel(150, 212 + 2 * 60 + 3), rgb(28, 16, 32)) << "the member's row";
+    EXPECT_EQ(pixel(150, 212 + 3), rgb(16, 16, 16)) << "another friend's row";
+    jam_reset();
 
     g_app.friends_tab = 1;
     repaint();
