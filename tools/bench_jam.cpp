@@ -95,7 +95,9 @@ int wmain(int argc, wchar_t** argv) {
     if (t >= 0) join.push_back(t);
     print_figures("join: B's \"Kat\xc4\xb1l\" to B playing A's track", join);
 
-    std::vector<double> errors;
+    std::vector<double> errors, by_kind[4];
+    const char* kind_names[4] = {"  after a seek while playing", "  after a pause", "  after a resume",
+                                 "  after a new start (JAM_STATE)"};
     const char* events[4] = {"seek", "pause", "pause", "play Tarkan - Kuzu Kuzu"};
     for (int i = 0; i < 60; i++) {
         const char* e = events[i % 4];
@@ -111,8 +113,10 @@ int wmain(int argc, wchar_t** argv) {
         if (a1 < 0 || bp < 0 || a2 < 0) continue;
         double error = fabs(bp - (a1 + a2) / 2.0);
         errors.push_back(error);
+        by_kind[i % 4].push_back(error);
     }
     print_figures("position error after a sync (|B - A|)", errors);
+    for (int k = 0; k < 4; k++) print_figures(kind_names[k], by_kind[k]);
     a.ask("quit");
     b.ask("quit");
     return 0;
