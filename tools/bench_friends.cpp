@@ -92,14 +92,17 @@ static double cpu_ms(HANDLE process) {
     return (double)(kk.QuadPart + uu.QuadPart) / 10000.0;
 }
 
+
 static void measure(const char* what, HANDLE process) {
     double before = cpu_ms(process);
+    int pongs = g_pongs;
     pump_for(10000);
     double used = cpu_ms(process) - before;
     PROCESS_MEMORY_COUNTERS m = {};
     m.cb = sizeof m;
     GetProcessMemoryInfo(process, &m, sizeof m);
-    printf("%-44s CPU %6.0f ms in 10 s   working set %6.1f MB\n", what, used, m.WorkingSetSize / 1048576.0);
+    printf("%-44s CPU %6.0f ms in 10 s   working set %6.1f MB   %d pongs\n", what, used,
+           m.WorkingSetSize / 1048576.0, g_pongs - pongs);
 }
 
 static void idle_with_friends(int port0, int port1) {

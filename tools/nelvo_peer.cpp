@@ -5,7 +5,7 @@
 // standard input, each acted out on the window's thread the way a user would (clicks at the
 // rectangles the last frame recorded, text typed into the boxes, keys), and it answers
 // "state" with one line on standard output.
-//   nelvo_peer.exe PORT0 PORT1
+//   nelvo_peer.exe PORT0 PORT1 [UPDATE_SERVER]
 #include <windows.h>
 
 #include <stdio.h>
@@ -23,6 +23,7 @@
 #include "playback/player.h"
 #include "social/identity.h"
 #include "social/jam.h"
+#include "update/updater.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
 
@@ -157,6 +158,13 @@ static void run_command(char* line) {
         click_at(g_hit.friend_invite[atoi(arg) % FRIEND_ROWS_MAX]);
     } else if (!strcmp(line, "join")) {  // the invitation notice's "Katıl"
         click_element(ELEMENT_INVITE_JOIN);
+    } else if (!strcmp(line, "menu")) {  // "menu N": the menu's row N; "menu 6 yes" answers the update question
+        if (!(g_app.sidebar_open && g_app.sidebar_mode == 0)) click_element(ELEMENT_MENU);
+        g_app.sidebar_progress = {1, 0};
+        repaint();
+        if (strstr(arg, "yes")) answer_box_later(L"G\u00fcncelleme Mevcut", IDYES);
+        int row = atoi(arg);
+        click_at(RECT{20, 74 + row * 52 + 10, 200, 74 + row * 52 + 42});
     } else if (!strcmp(line, "decline")) {  // the invitation notice's close button
         click_element(ELEMENT_INVITE_CLOSE);
     } else if (!strcmp(line, "pos")) {  // the player's position alone, quickly
@@ -233,6 +241,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)_wtoi(argv[1]));
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
+    // The update server too, when given, never the built-in one.
+    update_set_server(argc > 3 ? argv[3] : L"http://127.0.0.1:1");
     WNDCLASSW wc = {};
     wc.lpfnWndProc = peer_proc;
     wc.hInstance = GetModuleHandleW(nullptr);

@@ -16,7 +16,7 @@ struct PeerInstallation {
     // Copies peer_exe into folder, writes friends_json beside it and starts it on the two
     // loopback broker ports.
     bool start(const std::wstring& folder_path, const std::wstring& peer_exe, const std::string& friends_json, int port0,
-               int port1) {
+               int port1, const std::wstring& update_server = L"") {
         folder = folder_path;
         std::wstring exe = folder + L"\\nelvo_peer.exe";
         if (!CopyFileW(peer_exe.c_str(), exe.c_str(), FALSE)) return false;
@@ -44,7 +44,8 @@ struct PeerInstallation {
         wchar_t old_appdata[MAX_PATH] = L"";
         GetEnvironmentVariableW(L"APPDATA", old_appdata, MAX_PATH);
         SetEnvironmentVariableW(L"APPDATA", (folder + L"\\roaming").c_str());
-        std::wstring command = L"\"" + exe + L"\" " + std::to_wstring(port0) + L" " + std::to_wstring(port1);
+        std::wstring command = L"\"" + exe + L"\" " + std::to_wstring(port0) + L" " + std::to_wstring(port1) +
+                               (update_server.empty() ? L"" : L" " + update_server);
         BOOL ok = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si,
                                  &process);
         SetEnvironmentVariableW(L"APPDATA", old_appdata[0] ? old_appdata : nullptr);

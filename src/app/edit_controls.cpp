@@ -5,7 +5,6 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "base/messages.h"
 #include "base/wstr.h"

@@ -4,7 +4,6 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "base/messages.h"
 #include "base/shared_queue.h"
 #include "base/ticks.h"

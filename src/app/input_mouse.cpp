@@ -10,7 +10,6 @@
 #include "app/app_state.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
-#include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
@@ -26,6 +25,7 @@
 #include "ui/hit_test.h"
 #include "ui/list_geometry.h"
 #include "ui/main_paint.h"
+#include "update/updater.h"
 
 enum { SIDEBAR_WIDTH = 278, DRAG_THRESHOLD = 7, EDGE_ZONE = 14, MENU_TOP = 74, MENU_ITEM_HEIGHT = 52 };
 
@@ -489,7 +489,7 @@ static void run_menu_item(int item) {
     case 3: import_playlist_from_dialog(); break;
     case 4: export_playlist(); break;
     case 5: clear_track_list(); break;
-    case 6: update_check_start(0); break;
+    case 6: start_update_check(g_app.main_window, 1); break;
     }
 }
 

@@ -8,7 +8,6 @@
 
 #include "app/app_state.h"
 #include "app/file_deletion.h"
-#include "app/pending_subsystems.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
@@ -26,6 +25,7 @@
 #include "ui/fonts.h"
 #include "ui/list_geometry.h"
 #include "ui/main_paint.h"
+#include "update/updater.h"
 
 static const wchar_t* g_command_line;  // read once by the second stage
 
@@ -149,9 +149,29 @@ void on_deferred_start(HWND window, const wchar_t* command_line) {
     apply_filter();
     choose_tick_period();
     InvalidateRect(window, nullptr, FALSE);
-    update_remove_leftovers();
-    update_check_start(1);
+    remove_update_leftovers();
+    start_update_check(window, 0);
     SetTimer(window, TIMER_IDLE_TRIM, 1200, nullptr);
+}
+
+// A finished update check: the question when a newer version is offered, the answer to a
+// manual check otherwise; on Yes the download starts with its banner.
+static void on_update_checked(HWND window, LPARAM record) {
+    const UpdateInfo* info = (const UpdateInfo*)record;
+    wchar_t text[2048];
+    const wchar_t* caption = L"";
+    UINT flags = 0;
+    if (update_prompt(info, text, 2048, &caption, &flags)) {
+        int answer = MessageBoxW(window, text, caption, flags);
+        if (info->available && answer == IDYES) {
+            banner_show(BANNER_UPDATE, 0, L"NELVO G\u00dcNCELLEN\u0130YOR",
+                        L"Yeni s\u00fcr\u00fcm paketi indiriliyor...", 0);
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            start_update_download(window, info->url);
+        }
+    }
+    update_record_release(record);
+    trim_working_set();
 }
 
 static void on_destroy(HWND window) {
@@ -356,7 +376,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case MSG_SHARED_FINISHED: on_shared_finished((int)wparam, (int)lparam); return 0;
     case MSG_AUTOFETCH_PROGRESS: on_autofetch_progress((int)wparam); return 0;
     case MSG_AUTOFETCH_DONE: on_autofetch_done((int)wparam, lparam); return 0;
-    case MSG_UPDATE_CHECKED: update_record_release(lparam); trim_working_set(); return 0;
+    case MSG_UPDATE_CHECKED: on_update_checked(window, lparam); return 0;
     case MSG_UPDATE_PROGRESS: {
         int percent = (int)wparam < 0 ? 0 : ((int)wparam > 100 ? 100 : (int)wparam);
         banner_show(BANNER_UPDATE, percent, L"NELVO G\u00dcNCELLEN\u0130YOR",

@@ -1,0 +1,42 @@
+#pragma once
+// What the update check found, and the pure decisions about it: the version file's format,
+// the version comparison, which download address to trust, whether a downloaded file is a
+// program for this machine, and the texts the main window shows.
+#include <windows.h>
+
+enum { UPDATE_VERSION_CAPACITY = 64, UPDATE_URL_CAPACITY = 1024, UPDATE_NOTES_CAPACITY = 1024 };
+
+#define NELVO_VERSION L"1.4.3"
+
+// Made by the check thread, handed to the main window with MSG_UPDATE_CHECKED, freed there.
+struct UpdateInfo {
+    int available;  // the server's version is newer than this program's
+    int manual;     // the user asked for the check
+    int reached;    // the server answered with a version file
+    wchar_t version[UPDATE_VERSION_CAPACITY];
+    wchar_t url[UPDATE_URL_CAPACITY];
+    wchar_t notes[UPDATE_NOTES_CAPACITY];  // each line ends in "\n"
+};
+
+// Reads a version file (bytes as received, at most 4095 used): version, download address or
+// first notes line, notes. Fills version, url (empty when the file names none) and notes.
+void version_file_parse(const char* bytes, int length, UpdateInfo* out);
+
+// Compares two "major.minor.patch" texts numerically; a missing or unreadable part is 0.
+// Returns <0, 0 or >0.
+int version_compare(const wchar_t* a, const wchar_t* b);
+
+// The address to download from: the file's own when it is HTTPS, or has exactly the scheme
+// and host of base (the update server); otherwise, and for an ".apk", base + "/Nelvo.exe".
+void update_download_url(const wchar_t* from_file, const wchar_t* base, wchar_t* out, int capacity);
+
+// Whether the file at path is a Windows x64 program whose size covers the sections its
+// headers list, and at least 50000 bytes.
+int update_file_is_program(const wchar_t* path);
+// The same on bytes in memory (size: the whole file's; head: its first head_length bytes,
+// and the section table must lie within them).
+int update_image_is_program(const unsigned char* head, int head_length, long long size);
+
+// What the main window shows for a finished check: 0 nothing, else the text, caption and
+// box flags (MB_YESNO when it asks whether to update).
+int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wchar_t** caption, UINT* flags);

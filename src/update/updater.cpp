@@ -1,0 +1,246 @@
+#include "update/updater.h"
+
+#include <shellapi.h>
+#include <stdlib.h>
+
+#include <atomic>
+
+#include "base/messages.h"
+#include "base/wstr.h"
+#include "update/http_fetch.h"
+
+#define WIDEN2(x) L##x
+#define WIDEN(x) WIDEN2(x)
+#ifndef NELVO_UPDATE_URL
+#define NELVO_UPDATE_URL "https://updates.nelvo.invalid"
+#endif
+
+enum { THREAD_STACK = 64 * 1024, BLOCK_BYTES = 16384, VERSION_FILE_BYTES = 4095 };
+
+static wchar_t g_server[UPDATE_URL_CAPACITY] = WIDEN(NELVO_UPDATE_URL);
+static wchar_t g_program_path[MAX_PATH];
+static std::atomic<int> g_update_busy{0};
+
+void update_set_server(const wchar_t* base) { wstr_copy(g_server, base ? base : WIDEN(NELVO_UPDATE_URL)); }
+const wchar_t* update_server(void) { return g_server; }
+void update_set_program_path(const wchar_t* exe) { wstr_copy(g_program_path, exe ? exe : L""); }
+
+static void program_path(wchar_t* exe, wchar_t* dir) {
+    if (g_program_path[0]) wstr_copy(exe, MAX_PATH, g_program_path);
+    else if (!GetModuleFileNameW(nullptr, exe, MAX_PATH)) exe[0] = 0;
+    wstr_copy(dir, MAX_PATH, exe);
+    wchar_t* slash = wcsrchr(dir, L'\\');
+    if (slash) *slash = 0;
+}
+
+void remove_update_leftovers(void) {
+    wchar_t exe[MAX_PATH], dir[MAX_PATH], path[MAX_PATH];
+    program_path(exe, dir);
+    static const wchar_t* const NAMES[] = {L"Nelvo_old.tmp", L"Nelvo_new.tmp", L"Zembrafold_old.tmp",
+                                           L"Zembrafold_new.tmp"};
+    for (const wchar_t* name : NAMES) {
+        wstr_format(path, MAX_PATH, L"%ls\\%ls", dir, name);
+        DeleteFileW(path);
+    }
+}
+
+void update_record_release(LPARAM record) { free((void*)record); }
+
+static int start_thread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+    HANDLE thread = CreateThread(nullptr, THREAD_STACK, routine, parameter, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) return 0;
+    CloseHandle(thread);
+    return 1;
+}
+
+// "<url>?t=<ticks>": no cache between here and the server keeps an old answer.
+static void cache_breaking(const wchar_t* url, wchar_t* out, int capacity) {
+    wstr_format(out, capacity, L"%ls?t=%lu", url, (unsigned long)GetTickCount());
+}
+
+//~ The check
+
+struct CheckJob {
+    HWND window;
+    int manual;
+};
+
+static DWORD WINAPI check_thread(void* parameter) {
+    CheckJob job = *(CheckJob*)parameter;
+    free(parameter);
+    UpdateInfo* info = (UpdateInfo*)calloc(1, sizeof(UpdateInfo));
+    if (!info) return 0;
+    info->manual = job.manual;
+    wchar_t url[1200];
+    wchar_t file_url[UPDATE_URL_CAPACITY];
+    wstr_format(file_url, UPDATE_URL_CAPACITY, L"%ls/version.txt", g_server);
+    cache_breaking(file_url, url, 1200);
+    char body[VERSION_FILE_BYTES + 1];
+    int length = 0;
+    HINTERNET internet, connection;
+    HINTERNET request = http_get(url, &internet, &connection);
+    if (request) {
+        DWORD available = 0;
+        while (length < VERSION_FILE_BYTES && WinHttpQueryDataAvailable(request, &available) && available) {
+            DWORD want = available < (DWORD)(VERSION_FILE_BYTES - length) ? available : VERSION_FILE_BYTES - length;
+            DWORD got = 0;
+            if (!WinHttpReadData(request, body + length, want, &got) || got == 0) break;
+            length += (int)got;
+        }
+        http_close(request, connection, internet);
+    }
+    body[length] = 0;
+    if (length > 0) {
+        version_file_parse(body, length, info);
+        info->reached = 1;
+    }
+    wchar_t chosen[UPDATE_URL_CAPACITY];
+    update_download_url(info->url, g_server, chosen, UPDATE_URL_CAPACITY);
+    wstr_copy(info->url, chosen);
+    info->available = info->reached && version_compare(info->version, NELVO_VERSION) > 0;
+    if ((info->available || info->manual) && IsWindow(job.window) &&
+        PostMessageW(job.window, MSG_UPDATE_CHECKED, 0, (LPARAM)info)) {
+        info = nullptr;
+    }
+    free(info);
+    SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1);
+    return 0;
+}
+
+void start_update_check(HWND window, int manual) {
+    CheckJob* job = (CheckJob*)malloc(sizeof(CheckJob));
+    if (!job) return;
+    *job = CheckJob{window, manual};
+    if (!start_thread(check_thread, job)) free(job);
+}
+
+//~ The swap
+
+int update_install(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
+    if (!update_file_is_program(fresh)) {
+        DeleteFileW(fresh);
+        return 2;
+    }
+    DeleteFileW(old);
+    if (!MoveFileExW(exe, old, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(fresh);
+        return 3;
+    }
+    if (!MoveFileExW(fresh, exe, MOVEFILE_REPLACE_EXISTING)) {
+        MoveFileExW(old, exe, MOVEFILE_REPLACE_EXISTING);
+        DeleteFileW(fresh);
+        return 4;
+    }
+    return 0;
+}
+
+int update_restart(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
+    wchar_t dir[MAX_PATH];
+    wstr_copy(dir, exe);
+    wchar_t* slash = wcsrchr(dir, L'\\');
+    if (slash) *slash = 0;
+    if ((INT_PTR)ShellExecuteW(nullptr, L"open", exe, nullptr, dir, SW_SHOWNORMAL) > 32) return 1;
+    // Nothing would be running: the old program goes back into its place.
+    MoveFileExW(exe, fresh, MOVEFILE_REPLACE_EXISTING);
+    MoveFileExW(old, exe, MOVEFILE_REPLACE_EXISTING);
+    DeleteFileW(fresh);
+    return 0;
+}
+
+//~ The download
+
+int update_progress_percent(long long total, long long length) {
+    long long percent = length > 0 ? total * 99 / length : total * 95 / 320000;
+    return percent >= 99 ? 99 : (int)percent;
+}
+
+struct DownloadJob {
+    HWND window;
+    wchar_t url[UPDATE_URL_CAPACITY];
+};
+
+static void post(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (IsWindow(window)) PostMessageW(window, message, wparam, lparam);
+}
+
+// Writes the body of request into file; 1 when it all arrived and was written.
+static int receive_into(HINTERNET request, HANDLE file, HWND window, long long length) {
+    char block[BLOCK_BYTES];
+    long long total = 0;
+    int last = 2;
+    DWORD available = 0;
+    while (WinHttpQueryDataAvailable(request, &available) && available) {
+        while (available > 0) {
+            DWORD want = available < (DWORD)BLOCK_BYTES ? available : (DWORD)BLOCK_BYTES, got = 0, written = 0;
+            if (!WinHttpReadData(request, block, want, &got) || got == 0) return 0;
+            if (!WriteFile(file, block, got, &written, nullptr) || written != got) return 0;
+            available -= got;
+            total += got;
+            int percent = update_progress_percent(total, length);
+            if (percent > last) {
+                last = percent;
+                post(window, MSG_UPDATE_PROGRESS, (WPARAM)percent, 0);
+            }
+        }
+    }
+    return 1;
+}
+
+static int download(const DownloadJob* job, const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
+    DeleteFileW(fresh);
+    wchar_t url[1200];
+    cache_breaking(job->url, url, 1200);
+    HINTERNET internet, connection;
+    HINTERNET request = http_get(url, &internet, &connection);
+    if (!request) return 1;
+    DWORD length = 0, size = sizeof length;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
+        length = 0;
+    HANDLE file = CreateFileW(fresh, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        http_close(request, connection, internet);
+        return 1;
+    }
+    post(job->window, MSG_UPDATE_PROGRESS, 2, 0);
+    int whole = receive_into(request, file, job->window, length);
+    CloseHandle(file);
+    http_close(request, connection, internet);
+    if (!whole) return 1;
+    post(job->window, MSG_UPDATE_PROGRESS, 100, 0);
+    return update_install(exe, fresh, old);
+}
+
+static DWORD WINAPI download_thread(void* parameter) {
+    DownloadJob job = *(DownloadJob*)parameter;
+    free(parameter);
+    wchar_t exe[MAX_PATH], dir[MAX_PATH], fresh[MAX_PATH], old[MAX_PATH];
+    program_path(exe, dir);
+    wstr_format(fresh, MAX_PATH, L"%ls\\Nelvo_new.tmp", dir);
+    wstr_format(old, MAX_PATH, L"%ls\\Nelvo_old.tmp", dir);
+    int code = download(&job, exe, fresh, old);
+    if (code == 0 && !update_restart(exe, fresh, old)) code = UPDATE_FAILED_START;
+    g_update_busy.exchange(0);
+    if (code == 0) {
+        post(job.window, MSG_UPDATE_RESULT, 1, 0);
+        ExitProcess(0);
+    }
+    DeleteFileW(fresh);
+    post(job.window, MSG_UPDATE_RESULT, 0, (LPARAM)code);
+    return 0;
+}
+
+int start_update_download(HWND window, const wchar_t* url) {
+    if (!url || !url[0]) return 0;
+    int idle = 0;
+    if (!g_update_busy.compare_exchange_strong(idle, 1)) return 0;
+    DownloadJob* job = (DownloadJob*)malloc(sizeof(DownloadJob));
+    if (job) {
+        job->window = window;
+        wstr_copy(job->url, url);
+        if (start_thread(download_thread, job)) return 1;
+        free(job);
+    }
+    g_update_busy.exchange(0);
+    return 0;
+}

@@ -1,0 +1,301 @@
+// The updater: the version file and the prompts, the check and the download against an HTTP
+// server on loopback, the swap on real files with a real program (update_marker), and a
+// manual check from the menu of the test build that replaces and restarts it.
+#include "http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "peer_driver.h"
+#include "test_support.h"
+#include "update/http_fetch.h"
+#include "update/updater.h"
+
+static std::wstring beside_tests(const wchar_t* name) {
+    wchar_t here[MAX_PATH];
+    GetModuleFileNameW(nullptr, here, MAX_PATH);
+    std::wstring p = here;
+    return p.substr(0, p.find_last_of(L'\\') + 1) + name;
+}
+
+static std::wstring prompt_of(const UpdateInfo& info) {
+    wchar_t text[2048];
+    const wchar_t* caption = L"";
+    UINT flags = 0;
+    if (!update_prompt(&info, text, 2048, &caption, &flags)) return L"";
+    return std::wstring(caption) + L"|" + text;
+}
+
+TEST(VersionFile, FormatComparisonAndTheAddressTrusted) {
+    UpdateInfo info = {};
+    const char file[] = "\xEF\xBB\xBF\r\n  1.4.10 \t\r\n\r\n https://example.com/Nelvo.exe \nBirinci not\r\n  ikinci not\n";
+    version_file_parse(file, sizeof file - 1, &info);
+    EXPECT_STREQ(info.version, L"1.4.10") << "the byte-order mark and empty lines are skipped";
+    EXPECT_STREQ(info.url, L"https://example.com/Nelvo.exe");
+    EXPECT_STREQ(info.notes, L"Birinci not\n  ikinci not\n") << "only line 2 is trimmed";
+    version_file_parse("1.5\nYeni \xc3\xb6zellikler\n", 21, &info);
+    EXPECT_STREQ(info.url, L"");
+    EXPECT_STREQ(info.notes, L"Yeni \u00f6zellikler\n");
+    std::string many = "2.0.0\n";
+    for (int i = 0; i < 40; i++) many += std::string(40, 'a' + i % 26) + "\n";
+    version_file_parse(many.c_str(), (int)many.size(), &info);
+    EXPECT_LT(wcslen(info.notes), 1020u);
+
+    EXPECT_GT(version_compare(L"1.4.10", L"1.4.3"), 0) << "numbers, not text";
+    EXPECT_EQ(version_compare(L"1.5", L"1.5.0"), 0);
+    EXPECT_GT(version_compare(L"2", L"1.9.9"), 0);
+    EXPECT_EQ(version_compare(L"yeni", L"0.0.0"), 0);
+    EXPECT_EQ(version_compare(L"1.4.3", L"1.4.3"), 0);
+
+    wchar_t url[1024];
+    const wchar_t* base = L"http://127.0.0.1:8123";
+    update_download_url(L"https://cdn.example.com/v2/Nelvo.exe", base, url, 1024);
+    EXPECT_STREQ(url, L"https://cdn.example.com/v2/Nelvo.exe");
+    update_download_url(L"http://evil.example.com/Nelvo.exe", base, url, 1024);
+    EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe") << "never a program over plain HTTP from elsewhere";
+    update_download_url(L"http://127.0.0.1:8123/builds/Nelvo.exe", base, url, 1024);
+    EXPECT_STREQ(url, L"http://127.0.0.1:8123/builds/Nelvo.exe") << "the update server's own address";
+    update_download_url(L"http://127.0.0.1:81234/x.exe", base, url, 1024);
+    EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe") << "another port is another server";
+    update_download_url(L"https://example.com/Nelvo.apk", base, url, 1024);
+    EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe");
+
+    // The texts the window shows.
+    UpdateInfo newer = {1, 0, 1, L"1.5.0", L"", L"Daha h\u0131zl\u0131\n"};
+    EXPECT_EQ(prompt_of(newer),
+              L"G\u00fcncelleme Mevcut|NELVO i\u00e7in yeni bir g\u00fcncelleme mevcut!\n\nMevcut S\u00fcr\u00fcm: v1.4.3\n"
+              L"Yeni S\u00fcr\u00fcm: v1.5.0\n\nYenilikler:\nDaha h\u0131zl\u0131\n\n\n\u015eimdi otomatik olarak indirip "
+              L"g\u00fcncellemek istiyor musunuz?");
+    UpdateInfo same = {0, 1, 1, L"1.4.3", L"", L""};
+    EXPECT_EQ(prompt_of(same),
+              L"G\u00fcncelleme Kontrol\u00fc|Zaten en g\u00fcncel s\u00fcr\u00fcm\u00fc kullan\u0131yorsunuz.\n(Mevcut "
+              L"S\u00fcr\u00fcm: v1.4.3)");
+    same.manual = 0;
+    EXPECT_EQ(prompt_of(same), L"") << "an automatic check that finds nothing says nothing";
+    UpdateInfo unreachable = {0, 1, 0, L"", L"", L""};
+    EXPECT_EQ(prompt_of(unreachable).rfind(L"G\u00fcncelleme Kontrol\u00fc|G\u00fcncelleme sunucusuna ula\u015f\u0131lamad\u0131.", 0), 0u)
+        << "no answer is not reported as up to date";
+}
+
+TEST(ProgramCheck, OnlyAWholeX64Program) {
+    TempDir dir;
+    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    ASSERT_GT(marker.size(), 50000u);
+    write_file(dir.file(L"whole.exe"), marker);
+    EXPECT_TRUE(update_file_is_program(dir.file(L"whole.exe").c_str()));
+    write_file(dir.file(L"cut.exe"), marker.substr(0, marker.size() / 2));
+    EXPECT_FALSE(update_file_is_program(dir.file(L"cut.exe").c_str())) << "cut short of its sections";
+    write_file(dir.file(L"page.html"), "<html>" + std::string(60000, ' ') + "</html>");
+    EXPECT_FALSE(update_file_is_program(dir.file(L"page.html").c_str()));
+    std::string x86 = marker;
+    unsigned pe = (unsigned char)x86[0x3C] | ((unsigned char)x86[0x3D] << 8);
+    x86[pe + 4] = 0x4C;  // IMAGE_FILE_MACHINE_I386
+    x86[pe + 5] = 0x01;
+    write_file(dir.file(L"x86.exe"), x86);
+    EXPECT_FALSE(update_file_is_program(dir.file(L"x86.exe").c_str()));
+    EXPECT_EQ(update_progress_percent(160000, 0), 47) << "no length: 95 per 320000 bytes";
+    EXPECT_EQ(update_progress_percent(10000000, 0), 99);
+    EXPECT_EQ(update_progress_percent(3000000000LL, 4000000000LL), 74) << "in 64 bits";
+}
+
+//~ Against the server
+
+struct Loopback : ::testing::Test {
+    HttpServer server;
+    HWND window = nullptr;
+    std::vector<MSG> posted;
+    TempDir dir;
+
+    static LRESULT CALLBACK keep(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, m, wp, lp); }
+    void SetUp() override {
+        ASSERT_TRUE(server.start());
+        update_set_server(server.base().c_str());
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = keep;
+        wc.lpszClassName = L"UpdateTestSink";
+        RegisterClassW(&wc);
+        window = CreateWindowW(L"UpdateTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        update_set_program_path(dir.file(L"Nelvo.exe").c_str());
+    }
+    void TearDown() override {
+        update_set_server(nullptr);
+        update_set_program_path(nullptr);
+        DestroyWindow(window);
+    }
+    // Collects what the updater posts for up to ms, until one of until arrives.
+    bool collect(int ms, UINT until) {
+        DWORD start = GetTickCount();
+        while ((int)(GetTickCount() - start) < ms) {
+            MSG m;
+            while (PeekMessageW(&m, window, WM_APP, WM_APP + 999, PM_REMOVE)) {
+                posted.push_back(m);
+                if (m.message == until) return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+    UpdateInfo* checked(int manual, int ms = 6000) {
+        posted.clear();
+        start_update_check(window, manual);
+        if (!collect(ms, MSG_UPDATE_CHECKED)) return nullptr;
+        return (UpdateInfo*)posted.back().lParam;
+    }
+};
+
+TEST_F(Loopback, TheGetFailsOnAnythingButAnAnswerWith200) {
+    server.route("/ok", {200, "merhaba"});
+    server.route("/silent", {200, "late", true, 4000});
+    HINTERNET internet, connection;
+    HINTERNET request = http_get((server.base() + L"/ok").c_str(), &internet, &connection);
+    ASSERT_NE(request, nullptr);
+    char body[16] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(WinHttpReadData(request, body, 15, &got));
+    EXPECT_STREQ(body, "merhaba");
+    http_close(request, connection, internet);
+    EXPECT_EQ(http_get((server.base() + L"/missing").c_str(), &internet, &connection), nullptr);
+    EXPECT_EQ(internet, nullptr);
+    EXPECT_EQ(http_get(L"bir adres de\u011fil", &internet, &connection), nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(http_get((server.base() + L"/silent").c_str(), &internet, &connection), nullptr);
+    EXPECT_LT(GetTickCount() - start, 3900u) << "a server that says nothing is given up after 3 s";
+}
+
+TEST_F(Loopback, ChecksPostWhatTheWindowMustShow) {
+    server.route("/version.txt", {200, "1.4.3\n"});
+    UpdateInfo* info = checked(1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_FALSE(info->available);
+    EXPECT_TRUE(info->reached);
+    update_record_release((LPARAM)info);
+    EXPECT_EQ(server.last_request().rfind("/version.txt?t=", 0), 0u) << "a cache-breaking query";
+    EXPECT_EQ(checked(0, 1500), nullptr) << "an automatic check without news posts nothing";
+
+    server.route("/version.txt", {200, "\xEF\xBB\xBF" "1.4.10\r\nhttp://evil.example.com/Nelvo.exe\r\nHatalar giderildi\r\n", false});
+    info = checked(0);
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->available);
+    EXPECT_STREQ(info->version, L"1.4.10");
+    EXPECT_EQ(std::wstring(info->url), server.base() + L"/Nelvo.exe");
+    EXPECT_STREQ(info->notes, L"Hatalar giderildi\n");
+    update_record_release((LPARAM)info);
+
+    server.route("/version.txt", {404, "yok"});
+    info = checked(1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_FALSE(info->reached);
+    update_record_release((LPARAM)info);
+}
+
+TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
+    write_file(dir.file(L"Nelvo.exe"), "the running program");
+    write_file(dir.file(L"Nelvo_new.tmp"), "an interrupted download");
+    server.route("/page", {200, "<html>" + std::string(400000, ' ') + "</html>", false, 300});
+    EXPECT_TRUE(start_update_download(window, (server.base() + L"/page").c_str()));
+    EXPECT_FALSE(start_update_download(window, (server.base() + L"/page").c_str())) << "Yes twice: one download";
+    ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT));
+    EXPECT_EQ(posted.back().wParam, 0u);
+    EXPECT_EQ(posted.back().lParam, 2) << "not a program for this machine";
+    EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program");
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp")));
+    // Progress without a length rises by 95 per 320000 bytes, holds at 99, then ends at 100.
+    std::vector<int> progress;
+    for (const MSG& m : posted)
+        if (m.message == MSG_UPDATE_PROGRESS) progress.push_back((int)m.wParam);
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front(), 2);
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(progress[progress.size() - 2], 99);
+    for (size_t i = 1; i < progress.size(); i++) EXPECT_GT(progress[i], progress[i - 1]);
+
+    server.route("/gone", {404, ""});
+    EXPECT_TRUE(start_update_download(window, (server.base() + L"/gone").c_str())) << "the flag was cleared";
+    posted.clear();
+    ASSERT_TRUE(collect(10000, MSG_UPDATE_RESULT));
+    EXPECT_EQ(posted.back().lParam, 1);
+}
+
+TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
+    TempDir dir;
+    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    std::wstring exe = dir.file(L"Nelvo.exe"), fresh = dir.file(L"Nelvo_new.tmp"), old = dir.file(L"Nelvo_old.tmp");
+    auto reset = [&] {
+        write_file(exe, "old program");
+        write_file(fresh, marker);
+        DeleteFileW(old.c_str());
+    };
+    reset();
+    write_file(fresh, "<html>" + std::string(60000, ' '));
+    EXPECT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 2);
+    EXPECT_EQ(read_file(exe), "old program");
+
+    reset();
+    HANDLE held = CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 3) << "the running file cannot be moved";
+    CloseHandle(held);
+    EXPECT_EQ(read_file(exe), "old program");
+    EXPECT_FALSE(file_exists(fresh));
+
+    reset();
+    held = CreateFileW(fresh.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 4);
+    CloseHandle(held);
+    EXPECT_EQ(read_file(exe), "old program") << "moved back";
+
+    // Swapped in, but it will not start: the old program goes back.
+    std::string broken = marker;
+    unsigned pe = (unsigned char)broken[0x3C] | ((unsigned char)broken[0x3D] << 8);
+    broken[pe + 24] = 0;  // the optional header's magic: no loader takes it
+    broken[pe + 25] = 0;
+    write_file(exe, broken);
+    write_file(old, "old program");
+    DeleteFileW(fresh.c_str());
+    EXPECT_FALSE(update_restart(exe.c_str(), fresh.c_str(), old.c_str()));
+    EXPECT_TRUE(read_file(exe) == "old program");
+    EXPECT_FALSE(file_exists(old));
+    write_file(fresh, broken);
+    EXPECT_FALSE(update_file_is_program(fresh.c_str())) << "nor would a download like it be swapped in";
+
+    reset();
+    ASSERT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 0);
+    EXPECT_TRUE(read_file(exe) == marker);
+    EXPECT_EQ(read_file(old), "old program");
+    update_set_program_path(exe.c_str());
+    write_file(dir.file(L"Zembrafold_old.tmp"), "x");
+    remove_update_leftovers();
+    update_set_program_path(nullptr);
+    EXPECT_FALSE(file_exists(old));
+    EXPECT_FALSE(file_exists(dir.file(L"Zembrafold_old.tmp")));
+    EXPECT_TRUE(file_exists(exe));
+}
+
+TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
+    HttpServer server;
+    ASSERT_TRUE(server.start());
+    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    server.route("/version.txt", {200, "1.4.3\n"});  // nothing new at start-up
+    server.route("/Nelvo.exe", {200, marker});
+    TempDir dir;
+    PeerInstallation program;
+    std::wstring command_server = server.base();
+    ASSERT_TRUE(program.start(dir.path, beside_tests(L"nelvo_peer.exe"), peer_friends_json("Ben#1111", "Ben"), 1, 1,
+                              command_server));
+    ASSERT_TRUE(program.state_shows("tag=", 20000));
+    DWORD wait = GetTickCount();
+    while (server.request_count() == 0 && GetTickCount() - wait < 10000) Sleep(20);
+    ASSERT_GT(server.request_count(), 0u) << "the check at start-up";
+    Sleep(300);
+    server.route("/version.txt", {200, "9.0.0\nYeni s\xc3\xbcr\xc3\xbcm\n"});
+    EXPECT_EQ(program.ask("menu 6 yes"), "OK");
+    EXPECT_EQ(WaitForSingleObject(program.process.hProcess, 30000), WAIT_OBJECT_0) << "it ends to restart";
+    DWORD start = GetTickCount();
+    while (!file_exists(dir.file(L"started.txt")) && GetTickCount() - start < 20000) Sleep(50);
+    EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "the new program was started";
+    EXPECT_TRUE(read_file(dir.file(L"nelvo_peer.exe")) == marker);
+    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed at the next start";
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp")));
+}

@@ -1,0 +1,20 @@
+// The "new version" the updater tests download: a real program that, when started, writes
+// started.txt beside itself and exits. Its padding makes it as large as a real download
+// must be (the updater takes nothing under 50000 bytes).
+#include <windows.h>
+
+static volatile const char PADDING[64 * 1024] = {1};
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    while (n > 0 && path[n - 1] != L'\\') n--;
+    lstrcpyW(path + n, L"started.txt");
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(f, (const void*)PADDING, 1, &written, nullptr);
+        CloseHandle(f);
+    }
+    return 0;
+}
