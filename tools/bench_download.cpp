@@ -144,7 +144,7 @@ int wmain(int argc, wchar_t** argv) {
     app_state_init(&g_app);
     // The window starts the transport: loopback, where no broker listens, not the public brokers.
     for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
-    update_set_server(L"http://127.0.0.1:1");
+    update_set_server(L"");
     HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"");
     pump_until([] { return track_list_count() >= library; }, 60000);
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);

@@ -242,7 +242,7 @@ int wmain(int argc, wchar_t** argv) {
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)_wtoi(argv[1]));
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
     // The update server too, when given, never the built-in one.
-    update_set_server(argc > 3 ? argv[3] : L"http://127.0.0.1:1");
+    update_set_server(argc > 3 ? argv[3] : L"");
     WNDCLASSW wc = {};
     wc.lpfnWndProc = peer_proc;
     wc.hInstance = GetModuleHandleW(nullptr);

@@ -49,6 +49,9 @@ struct Settings {
     int shuffle;               // 0 or 1
     int repeat;                // 0 stop at the end, 1 repeat the list, 2 repeat the track
     int jam_keep_downloads;    // keep tracks downloaded during a Jam after leaving it
+    wchar_t resume_path[260];  // the track that was current at the last exit; "" none
+    int resume_ms;             // and where it stood
+    int resume_length_ms;      // and how long it was
 };
 
 extern Settings g_settings;  // main thread

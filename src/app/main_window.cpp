@@ -8,7 +8,9 @@
 
 #include "app/app_state.h"
 #include "app/file_deletion.h"
+#include "app/media_keys.h"
 #include "app/play_queue.h"
+#include "app/resume.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
 #include "base/messages.h"
@@ -104,6 +106,7 @@ static void on_create(HWND window) {
     player_init(window);
     track_list_init();
     jam_reset();
+    media_keys_register(window);
     load_settings(&g_settings, CONFIG_FILE_NAME);
     player_set_volume(g_settings.volume);
     if (g_settings.volume > 0) g_app.last_volume = g_settings.volume;
@@ -147,6 +150,7 @@ void on_deferred_start(HWND window, const wchar_t* command_line) {
     }
     open_command_line_files(command_line);
     apply_filter();
+    resume_restore();
     choose_tick_period();
     InvalidateRect(window, nullptr, FALSE);
     remove_update_leftovers();
@@ -179,6 +183,8 @@ static void on_destroy(HWND window) {
     g_app.tick_period = 0;
     if (g_app.animating) KillTimer(window, TIMER_ANIMATION);
     g_app.animating = 0;
+    resume_remember();
+    media_keys_release(window);
     g_shared_queue.stop.exchange(1);
     g_jam_fetch.stop.exchange(1);
     jam_leave();
@@ -358,6 +364,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         on_mouse_wheel(window, GET_WHEEL_DELTA_WPARAM(wparam), GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
         return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
+    case WM_HOTKEY:
+        if (on_hotkey(wparam)) return 0;
+        break;
     case WM_APPCOMMAND:
         if (on_app_command(lparam)) return TRUE;
         break;

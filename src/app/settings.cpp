@@ -17,6 +17,9 @@ void settings_defaults(Settings* s) {
     s->shuffle = 0;
     s->repeat = 0;
     s->jam_keep_downloads = 1;
+    s->resume_path[0] = 0;
+    s->resume_ms = 0;
+    s->resume_length_ms = 0;
 }
 
 //~ Reading
@@ -51,8 +54,8 @@ static int read_int_key(const char* text, const char* quoted_key, int* out) {
     return 1;
 }
 
-static void read_folder_key(const char* text, wchar_t* out, int capacity) {
-    const char* value = value_after_key(text, "\"last_folder\"");
+static void read_path_key(const char* text, const char* quoted_key, wchar_t* out, int capacity) {
+    const char* value = value_after_key(text, quoted_key);
     if (!value) return;
     const char* open = strchr(value, '"');
     if (!open) return;
@@ -71,12 +74,15 @@ static void read_folder_key(const char* text, wchar_t* out, int capacity) {
 
 void settings_parse(const char* text, Settings* s) {
     if (!text) return;
-    read_folder_key(text, s->last_folder, 260);
+    read_path_key(text, "\"last_folder\"", s->last_folder, 260);
     int volume;
     if (read_int_key(text, "\"volume\"", &volume) && volume >= 0 && volume <= 100) s->volume = volume;
     read_int_key(text, "\"shuffle\"", &s->shuffle);
     read_int_key(text, "\"repeat\"", &s->repeat);
     read_int_key(text, "\"jam_keep_downloads\"", &s->jam_keep_downloads);
+    read_path_key(text, "\"resume_path\"", s->resume_path, 260);
+    read_int_key(text, "\"resume_ms\"", &s->resume_ms);
+    read_int_key(text, "\"resume_length_ms\"", &s->resume_length_ms);
 }
 
 int settings_mirror_folder(wchar_t* buf, int capacity) {
@@ -131,12 +137,12 @@ void load_settings(Settings* s, const wchar_t* file_name) {
 
 //~ Writing
 
-int settings_format(const Settings* s, char* out, int capacity) {
+// A path as a JSON string's contents: UTF-8 with its backslashes doubled.
+static void escape_path(const wchar_t* path, char* escaped) {
     char utf8[FOLDER_UTF8_OUT_MAX + 4];
-    int n = WideCharToMultiByte(CP_UTF8, 0, s->last_folder, -1, utf8, (int)sizeof(utf8), nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, (int)sizeof(utf8), nullptr, nullptr);
     if (n <= 0) utf8[0] = 0;
     utf8[FOLDER_UTF8_OUT_MAX] = 0;
-    char escaped[FOLDER_ESCAPED_MAX + 2];
     int e = 0;
     for (const char* p = utf8; *p && e < FOLDER_ESCAPED_MAX; p++) {
         if (*p == '\\') {
@@ -146,15 +152,33 @@ int settings_format(const Settings* s, char* out, int capacity) {
         escaped[e++] = *p;
     }
     escaped[e] = 0;
+}
+
+int settings_format(const Settings* s, char* out, int capacity) {
+    char escaped[FOLDER_ESCAPED_MAX + 2];
+    escape_path(s->last_folder, escaped);
     int len = snprintf(out, (size_t)capacity,
                        "{\n  \"last_folder\": \"%s\",\n  \"volume\": %d,\n  \"shuffle\": %d,\n"
-                       "  \"repeat\": %d,\n  \"jam_keep_downloads\": %d\n}\n",
+                       "  \"repeat\": %d,\n  \"jam_keep_downloads\": %d",
                        escaped, s->volume, s->shuffle, s->repeat, s->jam_keep_downloads);
-    return (len < 0 || len >= capacity) ? -1 : len;
+    if (len < 0 || len >= capacity) return -1;
+    // Where to resume comes last, and only when there is somewhere: earlier versions look
+    // their keys up by name and never see it.
+    if (s->resume_path[0]) {
+        escape_path(s->resume_path, escaped);
+        int more = snprintf(out + len, (size_t)(capacity - len),
+                            ",\n  \"resume_path\": \"%s\",\n  \"resume_ms\": %d,\n  \"resume_length_ms\": %d", escaped,
+                            s->resume_ms, s->resume_length_ms);
+        if (more < 0 || more >= capacity - len) return -1;
+        len += more;
+    }
+    int end = snprintf(out + len, (size_t)(capacity - len), "\n}\n");
+    if (end < 0 || end >= capacity - len) return -1;
+    return len + end;
 }
 
 void save_settings(const Settings* s, const wchar_t* file_name) {
-    char text[FOLDER_ESCAPED_MAX + 256];
+    char text[2 * FOLDER_ESCAPED_MAX + 320];
     int length = settings_format(s, text, (int)sizeof(text));
     if (length < 0) return;
     if (!file_replace_contents(file_name, text, length)) return;

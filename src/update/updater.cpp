@@ -78,7 +78,7 @@ static DWORD WINAPI check_thread(void* parameter) {
     char body[VERSION_FILE_BYTES + 1];
     int length = 0;
     HINTERNET internet, connection;
-    HINTERNET request = http_get(url, &internet, &connection);
+    HINTERNET request = g_server[0] ? http_get(url, &internet, &connection) : nullptr;
     if (request) {
         DWORD available = 0;
         while (length < VERSION_FILE_BYTES && WinHttpQueryDataAvailable(request, &available) && available) {
@@ -108,6 +108,8 @@ static DWORD WINAPI check_thread(void* parameter) {
 }
 
 void start_update_check(HWND window, int manual) {
+    // Without an update server there is nothing to ask; only a manual check answers.
+    if (!g_server[0] && !manual) return;
     CheckJob* job = (CheckJob*)malloc(sizeof(CheckJob));
     if (!job) return;
     *job = CheckJob{window, manual};

@@ -9,7 +9,8 @@
 enum { UPDATE_FAILED_START = 5 };  // the new program would not start; the old one is back
 
 // The update server's base address ("https://host"), a build-time constant; the tests point
-// it at a loopback server. nullptr restores the built-in one.
+// it at a loopback server, or set "" (no server: no check at start-up, and a manual check
+// finds nobody). nullptr restores the built-in one.
 void update_set_server(const wchar_t* base);
 const wchar_t* update_server(void);
 // The program the download replaces: the running one unless the tests name another.

@@ -11,6 +11,7 @@
 #include "app/single_instance.h"
 #include "audio_support.h"
 #include "library/track_list.h"
+#include "peer_driver.h"
 #include "test_support.h"
 #include "window_fixture.h"
 
@@ -267,4 +268,59 @@ TEST(NelvoExe, StartsThatOverlapLoseNoFileAndLeaveOneWindow) {
     EXPECT_NE(wait_for_main_window(staying.pi.dwProcessId, 20000), nullptr);
     EXPECT_TRUE(downloaded_within(music, L"Q9w8E7r6T5y", 20000)) << "the playlist was lost";
     EXPECT_EQ(main_windows_of({a.pi.dwProcessId, b.pi.dwProcessId}).size(), 1u);
+}
+
+// Two runs of the program one after the other (the test build, in a folder of its own).
+TEST(Resume, TheTrackAndItsPlaceComeBackPausedAfterARestart) {
+    TempDir dir;
+    std::wstring music = dir.path + L"\\M\u00fczikler";
+    CreateDirectoryW(music.c_str(), nullptr);
+    write_tone_wav(music + L"\\Bir.wav", {{440, 30000}});
+    write_tone_wav(music + L"\\Iki.wav", {{660, 30000}});
+    wchar_t here[MAX_PATH];
+    GetModuleFileNameW(nullptr, here, MAX_PATH);
+    std::wstring peer = here;
+    peer = peer.substr(0, peer.find_last_of(L'\\')) + L"\\nelvo_peer.exe";
+    auto position = [](PeerInstallation& p) {
+        std::string s = p.ask("state");
+        size_t at = s.find(" position=");
+        return at == std::string::npos ? -1 : atoi(s.c_str() + at + 10);
+    };
+    {
+        PeerInstallation first;
+        ASSERT_TRUE(first.start(dir.path, peer, peer_friends_json("Ben#1111", "Ben"), 1, 1));
+        ASSERT_TRUE(first.state_shows("tracks=2", 20000)) << first.ask("state");
+        EXPECT_EQ(first.ask("play Iki"), "OK");
+        EXPECT_EQ(first.ask("seek 12000"), "OK");
+        Sleep(300);
+        EXPECT_EQ(first.ask("quit"), "OK");
+        EXPECT_EQ(WaitForSingleObject(first.process.hProcess, 10000), WAIT_OBJECT_0);
+    }
+    long long mark = audio_capture_size();
+    PeerInstallation second;
+    ASSERT_TRUE(second.start(dir.path, peer, peer_friends_json("Ben#1111", "Ben"), 1, 1));
+    ASSERT_TRUE(second.state_shows("current=Iki", 20000)) << second.ask("state");
+    EXPECT_TRUE(second.state_shows("playing=0", 1000));
+    Sleep(500);
+    int at = position(second);
+    EXPECT_GE(at, 12000);
+    EXPECT_LT(at, 13500);
+    EXPECT_EQ(audio_capture_since(mark).sound_ms, 0) << "no sound until play is pressed";
+    mark = audio_capture_size();
+    EXPECT_EQ(second.ask("pause"), "OK");  // the play button
+    Sleep(1500);
+    EXPECT_GT(position(second), at + 500);
+    SoundReport heard = audio_capture_since(mark);
+    EXPECT_GE(heard.sound_ms, 500);
+    EXPECT_NEAR(heard.frequency, 660, 25);
+    EXPECT_EQ(second.ask("quit"), "OK");
+    EXPECT_EQ(WaitForSingleObject(second.process.hProcess, 10000), WAIT_OBJECT_0);
+
+    // The remembered file is gone: the start is as without it.
+    DeleteFileW((music + L"\\Iki.wav").c_str());
+    PeerInstallation third;
+    ASSERT_TRUE(third.start(dir.path, peer, peer_friends_json("Ben#1111", "Ben"), 1, 1));
+    ASSERT_TRUE(third.state_shows("tracks=1", 20000)) << third.ask("state");
+    EXPECT_TRUE(third.state_shows("current= notice", 1000)) << third.ask("state");
+    EXPECT_EQ(third.ask("quit"), "OK");
 }

@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/media_keys.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "audio_support.h"
@@ -458,6 +459,17 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     EXPECT_EQ(g_app.current_index, before);
     SendMessageW(window, WM_APPCOMMAND, (WPARAM)window, MAKELPARAM(0, APPCOMMAND_MEDIA_PLAY_PAUSE));
     EXPECT_TRUE(player_is_playing());
+    // The same keys pressed while another window has the focus arrive as hot keys.
+    EXPECT_EQ(media_keys_register(window), 4) << "all four taken (none held by another program here)";
+    SendMessageW(window, WM_HOTKEY, HOTKEY_NEXT, 0);
+    EXPECT_EQ(g_app.current_index, (before + 1) % 3);
+    SendMessageW(window, WM_HOTKEY, HOTKEY_PREVIOUS, 0);
+    EXPECT_EQ(g_app.current_index, before);
+    SendMessageW(window, WM_HOTKEY, HOTKEY_PLAY_PAUSE, 0);
+    EXPECT_FALSE(player_is_playing());
+    SendMessageW(window, WM_HOTKEY, HOTKEY_STOP, 0);
+    SendMessageW(window, WM_HOTKEY, HOTKEY_PLAY_PAUSE, 0);
+    EXPECT_TRUE(player_is_playing()) << "after a stop the current track starts again";
 
     GetKeyState(VK_CONTROL);
     BYTE keys[256];

@@ -58,6 +58,23 @@ TEST(SettingsFormat, ExactSevenLines) {
                  "  \"shuffle\": 1,\n  \"repeat\": 2,\n  \"jam_keep_downloads\": 0\n}\n");
     EXPECT_EQ(n, (int)strlen(out));
     EXPECT_EQ(settings_format(&s, out, 20), -1);
+
+    // Where to resume: new keys after the old ones, only when there is somewhere.
+    wcscpy(s.resume_path, L"C:\\M\u00fczik\\Bir.mp3");
+    s.resume_ms = 61250;
+    s.resume_length_ms = 200000;
+    settings_format(&s, out, sizeof out);
+    EXPECT_NE(strstr(out, "\"jam_keep_downloads\": 0,\n  \"resume_path\": \"C:\\\\M\xc3\xbczik\\\\Bir.mp3\",\n  "
+                          "\"resume_ms\": 61250,\n  \"resume_length_ms\": 200000\n}\n"),
+              nullptr)
+        << out;
+    Settings back;
+    settings_defaults(&back);
+    settings_parse(out, &back);
+    EXPECT_STREQ(back.resume_path, s.resume_path);
+    EXPECT_STREQ(back.last_folder, s.last_folder);
+    EXPECT_EQ(back.resume_ms, 61250);
+    EXPECT_EQ(back.resume_length_ms, 200000);
 }
 
 TEST(SettingsParse, TolerantKeySearch) {

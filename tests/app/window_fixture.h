@@ -109,7 +109,7 @@ struct MainWindowTest : ::testing::Test {
         // The window starts the transport: both links go to a loopback port where no broker
         // listens, never to the public brokers.
         for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
-        update_set_server(L"http://127.0.0.1:1");
+        update_set_server(L"");
     }
 
     void TearDown() override {

@@ -189,6 +189,16 @@ TEST_F(Loopback, ChecksPostWhatTheWindowMustShow) {
     ASSERT_NE(info, nullptr);
     EXPECT_FALSE(info->reached);
     update_record_release((LPARAM)info);
+
+    // A build without an update server asks nobody.
+    size_t asked = server.request_count();
+    update_set_server(L"");
+    EXPECT_EQ(checked(0, 500), nullptr);
+    info = checked(1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_FALSE(info->reached);
+    update_record_release((LPARAM)info);
+    EXPECT_EQ(server.request_count(), asked);
 }
 
 TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
