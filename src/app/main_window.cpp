@@ -11,6 +11,7 @@
 #include "app/media_keys.h"
 #include "app/play_queue.h"
 #include "app/resume.h"
+#include "app/taskbar.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
 #include "base/messages.h"
@@ -185,6 +186,7 @@ static void on_destroy(HWND window) {
     g_app.animating = 0;
     resume_remember();
     media_keys_release(window);
+    taskbar_release();
     g_shared_queue.stop.exchange(1);
     g_jam_fetch.stop.exchange(1);
     jam_leave();
@@ -350,6 +352,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_TIMER: on_timer(window, wparam); return 0;
     case WM_CTLCOLOREDIT: return on_edit_color((HDC)wparam);
     case WM_COMMAND:
+        if (on_thumb_button(wparam)) return 0;
         if (LOWORD(wparam) == ID_SEARCH_BOX && HIWORD(wparam) == EN_CHANGE) on_search_changed();
         else if (HIWORD(wparam) == 0) on_context_command(window, LOWORD(wparam));
         return 0;
@@ -396,6 +399,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         if (wparam == 0) {
             g_app.banner.state = BANNER_HIDDEN;
             g_app.banner.hide_at = 0;
+            taskbar_show_progress(-1);
             start_animation();
             MessageBoxW(window,
                         L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
@@ -405,6 +409,11 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case MSG_MQTT_EVENT:
         on_mqtt_event(window, wparam);
+        return 0;
+    }
+    UINT taskbar_created = taskbar_created_message();
+    if (taskbar_created && message == taskbar_created) {
+        on_taskbar_created(window);
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);

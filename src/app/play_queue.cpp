@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "app/taskbar.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
@@ -24,6 +25,7 @@ void refresh_now_playing(void) {
     g_app.now_playing = player_is_playing();
     wstr_copy(g_app.now_playing_title, t ? t->title : L"");
     presence_set_playing(g_app.now_playing, g_app.now_playing_title);
+    taskbar_show_playing(g_app.now_playing);
 }
 
 void invalidate_control_bar(void) {

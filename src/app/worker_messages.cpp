@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/music_folder.h"
 #include "app/settings.h"
+#include "app/taskbar.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/folder_scan.h"
@@ -37,6 +38,9 @@ void banner_show(int state, int percent, const wchar_t* title, const wchar_t* su
     if (subtitle) wstr_copy(g_app.banner.subtitle, subtitle);
     g_app.banner.hide_at = hide_after_ms ? GetTickCount() + (DWORD)hide_after_ms : 0;
     if (!g_app.banner.hide_at && hide_after_ms) g_app.banner.hide_at = 1;  // 0 means "keep"
+    // A download's progress on the taskbar button too, while it runs.
+    int running = (state == BANNER_DOWNLOAD || state == BANNER_SHARED || state == BANNER_UPDATE) && !hide_after_ms;
+    taskbar_show_progress(running ? percent : -1);
     start_animation();
     invalidate_banner();
 }
@@ -55,6 +59,7 @@ void on_download_progress(int percent) {
     if (percent < 0) {
         if (b->state == BANNER_DOWNLOAD && !b->hide_at) {
             b->state = BANNER_HIDDEN;
+            taskbar_show_progress(-1);
             start_animation();
         }
         return;

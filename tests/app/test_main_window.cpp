@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/media_keys.h"
+#include "app/taskbar.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "audio_support.h"
@@ -470,6 +471,21 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     SendMessageW(window, WM_HOTKEY, HOTKEY_STOP, 0);
     SendMessageW(window, WM_HOTKEY, HOTKEY_PLAY_PAUSE, 0);
     EXPECT_TRUE(player_is_playing()) << "after a stop the current track starts again";
+    // The taskbar's thumbnail buttons do what the player card's buttons do, and every call to
+    // the taskbar list succeeds (buttons, the play glyph, a download's progress).
+    SendMessageW(window, taskbar_created_message(), 0, 0);
+    before = g_app.current_index;
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(THUMB_NEXT, THBN_CLICKED), 0);
+    EXPECT_EQ(g_app.current_index, (before + 1) % 3);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(THUMB_PREVIOUS, THBN_CLICKED), 0);
+    EXPECT_EQ(g_app.current_index, before);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(THUMB_PLAY_PAUSE, THBN_CLICKED), 0);
+    EXPECT_FALSE(player_is_playing());
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(THUMB_PLAY_PAUSE, THBN_CLICKED), 0);
+    EXPECT_TRUE(player_is_playing());
+    banner_show(BANNER_DOWNLOAD, 40, L"M\u00dcZ\u0130K \u0130ND\u0130R\u0130L\u0130YOR", L"", 0);
+    banner_show(BANNER_DOWNLOAD, 100, L"\u2713", L"", 2600);
+    EXPECT_EQ(taskbar_failed_calls(), 0);
 
     GetKeyState(VK_CONTROL);
     BYTE keys[256];

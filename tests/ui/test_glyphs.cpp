@@ -9,6 +9,7 @@
 
 #include "ui/draw.h"
 #include "ui/fonts.h"
+#include "ui/glyph_icon.h"
 #include "ui/glyphs.h"
 
 namespace {
@@ -200,6 +201,16 @@ TEST(Glyphs, PicturesHaveTheirShape) {
                                                                                         << em;
         EXPECT_LT(r[0].last - r[0].first, r[1].last - r[1].first) << "previous starts with a bar, em " << em;
     }
+    // As a taskbar icon: the shape is the alpha of white, premultiplied, on transparency.
+    std::vector<unsigned> icon(16 * 16);
+    glyph_icon_pixels(0xE769, 16, icon.data());
+    EXPECT_EQ(icon[0], 0u);
+    unsigned peak = 0;
+    for (unsigned p : icon) {
+        EXPECT_EQ(p >> 24, p & 0xFF);
+        peak = p >> 24 > peak ? p >> 24 : peak;
+    }
+    EXPECT_GE(peak, 250u);
 }
 
 TEST(Glyphs, HelperDrawsTextOrShapes) {
