@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/file_deletion.h"
 #include "app/media_keys.h"
+#include "app/media_overlay.h"
 #include "app/play_queue.h"
 #include "app/resume.h"
 #include "app/taskbar.h"
@@ -107,7 +108,8 @@ static void on_create(HWND window) {
     player_init(window);
     track_list_init();
     jam_reset();
-    media_keys_register(window);
+    // The overlay brings the media keys itself; without it they are taken as hot keys.
+    if (!media_overlay_start(window)) media_keys_register(window);
     load_settings(&g_settings, CONFIG_FILE_NAME);
     player_set_volume(g_settings.volume);
     if (g_settings.volume > 0) g_app.last_volume = g_settings.volume;
@@ -186,6 +188,7 @@ static void on_destroy(HWND window) {
     g_app.animating = 0;
     resume_remember();
     media_keys_release(window);
+    media_overlay_stop();
     taskbar_release();
     g_shared_queue.stop.exchange(1);
     g_jam_fetch.stop.exchange(1);
@@ -367,6 +370,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         on_mouse_wheel(window, GET_WHEEL_DELTA_WPARAM(wparam), GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
         return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
+    case MSG_SMTC_BUTTON: on_media_overlay_button(wparam); return 0;
     case WM_HOTKEY:
         if (on_hotkey(wparam)) return 0;
         break;

@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/media_overlay.h"
 #include "app/settings.h"
 #include "app/taskbar.h"
 #include "base/shared_queue.h"
@@ -26,6 +27,7 @@ void refresh_now_playing(void) {
     wstr_copy(g_app.now_playing_title, t ? t->title : L"");
     presence_set_playing(g_app.now_playing, g_app.now_playing_title);
     taskbar_show_playing(g_app.now_playing);
+    media_overlay_show(g_app.now_playing_title, g_app.now_playing, t != nullptr);
 }
 
 void invalidate_control_bar(void) {

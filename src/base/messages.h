@@ -25,6 +25,9 @@
 // The search window's download: wParam percent.
 #define MSG_SEARCH_DL_PROGRESS (WM_APP + 204)
 // The update check: lParam the update record, allocated by the sender, freed by the handler.
+// A button of the system media overlay: wParam the button (0 play, 1 pause, 2 stop, 6 next,
+// 7 previous). Posted from the system's thread.
+#define MSG_SMTC_BUTTON (WM_APP + 310)
 #define MSG_UPDATE_CHECKED (WM_APP + 301)
 // The update download: wParam percent.
 #define MSG_UPDATE_PROGRESS (WM_APP + 302)
