@@ -41,7 +41,7 @@ static void subscribe_room(void) {
     mqtt_subscribe(topic);
 }
 
-static void publish_to_room(const char* payload) {
+void jam_publish_to_room(const char* payload) {
     char topic[JAM_TOPIC_CAPACITY];
     jam_room_topic(g_jam.room_id, topic, sizeof topic);
     mqtt_publish(topic, payload);
@@ -163,7 +163,7 @@ void jam_ask_state(void) {
     room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
     if (g_jam.source_tag[0] && member_index(g_jam.source_tag) >= 0) send_to_user(g_jam.source_tag, message);
     else if (g_jam.member_count > 0) send_to_user(g_jam.members[0].tag, message);
-    else publish_to_room(message);
+    else jam_publish_to_room(message);
 }
 
 //~ The user's actions
@@ -179,7 +179,7 @@ void jam_start_room(void) {
     subscribe_room();
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_JOIN", g_identity.name, g_jam.room_id);
-    publish_to_room(message);
+    jam_publish_to_room(message);
 }
 
 void jam_invite(const wchar_t* tag, const wchar_t* name) {
@@ -227,10 +227,10 @@ void jam_accept_invitation(void) {
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_JOIN", g_identity.name, g_jam.room_id);
     send_to_user(invitation.tag, message);
-    publish_to_room(message);
+    jam_publish_to_room(message);
     room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
     send_to_user(invitation.tag, message);
-    publish_to_room(message);
+    jam_publish_to_room(message);
 }
 
 void jam_decline_invitation(void) {
@@ -254,7 +254,7 @@ void jam_leave(void) {
     if (g_jam.state == JAM_NONE) return;
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_LEAVE", nullptr, g_jam.room_id);
-    publish_to_room(message);
+    jam_publish_to_room(message);
     for (int i = 0; i < g_jam.member_count; i++) send_to_user(g_jam.members[i].tag, message);
     if (g_jam.state == JAM_INVITING && g_jam.invitee_tag[0]) send_to_user(g_jam.invitee_tag, message);
     jam_close_silently();
@@ -318,7 +318,7 @@ static void on_join(const JamWireMessage* m) {
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_HERE", g_identity.name, g_jam.room_id);
     send_to_user(m->tag, message);
-    publish_to_room(message);
+    jam_publish_to_room(message);
     if (g_jam.notice_kind == 0) jam_queue_asker(m->tag);
 }
 

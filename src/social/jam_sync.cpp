@@ -6,7 +6,6 @@
 
 #include "base/ticks.h"
 #include "base/wstr.h"
-#include "net/mqtt.h"
 #include "social/friend_protocol.h"
 #include "social/identity.h"
 #include "social/jam.h"
@@ -24,17 +23,11 @@ static const wchar_t NOTICE_PAUSED[] = L"\u23f8 Ortak duraklat\u0131ld\u0131";
 
 static int can_send(void) { return g_jam.state == JAM_IN_ROOM && g_jam.room_id[0]; }
 
-static void publish_to_room(const char* payload) {
-    char topic[JAM_TOPIC_CAPACITY];
-    jam_room_topic(g_jam.room_id, topic, sizeof topic);
-    mqtt_publish(topic, payload);
-}
-
 void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, int position_ms) {
     if (!can_send()) return;
     char message[JAM_MESSAGE_CAPACITY];
     jam_state_format(message, sizeof message, g_identity.tag, g_jam.room_id, playing, position_ms, video_id, title);
-    publish_to_room(message);
+    jam_publish_to_room(message);
 }
 
 void jam_send_state_to(const wchar_t* tag, int playing, const wchar_t* title, const wchar_t* video_id,
@@ -43,14 +36,14 @@ void jam_send_state_to(const wchar_t* tag, int playing, const wchar_t* title, co
     char message[JAM_MESSAGE_CAPACITY];
     jam_state_format(message, sizeof message, g_identity.tag, g_jam.room_id, playing, position_ms, video_id, title);
     send_to_user(tag, message);
-    publish_to_room(message);
+    jam_publish_to_room(message);
 }
 
 void jam_send_pos(int command, int position_ms) {
     if (!can_send()) return;
     char message[JAM_MESSAGE_CAPACITY];
     jam_pos_format(message, sizeof message, g_identity.tag, g_jam.room_id, command, position_ms);
-    publish_to_room(message);
+    jam_publish_to_room(message);
 }
 
 int jam_take_sync(JamSync* record) {

@@ -1,6 +1,6 @@
 #pragma once
 // The Jam messages as they travel: pipe-separated UTF-8 on the room topic and the users'
-// own topics. Pure: no state, no sending.
+// own topics. Pure (no state, no sending), except jam_publish_to_room.
 #include <wchar.h>
 
 #include "base/wanted_track.h"
@@ -45,6 +45,8 @@ int jam_wire_parse(const char* payload, JamWireMessage* out);
 void jam_wire_room_id(const char* room_id, char* out, int capacity);
 // "zembrafold/jam/<room id>".
 void jam_room_topic(const char* room_id, char* out, int capacity);
+// Publishes payload on the current room's topic (the room's and the sync's sends).
+void jam_publish_to_room(const char* payload);
 
 // "JAM_STATE|tag|room|flag|position|video id|title" and "JAM_POS|tag|room|command|position".
 int jam_state_format(char* out, int capacity, const wchar_t* tag, const char* room_id, int playing, int position_ms,
