@@ -144,6 +144,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring play = root + L"\\long.wav";
     write_wav(play, 60);
     const int sizes[] = {1000, 10000};
+    double nelvo_playing = -1;
     for (int n : sizes) {
         std::wstring folder = root + L"\\music" + std::to_wstring(n);
         CreateDirectoryW(folder.c_str(), nullptr);
@@ -155,8 +156,21 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::wstring cmd = L"\"" + std::wstring(exe) + L"\" child " + std::to_wstring(n) + L" \"" + folder + L"\"";
         if (n == 1000) cmd += L" \"" + play + L"\"";
-        printf("== %d tracks\n%s", n, run(cmd, root).c_str());
+        std::string out = run(cmd, root);
+        printf("== %d tracks\n%s", n, out.c_str());
+        size_t at = out.find("playing_cpu_ms ");
+        if (at != std::string::npos) nelvo_playing = atof(out.c_str() + at + 15);
     }
+    // The same file in a program that only plays it, in the same run.
+    std::wstring player = exe;
+    player = player.substr(0, player.rfind(L'\\')) + L"\\bare_player.exe";
+    std::string bare_out = run(L"\"" + player + L"\" \"" + play + L"\"", root);
+    printf("== bare player, the same file\n%s", bare_out.c_str());
+    size_t at = bare_out.find("playing_cpu_ms ");
+    double bare_playing = at == std::string::npos ? -1 : atof(bare_out.c_str() + at + 15);
+    if (nelvo_playing > 0 && bare_playing > 0)
+        printf("playing_cpu_ratio %.2f (Nelvo %.0f ms / bare %.0f ms in 10 s)\n", nelvo_playing / bare_playing,
+               nelvo_playing, bare_playing);
     std::wstring bare = exe;
     bare = bare.substr(0, bare.rfind(L'\\')) + L"\\bare_window.exe";
     printf("== bare window\nworking_set %s", run(L"\"" + bare + L"\"", root).c_str());
