@@ -6,25 +6,9 @@
 
 #include <stdio.h>
 
+#include "bench_common.h"
+
 typedef HRESULT(WINAPI* CreatePlayerFn)(LPCWSTR, BOOL, DWORD, IMFPMediaPlayerCallback*, HWND, IMFPMediaPlayer**);
-
-static ULONGLONG cpu_100ns(void) {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return (((ULONGLONG)kernel.dwHighDateTime << 32) | kernel.dwLowDateTime) +
-           (((ULONGLONG)user.dwHighDateTime << 32) | user.dwLowDateTime);
-}
-
-static void pump_for(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD spent = GetTickCount() - start;
-        if (spent >= ms) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-}
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
@@ -40,9 +24,9 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     pump_for(500);
-    ULONGLONG before = cpu_100ns();
+    double before = process_cpu_ms(GetCurrentProcess());
     pump_for(10000);
-    printf("playing_cpu_ms %.1f\n", (double)(cpu_100ns() - before) / 10000.0);
+    printf("playing_cpu_ms %.1f\n", process_cpu_ms(GetCurrentProcess()) - before);
     fflush(stdout);
     // Wine crashes while tearing down a process that decoded media.
     TerminateProcess(GetCurrentProcess(), 0);

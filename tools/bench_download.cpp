@@ -26,6 +26,7 @@
 #include "library/track_list.h"
 #include "net/mqtt.h"
 #include "update/updater.h"
+#include "bench_common.h"
 
 enum { MSG_HEARTBEAT = WM_APP + 999 };
 
@@ -72,18 +73,6 @@ static DWORD WINAPI heartbeat(void* param) {
         Sleep(10);
     }
     return 0;
-}
-
-static void pump_for(DWORD ms) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
 }
 
 template <typename F>

@@ -76,28 +76,12 @@ static LRESULT CALLBACK responder_proc(HWND window, UINT message, WPARAM wparam,
     return 0;
 }
 
-static void pump_for(int ms) {
-    double end = now_ms() + ms;
-    while (now_ms() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-}
-
-static double cpu_ms(HANDLE process) {
-    FILETIME c, e, k, u;
-    if (!GetProcessTimes(process, &c, &e, &k, &u)) return 0;
-    ULARGE_INTEGER kk = {{k.dwLowDateTime, k.dwHighDateTime}}, uu = {{u.dwLowDateTime, u.dwHighDateTime}};
-    return (double)(kk.QuadPart + uu.QuadPart) / 10000.0;
-}
-
 
 static void measure(const char* what, HANDLE process) {
-    double before = cpu_ms(process);
+    double before = process_cpu_ms(process);
     int pongs = g_pongs;
     pump_for(10000);
-    double used = cpu_ms(process) - before;
+    double used = process_cpu_ms(process) - before;
     PROCESS_MEMORY_COUNTERS m = {};
     m.cb = sizeof m;
     GetProcessMemoryInfo(process, &m, sizeof m);

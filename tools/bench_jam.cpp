@@ -17,39 +17,15 @@
 #include <vector>
 
 #include "bench_peers.h"
-
-// Two minutes of silence, 8 kHz mono: what matters here is where the players are.
-static bool write_silent_wav(const std::wstring& path) {
-    const unsigned rate = 8000, bytes = rate * 2 * 120;
-    std::string wav = "RIFF";
-    auto u32 = [&](unsigned v) { wav.append((const char*)&v, 4); };
-    auto u16 = [&](unsigned short v) { wav.append((const char*)&v, 2); };
-    u32(36 + bytes);
-    wav += "WAVEfmt ";
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    wav += "data";
-    u32(bytes);
-    wav.append(bytes, '\0');
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    WriteFile(f, wav.data(), (DWORD)wav.size(), &written, nullptr);
-    CloseHandle(f);
-    return written == wav.size();
-}
+#include "bench_common.h"
 
 static bool start_installation(PeerInstallation* p, const wchar_t* name, const char* tag, const char* me,
                                const char* friend_tag, const char* friend_name, int port0, int port1) {
     std::wstring folder = temp_folder(name);
     std::wstring music = folder + L"\\M\u00fczikler";
     CreateDirectoryW(music.c_str(), nullptr);
-    if (!write_silent_wav(music + L"\\Tarkan - Kuzu Kuzu.wav")) return false;
+    // Two minutes of silence: what matters here is where the players are.
+    if (!write_silent_wav(music + L"\\Tarkan - Kuzu Kuzu.wav", 120, 8000)) return false;
     std::string entry = std::string("    { \"tag\": \"") + friend_tag + "\", \"name\": \"" + friend_name + "\" }\n";
     return p->start(folder, peer_exe(), peer_friends_json(tag, me, entry), port0, port1);
 }

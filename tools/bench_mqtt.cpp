@@ -16,6 +16,7 @@
 
 #include "base/messages.h"
 #include "net/mqtt.h"
+#include "bench_common.h"
 
 static LARGE_INTEGER g_frequency;
 
@@ -52,15 +53,6 @@ static HWND make_window(void) {
     wc.lpszClassName = L"NelvoBenchMqtt";
     RegisterClassW(&wc);
     return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-}
-
-static void pump_for(DWORD ms) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
 }
 
 static bool start_client(HWND window, int port0, int port1, const char* seed) {

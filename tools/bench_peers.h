@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "peer_driver.h"
 
 inline double now_ms(void) {

@@ -18,36 +18,17 @@
 #include "net/mqtt.h"
 #include "playback/player.h"
 #include "update/updater.h"
-
-static ULONGLONG filetime(FILETIME t) {
-    return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime;
-}
-
-static ULONGLONG cpu_100ns(void) {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return filetime(kernel) + filetime(user);
-}
-
-static void pump_for(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD spent = GetTickCount() - start;
-        if (spent >= ms) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
+#include "bench_common.h"
 
 static size_t working_set(void) {
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof(pmc);
     GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
     return pmc.WorkingSetSize;
+}
+
+static ULONGLONG filetime(FILETIME t) {
+    return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime;
 }
 
 static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
@@ -70,16 +51,16 @@ static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
     pump_for(3000);  // the idle trim timer fires and gives memory back
     printf("working_set %zu\n", working_set());
-    ULONGLONG before = cpu_100ns();
+    double before = process_cpu_ms(GetCurrentProcess());
     pump_for(10000);
-    printf("idle_cpu_ms %.1f timer_running %d\n", (double)(cpu_100ns() - before) / 10000.0, g_app.tick_period != 0);
+    printf("idle_cpu_ms %.1f timer_running %d\n", process_cpu_ms(GetCurrentProcess()) - before, g_app.tick_period != 0);
     if (play_file && play_file[0]) {
         int index = track_list_add(play_file, 1);
         play_track(index, 0, 0, 0);
         pump_for(500);
-        before = cpu_100ns();
+        before = process_cpu_ms(GetCurrentProcess());
         pump_for(10000);
-        printf("playing_cpu_ms %.1f tick_period %d\n", (double)(cpu_100ns() - before) / 10000.0, g_app.tick_period);
+        printf("playing_cpu_ms %.1f tick_period %d\n", process_cpu_ms(GetCurrentProcess()) - before, g_app.tick_period);
     }
     fflush(stdout);
     DestroyWindow(window);
@@ -116,24 +97,6 @@ static std::string run(const std::wstring& command, const std::wstring& cwd) {
     return out;
 }
 
-static void write_wav(const std::wstring& path, int seconds) {
-    const int rate = 44100;
-    int bytes = rate * 2 * seconds;
-    std::string wav = "RIFF";
-    auto u32 = [&](unsigned v) { wav.append((const char*)&v, 4); };
-    auto u16 = [&](unsigned short v) { wav.append((const char*)&v, 2); };
-    u32(36 + bytes);
-    wav += "WAVEfmt ";
-    u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
-    wav += "data";
-    u32(bytes);
-    wav.append((size_t)bytes, '\0');
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written;
-    WriteFile(f, wav.data(), (DWORD)wav.size(), &written, nullptr);
-    CloseHandle(f);
-}
-
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 4 && !wcscmp(argv[1], L"child")) return child(_wtoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
     wchar_t exe[MAX_PATH], temp[MAX_PATH];
@@ -142,7 +105,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring root = std::wstring(temp) + L"nelvo-bench-startup";
     CreateDirectoryW(root.c_str(), nullptr);
     std::wstring play = root + L"\\long.wav";
-    write_wav(play, 60);
+    write_silent_wav(play, 60, 44100);
     const int sizes[] = {1000, 10000};
     double nelvo_playing = -1;
     for (int n : sizes) {
