@@ -4,14 +4,18 @@
 #include <psapi.h>
 
 #include <stdio.h>
+#include <string.h>
 
 static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_DESTROY) PostQuitMessage(0);
     return DefWindowProcW(w, m, wp, lp);
 }
 
-int main() {
+// With the argument "paint" the class has a background brush, so that the window paints its
+// client area as every window on screen does.
+int main(int argc, char** argv) {
     WNDCLASSW wc = {};
+    if (argc > 1 && !strcmp(argv[1], "paint")) wc.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
     wc.lpfnWndProc = proc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"BareWindow";

@@ -107,7 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring play = root + L"\\long.wav";
     write_silent_wav(play, 60, 44100);
     const int sizes[] = {1000, 10000};
-    double nelvo_playing = -1;
+    double nelvo_playing = -1, nelvo_working_set = -1;
     for (int n : sizes) {
         std::wstring folder = root + L"\\music" + std::to_wstring(n);
         CreateDirectoryW(folder.c_str(), nullptr);
@@ -123,6 +123,8 @@ int wmain(int argc, wchar_t** argv) {
         printf("== %d tracks\n%s", n, out.c_str());
         size_t at = out.find("playing_cpu_ms ");
         if (at != std::string::npos) nelvo_playing = atof(out.c_str() + at + 15);
+        at = out.find("working_set ");
+        if (n == 1000 && at != std::string::npos) nelvo_working_set = atof(out.c_str() + at + 12);
     }
     // The same file in a program that only plays it, in the same run.
     std::wstring player = exe;
@@ -134,8 +136,16 @@ int wmain(int argc, wchar_t** argv) {
     if (nelvo_playing > 0 && bare_playing > 0)
         printf("playing_cpu_ratio %.2f (Nelvo %.0f ms / bare %.0f ms in 10 s)\n", nelvo_playing / bare_playing,
                nelvo_playing, bare_playing);
+    // The floor of the idle working set: a window of the same size that shows nothing, and one
+    // that paints its client area (every window on screen does; Wine then gives it a surface).
     std::wstring bare = exe;
     bare = bare.substr(0, bare.rfind(L'\\')) + L"\\bare_window.exe";
-    printf("== bare window\nworking_set %s", run(L"\"" + bare + L"\"", root).c_str());
+    std::string bare_ws = run(L"\"" + bare + L"\"", root);
+    std::string painted_ws = run(L"\"" + bare + L"\" paint", root);
+    printf("== bare window\nworking_set %s== bare window that paints\nworking_set %s", bare_ws.c_str(), painted_ws.c_str());
+    if (nelvo_working_set > 0 && atof(bare_ws.c_str()) > 0)
+        printf("idle_working_set_ratio %.2f (Nelvo %.1f MB / bare window %.1f MB; %.2f against the one that paints)\n",
+               nelvo_working_set / atof(bare_ws.c_str()), nelvo_working_set / 1048576.0,
+               atof(bare_ws.c_str()) / 1048576.0, nelvo_working_set / atof(painted_ws.c_str()));
     return 0;
 }

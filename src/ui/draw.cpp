@@ -178,8 +178,25 @@ void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_a
                 continue;
             }
             float dx = fabsf(x + 0.5f - cx) - (hw - r);
-            if (dx <= limit) apply_shade(&row[x], flat, fr, fg, fb, br, bg, bb);
-            else shade_round_rect_pixel(&row[x], dx, dy, r, fr, fg, fb, fw, br, bg, bb, bw, border_on);
+            if (dx <= limit) {
+                // Rows near the top and bottom edge: every pixel of the run up to the
+                // corners gets the row's one shade, so it is blended as a span.
+                // The run is where |x + 0.5 - cx| stays within reach: its end is worked out
+                // once, then nudged so that it agrees with the per-pixel test exactly.
+                float reach = hw - r + limit;
+                int stop = work.right;
+                if (band && x < inner_left && inner_left < stop) stop = inner_left;
+                int end = (int)floorf(cx + reach - 0.5f) + 1;
+                if (end > stop) end = stop;
+                if (end < x + 1) end = x + 1;
+                while (end > x + 1 && !(fabsf(end - 1 + 0.5f - cx) - (hw - r) <= limit)) end--;
+                while (end < stop && fabsf(end + 0.5f - cx) - (hw - r) <= limit) end++;
+                blend_span(row + x, end - x, fr, fg, fb, flat.fill_a);
+                blend_span(row + x, end - x, br, bg, bb, flat.border_a);
+                x = end - 1;
+                continue;
+            }
+            shade_round_rect_pixel(&row[x], dx, dy, r, fr, fg, fb, fw, br, bg, bb, bw, border_on);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "ui/glyphs.h"
 
 #include <math.h>
+#include <stdlib.h>
 
 #include "ui/fonts.h"
 
@@ -348,21 +349,27 @@ static float part_distance(const PixelPart* p, float px, float py) {
 
 //~ Drawing
 
-void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, COLORREF color) {
-    if (!c || !c->bits || em_px <= 0) return;
-    const GlyphPicture* pic = find_picture(glyph);
-    if (!pic) return;
-    float half_em = em_px / 2.0f;
-    RECT em = {(LONG)floorf(cx - half_em), (LONG)floorf(cy - half_em), (LONG)ceilf(cx + half_em),
-               (LONG)ceilf(cy + half_em)};
-    RECT work;
-    if (!canvas_begin_shape(c, em, &work)) return;
+// A picture's coverage over its em box, as blend weights 0..256: the same for every colour
+// and for every whole-pixel position, so each size and sub-pixel offset is worked out once
+// rather than on every frame.
+struct GlyphMask {
+    wchar_t code;
+    int em_px;
+    float fx, fy;  // the centre's offset from the box's top-left corner
+    int width, height;
+    unsigned short* weights;
+};
+
+enum { GLYPH_MASKS = 48 };
+static GlyphMask g_masks[GLYPH_MASKS];
+static int g_next_mask;
+
+static void compute_mask(const GlyphPicture* pic, GlyphMask* m) {
     PixelPart parts[MAX_PARTS];
-    int n = place_parts(pic, em_px, cx, cy, parts);
-    for (int y = work.top; y < work.bottom; y++) {
-        unsigned* row = c->bits + (size_t)y * c->width;
+    int n = place_parts(pic, m->em_px, m->fx, m->fy, parts);
+    for (int y = 0; y < m->height; y++) {
         float py = y + 0.5f;
-        for (int x = work.left; x < work.right; x++) {
+        for (int x = 0; x < m->width; x++) {
             float px = x + 0.5f, d = 1e30f;
             for (int i = 0; i < n; i++) {
                 float e = part_distance(&parts[i], px, py);
@@ -373,9 +380,43 @@ void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, C
                 }
             }
             float cover = 0.5f - d;
-            if (cover <= 0) continue;
-            row[x] = blend_pixel(row[x], color, cover >= 1 ? 256 : (int)(cover * 256));
+            m->weights[y * m->width + x] = cover <= 0 ? 0 : (cover >= 1 ? 256 : (unsigned short)(int)(cover * 256));
         }
+    }
+}
+
+static const GlyphMask* glyph_mask(const GlyphPicture* pic, int em_px, float fx, float fy, int width, int height) {
+    for (const GlyphMask& m : g_masks)
+        if (m.weights && m.code == pic->code && m.em_px == em_px && m.fx == fx && m.fy == fy && m.width == width &&
+            m.height == height)
+            return &m;
+    GlyphMask* m = &g_masks[g_next_mask];
+    g_next_mask = (g_next_mask + 1) % GLYPH_MASKS;
+    free(m->weights);
+    m->weights = (unsigned short*)malloc((size_t)width * (size_t)height * sizeof(unsigned short));
+    if (!m->weights) return nullptr;
+    m->code = pic->code, m->em_px = em_px, m->fx = fx, m->fy = fy, m->width = width, m->height = height;
+    compute_mask(pic, m);
+    return m;
+}
+
+void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, COLORREF color) {
+    if (!c || !c->bits || em_px <= 0) return;
+    const GlyphPicture* pic = find_picture(glyph);
+    if (!pic) return;
+    float half_em = em_px / 2.0f;
+    RECT em = {(LONG)floorf(cx - half_em), (LONG)floorf(cy - half_em), (LONG)ceilf(cx + half_em),
+               (LONG)ceilf(cy + half_em)};
+    RECT work;
+    if (!canvas_begin_shape(c, em, &work)) return;
+    const GlyphMask* m = glyph_mask(pic, em_px, cx - (float)em.left, cy - (float)em.top, em.right - em.left,
+                                    em.bottom - em.top);
+    if (!m) return;
+    for (int y = work.top; y < work.bottom; y++) {
+        unsigned* row = c->bits + (size_t)y * c->width;
+        const unsigned short* weights = m->weights + (size_t)(y - em.top) * m->width - em.left;
+        for (int x = work.left; x < work.right; x++)
+            if (weights[x]) row[x] = blend_pixel(row[x], color, weights[x]);
     }
 }
 
