@@ -123,6 +123,10 @@ static void idle_with_friends(int port0, int port1) {
     for (size_t at = 0; (at = state.find(":1:", at)) != std::string::npos; at++) online++;
     printf("friends online in the panel: %d of %d (%d pongs sent)\n", online, FAKE_FRIENDS, g_pongs);
     measure("panel open, 32 friends online", p.process.hProcess);
+    // The same with the user looking at the window: an inactive window stops its timer, and
+    // with it the pings; an active one pings every friend every 4 s.
+    p.ask("friends");
+    measure("panel open and looked at, 32 friends online", p.process.hProcess);
     p.ask("close");
     pump_for(1000);
     measure("panel closed", p.process.hProcess);

@@ -118,6 +118,13 @@ TEST(Glyphs, EveryGlyphDrawsInsideItsEmBoxAndTheClip) {
                     }
                 EXPECT_GT(lit, em / 2) << g.name << " em " << em;
 
+                // Whole pixels further on, the picture is the same, moved.
+                Picture moved(side, side);
+                draw_glyph_shape(&moved.canvas, g.code, em, cx + 7, cy + 5, WHITE);
+                for (int y = 0; y + 5 < side; y++)
+                    for (int x = 0; x + 7 < side; x++)
+                        ASSERT_EQ(moved.at(x + 7, y + 5), full.at(x, y)) << g.name << " em " << em << " moved, at " << x << "," << y;
+
                 // A clip inside the glyph cuts it without changing what is left.
                 RECT clip = {left + em / 4, top + em / 3, right - em / 3, bottom - em / 4};
                 Picture part(side, side);
