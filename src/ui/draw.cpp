@@ -179,10 +179,10 @@ void fill_round_rect(Canvas* c, RECT rect, int radius, COLORREF fill, int fill_a
             }
             float dx = fabsf(x + 0.5f - cx) - (hw - r);
             if (dx <= limit) {
-                // Rows near the top and bottom edge: every pixel of the run up to the
-                // corners gets the row's one shade, so it is blended as a span.
-                // The run is where |x + 0.5 - cx| stays within reach: its end is worked out
-                // once, then nudged so that it agrees with the per-pixel test exactly.
+                // Rows near the top and bottom edge: every pixel up to the corners gets the
+                // row's one shade, so the run is blended as a span. Its end, where
+                // |x + 0.5 - cx| leaves reach, is worked out once and then nudged so that it
+                // agrees with the per-pixel test exactly.
                 float reach = hw - r + limit;
                 int stop = work.right;
                 if (band && x < inner_left && inner_left < stop) stop = inner_left;

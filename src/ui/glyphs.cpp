@@ -380,7 +380,7 @@ static void compute_mask(const GlyphPicture* pic, GlyphMask* m) {
                 }
             }
             float cover = 0.5f - d;
-            m->weights[y * m->width + x] = cover <= 0 ? 0 : (cover >= 1 ? 256 : (unsigned short)(int)(cover * 256));
+            m->weights[y * m->width + x] = cover <= 0 ? 0 : (cover >= 1 ? 256 : (unsigned short)(cover * 256));
         }
     }
 }
@@ -414,9 +414,11 @@ void draw_glyph_shape(Canvas* c, wchar_t glyph, int em_px, float cx, float cy, C
     if (!m) return;
     for (int y = work.top; y < work.bottom; y++) {
         unsigned* row = c->bits + (size_t)y * c->width;
-        const unsigned short* weights = m->weights + (size_t)(y - em.top) * m->width - em.left;
-        for (int x = work.left; x < work.right; x++)
-            if (weights[x]) row[x] = blend_pixel(row[x], color, weights[x]);
+        const unsigned short* weights = m->weights + (size_t)(y - em.top) * m->width;
+        for (int x = work.left; x < work.right; x++) {
+            int weight = weights[x - em.left];
+            if (weight) row[x] = blend_pixel(row[x], color, weight);
+        }
     }
 }
 
