@@ -5,6 +5,12 @@
 
 #include <string>
 
+// The timer messages the pump dispatched, by id (1000..1007).
+struct PumpCounts {
+    long timers[8];
+};
+inline PumpCounts g_pump_counts;
+
 // Dispatches the thread's messages for ms milliseconds.
 inline void pump_for(DWORD ms) {
     DWORD start = GetTickCount();
@@ -14,6 +20,7 @@ inline void pump_for(DWORD ms) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER && msg.wParam >= 1000 && msg.wParam < 1008) g_pump_counts.timers[msg.wParam - 1000]++;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

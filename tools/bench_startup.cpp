@@ -31,6 +31,21 @@ static ULONGLONG filetime(FILETIME t) {
     return ((ULONGLONG)t.dwHighDateTime << 32) | t.dwLowDateTime;
 }
 
+// Paints reach the window both from the queue and from UpdateWindow, so they are counted
+// where every sent or dispatched message passes.
+static long g_paints;
+static long long g_painted_pixels;
+
+static LRESULT CALLBACK count_paints(int code, WPARAM wparam, LPARAM lparam) {
+    const CWPSTRUCT* m = (const CWPSTRUCT*)lparam;
+    RECT update;
+    if (code == HC_ACTION && m->message == WM_PAINT && GetUpdateRect(m->hwnd, &update, FALSE)) {
+        g_paints++;
+        g_painted_pixels += (long long)(update.right - update.left) * (update.bottom - update.top);
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
     Settings s;
     settings_defaults(&s);
@@ -67,13 +82,24 @@ static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
         pmc.cb = sizeof(pmc);
         GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
         DWORD faults_before = pmc.PageFaultCount;
+        g_pump_counts = PumpCounts{};
+        HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, count_paints, nullptr, GetCurrentThreadId());
         before = process_cpu_ms(GetCurrentProcess());
         pump_for(10000);
+        if (hook) UnhookWindowsHookEx(hook);
         printf("playing_cpu_ms %.1f tick_period %d\n", process_cpu_ms(GetCurrentProcess()) - before, g_app.tick_period);
         GetThreadTimes(GetCurrentThread(), &tc, &te, &tk, &tu);
         GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
         printf("playing_main_thread_ms %.1f page_faults %lu\n", (double)(filetime(tk) + filetime(tu)) / 10000.0 - main_before,
                pmc.PageFaultCount - faults_before);
+        RECT client;
+        GetClientRect(window, &client);
+        printf("playing_in_10_s: %ld ticks, %ld animation frames, %ld idle trims, %ld paints of %.1f%% of the window "
+               "each on average\n",
+               g_pump_counts.timers[1], g_pump_counts.timers[2], g_pump_counts.timers[3], g_paints,
+               g_paints ? 100.0 * (double)g_painted_pixels / g_paints /
+                                          ((double)client.right * client.bottom)
+                                    : 0.0);
     }
     fflush(stdout);
     DestroyWindow(window);
