@@ -130,6 +130,8 @@ struct AppState {
     int sidebar_open;
     int sidebar_mode;  // 0 menu, 1 friends panel
     int friends_tab;   // 0 friends, 1 requests, 2 add by tag
+    Spring panel_scroll[2];       // the friends and requests lists, in pixels
+    float panel_scroll_target[2];
     int name_editing;
     int friend_search_active;
     DWORD friend_search_tick;

@@ -106,12 +106,62 @@ HWND create_edit_control(HWND parent, int id, DWORD style) {
     return edit;
 }
 
+// Shows box at want (client coordinates), or hides it; a hidden box gives the keyboard back
+// to the window, so that keystrokes never land in a control nobody sees. Moved only when it
+// is elsewhere: a move repaints, and this runs after every paint.
+static void put_box(HWND box, const RECT* want) {
+    if (!box) return;
+    // Its own flag, not IsWindowVisible: that is false for every box while the window is hidden.
+    int visible = (GetWindowLongW(box, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (!want) {
+        if (!visible) return;
+        if (GetFocus() == box) SetFocus(g_app.main_window);
+        ShowWindow(box, SW_HIDE);
+        return;
+    }
+    RECT now;
+    GetWindowRect(box, &now);
+    MapWindowPoints(nullptr, g_app.main_window, (POINT*)&now, 2);
+    if (!EqualRect(&now, want)) MoveWindow(box, want->left, want->top, want->right - want->left, want->bottom - want->top, TRUE);
+    if (!visible) ShowWindow(box, SW_SHOWNA);
+}
+
 void layout_search_box(void) {
     if (!g_app.search_box || !g_app.main_window) return;
     RECT client;
     GetClientRect(g_app.main_window, &client);
-    PixelRect r = search_edit_rect(client.right, g_app.dpi, g_app.filter.text[0] != 0);
-    MoveWindow(g_app.search_box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    PixelRect p = search_edit_rect(client.right, g_app.dpi, g_app.filter.text[0] != 0);
+    RECT r = {p.left, p.top, p.right, p.bottom};
+    put_box(g_app.search_box, &r);
+}
+
+// The search box sits in its pill; the tag and name boxes sit in the fields the last
+// painted frame drew for them, and show only while the friends panel is fully open and
+// still. Called after every paint, so that whatever repaints (a tab, the mode, editing, the
+// sidebar, the size, the DPI) moves them.
+void place_edit_controls(void) {
+    if (!g_app.main_window) return;
+    layout_search_box();
+    int settled = g_app.sidebar_open && g_app.sidebar_mode == 1 && g_app.sidebar_progress.value >= 0.96f &&
+                  !g_app.sidebar_dragging;
+    if (!settled && g_app.name_editing) {
+        g_app.name_editing = 0;
+        InvalidateRect(g_app.main_window, nullptr, FALSE);
+    }
+    RECT tag = g_hit.tag_box_frame;
+    int tag_shown = settled && rect_has_area(&tag);
+    if (tag_shown) {
+        int height = scale(22);
+        tag.left += scale(10);
+        tag.right -= scale(10);
+        tag.top += (tag.bottom - tag.top - height) / 2;
+        tag.bottom = tag.top + height;
+    }
+    put_box(g_app.tag_box, tag_shown ? &tag : nullptr);
+    RECT name = g_hit.name_box_frame;
+    int name_shown = settled && g_app.name_editing && rect_has_area(&name);
+    if (name_shown) InflateRect(&name, -scale(4), -scale(4));
+    put_box(g_app.name_box, name_shown ? &name : nullptr);
 }
 
 LRESULT on_edit_color(HDC dc) {

@@ -119,7 +119,7 @@ static void start_name_editing(void) {
     g_app.name_editing = 1;
     SetWindowTextW(g_app.name_box, my_display_name());
     SendMessageW(g_app.name_box, EM_SETSEL, 0, -1);
-    ShowWindow(g_app.name_box, SW_SHOW);
+    // Shown by the next paint, in the field drawn for it.
     SetFocus(g_app.name_box);
 }
 
@@ -135,7 +135,7 @@ void end_name_editing(int commit) {
         if (name[start]) change_my_name(name + start);
     }
     g_app.name_editing = 0;
-    if (g_app.name_box) ShowWindow(g_app.name_box, SW_HIDE);
+    place_edit_controls();
     if (g_app.main_window) {
         SetFocus(g_app.main_window);
         InvalidateRect(g_app.main_window, nullptr, FALSE);
@@ -162,7 +162,10 @@ static void copy_tag_to_clipboard(HWND window) {
 
 static void press_in_friends_panel(HWND window, int id, POINT p) {
     switch (id) {
-    case ELEMENT_PANEL_BACK: g_app.sidebar_mode = 0; return;
+    case ELEMENT_PANEL_BACK:
+        if (g_app.name_editing) end_name_editing(0);
+        g_app.sidebar_mode = 0;
+        return;
     case ELEMENT_PANEL_REFRESH: presence_ping_all(); return;
     case ELEMENT_PANEL_COPY_TAG:
         if (g_app.name_editing) end_name_editing(0);
@@ -371,7 +374,12 @@ void on_left_button_down(HWND window, int x, int y) {
         break;
     default: press_elsewhere(window, id, p); break;
     }
-    if (g_app.main_window) InvalidateRect(window, nullptr, FALSE);
+    if (g_app.main_window) {
+        InvalidateRect(window, nullptr, FALSE);
+        // Painted now, not when the queue empties: the edit boxes follow the frame, and
+        // input already queued behind this press must find them where they are drawn.
+        UpdateWindow(window);
+    }
 }
 
 //~ Mouse move and hover
@@ -388,7 +396,6 @@ static void drag_sidebar(HWND window, int x) {
         g_app.sidebar_drag_last_x = x;
         g_app.sidebar_drag_last_tick = now;
     }
-    place_edit_controls();
     InvalidateRect(window, nullptr, FALSE);
 }
 
@@ -559,6 +566,18 @@ void on_right_button_up(HWND window, int x, int y) {
     open_context_menu(window, index, screen);
 }
 
+// The wheel over the friends panel scrolls the list of the tab shown, as far as the last
+// frame said it goes.
+static void scroll_panel_list(int delta) {
+    if (g_app.sidebar_mode != 1 || (g_app.friends_tab != 0 && g_app.friends_tab != 1)) return;
+    float limit = (float)g_hit.panel_list_max_scroll;
+    float* target = &g_app.panel_scroll_target[g_app.friends_tab];
+    float t = *target < 0 ? 0 : (*target > limit ? limit : *target);
+    t += ((float)delta / -120.0f) * (float)scale(60) * 1.5f;
+    *target = t < 0 ? 0 : (t > limit ? limit : t);
+    start_animation();
+}
+
 void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y) {
     note_press(window);
     POINT p = {screen_x, screen_y};
@@ -566,8 +585,13 @@ void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y) {
     RECT client;
     GetClientRect(window, &client);
     int bar_top = client.bottom - scale(CONTROL_BAR_HEIGHT);
+    int over_sidebar = p.x < sidebar_width_now();
+    if (over_sidebar && p.y >= scale(HEADER_HEIGHT)) {
+        scroll_panel_list(delta);
+        return;
+    }
     if (p.y < bar_top) {
-        if (p.x < sidebar_width_now()) return;
+        if (over_sidebar) return;
         int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
         float limit = (float)max_scroll(rows, current_list_top(), list_bottom(client.bottom, g_app.dpi), g_app.dpi);
         float target = g_app.scroll_target + ((float)delta / -120.0f) * (float)scale(ROW_HEIGHT) * 2.2f;

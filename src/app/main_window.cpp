@@ -136,8 +136,25 @@ static void open_command_line_files(const wchar_t* command_line) {
     LocalFree(argv);
 }
 
+// A friends.json that did not read whole was kept aside before anything replaced it, or, with
+// no copy made, is never replaced: the user hears which, since friends may seem missing.
+static void tell_friends_file_state(void) {
+    const wchar_t* kept = friends_kept_aside();
+    if (!kept[0] && !friends_save_refused()) return;
+    wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];
+    if (kept[0]) {
+        const wchar_t* name = wcsrchr(kept, L'\\');
+        wstr_format(subtitle, BANNER_SUBTITLE_CAPACITY, L"Eski dosya sakland\u0131: %ls", name ? name + 1 : kept);
+    } else {
+        wstr_copy(subtitle, L"Liste kaydedilmeyecek");
+    }
+    banner_show(BANNER_DOWNLOAD, 0, L"Arkada\u015f listesi tam okunamad\u0131", subtitle, 8000);
+}
+
 void on_deferred_start(HWND window, const wchar_t* command_line) {
     identity_load();
+    tell_friends_file_state();
+    update_set_before_restart(friends_save_flush);
     ensure_transport_started();
     if (g_settings.last_folder[0] && folder_exists(g_settings.last_folder)) {
         scan_music_folder(g_settings.last_folder);
@@ -195,6 +212,8 @@ static void on_destroy(HWND window) {
     jam_leave();
     if (!g_settings.jam_keep_downloads) delete_jam_downloads();
     friends_say_bye();
+    // The last second of changes may still wait for the store's writer thread.
+    friends_save_flush();
     mqtt_stop();
     player_shutdown();
     KillTimer(window, TIMER_DELETE_RETRY);
@@ -297,7 +316,7 @@ static void on_paint(HWND window) {
         paint_without_buffer(dc, client);
     }
     EndPaint(window, &ps);
-    place_name_box();
+    place_edit_controls();
     GdiFlush();
     if (!something_moving()) trim_working_set();
     if (!g_app.window_active || g_app.window_minimized) SetTimer(window, TIMER_IDLE_TRIM, 250, nullptr);
@@ -330,6 +349,8 @@ static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
     if (suggested)
         SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Repainted at the new scale even when the size stays, and the boxes follow the paint.
+    InvalidateRect(window, nullptr, FALSE);
 }
 
 //~ Dispatch

@@ -89,9 +89,8 @@ void clamp_scroll_to_list(void);
 // The edit controls: creation with their subclass, placement, colours and the search filter.
 HWND create_edit_control(HWND parent, int id, DWORD style);
 void layout_search_box(void);
+// Puts the tag and name boxes into the fields the last frame drew for them, or hides them.
 void place_edit_controls(void);
-// Puts the name box into the frame the painter drew for it, while the name is edited.
-void place_name_box(void);
 LRESULT on_edit_color(HDC dc);
 void on_search_changed(void);
 void clear_search(void);

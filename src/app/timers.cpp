@@ -25,6 +25,7 @@ static void snap_springs(void) {
     g_app.jam_bar_progress = {jam_is_active() ? 1.0f : 0.0f, 0};
     g_app.banner_progress = {g_app.banner.state != BANNER_HIDDEN ? 1.0f : 0.0f, 0};
     g_app.scroll_offset = {g_app.scroll_target, 0};
+    for (int i = 0; i < 2; i++) g_app.panel_scroll[i] = {g_app.panel_scroll_target[i], 0};
 }
 
 void choose_tick_period(void) {
@@ -71,44 +72,17 @@ static int step_fraction(Spring* s, int open, float k, float eps, float dt) {
     return moving;
 }
 
-// The name and tag boxes show only in the fully open friends panel.
-void place_edit_controls(void) {
-    int panel = g_app.sidebar_open && g_app.sidebar_mode == 1 && g_app.sidebar_progress.value >= 0.96f &&
-                !g_app.sidebar_dragging;
-    if (!panel && g_app.name_editing) g_app.name_editing = 0;
-    if (g_app.name_box && !g_app.name_editing) ShowWindow(g_app.name_box, SW_HIDE);
-    if (!g_app.tag_box) return;
-    if (panel && g_app.friends_tab == 2) {
-        MoveWindow(g_app.tag_box, scale(22), scale(60 + 204 + 8), scale(278 - 44), scale(22), TRUE);
-        ShowWindow(g_app.tag_box, SW_SHOWNA);
-    } else {
-        ShowWindow(g_app.tag_box, SW_HIDE);
-    }
-}
-
-void place_name_box(void) {
-    if (!g_app.name_box || !g_app.name_editing || !rect_has_area(&g_hit.name_box_frame)) return;
-    RECT want = g_hit.name_box_frame;
-    InflateRect(&want, -scale(4), -scale(4));
-    RECT now;
-    GetWindowRect(g_app.name_box, &now);
-    MapWindowPoints(nullptr, g_app.main_window, (POINT*)&now, 2);
-    // Moved only when the frame moved: a move repaints, and this runs after every paint.
-    if (!EqualRect(&now, &want))
-        MoveWindow(g_app.name_box, want.left, want.top, want.right - want.left, want.bottom - want.top, TRUE);
-}
-
 static void on_animation_frame(HWND window) {
     DWORD now = tick_now();
     float dt = (float)ticks_since(g_app.last_frame_tick, now) / 1000.0f;
     if (dt <= 0 || dt > 0.05f) dt = 0.012f;
     g_app.last_frame_tick = now;
     int moving = spring_step(&g_app.scroll_offset, g_app.scroll_target, 26, dt, 0.25f);
+    for (int i = 0; i < 2; i++) moving |= spring_step(&g_app.panel_scroll[i], g_app.panel_scroll_target[i], 26, dt, 0.25f);
     if (!g_app.sidebar_dragging)
         moving |= step_fraction(&g_app.sidebar_progress, g_app.sidebar_open, 34, 0.003f, dt);
     moving |= step_fraction(&g_app.jam_bar_progress, jam_is_active(), 28, 0.002f, dt);
     moving |= step_fraction(&g_app.banner_progress, g_app.banner.state != BANNER_HIDDEN, 28, 0.002f, dt);
-    place_edit_controls();
     RECT client;
     GetClientRect(window, &client);
     client.top = scale(HEADER_HEIGHT);

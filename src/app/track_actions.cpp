@@ -319,9 +319,8 @@ void open_sidebar(int open) {
     g_app.pressed_menu_item = -1;
     if (!g_app.window_active || g_app.window_minimized) g_app.sidebar_progress = {open ? 1.0f : 0.0f, 0};
     if (!open) {
-        if (g_app.tag_box) ShowWindow(g_app.tag_box, SW_HIDE);
-        if (g_app.name_box) ShowWindow(g_app.name_box, SW_HIDE);
         g_app.name_editing = 0;
+        place_edit_controls();
     } else if (g_app.sidebar_mode == 1) {
         ensure_transport_started();
         presence_ping_all();

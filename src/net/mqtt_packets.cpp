@@ -186,7 +186,7 @@ int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* to
     int payload_at = 2 + topic_length + ((header & 0x06) ? 2 : 0);
     if (length < payload_at) return 0;
     if (topic_length == 0 || !topic_text_valid(body + 2, topic_length)) return -1;
-    if (topic_length > MQTT_TOPIC_CAPACITY - 2) return 0;
+    if (topic_length > MQTT_TOPIC_CAPACITY - 1) return 0;
     int payload_length = length - payload_at;
     if (payload_length <= 0 || memchr(body + payload_at, 0, (size_t)payload_length)) return 0;
     memcpy(topic, body + 2, (size_t)topic_length);

@@ -46,7 +46,7 @@ int mqtt_utf8_cut(const char* text, int length, int limit);
 // What a received PUBLISH body holds. Returns 1 with topic and payload copied
 // (NUL-terminated, payload cut to 1023 bytes on a character boundary) when it is
 // delivered; 0 when it is dropped: body shorter than its topic (and packet id for QoS
-// above 0), topic longer than 126 bytes, empty payload or one that holds a NUL (it is
+// above 0), topic longer than 127 bytes (the longest this client subscribes to), empty payload or one that holds a NUL (it is
 // text, and a shortened message must not pass for the whole); -1 when the topic is
 // malformed (empty, not UTF-8, or holding U+0000), which closes the connection.
 int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* topic, char* payload);

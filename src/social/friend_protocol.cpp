@@ -129,9 +129,9 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     if (out->kind == FRIEND_MSG_BYE) bar = nullptr;
     if (!bar && prefix->needs_name_field) return 0;
     int tag_length = bar ? (int)(bar - tag) : (int)strlen(tag);
-    wchar_t raw[64];
+    wchar_t raw[RECEIVED_FIELD_BYTES + 1];
     // A tag names a user by its number: bytes that are not text must not pass for one.
-    wire_field(tag, tag_length, RECEIVED_FIELD_BYTES, raw, 64, 1);
+    wire_field(tag, tag_length, RECEIVED_FIELD_BYTES, raw, RECEIVED_FIELD_BYTES + 1, 1);
     if (!clean_received_tag(raw, out->tag, 32)) return 0;
     if (out->kind == FRIEND_MSG_REG || out->kind == FRIEND_MSG_BYE || !bar) return 1;
 
@@ -141,7 +141,7 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     // REQ, ACC, NAME_CHG and PING carry nothing after the name: a '|' in it is the sender's.
     if (out->kind != FRIEND_MSG_PONG) name_end = nullptr;
     int name_length = name_end ? (int)(name_end - name) : (int)strlen(name);
-    wire_field(name, name_length, RECEIVED_FIELD_BYTES, raw, 64, 0);
+    wire_field(name, name_length, RECEIVED_FIELD_BYTES, raw, RECEIVED_FIELD_BYTES + 1, 0);
     clean_received_name(raw, out->name, 64);
     if (out->kind != FRIEND_MSG_PONG) return 1;
 
@@ -313,7 +313,8 @@ static void on_pong(const FriendMessage* m) {
     FriendEntry* f = friend_at(index);
     if (refresh_friend_names(f, m)) friends_save();
     f->online = 1;
-    f->playing = m->playing;
+    // Playing without a title to show is idle as far as the row goes.
+    f->playing = m->playing && m->playing_text[0];
     f->last_seen = tick_now();
     wstr_copy(f->status_text, m->playing && m->playing_text[0] ? m->playing_text : STATUS_IDLE);
 }
@@ -391,6 +392,9 @@ int friend_accept(const wchar_t* tag) {
     send_with_mailbox(request.tag, message);
     presence_pong(request.tag);
     presence_ping(request.tag);
+    // A request this user sent to the same user crossed theirs: answered now, it must not
+    // let a later ACC bring them back after a removal.
+    sent_request_remove(request.tag);
     if (!pending_remove(request.tag)) friends_save();
     return 1;
 }

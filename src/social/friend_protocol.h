@@ -10,7 +10,9 @@ enum {
     FRIEND_MESSAGE_CAPACITY = 512,
     WIRE_TAG_BYTES = 127,      // tag and name as sent
     WIRE_PLAYING_BYTES = 191,  // playing text as sent
-    RECEIVED_FIELD_BYTES = 63, // tag and name fields as read
+    // Tag and name fields as read: all a sender may put in them, so that a long name in a
+    // script of three-byte characters keeps the '#' and number of its tag.
+    RECEIVED_FIELD_BYTES = WIRE_TAG_BYTES,
 };
 
 enum { TOPIC_ID = 0, TOPIC_MBOX = 1, TOPIC_U = 2, TOPIC_REG = 3 };

@@ -2,7 +2,9 @@
 // The user's identity (display name, '#', four-digit number), the friends, the friend
 // requests that wait for an answer and the requests this user sent, with the two files in
 // which they persist: "identity.tag" in the per-user folder and "friends.json" beside the
-// executable (mirrored in the per-user folder). Main thread only: the store keeps no lock.
+// executable (mirrored in the per-user folder). Main thread only, except friends_save_flush
+// and friends_save_writes: the store keeps no lock, and its files are written by a thread
+// of its own from texts handed over whole.
 #include <stdint.h>
 #include <wchar.h>
 
@@ -97,9 +99,14 @@ void identity_tag_parse(const char* text, int length, IdentityTagFile* out);
 int identity_tag_format(const Identity* id, char* out, int capacity);
 
 // Reads friends.json text (not necessarily terminated): the own tag and name into id (number
-// left empty) and the lists into store, within their limits. Values may carry \" and \\.
-void friends_json_parse(const char* text, int length, Identity* id, FriendStore* store);
-// The friends.json text; returns the length, or -1 when it does not fit.
+// left empty) and the lists into store, within their limits. Values are JSON-escaped in
+// files that end with the "format" mark, and taken as written in those without it.
+// Returns 1 when the store holds everything the text held; 0 when saving the store would
+// lose part of it (a cut file, an entry without a tag, more entries than the lists hold,
+// a value longer than its field).
+int friends_json_parse(const char* text, int length, Identity* id, FriendStore* store);
+// The friends.json text, values JSON-escaped and the "format" mark last; returns the
+// length, or -1 when it does not fit.
 int friends_json_format(const Identity* id, const FriendStore* store, char* out, int capacity);
 
 // Which identity the two files give before completion (number and name may stay empty):
@@ -113,10 +120,27 @@ void identity_decide(const IdentityTagFile* tag_file, const Identity* friends_fi
 // first; null or empty gives back the real one.
 void identity_set_program_folder(const wchar_t* folder);
 
+// Reads both files. A friends.json that did not load whole (or is too big to be read) is
+// first copied beside itself as friends.json.bak, or .bak2 .. .bak9 when that name is
+// taken; when no copy could be made, saving stays off until the next load, so that the
+// only copy of the list is never replaced by what was made of it.
 void identity_load(void);
 void identity_complete(void);
+// Writes identity.tag at once.
 int identity_save(void);
+// Hands the current texts of identity.tag and friends.json to the writer thread, which
+// writes at most once a second and always the latest. Returns 1 when they were handed over
+// or equal the last ones; 0 when saving is off or the list does not fit.
 int friends_save(void);
+// Writes whatever waits, on the calling thread, after a write in progress. Any thread.
+void friends_save_flush(void);
+// How many times the files were written since the process started. Any thread.
+int friends_save_writes(void);
+// The copy identity_load kept of a friends.json that did not load whole: its path, empty
+// when none was made.
+const wchar_t* friends_kept_aside(void);
+// 1 when friends.json did not load whole and could not be copied aside: nothing is saved.
+int friends_save_refused(void);
 
 void get_my_tag(wchar_t* buffer, int size);
 void get_my_name(wchar_t* buffer, int size);

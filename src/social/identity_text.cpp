@@ -54,9 +54,11 @@ int same_user(const wchar_t* a, const wchar_t* b) {
     return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-// The marks that change the direction of, or hide, the text drawn after them.
+// The marks that change the direction of, or hide, the text drawn after them, and the
+// characters that draw nothing at all, with which "Ve\u200Bli" would pass for "Veli".
 static int is_invisible_mark(wchar_t c) {
-    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F;
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2060 && c <= 0x2064) || c == 0x061C || c == 0xFEFF || c == 0x00AD;
 }
 
 static int is_control(wchar_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F); }

@@ -8,7 +8,8 @@
 #include "social/friend_protocol.h"
 #include "social/identity.h"
 
-enum { FIELD_BYTES = 63, NUMBER_BYTES = 23 };
+// Tags and names as long as a sender may make them (see the friend messages).
+enum { FIELD_BYTES = RECEIVED_FIELD_BYTES, NUMBER_BYTES = 23 };
 
 void jam_wire_room_id(const char* room_id, char* out, int capacity) {
     if (capacity <= 0) return;
@@ -45,14 +46,14 @@ static int next_field(const char** rest, const char** start, int* length) {
 }
 
 static int take_tag(const char* field, int length, wchar_t* out) {
-    wchar_t raw[64];
-    wire_field(field, length, FIELD_BYTES, raw, 64, 1);
+    wchar_t raw[FIELD_BYTES + 1];
+    wire_field(field, length, FIELD_BYTES, raw, FIELD_BYTES + 1, 1);
     return clean_received_tag(raw, out, JAM_TAG_CAPACITY);
 }
 
 static void take_name(const char* field, int length, wchar_t* out) {
-    wchar_t raw[64];
-    wire_field(field, length, FIELD_BYTES, raw, 64, 0);
+    wchar_t raw[FIELD_BYTES + 1];
+    wire_field(field, length, FIELD_BYTES, raw, FIELD_BYTES + 1, 0);
     clean_received_name(raw, out, JAM_NAME_CAPACITY);
 }
 

@@ -17,6 +17,9 @@ struct HitRects {
     RECT control_bar;  // the player card, empty until painted once
     RECT jam_start_card;
     RECT name_box_frame;  // where the name box goes while the name is edited, else empty
+    RECT tag_box_frame;   // the add-by-tag field while the "+ Ekle" tab shows, else empty
+    RECT panel_list;      // the scrolling part of the friends or requests tab, else empty
+    int panel_list_max_scroll;  // how far that list scrolls, in pixels
     RECT friend_invite[FRIEND_ROWS_MAX];
     RECT friend_remove[FRIEND_ROWS_MAX];
     RECT request_accept[REQUEST_ROWS_MAX];

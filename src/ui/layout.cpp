@@ -87,6 +87,26 @@ ScrollbarLayout scrollbar_layout(int width, int list_top, int clip_bottom, int r
     return s;
 }
 
+PanelListLayout panel_list_layout(int top, int bottom, int rows, int pitch, int row_height, float offset, int x_right,
+                                  int dpi) {
+    PanelListLayout l = {};
+    int view = bottom - top;
+    int content = rows > 0 ? (rows - 1) * pitch + row_height : 0;
+    if (view <= 0 || pitch <= 0) return l;
+    l.max_offset = content > view ? content - view : 0;
+    int o = (int)lroundf(offset);
+    l.offset = o < 0 ? 0 : (o > l.max_offset ? l.max_offset : o);
+    l.first = l.offset / pitch;
+    if (l.max_offset > 0) {
+        int length = (int)((long long)view * view / content);
+        if (length < scale_at(30, dpi)) length = scale_at(30, dpi);
+        if (length > view) length = view;
+        int y = top + (int)((long long)(view - length) * l.offset / l.max_offset);
+        l.thumb = RECT{x_right - scale_at(7, dpi), y, x_right - scale_at(4, dpi), y + length};
+    }
+    return l;
+}
+
 int progress_fill_width(int w, int percent, int min_width) {
     if (w <= 0 || percent <= 0) return 0;
     if (percent > 100) percent = 100;

@@ -44,6 +44,18 @@ struct ScrollbarLayout {
 ScrollbarLayout scrollbar_layout(int width, int list_top, int clip_bottom, int rows, float offset, int max_offset,
                                  int hot, int dpi);
 
+// A list of the friends panel: rows of row_height, pitch apart, shown between top and
+// bottom and scrolled by offset. offset comes back clamped to what the rows allow, so that
+// a list that shrank never shows empty space; first is the first row that shows.
+struct PanelListLayout {
+    int max_offset;
+    int offset;
+    int first;
+    RECT thumb;  // the scroll thumb at the panel's right edge x_right, empty when all fits
+};
+PanelListLayout panel_list_layout(int top, int bottom, int rows, int pitch, int row_height, float offset, int x_right,
+                                  int dpi);
+
 // The filled part of a progress track of width w at percent: nothing below 1%, then at
 // least min_width.
 int progress_fill_width(int w, int percent, int min_width);

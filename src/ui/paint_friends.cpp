@@ -25,19 +25,28 @@ static const COLORREF AVATAR_PALETTE[6] = {RGB(38, 20, 52), RGB(48, 18, 40), RGB
 
 //~ Decisions
 
-wchar_t avatar_letter(const wchar_t* name, const wchar_t* tag) {
+int avatar_letter(const wchar_t* name, const wchar_t* tag, wchar_t out[3]) {
     const wchar_t* from = name && name[0] ? name : tag;
-    if (from) {
-        for (const wchar_t* c = from; *c; c++) {
-            if (*c <= 0x20 || *c == L'(' || *c == L'[') continue;
-            if (*c == L'i') return L'\u0130';
-            if (*c == L'\u0131') return L'I';
-            wchar_t letter = *c;
-            CharUpperBuffW(&letter, 1);
-            return letter;
+    out[0] = L'\u266A';
+    out[1] = out[2] = 0;
+    for (const wchar_t* c = from ? from : L""; *c; c++) {
+        if (*c <= 0x20 || *c == L'(' || *c == L'[') continue;
+        if (wstr_is_high_surrogate(c[0])) {
+            if (c[1] < 0xDC00 || c[1] > 0xDFFF) continue;  // half a pair draws nothing
+            out[0] = c[0];
+            out[1] = c[1];
+            return 2;
         }
+        if (*c >= 0xDC00 && *c <= 0xDFFF) continue;
+        if (*c == L'i') out[0] = L'\u0130';
+        else if (*c == L'\u0131') out[0] = L'I';
+        else {
+            out[0] = *c;
+            CharUpperBuffW(out, 1);
+        }
+        return 1;
     }
-    return L'\u266A';
+    return 1;
 }
 
 int avatar_palette_index(const wchar_t* name) {
@@ -52,10 +61,11 @@ int avatar_palette_index(const wchar_t* name) {
 
 //~ Pieces
 
-static void paint_avatar(const PaintFrame* f, int cx, int cy, int radius, COLORREF fill, wchar_t letter, HFONT font,
-                         COLORREF text) {
+static void paint_avatar(const PaintFrame* f, int cx, int cy, int radius, COLORREF fill, const wchar_t* name,
+                         const wchar_t* tag, HFONT font, COLORREF text) {
     fill_circle(f->canvas, (float)cx, (float)cy, (float)dip(f, radius), fill, 255);
-    wchar_t s[2] = {letter, 0};
+    wchar_t s[3];
+    avatar_letter(name, tag, s);
     paint_text(f, font, s, RECT{cx - dip(f, radius), cy - dip(f, radius), cx + dip(f, radius), cy + dip(f, radius)},
                text, TEXT_CENTRED);
 }
@@ -91,7 +101,7 @@ static void paint_tag_card(const PaintFrame* f, int x0, int x1) {
     RECT card = {x0 + dip(f, 12), t + dip(f, 46), x1 - dip(f, 12), t + dip(f, 98)};
     fill_round_rect(f->canvas, card, dip(f, 12), PALETTE_CARD, 255, PALETTE_LINE, 160);
     int cx = card.left + dip(f, 26), cy = (card.top + card.bottom) / 2;
-    paint_avatar(f, cx, cy, 16, RGB(46, 20, 42), avatar_letter(g_identity.name, g_identity.tag), g_fonts.label_bold,
+    paint_avatar(f, cx, cy, 16, RGB(46, 20, 42), g_identity.name, g_identity.tag, g_fonts.label_bold,
                  PALETTE_ORANGE);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(5.0f, f->dpi), PALETTE_CARD, 255);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(3.5f, f->dpi), PALETTE_PINK, 255);
@@ -170,14 +180,21 @@ static void paint_jam_card(const PaintFrame* f, int x0, int x1, int yc) {
     paint_text(f, g_fonts.caption, L"+ Ba\u015flat", pill, PALETTE_INK, TEXT_CENTRED);
 }
 
-static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, int x0, int x1, int y) {
+// A hit rectangle as much of it as the list shows.
+static RECT within(RECT r, const RECT* view) {
+    RECT shown;
+    if (!IntersectRect(&shown, &r, view)) shown = RECT{0, 0, 0, 0};
+    return shown;
+}
+
+static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, int x0, int x1, int y, const RECT* view) {
     int member = jam_is_member(e->tag);
     int jam = jam_state();
     RECT card = {x0 + dip(f, 12), y, x1 - dip(f, 12), y + dip(f, 54)};
     if (member) fill_round_rect(f->canvas, card, dip(f, 11), RGB(28, 16, 32), 255, PALETTE_PINK, 150);
     else fill_round_rect(f->canvas, card, dip(f, 11), PALETTE_CARD, 255, PALETTE_LINE, 150);
     int cx = card.left + dip(f, 24), cy = (card.top + card.bottom) / 2;
-    paint_avatar(f, cx, cy, 15, AVATAR_PALETTE[avatar_palette_index(e->name)], avatar_letter(e->name, e->tag),
+    paint_avatar(f, cx, cy, 15, AVATAR_PALETTE[avatar_palette_index(e->name)], e->name, e->tag,
                  g_fonts.small_bold, PALETTE_WHITE);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(5.2f, f->dpi), PALETTE_CARD, 255);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(3.8f, f->dpi),
@@ -186,8 +203,8 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
     RECT remove = {card.right - dip(f, 28), y + dip(f, 15), card.right - dip(f, 6), y + dip(f, 39)};
     RECT invite = {card.right - dip(f, 84), y + dip(f, 13), card.right - dip(f, 30), y + dip(f, 41)};
     if (i < FRIEND_ROWS_MAX) {
-        g_hit.friend_remove[i] = remove;
-        g_hit.friend_invite[i] = invite;
+        g_hit.friend_remove[i] = within(remove, view);
+        g_hit.friend_invite[i] = within(invite, view);
     }
     paint_glyph(f, g_fonts.icon_small, L"\uE711", remove, PALETTE_MUTED);
     if (member) {
@@ -218,6 +235,29 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
     }
 }
 
+// The rows of a tab's list scroll between top and the panel's foot; a thin thumb at the
+// panel's edge tells that there is more. Returns the layout the rows take.
+static PanelListLayout begin_panel_list(const PaintFrame* f, int tab, int x0, int x1, int top, int rows, int pitch,
+                                        int row_height, RECT* view) {
+    int bottom = f->height - dip(f, 8);
+    PanelListLayout l = panel_list_layout(top, bottom, rows, dip(f, pitch), dip(f, row_height),
+                                          g_app.panel_scroll[tab].value, x1, f->dpi);
+    *view = RECT{x0 > 0 ? x0 : 0, top, x1 < f->width ? x1 : f->width, bottom};
+    g_hit.panel_list = *view;
+    g_hit.panel_list_max_scroll = l.max_offset;
+    push_clip(f, *view);
+    return l;
+}
+
+static void end_panel_list(const PaintFrame* f, const PanelListLayout* l, int x1) {
+    if (rect_has_area(&l->thumb))
+        fill_round_rect(f->canvas, l->thumb, (l->thumb.right - l->thumb.left) / 2, RGB(46, 46, 52), 220, 0, 0);
+    pop_clip(f);
+    // Back to the sidebar's own clip for whatever the sidebar draws after the list.
+    int top = dip(f, HEADER_HEIGHT);
+    push_clip(f, RECT{0, top, x1 < f->width ? x1 : f->width, f->height});
+}
+
 static void paint_friend_list(const PaintFrame* f, int x0, int x1, int yc) {
     int start = yc;
     if (jam_state() == JAM_NONE) {
@@ -233,11 +273,14 @@ static void paint_friend_list(const PaintFrame* f, int x0, int x1, int yc) {
                    DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
         return;
     }
-    for (int i = 0; i < count; i++) {
-        int y = start + dip(f, 60) * i;
-        if (y + dip(f, 54) > f->height - dip(f, 8)) break;
-        paint_friend_row(f, i, friend_at(i), x0, x1, y);
+    RECT view;
+    PanelListLayout l = begin_panel_list(f, 0, x0, x1, start, count, 60, 54, &view);
+    for (int i = l.first; i < count; i++) {
+        int y = start + dip(f, 60) * i - l.offset;
+        if (y >= view.bottom) break;
+        paint_friend_row(f, i, friend_at(i), x0, x1, y, &view);
     }
+    end_panel_list(f, &l, x1);
 }
 
 static void paint_requests(const PaintFrame* f, int x0, int x1, int yc) {
@@ -248,9 +291,12 @@ static void paint_requests(const PaintFrame* f, int x0, int x1, int yc) {
                    DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
         return;
     }
-    for (int i = 0; i < count && i < REQUEST_ROWS_MAX; i++) {
-        int y = yc + dip(f, 58) * i;
-        if (y + dip(f, 52) > f->height - dip(f, 8)) break;
+    if (count > REQUEST_ROWS_MAX) count = REQUEST_ROWS_MAX;
+    RECT view;
+    PanelListLayout l = begin_panel_list(f, 1, x0, x1, yc, count, 58, 52, &view);
+    for (int i = l.first; i < count; i++) {
+        int y = yc + dip(f, 58) * i - l.offset;
+        if (y >= view.bottom) break;
         const PendingEntry* e = pending_at(i);
         RECT card = {x0 + dip(f, 12), y, x1 - dip(f, 12), y + dip(f, 52)};
         fill_round_rect(f->canvas, card, dip(f, 11), PALETTE_CARD, 255, PALETTE_LINE, 140);
@@ -262,13 +308,14 @@ static void paint_requests(const PaintFrame* f, int x0, int x1, int yc) {
                    PALETTE_SECONDARY, TEXT_ELLIPSIS);
         RECT accept = {card.right - dip(f, 68), y + dip(f, 11), card.right - dip(f, 38), y + dip(f, 41)};
         RECT reject = {card.right - dip(f, 34), y + dip(f, 11), card.right - dip(f, 6), y + dip(f, 41)};
-        g_hit.request_accept[i] = accept;
-        g_hit.request_reject[i] = reject;
+        g_hit.request_accept[i] = within(accept, &view);
+        g_hit.request_reject[i] = within(reject, &view);
         fill_round_rect(f->canvas, accept, dip(f, 8), PALETTE_ORANGE, 255, 0, 0);
         paint_glyph(f, g_fonts.icon_small, L"\uE73E", accept, PALETTE_INK);
         fill_round_rect(f->canvas, reject, dip(f, 8), PALETTE_FIELD, 255, PALETTE_LINE, 140);
         paint_glyph(f, g_fonts.icon_small, L"\uE711", reject, PALETTE_SECONDARY);
     }
+    end_panel_list(f, &l, x1);
 }
 
 static void paint_add_form(const PaintFrame* f, int x0, int x1, int yc) {
@@ -278,8 +325,10 @@ static void paint_add_form(const PaintFrame* f, int x0, int x1, int yc) {
     paint_text(f, g_fonts.small, L"Arkada\u015f\u0131n\u0131n etiketini gir (\u00d6rn: Ornek#8421)",
                RECT{x0 + dip(f, 14), yc + dip(f, 22), x1 - dip(f, 14), yc + dip(f, 42)}, PALETTE_SECONDARY, TEXT_LEFT);
     int focused = g_app.tag_box && GetFocus() == g_app.tag_box;
-    fill_round_rect(f->canvas, RECT{x0 + dip(f, 12), t + dip(f, 204), x1 - dip(f, 12), t + dip(f, 242)}, dip(f, 10),
-                    PALETTE_FIELD, 255, focused ? PALETTE_ORANGE : PALETTE_LINE, focused ? 220 : 150);
+    RECT field = {x0 + dip(f, 12), t + dip(f, 204), x1 - dip(f, 12), t + dip(f, 242)};
+    g_hit.tag_box_frame = field;
+    fill_round_rect(f->canvas, field, dip(f, 10), PALETTE_FIELD, 255, focused ? PALETTE_ORANGE : PALETTE_LINE,
+                    focused ? 220 : 150);
     RECT send = {x0 + dip(f, 12), t + dip(f, 252), x1 - dip(f, 12), t + dip(f, 290)};
     g_hit.element[ELEMENT_SEND_REQUEST] = send;
     COLORREF fill = g_app.pressed_id == ELEMENT_SEND_REQUEST ? PALETTE_VIOLET

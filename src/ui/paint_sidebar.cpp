@@ -34,6 +34,9 @@ static void clear_panel_rects(void) {
     for (int id = ELEMENT_PANEL_BACK; id <= ELEMENT_SEND_REQUEST; id++) g_hit.element[id] = NO_RECT;
     g_hit.jam_start_card = NO_RECT;
     g_hit.name_box_frame = NO_RECT;
+    g_hit.tag_box_frame = NO_RECT;
+    g_hit.panel_list = NO_RECT;
+    g_hit.panel_list_max_scroll = 0;
     for (int i = 0; i < FRIEND_ROWS_MAX; i++) g_hit.friend_invite[i] = g_hit.friend_remove[i] = NO_RECT;
     for (int i = 0; i < REQUEST_ROWS_MAX; i++) g_hit.request_accept[i] = g_hit.request_reject[i] = NO_RECT;
 }

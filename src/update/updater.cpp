@@ -213,6 +213,11 @@ static int download(const DownloadJob* job, const wchar_t* exe, const wchar_t* f
     return update_install(exe, fresh, old);
 }
 
+// Set by the main thread, read by the download thread.
+static std::atomic<void (*)(void)> g_before_restart{nullptr};
+
+void update_set_before_restart(void (*write_out)(void)) { g_before_restart.store(write_out); }
+
 static DWORD WINAPI download_thread(void* parameter) {
     DownloadJob job = *(DownloadJob*)parameter;
     free(parameter);
@@ -221,6 +226,8 @@ static DWORD WINAPI download_thread(void* parameter) {
     wstr_format(fresh, MAX_PATH, L"%ls\\Nelvo_new.tmp", dir);
     wstr_format(old, MAX_PATH, L"%ls\\Nelvo_old.tmp", dir);
     int code = download(&job, exe, fresh, old);
+    void (*write_out)(void) = g_before_restart.load();
+    if (code == 0 && write_out) write_out();
     if (code == 0 && !update_restart(exe, fresh, old)) code = UPDATE_FAILED_START;
     g_update_busy.exchange(0);
     if (code == 0) {

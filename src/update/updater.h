@@ -16,6 +16,11 @@ const wchar_t* update_server(void);
 // The program the download replaces: the running one unless the tests name another.
 void update_set_program_path(const wchar_t* exe);
 
+// Called on the download thread just before the new program starts and this one ends
+// without its usual goodbye: the caller writes out whatever it still holds (the friends
+// store's queued save). Null: nothing.
+void update_set_before_restart(void (*write_out)(void));
+
 // Deletes what earlier updates left in the program's folder.
 void remove_update_leftovers(void);
 // Starts a check; it posts MSG_UPDATE_CHECKED with an UpdateInfo when a newer version is

@@ -160,8 +160,8 @@ TEST(MqttPackets, WhatAReceivedPublishDelivers) {
 
     ASSERT_TRUE(parse(0x30, publish_body("a", std::string(2000, 'x')), &topic, &payload));
     EXPECT_EQ(payload.size(), 1023u);
-    EXPECT_TRUE(parse(0x30, publish_body(std::string(126, 't'), "p"), &topic, &payload));
-    EXPECT_FALSE(parse(0x30, publish_body(std::string(127, 't'), "p"), &topic, &payload));
+    EXPECT_TRUE(parse(0x30, publish_body(std::string(127, 't'), "p"), &topic, &payload));
+    EXPECT_FALSE(parse(0x30, publish_body(std::string(128, 't'), "p"), &topic, &payload));
 
     EXPECT_FALSE(parse(0x31, publish_body("a/b", ""), &topic, &payload)) << "an empty retained payload";
     EXPECT_FALSE(parse(0x30, publish_body("a/b", std::string("\0rest", 5)), &topic, &payload));

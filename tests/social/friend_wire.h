@@ -70,6 +70,7 @@ struct FriendWire : LoopbackBrokers {
 
     void TearDown() override {
         mqtt_stop();
+        friends_save_flush();
         identity_set_program_folder(nullptr);
     }
 
@@ -91,6 +92,10 @@ struct FriendWire : LoopbackBrokers {
     // What the peer hears within ms, starting now.
     Heard heard(int ms = 600) { return peer.receive(ms); }
 
-    std::string friends_file() { return read_file(dir.file(L"friends.json")); }
+    // friends.json once every save so far is written.
+    std::string friends_file() {
+        friends_save_flush();
+        return read_file(dir.file(L"friends.json"));
+    }
 };
 

@@ -20,6 +20,15 @@ TEST_F(FriendWire, RequestOnEveryOwnTopicMakesOneRequestAndThreeAnswers) {
     EXPECT_EQ(count(h, "zembrafold/id/2222", "PONG|Ben#1111|Ben|0|"), 3);
     EXPECT_EQ(count(h, "zembrafold/mbox/1111", ""), 1) << "the mailbox is emptied";
 
+    // A 24-character name in a three-byte script makes a 77-byte tag: its '#' and number
+    // survive the receiver's cut, and so does the whole name.
+    std::wstring stars(24, L'\u2605');
+    ASSERT_TRUE(peer.publish("zembrafold/id/1111", u8(L"REQ|" + stars + L"#4321|" + stars)));
+    deliver();
+    ASSERT_EQ(pending_count(), 2);
+    EXPECT_EQ(std::wstring(pending_at(1)->tag), stars + L"#4321");
+    EXPECT_EQ(std::wstring(pending_at(1)->name), stars);
+
     // Nothing is left in the mailbox for the next connect.
     RawPeer late;
     ASSERT_TRUE(late.connect_to(brokers[0]->port, "late"));
@@ -50,7 +59,7 @@ TEST_F(FriendWire, PresenceAnswersStrangersAndTracksFriends) {
         int playing;
         const wchar_t* status;
     } rows[] = {
-        {"PONG|Veli#4444|Veli|1|", 1, IDLE},
+        {"PONG|Veli#4444|Veli|1|", 0, IDLE},  // playing, but nothing to show: a plain idle row
         {"PONG|Veli#4444|Veli|1|M\xc3\xbczik", 1, L"M\u00fczik"},
         {"PONG|Veli#4444|Veli|0|M\xc3\xbczik", 0, IDLE},
     };
@@ -108,7 +117,9 @@ TEST_F(FriendWire, OnlyTheAskedUserCanAcceptAndAcceptingAnswers) {
     EXPECT_FALSE(friend_request_send(L"   "));
     EXPECT_TRUE(heard(300).empty());
 
-    // A request accepted here: the requester becomes a friend and hears so.
+    // A request accepted here, crossing one sent there: the requester becomes a friend and
+    // hears so.
+    EXPECT_TRUE(friend_request_send(L"Ece#6666"));
     ASSERT_TRUE(peer.publish("zembrafold/id/1111", "REQ|Ece#6666|Ece"));
     deliver();
     heard(200);
@@ -132,6 +143,14 @@ TEST_F(FriendWire, OnlyTheAskedUserCanAcceptAndAcceptingAnswers) {
     deliver();
     EXPECT_EQ(count(heard(), "zembrafold/mbox/5555", "ACC|Ben#1111|Ben"), 1);
     EXPECT_EQ(pending_count(), 0);
+
+    // Removed, the friend does not come back with an ACC to the request that crossed theirs.
+    EXPECT_TRUE(friend_remove(L"Ece#6666"));
+    ASSERT_TRUE(peer.publish("zembrafold/id/1111", "ACC|Ece#6666|Ece"));
+    deliver();
+    EXPECT_EQ(friend_count(), 1);
+    EXPECT_EQ(friend_find(L"Ece#6666"), -1);
+    EXPECT_EQ(friends_file().find("6666"), std::string::npos);
 }
 
 TEST_F(FriendWire, NamesFollowTheNumber) {

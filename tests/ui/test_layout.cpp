@@ -690,13 +690,17 @@ TEST(FriendsPanel, AvatarLettersAndColours) {
     struct Case {
         const wchar_t* name;
         const wchar_t* tag;
-        wchar_t letter;
+        const wchar_t* letter;
     } cases[] = {
-        {L"ilker", L"ilker#1234", L'\u0130'}, {L"\u0131\u015f\u0131k", L"", L'I'}, {L"(x)", L"", L'X'},
-        {L" [\u00e7a\u011fla]", L"", L'\u00c7'}, {L"", L"deniz#4821", L'D'},   {L"", L"", L'\u266A'},
-        {L"  (", L"", L'\u266A'},
+        {L"ilker", L"ilker#1234", L"\u0130"}, {L"\u0131\u015f\u0131k", L"", L"I"}, {L"(x)", L"", L"X"},
+        {L" [\u00e7a\u011fla]", L"", L"\u00c7"}, {L"", L"deniz#4821", L"D"},   {L"", L"", L"\u266A"},
+        {L"  (", L"", L"\u266A"}, {L"\U0001F3B8 Gitar", L"", L"\U0001F3B8"}, {L"\xD83C", L"", L"\u266A"},
     };
-    for (const Case& c : cases) EXPECT_EQ(avatar_letter(c.name, c.tag), c.letter) << c.name << " / " << c.tag;
+    for (const Case& c : cases) {
+        wchar_t letter[3];
+        avatar_letter(c.name, c.tag, letter);
+        EXPECT_STREQ(letter, c.letter) << c.name << " / " << c.tag;
+    }
     EXPECT_EQ(avatar_palette_index(L""), 1);
     EXPECT_EQ(avatar_palette_index(L"Zeynep"), avatar_palette_index(L"zEYNEP")) << "letter case does not change the colour";
     int used[6] = {};
