@@ -194,7 +194,9 @@ static void queue_job(const SaveJob* job) {
     EnterCriticalSection(&g_saver.lock);
     copy_job(&g_queued_job, job);
     g_saver.queued = 1;
-    if (!g_saver.thread) g_saver.thread = CreateThread(nullptr, 0, saver_thread, nullptr, 0, nullptr);
+    // It only writes files: a small stack, as the other workers have.
+    if (!g_saver.thread)
+        g_saver.thread = CreateThread(nullptr, 64 * 1024, saver_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     // Without the thread the save is written here: late, but never lost.
     if (!g_saver.thread) {
         while (g_saver.writing) SleepConditionVariableCS(&g_saver.changed, &g_saver.lock, INFINITE);
