@@ -135,7 +135,6 @@ void end_name_editing(int commit) {
         if (name[start]) change_my_name(name + start);
     }
     g_app.name_editing = 0;
-    place_edit_controls();
     if (g_app.main_window) {
         SetFocus(g_app.main_window);
         InvalidateRect(g_app.main_window, nullptr, FALSE);
@@ -570,11 +569,8 @@ void on_right_button_up(HWND window, int x, int y) {
 // frame said it goes.
 static void scroll_panel_list(int delta) {
     if (g_app.sidebar_mode != 1 || (g_app.friends_tab != 0 && g_app.friends_tab != 1)) return;
-    float limit = (float)g_hit.panel_list_max_scroll;
     float* target = &g_app.panel_scroll_target[g_app.friends_tab];
-    float t = *target < 0 ? 0 : (*target > limit ? limit : *target);
-    t += ((float)delta / -120.0f) * (float)scale(60) * 1.5f;
-    *target = t < 0 ? 0 : (t > limit ? limit : t);
+    *target = wheel_scroll_target(*target, delta, (float)scale(60) * 1.5f, (float)g_hit.panel_list_max_scroll);
     start_animation();
 }
 
@@ -594,8 +590,7 @@ void on_mouse_wheel(HWND window, int delta, int screen_x, int screen_y) {
         if (over_sidebar) return;
         int rows = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
         float limit = (float)max_scroll(rows, current_list_top(), list_bottom(client.bottom, g_app.dpi), g_app.dpi);
-        float target = g_app.scroll_target + ((float)delta / -120.0f) * (float)scale(ROW_HEIGHT) * 2.2f;
-        g_app.scroll_target = target < 0 ? 0 : (target > limit ? limit : target);
+        g_app.scroll_target = wheel_scroll_target(g_app.scroll_target, delta, (float)scale(ROW_HEIGHT) * 2.2f, limit);
         start_animation();
         return;
     }

@@ -320,7 +320,6 @@ void open_sidebar(int open) {
     if (!g_app.window_active || g_app.window_minimized) g_app.sidebar_progress = {open ? 1.0f : 0.0f, 0};
     if (!open) {
         g_app.name_editing = 0;
-        place_edit_controls();
     } else if (g_app.sidebar_mode == 1) {
         ensure_transport_started();
         presence_ping_all();
@@ -337,7 +336,6 @@ void open_friends_panel(void) {
     if (!g_app.window_active || g_app.window_minimized) g_app.sidebar_progress = {1, 0};
     presence_ping_all();
     g_app.last_ping_tick = GetTickCount();
-    place_edit_controls();
     start_animation();
     invalidate_all();
 }

@@ -21,6 +21,12 @@ int list_bottom(int client_bottom, int dpi) {
     return client_bottom - scale_at(CONTROL_BAR_HEIGHT, dpi);
 }
 
+float wheel_scroll_target(float target, int delta, float step, float limit) {
+    float t = target < 0 ? 0 : (target > limit ? limit : target);
+    t += ((float)delta / -120.0f) * step;
+    return t < 0 ? 0 : (t > limit ? limit : t);
+}
+
 int max_scroll(int rows, int top, int bottom, int dpi) {
     int visible = bottom - top;
     if (visible < 0) visible = 0;

@@ -20,6 +20,10 @@ int list_top(int jam_bar_h, int banner_h, int dpi);
 int list_bottom(int client_bottom, int dpi);
 // The furthest the list scrolls: its rows plus a margin, less what fits on screen.
 int max_scroll(int rows, int top, int bottom, int dpi);
+// Where a wheel turn of delta (120 a notch, positive away from the user) takes a list's
+// scroll target, step pixels a notch, within 0..limit. A target beyond a limit that shrank
+// since is taken back to it first, so that the turn moves the list at once.
+float wheel_scroll_target(float target, int delta, float step, float limit);
 
 struct PixelRect {
     int left, top, right, bottom;

@@ -249,13 +249,10 @@ static PanelListLayout begin_panel_list(const PaintFrame* f, int tab, int x0, in
     return l;
 }
 
-static void end_panel_list(const PaintFrame* f, const PanelListLayout* l, int x1) {
+// The list is the last thing a tab draws: its clip ends with the sidebar's.
+static void end_panel_list(const PaintFrame* f, const PanelListLayout* l) {
     if (rect_has_area(&l->thumb))
         fill_round_rect(f->canvas, l->thumb, (l->thumb.right - l->thumb.left) / 2, RGB(46, 46, 52), 220, 0, 0);
-    pop_clip(f);
-    // Back to the sidebar's own clip for whatever the sidebar draws after the list.
-    int top = dip(f, HEADER_HEIGHT);
-    push_clip(f, RECT{0, top, x1 < f->width ? x1 : f->width, f->height});
 }
 
 static void paint_friend_list(const PaintFrame* f, int x0, int x1, int yc) {
@@ -280,7 +277,7 @@ static void paint_friend_list(const PaintFrame* f, int x0, int x1, int yc) {
         if (y >= view.bottom) break;
         paint_friend_row(f, i, friend_at(i), x0, x1, y, &view);
     }
-    end_panel_list(f, &l, x1);
+    end_panel_list(f, &l);
 }
 
 static void paint_requests(const PaintFrame* f, int x0, int x1, int yc) {
@@ -315,7 +312,7 @@ static void paint_requests(const PaintFrame* f, int x0, int x1, int yc) {
         fill_round_rect(f->canvas, reject, dip(f, 8), PALETTE_FIELD, 255, PALETTE_LINE, 140);
         paint_glyph(f, g_fonts.icon_small, L"\uE711", reject, PALETTE_SECONDARY);
     }
-    end_panel_list(f, &l, x1);
+    end_panel_list(f, &l);
 }
 
 static void paint_add_form(const PaintFrame* f, int x0, int x1, int yc) {
