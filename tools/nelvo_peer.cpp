@@ -185,6 +185,9 @@ static void run_command(char* line) {
         SendMessageW(g_app.name_box, WM_KEYDOWN, VK_RETURN, 0);
     } else if (!strcmp(line, "play")) {  // by index, or by display title
         int index = atoi(arg);
+        char* at = strstr(arg, " at ");  // "play N at MS": from a position
+        int start_ms = at ? atoi(at + 4) : 0;
+        if (at) *at = 0;
         if (arg[0] < '0' || arg[0] > '9') {
             wchar_t title[256];
             if (MultiByteToWideChar(CP_UTF8, 0, arg, -1, title, 256) <= 0) title[0] = 0;
@@ -192,10 +195,12 @@ static void run_command(char* line) {
             for (int i = 0; i < track_list_count() && index < 0; i++)
                 if (!wcscmp(track_list_at(i)->title, title)) index = i;
         }
-        const char* at = strstr(arg, " at ");  // "play N at MS": from a position
-        if (track_list_at(index)) play_track(index, at ? atoi(at + 4) : 0, 0, 0);
+        if (track_list_at(index)) play_track(index, start_ms, 0, 0);
     } else if (!strcmp(line, "pause")) {
         toggle_play();
+    } else if (!strcmp(line, "stop")) {  // the Stop media key
+        SendMessageW(g_app.main_window, WM_APPCOMMAND, (WPARAM)g_app.main_window,
+                     MAKELPARAM(0, FAPPCOMMAND_KEY | APPCOMMAND_MEDIA_STOP));
     } else if (!strcmp(line, "notice")) {
         char text[512];
         utf8_of(g_app.friend_notice, text, sizeof text);

@@ -1,7 +1,8 @@
 // A stand-in for the external downloader, built as yt-dlp.exe for the tests. It accepts
 // the two command lines the program gives (a download with "-o <template> <target>", a
 // listing with "--print <fields> ytsearch10:<words>"), prints what the real program prints
-// for them and writes the file it would write. Words in the target choose misbehaviour:
+// for them and writes the file it would write (a file that is there already it leaves
+// alone and says so, as the real one does). Words in the target choose misbehaviour:
 //
 //   download target contains   behaviour
 //   fail                       error on standard error, exit 1, no progress, no file
@@ -243,6 +244,11 @@ static int download(const std::wstring& tmpl, const std::wstring& target, const 
         put("[youtube] Extracting URL: " + utf8(target) + "\r\n");
         put("[youtube] " + utf8(id) + ": Downloading webpage\n");
         put("[info] " + utf8(id) + ": Downloading 1 format(s): 140\n");
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            put("[download] " + utf8(path) + " has already been downloaded\n");
+            put("[download] 100% of    3.45MiB\n");
+            return 0;
+        }
         put("[download] Destination: " + utf8(path) + "\n");
     }
     int steps = slow ? 300 : 12;

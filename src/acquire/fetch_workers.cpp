@@ -1,5 +1,6 @@
 #include "acquire/fetch_workers.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "acquire/child_process.h"
@@ -132,9 +133,13 @@ static DWORD WINAPI jam_fetch_thread(void* param) {
     wchar_t target[TARGET_CAPACITY];
     int result = 0;
     if (wanted_track_target(&request->wanted, target, TARGET_CAPACITY)) {
-        result = run_downloader(target, request->folder, &g_jam_fetch.stop, jam_fetch_progress, (intptr_t)receiver);
+        result = run_downloader(target, request->folder, &g_jam_fetch.stop, jam_fetch_progress, (intptr_t)receiver,
+                                request->path, 260, &request->written);
     }
-    if (g_jam_fetch.stop.load()) result = 0;
+    // The flag as this run saw it, kept with the record: once posted, the main thread may
+    // set it for a fetch that has already ended, or clear it for the next one.
+    request->stopped = g_jam_fetch.stop.load() ? 1 : 0;
+    if (request->stopped) result = 0;
     if (!post_to(receiver, MSG_AUTOFETCH_DONE, (WPARAM)result, (LPARAM)request)) {
         free(request);
         g_jam_fetch.running.store(0);
@@ -142,7 +147,7 @@ static DWORD WINAPI jam_fetch_thread(void* param) {
     return 0;
 }
 
-int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder) {
+int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder, const char* room_id) {
     if (!wanted->title[0] && !wanted->video_id[0]) return 0;
     int idle = 0;
     if (!g_jam_fetch.running.compare_exchange_strong(idle, 1)) return 0;
@@ -158,6 +163,7 @@ int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* fol
     wstr_copy(request->wanted.title, wanted->title);
     wstr_copy(request->wanted.video_id, wanted->video_id);
     wstr_copy(request->folder, folder);
+    snprintf(request->room_id, sizeof request->room_id, "%s", room_id ? room_id : "");
     g_jam_fetch.percent.store(0);
     job->receiver = receiver;
     job->request = request;

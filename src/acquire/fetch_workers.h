@@ -6,10 +6,17 @@
 
 #include "base/wanted_track.h"
 
-// What the Jam fetch hands back to the main window with its done message.
+enum { AUTOFETCH_ROOM_ID_CAPACITY = 64 };
+
+// What the Jam fetch hands back to the main window with its done message. The worker fills
+// path, written and stopped before it posts; nothing else touches the record meanwhile.
 struct AutofetchRequest {
     WantedTrack wanted;
     wchar_t folder[260];
+    char room_id[AUTOFETCH_ROOM_ID_CAPACITY];  // the Jam room the fetch was started for
+    wchar_t path[260];  // the file the downloader named; empty when none (or a longer one)
+    int written;        // path was written by this fetch, not found there already
+    int stopped;        // the fetch was asked to stop (its result is then 0)
 };
 
 // The downloader target for a wanted track: its watch address when it carries a valid
@@ -25,8 +32,9 @@ int wanted_track_target(const WantedTrack* wanted, wchar_t* target, int capacity
 // made when it has finished.
 int shared_fetch_resume(HWND receiver, int (*resolve_folder)(wchar_t* folder));
 
-// Starts the Jam fetch of wanted into folder, reporting to receiver, unless one is being
-// fetched (g_jam_fetch.running) or nothing is wanted. 1 when the thread started.
-int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder);
+// Starts the Jam fetch of wanted into folder for the room room_id, reporting to receiver,
+// unless one is being fetched (g_jam_fetch.running) or nothing is wanted. 1 when the
+// thread started.
+int jam_fetch_start(HWND receiver, const WantedTrack* wanted, const wchar_t* folder, const char* room_id);
 
 void autofetch_request_release(LPARAM request);

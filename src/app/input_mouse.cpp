@@ -5,6 +5,7 @@
 
 #include <math.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "acquire/search_window.h"
 #include "app/app_state.h"
@@ -195,8 +196,7 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
                 if (!jam_is_member(f->tag)) {
                     jam_invite(f->tag, f->name);
                 } else if (jam_state() == JAM_INVITING && jam_member_count() == 0) {
-                    jam_leave();
-                    delete_jam_downloads();
+                    leave_jam_room();
                 }
                 return;
             }
@@ -344,16 +344,17 @@ void on_left_button_down(HWND window, int x, int y) {
     case ELEMENT_DOWNLOAD: open_search_window(g_app.main_window, g_settings.last_folder); break;
     case ELEMENT_SEARCH_CLEAR: clear_search(); break;
     case ELEMENT_INVITE_JOIN:
+        // Another room is left the way "Ayrıl" leaves it: its fetch, wanted track and
+        // downloads end with it, so that nothing of it reaches the new room.
+        if (jam_is_active() && jam_invitation_pending() && strcmp(g_jam.room_id, g_jam.invitation.room_id) != 0)
+            leave_jam_room();
         jam_accept_invitation();
         presence_ping_all();
         start_animation();
         break;
     case ELEMENT_INVITE_CLOSE: jam_decline_invitation(); break;
     case ELEMENT_JAM_LEAVE:
-        jam_wanted_clear();
-        g_jam_fetch.stop.exchange(1);
-        jam_leave();
-        delete_jam_downloads();
+        leave_jam_room();
         start_animation();
         break;
     case ELEMENT_JAM_DOWNLOAD:

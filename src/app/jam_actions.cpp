@@ -6,6 +6,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
+#include "app/track_actions.h"
 #include "base/shared_queue.h"
 #include "base/ticks.h"
 #include "base/wstr.h"
@@ -31,6 +32,8 @@ void jam_apply_sync(const JamSync* record) {
     JamLocal local = {};
     local.now = tick_now();
     local.has_current = track_list_at(g_app.current_index) != nullptr;
+    local.current_index = g_app.current_index;
+    local.loaded = player_has_track();
     local.position_ms = player_position_ms();
     local.playing = player_is_playing();
     local.fetch_running = g_jam_fetch.running.load() != 0;
@@ -79,6 +82,13 @@ void jam_message_received(const char* topic, const char* payload) {
         jam_wanted_clear();
         g_jam_fetch.stop.store(1);
     }
+}
+
+void leave_jam_room(void) {
+    jam_wanted_clear();
+    g_jam_fetch.stop.exchange(1);
+    jam_leave();
+    delete_jam_downloads();
 }
 
 int ask_keep_downloads(HWND owner) {

@@ -2,10 +2,11 @@
 // by a download the user started from the Jam bar's "İndir" after the fetch failed.
 #include <windows.h>
 
-#include <stdlib.h>
+#include <string.h>
 
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
+#include "app/file_deletion.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
 #include "app/play_queue.h"
@@ -13,11 +14,11 @@
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/audio_files.h"
-#include "library/display_title.h"
 #include "library/matching.h"
 #include "library/track_list.h"
-#include "library/video_id.h"
 #include "social/jam.h"
+
+static_assert(sizeof(AutofetchRequest::room_id) >= JAM_ROOM_ID_CAPACITY, "a room id travels whole with its fetch");
 
 static int differ_nocase(const wchar_t* a, const wchar_t* b) {
     return a[0] && b[0] && CompareStringOrdinal(a, -1, b, -1, TRUE) != CSTR_EQUAL;
@@ -25,61 +26,6 @@ static int differ_nocase(const wchar_t* a, const wchar_t* b) {
 
 int jam_wants_other_track(const WantedTrack* wanted_now, const WantedTrack* fetched) {
     return differ_nocase(wanted_now->video_id, fetched->video_id) || differ_nocase(wanted_now->title, fetched->title);
-}
-
-// The audio files of the music folder when the Jam fetch started, by name hash: what the
-// fetch brought is among those that are not. A hash shared by two names makes a new file
-// look old, which only keeps it from being deleted.
-static struct {
-    unsigned* hashes;
-    int count;
-} g_before;
-
-static int compare_hashes(const void* a, const void* b) {
-    unsigned x = *(const unsigned*)a, y = *(const unsigned*)b;
-    return x < y ? -1 : x > y;
-}
-
-// Calls visit with the full path of every audio file in folder.
-template <typename Visit> static void for_each_audio_file(const wchar_t* folder, Visit visit) {
-    wchar_t pattern[MAX_PATH + 8];
-    if (wstr_format(pattern, MAX_PATH + 8, L"%ls\\*", folder) >= MAX_PATH + 4) return;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !has_audio_extension(data.cFileName)) continue;
-        wchar_t path[MAX_PATH];
-        if (wstr_format(path, MAX_PATH, L"%ls\\%ls", folder, data.cFileName) < MAX_PATH - 1) visit(path);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-}
-
-static void forget_folder_snapshot(void) {
-    free(g_before.hashes);
-    g_before.hashes = nullptr;
-    g_before.count = 0;
-}
-
-static void snapshot_folder(const wchar_t* folder) {
-    forget_folder_snapshot();
-    int capacity = 0;
-    for_each_audio_file(folder, [&](const wchar_t* path) {
-        if (g_before.count == capacity) {
-            int grown = capacity ? capacity * 2 : 256;
-            unsigned* more = (unsigned*)realloc(g_before.hashes, (size_t)grown * sizeof(unsigned));
-            if (!more) return;
-            g_before.hashes = more;
-            capacity = grown;
-        }
-        g_before.hashes[g_before.count++] = path_hash_nocase(path);
-    });
-    if (g_before.count) qsort(g_before.hashes, g_before.count, sizeof(unsigned), compare_hashes);
-}
-
-static int existed_before(const wchar_t* path) {
-    unsigned h = path_hash_nocase(path);
-    return g_before.count && bsearch(&h, g_before.hashes, g_before.count, sizeof(unsigned), compare_hashes);
 }
 
 void start_jam_fetch(void) {
@@ -92,11 +38,7 @@ void start_jam_fetch(void) {
                        0, wanted->title);
         return;
     }
-    snapshot_folder(folder);
-    if (!jam_fetch_start(g_app.main_window, wanted, folder)) {
-        forget_folder_snapshot();
-        return;
-    }
+    if (!jam_fetch_start(g_app.main_window, wanted, folder, g_jam.room_id)) return;
     wchar_t name[128];
     wstr_copy(name, wanted->title[0] ? wanted->title : wanted->video_id);
     wchar_t notice[256];
@@ -105,52 +47,45 @@ void start_jam_fetch(void) {
     start_animation();
 }
 
-int fetched_file_in(const wchar_t* folder, const WantedTrack* wanted, wchar_t* path, int capacity, int* created) {
-    path[0] = 0;
-    *created = 0;
-    int by_id = is_video_id(wanted->video_id);
-    if (!by_id && !wanted->title[0]) return 0;
-    for_each_audio_file(folder, [&](const wchar_t* candidate) {
-        if (*created) return;
-        int is_new = !existed_before(candidate);
-        int match;
-        if (by_id) {
-            wchar_t id[VIDEO_ID_CAPACITY];
-            video_id_from_file_name(candidate, id, VIDEO_ID_CAPACITY);
-            match = !wcscmp(id, wanted->video_id);
-        } else {
-            wchar_t title[WANTED_TITLE_CAPACITY];
-            make_path_display_title(candidate, title, WANTED_TITLE_CAPACITY);
-            match = is_new && title_matches_wanted(title, wanted->title);
-        }
-        // A new file wins over one that was there before; the first found of each kind.
-        if (match && (is_new || !path[0])) {
-            wstr_copy(path, capacity, candidate);
-            *created = is_new;
-        }
-    });
-    return path[0] != 0;
-}
-
 static void play_for_jam(int index) {
     jam_wanted_clear();
     play_track(index, jam_position_estimate(), !g_jam_wanted.playing, 1);
 }
 
-// The file this fetch brought: the one named with the wanted video id, or for a request by
-// title alone a new file of that title; recorded for deletion only when the fetch created
-// it. Otherwise, or when it cannot be added, the library is searched for the request.
-static int find_fetched_track(const AutofetchRequest* request) {
-    wchar_t path[260];
-    int created = 0, index = -1;
-    if (fetched_file_in(request->folder, &request->wanted, path, 260, &created)) {
-        int before = track_list_count();
-        index = track_list_add(path, 1);
-        if (index >= before && created && !g_settings.jam_keep_downloads &&
-            g_app.jam_temp_file_count < JAM_TEMP_FILES_MAX) {
-            wstr_copy(g_app.jam_temp_files[g_app.jam_temp_file_count++], path);
-        }
+// Whether path names an existing audio file directly in folder: the downloader's word is
+// taken only for a file where it was told to write.
+static int is_audio_file_in(const wchar_t* path, const wchar_t* folder) {
+    const wchar_t* name = nullptr;
+    for (const wchar_t* c = path; *c; c++)
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    if (!name || !name[0] || !has_audio_extension(name)) return 0;
+    int folder_length = (int)wcslen(folder);
+    while (folder_length > 0 && (folder[folder_length - 1] == L'\\' || folder[folder_length - 1] == L'/'))
+        folder_length--;
+    if (folder_length == 0 || (int)(name - path) != folder_length + 1) return 0;
+    if (CompareStringOrdinal(path, folder_length, folder, folder_length, TRUE) != CSTR_EQUAL) return 0;
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Adds the file the fetch's downloader named to the list, -1 when it named none that
+// qualifies. Only a file this fetch wrote, and the list did not hold already, goes when
+// the Jam ends: another download or the user may have put the same name there.
+static int add_fetched_file(const AutofetchRequest* request) {
+    if (!request->path[0] || !is_audio_file_in(request->path, request->folder)) return -1;
+    int before = track_list_count();
+    int index = track_list_add(request->path, 1);
+    if (index >= before && request->written && !g_settings.jam_keep_downloads &&
+        g_app.jam_temp_file_count < JAM_TEMP_FILES_MAX) {
+        wstr_copy(g_app.jam_temp_files[g_app.jam_temp_file_count++], request->path);
     }
+    return index;
+}
+
+// The track to play for a finished fetch: the file its downloader named, else whatever the
+// library has for the request, which is only played, never taken for the fetch's own.
+static int find_fetched_track(const AutofetchRequest* request) {
+    int index = add_fetched_file(request);
     if (index < 0) {
         rescan_music_folder();
         index = find_matching_track(request->wanted.title, request->wanted.video_id);
@@ -159,9 +94,30 @@ static int find_fetched_track(const AutofetchRequest* request) {
     return index;
 }
 
+// A file a fetch wrote for nothing (stopped, or for a room the user has left) is removed
+// like the Jam's other downloads, unless those are kept or something listed it meanwhile.
+static void discard_fetched_file(const AutofetchRequest* request) {
+    if (!request->written || g_settings.jam_keep_downloads) return;
+    if (!is_audio_file_in(request->path, request->folder)) return;
+    for (int i = 0; i < track_list_count(); i++)
+        if (path_equal_nocase(track_list_at(i)->path, request->path)) return;
+    delete_file_soon(request->path);
+}
+
 static void jam_autofetch_done(int result, AutofetchRequest* request) {
+    if (request->stopped) {
+        // Stopped on purpose: nothing failed, so nothing is shown. The progress notice goes
+        // back to the sync notice, unless a fetch of the track wanted now has taken it over.
+        discard_fetched_file(request);
+        if (jam_wants_other_track(&g_jam_wanted.track, &request->wanted)) start_jam_fetch();
+        if (!g_jam_fetch.running.load() && jam_notice_is_progress()) jam_set_notice(nullptr, 0, nullptr);
+        return;
+    }
     if (jam_wants_other_track(&g_jam_wanted.track, &request->wanted)) {
-        if (result && g_settings.last_folder[0]) rescan_music_folder();
+        if (result && g_settings.last_folder[0]) {
+            if (add_fetched_file(request) < 0) rescan_music_folder();
+            apply_filter();
+        }
         start_jam_fetch();
         return;
     }
@@ -185,13 +141,25 @@ static void jam_autofetch_done(int result, AutofetchRequest* request) {
     jam_ask_state();
 }
 
+// Leaving a room, or accepting an invitation into another, while its fetch ran makes the
+// fetch another room's.
+static int fetch_of_this_room(const AutofetchRequest* request) {
+    return jam_in_room() && strcmp(request->room_id, g_jam.room_id) == 0;
+}
+
 void on_autofetch_done(int result, LPARAM lparam) {
     g_jam_fetch.running.store(0);
     AutofetchRequest* request = (AutofetchRequest*)lparam;
-    if (request && jam_in_room()) jam_autofetch_done(result, request);
-    else jam_wanted_clear();
-    // A fetch of the next wanted track may have started meanwhile, with a snapshot of its own.
-    if (!g_jam_fetch.running.load()) forget_folder_snapshot();
+    if (request && fetch_of_this_room(request)) {
+        jam_autofetch_done(result, request);
+    } else {
+        // Another room's fetch starts nothing and says nothing; what the room the user is
+        // in now wants is its own business, and outside a room nothing is wanted.
+        if (request) discard_fetched_file(request);
+        if (!jam_in_room()) jam_wanted_clear();
+        // It held the fetch back from the track the room the user is in now wants.
+        else start_jam_fetch();
+    }
     autofetch_request_release(lparam);
     start_animation();
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);

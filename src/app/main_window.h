@@ -73,16 +73,15 @@ void start_jam_fetch(void);
 void jam_message_received(const char* topic, const char* payload);
 struct JamSync;
 void jam_apply_sync(const JamSync* record);
+// Leaves the room with everything that belonged to it: its fetch, its wanted track, and the
+// downloads the user chose not to keep.
+void leave_jam_room(void);
 // Asks whether tracks downloaded for a Jam stay after it; 1 keep.
 int ask_keep_downloads(HWND owner);
 struct WantedTrack;
 // Whether the Jam now wants another track than the one fetched (ids, then titles, both
 // compared without regard to case where both sides have one).
 int jam_wants_other_track(const WantedTrack* wanted_now, const WantedTrack* fetched);
-// The file a Jam fetch of wanted brought into folder (path, capacity): the audio file named
-// with its video id, or for a request by title alone a file of that title that was not
-// there when the fetch started. created: it was not there then. 0 when none qualifies.
-int fetched_file_in(const wchar_t* folder, const WantedTrack* wanted, wchar_t* path, int capacity, int* created);
 // Keeps the scroll position and its target within the list.
 void clamp_scroll_to_list(void);
 

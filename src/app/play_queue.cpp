@@ -230,7 +230,9 @@ int volume_from_fraction(float fraction) {
 
 void seek_to(int position_ms) {
     player_seek_ms(position_ms);
-    if (jam_in_room()) jam_send_pos(-1, position_ms);
+    // Without a loaded track (stopped, or waiting for a Jam fetch) there is nothing the room
+    // could seek to with this user.
+    if (jam_in_room() && track_list_at(g_app.current_index) && player_has_track()) jam_send_pos(-1, position_ms);
 }
 
 int key_seek_target(int position_ms, int duration_ms, int forward) {
@@ -240,6 +242,7 @@ int key_seek_target(int position_ms, int duration_ms, int forward) {
 }
 
 void seek_by_key(int forward) {
+    if (!track_list_at(g_app.current_index) || !player_has_track()) return;
     seek_to(key_seek_target(player_position_ms(), player_duration_ms(), forward));
 }
 

@@ -160,16 +160,18 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
 
 static void own_topic(int kind, char* out) { friend_topic(kind, g_identity.tag, out, FRIEND_TOPIC_CAPACITY); }
 
-int is_own_topic(const char* topic) {
-    if (!topic || !topic[0]) return 0;
+int own_topic_index(const char* topic) {
+    if (!topic || !topic[0]) return -1;
     static const int kinds[] = {TOPIC_ID, TOPIC_MBOX, TOPIC_U};
-    for (int kind : kinds) {
+    for (int i = 0; i < 3; i++) {
         char own[FRIEND_TOPIC_CAPACITY];
-        own_topic(kind, own);
-        if (own[0] && _stricmp(own, topic) == 0) return 1;
+        own_topic(kinds[i], own);
+        if (own[0] && _stricmp(own, topic) == 0) return i;
     }
-    return 0;
+    return -1;
 }
+
+int is_own_topic(const char* topic) { return own_topic_index(topic) >= 0; }
 
 void send_to_user(const wchar_t* tag, const char* payload) {
     char topic[FRIEND_TOPIC_CAPACITY];

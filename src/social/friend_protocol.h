@@ -70,6 +70,8 @@ int friend_message_parse(const char* payload, FriendMessage* out);
 
 // Whether topic is, ignoring case, this user's id, mbox or u topic.
 int is_own_topic(const char* topic);
+// Which of the user's own topics this is (0 id, 1 mailbox, 2 by name); -1 for any other.
+int own_topic_index(const char* topic);
 // Publishes payload, not retained, to the user's id topic and u topic.
 void send_to_user(const wchar_t* tag, const char* payload);
 void subscribe_own_topics(void);

@@ -14,6 +14,7 @@ enum {
     JAM_TAG_CAPACITY = 32,
     JAM_NAME_CAPACITY = 64,
     JAM_LIFE_MS = 45000,  // of an unanswered invitation, sent or received
+    JAM_JOIN_ASK_AGAIN_MS = 3000,  // a joiner without an answer asks once more after this
 };
 
 struct JamMember {
@@ -32,6 +33,20 @@ struct JamSync {
     wchar_t sender[JAM_TAG_CAPACITY];
     wchar_t video_id[WANTED_ID_CAPACITY];
     wchar_t title[WANTED_TITLE_CAPACITY];
+};
+
+// An invitation this user sent, until its join or decline.
+struct JamInvited {
+    wchar_t tag[JAM_TAG_CAPACITY];
+    DWORD at;
+    int answered;
+};
+
+// A member who asked this user for the room's state: when, and when it was answered.
+struct JamAsker {
+    wchar_t tag[JAM_TAG_CAPACITY];
+    DWORD asked_directly_at;  // 0: not asked directly, or answered since
+    DWORD answered_at;        // 0: never
 };
 
 struct JamInvitation {
@@ -60,6 +75,20 @@ struct JamRoom {
     JamSync sync;
     wchar_t asks[JAM_ASK_QUEUE_MAX][JAM_TAG_CAPACITY];
     int ask_count;
+    // Who was invited and has not answered yet: each answer counts once, however many
+    // copies of it arrive.
+    JamInvited invited[JAM_MEMBERS_MAX];
+    int invited_count;
+    // Who holds the room's state: this user when it acted last (or made the room), else
+    // the member who did.
+    int holder_is_me;
+    wchar_t holder[JAM_TAG_CAPACITY];
+    DWORD other_ask_at;  // when another member last joined or asked; 0 never
+    wchar_t other_asker[JAM_TAG_CAPACITY];  // and who
+    JamAsker askers[JAM_ASK_QUEUE_MAX];
+    int asker_next;
+    DWORD joined_at;     // when this user joined as a guest, until a state arrives; 0 otherwise
+    int asked_again;     // the joiner's one repeated ask was sent
 };
 
 // The track the room plays that this user lacks, and where the room was with it.
@@ -98,6 +127,9 @@ const wchar_t* jam_inviter_tag(void);
 int jam_notice_is_progress(void);
 const wchar_t* jam_notice_second_line(void);  // "" when none
 
+// The user starts, pauses, resumes or seeks: the room's state is this user's now.
+void jam_took_action(void);
+
 int jam_member_add(const wchar_t* tag, const wchar_t* name);
 void jam_member_remove(const wchar_t* tag);
 void jam_queue_asker(const wchar_t* tag);
@@ -128,6 +160,8 @@ void jam_wanted_clear(void);
 struct JamLocal {
     DWORD now;
     int has_current;      // a track is current
+    int current_index;    // which
+    int loaded;           // and the player holds it (not stopped)
     int current_matches;  // and it is the record's track
     int found_index;      // otherwise the library's track that is, or -1
     int position_ms;      // the player's

@@ -10,9 +10,13 @@
 #include "social/friend_protocol.h"
 #include "social/identity.h"
 #include "social/jam.h"
+#include "social/jam_rules.h"
 #include "social/jam_wire.h"
 
 JamRoom g_jam;
+// Outlives the rooms: a late copy of a decline or an invitation must not count again after
+// the room it was for has ended.
+static JamCopies g_copies;
 
 static const wchar_t NOTICE_SYNC_ACTIVE[] = L"Canl\u0131 milisaniye senkronizasyonu aktif";
 static const wchar_t NOTICE_INVITING[] = L"Davet g\u00f6nderildi \u2022 Kat\u0131l\u0131mc\u0131lar\u0131n kabul etmesi bekleniyor...";
@@ -174,6 +178,7 @@ void jam_start_room(void) {
     make_room_id();
     g_jam.state = JAM_IN_ROOM;
     g_jam.host = 1;
+    g_jam.holder_is_me = 1;
     jam_set_notice(L"Jam odas\u0131 olu\u015fturuldu \u2022 M\u00fczik ba\u015flat ve arkada\u015flar\u0131n\u0131 davet et", 0,
                    nullptr);
     subscribe_room();
@@ -193,10 +198,14 @@ void jam_invite(const wchar_t* tag, const wchar_t* name) {
         make_room_id();
         g_jam.state = JAM_INVITING;
         g_jam.host = 1;
+        g_jam.holder_is_me = 1;
         subscribe_room();
     }
     g_jam.invite_time = tick_now();
-    g_jam.pending_invites++;
+    // Inviting again someone whose invitation is still open sends it again without
+    // counting it twice: one answer will come.
+    jam_invited_add(g_jam.invited, &g_jam.invited_count, tag, g_jam.invite_time);
+    g_jam.pending_invites = jam_invited_pending(g_jam.invited, g_jam.invited_count, g_jam.invite_time);
     wstr_copy(g_jam.invitee_tag, tag);
     wstr_copy(g_jam.invitee_name, name && name[0] ? name : tag);
     if (g_jam.state == JAM_INVITING) {
@@ -222,6 +231,10 @@ void jam_accept_invitation(void) {
     strcpy(g_jam.room_id, invitation.room_id);
     jam_member_add(invitation.tag, invitation.name[0] ? invitation.name : invitation.tag);
     wstr_copy(g_jam.source_tag, invitation.tag);
+    // Until someone answers, the inviter is taken to hold the room's state.
+    wstr_copy(g_jam.holder, invitation.tag);
+    g_jam.joined_at = tick_now();
+    if (!g_jam.joined_at) g_jam.joined_at = 1;
     subscribe_room();
     jam_set_notice(L"Odaya ba\u011flan\u0131ld\u0131 \u2022 Canl\u0131 yay\u0131n senkronize ediliyor...", 0, nullptr);
     char message[JAM_MESSAGE_CAPACITY];
@@ -256,12 +269,26 @@ void jam_leave(void) {
     room_message(message, "JAM_LEAVE", nullptr, g_jam.room_id);
     jam_publish_to_room(message);
     for (int i = 0; i < g_jam.member_count; i++) send_to_user(g_jam.members[i].tag, message);
-    if (g_jam.state == JAM_INVITING && g_jam.invitee_tag[0]) send_to_user(g_jam.invitee_tag, message);
+    // Everyone still invited, not only the last one.
+    DWORD now = tick_now();
+    for (int i = 0; i < g_jam.invited_count; i++) {
+        const JamInvited* e = &g_jam.invited[i];
+        if (!e->answered && ticks_since(e->at, now) <= JAM_LIFE_MS && member_index(e->tag) < 0)
+            send_to_user(e->tag, message);
+    }
     jam_close_silently();
 }
 
 void jam_tick_at(DWORD now) {
     if (g_jam.state == JAM_INVITING && ticks_since(g_jam.invite_time, now) > JAM_LIFE_MS) jam_close_silently();
+    if (g_jam.state != JAM_NONE) g_jam.pending_invites = jam_invited_pending(g_jam.invited, g_jam.invited_count, now);
+    // A joiner that heard nothing asks once more: whoever it asked then answers, even when
+    // it does not hold the room's state (its holder may be gone without a word).
+    if (g_jam.state == JAM_IN_ROOM && g_jam.joined_at && !g_jam.asked_again &&
+        ticks_since(g_jam.joined_at, now) > JAM_JOIN_ASK_AGAIN_MS) {
+        g_jam.asked_again = 1;
+        jam_ask_state();
+    }
     if (g_jam.invitation.pending && ticks_since(g_jam.invitation.received_at, now) > JAM_LIFE_MS)
         g_jam.invitation.pending = 0;
 }
@@ -276,7 +303,20 @@ int jam_state(void) {
 }
 int jam_is_active(void) { return jam_state() != JAM_NONE; }
 int jam_in_room(void) { return jam_state() == JAM_IN_ROOM; }
-int jam_is_host(void) { return jam_in_room() && g_jam.host; }
+// The creator while it is in the room; after it left, the member with the lowest number, a
+// rule every member applies to the same list, so that they agree without a message.
+static int creator_present(void) {
+    for (int i = 0; i < g_jam.member_count; i++)
+        if (jam_room_created_by(g_jam.room_id, g_jam.members[i].tag)) return 1;
+    return 0;
+}
+
+static int acts_as_host(void) {
+    if (g_jam.host || jam_room_created_by(g_jam.room_id, g_identity.tag)) return 1;
+    return !creator_present() && jam_elect_host(g_identity.tag, g_jam.members, g_jam.member_count) < 0;
+}
+
+int jam_is_host(void) { return jam_in_room() && acts_as_host(); }
 int jam_invitation_pending(void) {
     jam_tick();
     return g_jam.invitation.pending;
@@ -296,6 +336,69 @@ const wchar_t* jam_notice_second_line(void) { return g_jam.notice_second_line; }
 
 //~ Receiving
 
+void jam_took_action(void) {
+    g_jam.holder_is_me = 1;
+    g_jam.holder[0] = 0;
+    g_jam.joined_at = 0;
+}
+
+// The host holds the room's state when the member who held it leaves.
+static void pass_state_on(const wchar_t* leaving) {
+    if (g_jam.holder_is_me || !same_user(g_jam.holder, leaving)) return;
+    g_jam.holder[0] = 0;
+    if (acts_as_host()) {
+        g_jam.holder_is_me = 1;
+        return;
+    }
+    for (int i = 0; i < g_jam.member_count; i++) {
+        if (jam_room_created_by(g_jam.room_id, g_jam.members[i].tag)) {
+            wstr_copy(g_jam.holder, g_jam.members[i].tag);
+            return;
+        }
+    }
+    int elected = jam_elect_host(g_identity.tag, g_jam.members, g_jam.member_count);
+    if (elected >= 0) wstr_copy(g_jam.holder, g_jam.members[elected].tag);
+}
+
+static JamAsker* asker_record(const wchar_t* tag) {
+    for (JamAsker& a : g_jam.askers)
+        if (a.tag[0] && same_user(a.tag, tag)) return &a;
+    JamAsker* a = &g_jam.askers[g_jam.asker_next];
+    g_jam.asker_next = (g_jam.asker_next + 1) % JAM_ASK_QUEUE_MAX;
+    *a = JamAsker{};
+    wstr_copy(a->tag, tag);
+    return a;
+}
+
+static int ms_since(DWORD then, DWORD now) {
+    if (!then) return -1;
+    DWORD d = ticks_since(then, now);
+    return d > 0x7FFFFFFF ? 0x7FFFFFFF : (int)d;
+}
+
+// A joiner or a member asks for the room's state: queued for an answer when this user is
+// the one to give it.
+static void consider_answer(const wchar_t* tag, int directly) {
+    DWORD now = tick_now();
+    g_jam.other_ask_at = now ? now : 1;
+    wstr_copy(g_jam.other_asker, tag);
+    if (g_jam.notice_kind != 0) return;  // fetching: nothing to answer with
+    JamAsker* a = asker_record(tag);
+    JamAskView view;
+    view.i_hold_state = g_jam.holder_is_me;
+    view.holder_present = g_jam.holder_is_me || member_index(g_jam.holder) >= 0;
+    view.asked_directly = directly;
+    view.asked_directly_ms_ago = ms_since(a->asked_directly_at, now);
+    view.answered_ms_ago = ms_since(a->answered_at, now);
+    if (jam_should_answer(&view)) {
+        jam_queue_asker(tag);
+        a->answered_at = now ? now : 1;
+        a->asked_directly_at = 0;
+    } else if (directly) {
+        a->asked_directly_at = now ? now : 1;
+    }
+}
+
 static void on_invitation(const JamWireMessage* m) {
     // Only friends invite: the program never sends an invitation from anywhere but a friend
     // row, and a stranger's must not pop up over the window.
@@ -308,25 +411,46 @@ static void on_invitation(const JamWireMessage* m) {
     wstr_copy(g_jam.invitation.name, m->name);
 }
 
-static void on_join(const JamWireMessage* m) {
+static void count_answer(const wchar_t* tag) {
+    DWORD now = tick_now();
+    jam_invited_answer(g_jam.invited, g_jam.invited_count, tag, now);
+    g_jam.pending_invites = jam_invited_pending(g_jam.invited, g_jam.invited_count, now);
+}
+
+static void on_join(const JamWireMessage* m, int directly) {
     if (!m->tag[0] || is_me(m->tag)) return;
     int added = jam_member_add(m->tag, m->name);
     g_jam.state = JAM_IN_ROOM;
-    if (g_jam.pending_invites > 0) g_jam.pending_invites--;
+    count_answer(m->tag);
     if (!added) return;
     if (g_jam.notice_kind == 0) jam_set_notice(NOTICE_SYNC_ACTIVE, 0, nullptr);
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_HERE", g_identity.name, g_jam.room_id);
     send_to_user(m->tag, message);
     jam_publish_to_room(message);
-    if (g_jam.notice_kind == 0) jam_queue_asker(m->tag);
+    consider_answer(m->tag, directly);
 }
 
-static void on_sync(const JamWireMessage* m) {
+static void on_leave(const JamWireMessage* m) {
+    if (!m->tag[0] || is_me(m->tag)) return;
+    jam_member_remove(m->tag);
+    pass_state_on(m->tag);
+    if (g_jam.pending_invites == 0 && g_jam.member_count == 0) jam_close_silently();
+}
+
+static void on_sync(const JamWireMessage* m, int own) {
     if (!m->tag[0] || is_me(m->tag)) return;
     jam_member_add(m->tag, nullptr);
     g_jam.state = JAM_IN_ROOM;
+    DWORD now = tick_now();
+    if (m->kind == JAM_MSG_STATE &&
+        !jam_state_is_for_me(own, ms_since(g_jam.other_ask_at, now), same_user(m->tag, g_jam.other_asker),
+                             !g_jam.holder_is_me && same_user(m->tag, g_jam.holder)))
+        return;
     wstr_copy(g_jam.source_tag, m->tag);
+    wstr_copy(g_jam.holder, m->tag);
+    g_jam.holder_is_me = 0;
+    g_jam.joined_at = 0;
     JamSync* s = &g_jam.sync;
     *s = JamSync{};
     s->valid = 1;
@@ -334,7 +458,7 @@ static void on_sync(const JamWireMessage* m) {
     s->command = s->is_position ? m->command : (m->command != 0);
     s->playing = s->is_position ? m->command == 1 : m->command != 0;
     s->position_ms = m->position_ms;
-    s->received_at = tick_now();
+    s->received_at = now;
     wstr_copy(s->sender, m->tag);
     wstr_copy(s->video_id, m->video_id);
     wstr_copy(s->title, m->title);
@@ -344,17 +468,21 @@ void jam_protocol_handle(const char* topic, const char* payload) {
     if (!topic || !payload || !payload[0]) return;
     char room_topic[JAM_TOPIC_CAPACITY] = "";
     if (g_jam.room_id[0]) jam_room_topic(g_jam.room_id, room_topic, sizeof room_topic);
-    int own = is_own_topic(topic);
+    int own_index = own_topic_index(topic);
+    int own = own_index >= 0;
     if (!own && !(room_topic[0] && _stricmp(topic, room_topic) == 0)) return;
     JamWireMessage m;
     if (!jam_wire_parse(payload, &m)) return;
+    // Each message comes on every topic it was sent to: one arrival of it counts.
+    int path = own ? JAM_PATH_OWN_FIRST + own_index : JAM_PATH_ROOM;
+    if (!jam_copy_is_new(&g_copies, jam_text_hash(payload), path, tick_now())) return;
     if (m.kind == JAM_MSG_INV) {
         if (own) on_invitation(&m);
         return;
     }
     if (g_jam.state == JAM_NONE || strcmp(m.room_id, g_jam.room_id) != 0) return;
     switch (m.kind) {
-    case JAM_MSG_JOIN: on_join(&m); break;
+    case JAM_MSG_JOIN: on_join(&m, own); break;
     case JAM_MSG_HERE:
         if (m.tag[0] && !is_me(m.tag)) {
             jam_member_add(m.tag, m.name);
@@ -362,20 +490,16 @@ void jam_protocol_handle(const char* topic, const char* payload) {
         }
         break;
     case JAM_MSG_REJ:
-        if (g_jam.pending_invites > 0) g_jam.pending_invites--;
+        count_answer(m.tag);
         if (g_jam.state == JAM_INVITING && g_jam.member_count == 0 && g_jam.pending_invites == 0) jam_close_silently();
         break;
-    case JAM_MSG_LEAVE:
-        if (!m.tag[0] || is_me(m.tag)) break;
-        jam_member_remove(m.tag);
-        if (g_jam.pending_invites == 0 && g_jam.member_count == 0) jam_close_silently();
-        break;
+    case JAM_MSG_LEAVE: on_leave(&m); break;
     case JAM_MSG_ASK:
         if (g_jam.state != JAM_IN_ROOM || !m.tag[0] || is_me(m.tag)) break;
         jam_member_add(m.tag, nullptr);
-        if (g_jam.notice_kind == 0) jam_queue_asker(m.tag);
+        consider_answer(m.tag, own);
         break;
     case JAM_MSG_STATE:
-    case JAM_MSG_POS: on_sync(&m); break;
+    case JAM_MSG_POS: on_sync(&m, own); break;
     }
 }

@@ -28,15 +28,17 @@ void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, 
     char message[JAM_MESSAGE_CAPACITY];
     jam_state_format(message, sizeof message, g_identity.tag, g_jam.room_id, playing, position_ms, video_id, title);
     jam_publish_to_room(message);
+    jam_took_action();
 }
 
+// An answer goes to the asker alone: on the room topic it would move the other members,
+// who cannot tell it from a member starting a track.
 void jam_send_state_to(const wchar_t* tag, int playing, const wchar_t* title, const wchar_t* video_id,
                        int position_ms) {
     if (!can_send() || !tag || !tag[0]) return;
     char message[JAM_MESSAGE_CAPACITY];
     jam_state_format(message, sizeof message, g_identity.tag, g_jam.room_id, playing, position_ms, video_id, title);
     send_to_user(tag, message);
-    jam_publish_to_room(message);
 }
 
 void jam_send_pos(int command, int position_ms) {
@@ -44,6 +46,7 @@ void jam_send_pos(int command, int position_ms) {
     char message[JAM_MESSAGE_CAPACITY];
     jam_pos_format(message, sizeof message, g_identity.tag, g_jam.room_id, command, position_ms);
     jam_publish_to_room(message);
+    jam_took_action();
 }
 
 int jam_take_sync(JamSync* record) {
@@ -93,6 +96,18 @@ static void plan_position(const JamSync* r, const JamLocal* local, int age, JamW
         plan->refresh_presence = 0;
         return;
     }
+    if (!local->loaded) {
+        // A stopped player keeps nothing to resume or seek in: a play opens the track where
+        // the room is; a pause or a seek leaves it stopped.
+        if (r->command > 0) {
+            plan->play_index = local->current_index;
+            plan->play_at_ms = r->position_ms + age + POS_ALLOWANCE_MS;
+            plan->notice = NOTICE_IN_SYNC;
+        } else if (r->command == 0) {
+            plan->notice = NOTICE_PAUSED;
+        }
+        return;
+    }
     if (r->command < 0) {
         plan->seek_ms = local->playing ? r->position_ms + age + POS_ALLOWANCE_MS : r->position_ms;
     } else if (r->command > 0) {
@@ -112,7 +127,12 @@ static void plan_state(const JamSync* r, const JamLocal* local, int age, JamWant
         return;
     }
     int target = r->playing ? r->position_ms + age + STATE_ALLOWANCE_MS : r->position_ms;
-    if (local->has_current && local->current_matches) {
+    if (local->has_current && local->current_matches && !local->loaded) {
+        // Stopped on the room's track: opened again where the room is, as play would.
+        plan->play_index = local->current_index;
+        plan->play_at_ms = target;
+        plan->play_paused = !r->playing;
+    } else if (local->has_current && local->current_matches) {
         int drift = target - local->position_ms;
         if (drift < 0) drift = -drift;
         if (drift > (r->playing ? DRIFT_PLAYING_MS : DRIFT_PAUSED_MS)) plan->seek_ms = target;

@@ -46,6 +46,35 @@ TEST(ProgressLine, LinesThatCarryNoPercentage) {
     EXPECT_EQ(progress(""), -1);
 }
 
+TEST(DestinationLine, TheFileTheDownloaderNames) {
+    // A path of 260 characters does not fit with its terminator; a cut one would name
+    // another file.
+    std::string too_long = "[download] Destination: C:\\M\\" + std::string(251, 'x') + ".m4a";
+    struct Row {
+        std::string line;
+        int kind;
+        std::wstring path;
+    } rows[] = {
+        {"[download] Destination: C:\\Users\\ay\xc5\x9f" "e\\M\xc3\xbczik\\Bar\xc4\xb1\xc5\x9f Man\xc3\xa7o - "
+         "D\xc3\xb6nence [abcDEF12345].m4a",
+         1, L"C:\\Users\\ay\u015fe\\M\u00fczik\\Bar\u0131\u015f Man\u00e7o - D\u00f6nence [abcDEF12345].m4a"},
+        {"[download] C:\\M\\100% Pure Love [dQw4w9WgXcQ].m4a has already been downloaded", 2,
+         L"C:\\M\\100% Pure Love [dQw4w9WgXcQ].m4a"},
+        {"[download]  45.6% of    3.45MiB at    1.20MiB/s ETA 00:02", 0, L""},
+        {"[download] 100% of    3.45MiB", 0, L""},
+        {"[youtube] Extracting URL: ytsearch1:[download] Destination: C:\\x.m4a", 0, L""},
+        {"[info] [download] C:\\x.m4a has already been downloaded", 0, L""},
+        {"[download] Destination: ", 0, L""},
+        {"[download] Destination: C:\\M\\bad \xff\xfe.m4a", 0, L""},
+        {too_long, 0, L""},
+    };
+    for (const Row& row : rows) {
+        wchar_t path[260] = L"left over";
+        EXPECT_EQ(destination_from_line(row.line.data(), (int)row.line.size(), path, 260), row.kind) << row.line;
+        EXPECT_EQ(std::wstring(path), row.path) << row.line;
+    }
+}
+
 namespace {
 struct Collected {
     std::vector<std::string> lines;
@@ -58,9 +87,9 @@ static void collect_line(const char* line, int length, void* user) {
 }
 
 TEST(OutputLines, JoinsPiecesAndCutsLongLines) {
-    char buffer[PROGRESS_LINE_CAPACITY];
+    char buffer[DOWNLOADER_OUTPUT_LINE_CAPACITY];
     OutputLines lines;
-    output_lines_init(&lines, buffer, PROGRESS_LINE_CAPACITY);
+    output_lines_init(&lines, buffer, DOWNLOADER_OUTPUT_LINE_CAPACITY);
     Collected got;
     const char* pieces[] = {"[downl", "oad]  12.5% of 3MiB\r", "\n\n\r[download] 2", "0.0%\nlast without end"};
     for (const char* p : pieces) output_lines_feed(&lines, p, (int)strlen(p), collect_line, &got);
@@ -70,17 +99,17 @@ TEST(OutputLines, JoinsPiecesAndCutsLongLines) {
     EXPECT_EQ(got.lines[1], "[download] 20.0%");
     EXPECT_EQ(got.lines[2], "last without end");
 
-    // A line keeps its first 511 bytes: a percentage beyond them is not found, one inside is.
+    // A line keeps its first 1023 bytes: a percentage beyond them is not found, one inside is.
     got.lines.clear();
-    std::string padding(505, 'x');
+    std::string padding(1017, 'x');
     std::string late = padding + "[download] 50% of 3MiB\n";
-    std::string early = "[download] 60%" + std::string(600, 'y') + "\n";
+    std::string early = "[download] 60%" + std::string(1100, 'y') + "\n";
     output_lines_feed(&lines, late.data(), (int)late.size(), collect_line, &got);
     output_lines_feed(&lines, early.data(), (int)early.size(), collect_line, &got);
     ASSERT_EQ(got.lines.size(), 2u);
-    EXPECT_EQ(got.lines[0].size(), 511u);
+    EXPECT_EQ(got.lines[0].size(), 1023u);
     EXPECT_EQ(progress(got.lines[0]), -1);
-    EXPECT_EQ(got.lines[1].size(), 511u);
+    EXPECT_EQ(got.lines[1].size(), 1023u);
     EXPECT_EQ(progress(got.lines[1]), 60);
 }
 
@@ -147,7 +176,7 @@ TEST(CommandLine, TheDownloadLine) {
     ASSERT_TRUE(downloader_command_line(line, DOWNLOADER_LINE_CAPACITY, L"https://www.youtube.com/watch?v=dQw4w9WgXcQ",
                                         L"C:\\Users\\ay\u015fe\\M\u00fczik"));
     EXPECT_STREQ(line,
-                 L"yt-dlp.exe --progress --newline --no-warnings --concurrent-fragments 4 --buffer-size 16M -f "
+                 L"yt-dlp.exe --encoding utf-8 --progress --newline --no-warnings --concurrent-fragments 4 --buffer-size 16M -f "
                  L"\"ba[ext=m4a]/ba\" --no-playlist -o \"C:\\Users\\ay\u015fe\\M\u00fczik\\%(title)s [%(id)s].%(ext)s\" "
                  L"\"https://www.youtube.com/watch?v=dQw4w9WgXcQ\"");
     EXPECT_FALSE(downloader_command_line(line, DOWNLOADER_LINE_CAPACITY, L"", L"C:\\M"));
@@ -216,14 +245,24 @@ TEST_F(DownloaderRun, ADownloadReportsItsWayUpAndLeavesTheFile) {
     EXPECT_GE(run.seen().size(), 8u) << "the lines split across writes were read too";
     EXPECT_TRUE(file_exists(folder.file(L"Video dQw4w9WgXcQ [dQw4w9WgXcQ].wav")));
 
-    // A search download: the stand-in names the file by the search words.
-    ProgressRun search;
-    EXPECT_EQ(run_downloader(L"ytsearch1:Bar\u0131\u015f Man\u00e7o - D\u00f6nence", folder.path.c_str(), nullptr,
-                             record, (intptr_t)&search),
-              1);
-    EXPECT_EQ(search.seen().back(), 100);
-    std::vector<std::wstring> files = files_in(folder.path);
-    EXPECT_EQ(files.size(), 2u);
+    // A search download: the stand-in names the file by the search words, and the runner
+    // hands back the path it named. Run again, the file is found there, not written.
+    const wchar_t* words = L"ytsearch1:Bar\u0131\u015f Man\u00e7o - D\u00f6nence";
+    std::wstring named;
+    for (int round = 0; round < 2; round++) {
+        ProgressRun search;
+        wchar_t path[260] = L"";
+        int written = -1;
+        EXPECT_EQ(run_downloader(words, folder.path.c_str(), nullptr, record, (intptr_t)&search, path, 260, &written), 1);
+        EXPECT_EQ(search.seen().back(), 100);
+        EXPECT_EQ(written, round == 0 ? 1 : 0) << round;
+        if (round == 0) named = path;
+        EXPECT_EQ(std::wstring(path), named) << round;
+    }
+    std::wstring start = folder.file(L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence [");
+    EXPECT_EQ(named.substr(0, start.size()), start);
+    EXPECT_TRUE(file_exists(named));
+    EXPECT_EQ(files_in(folder.path).size(), 2u);
 }
 
 TEST_F(DownloaderRun, OutputThatIsNoProgressChangesNothing) {
@@ -329,10 +368,10 @@ TEST_F(DownloaderRun, HostileTargetsArriveAsOneArgument) {
     ASSERT_EQ(starts.size(), 3u);
     for (size_t i = 0; i < 3; i++) {
         const std::vector<std::wstring>& argv = starts[i];
-        ASSERT_EQ(argv.size(), 14u) << "the same fourteen words every time";
-        EXPECT_EQ(argv[12], spaced + L"\\%(title)s [%(id)s].%(ext)s");
-        EXPECT_EQ(argv[13], targets[i]);
-        EXPECT_EQ(argv[9], L"ba[ext=m4a]/ba");
+        ASSERT_EQ(argv.size(), 16u) << "the same sixteen words every time";
+        EXPECT_EQ(argv[14], spaced + L"\\%(title)s [%(id)s].%(ext)s");
+        EXPECT_EQ(argv[15], targets[i]);
+        EXPECT_EQ(argv[11], L"ba[ext=m4a]/ba");
     }
     EXPECT_FALSE(log.crt_differs()) << "the C runtime splits the line the same way";
     EXPECT_FALSE(file_exists(L"C:\\evil"));

@@ -9,6 +9,7 @@
 #include "app/play_queue.h"
 #include "app/track_actions.h"
 #include "app/window_fixture.h"
+#include "base/messages.h"
 #include "base/shared_queue.h"
 #include "library/track_list.h"
 #include "playback/player.h"
@@ -38,23 +39,55 @@ TEST(WantedTarget, WatchAddressForAnIdElseASearchForTheTitle) {
     EXPECT_FALSE(wanted_track_target(&nothing, target, 320));
 }
 
-TEST(FetchedFile, ByItsVideoIdOrForATitleAloneByItsTitleNeverJustTheNewest) {
+// The record of the done message posted to receiver, taken off its queue with the
+// progress messages before it; null when none came within a minute.
+static AutofetchRequest* wait_autofetch_done(HWND receiver, int* result) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 60000) {
+        MSG msg;
+        while (PeekMessageW(&msg, receiver, 0, 0, PM_REMOVE)) {
+            if (msg.message != MSG_AUTOFETCH_DONE) continue;
+            *result = (int)msg.wParam;
+            return (AutofetchRequest*)msg.lParam;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
+    }
+    return nullptr;
+}
+
+TEST(JamFetchRequest, CarriesItsRoomTheFileTheDownloaderNamedAndWhetherItWasStopped) {
+    Catalogue titles({{L"abcDEF12345", L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence"}, {L"gate0000001", L"Held"}});
     TempDir dir;
-    write_file(dir.file(L"Duman - Bu Ak\u015fam [abcDEF12345].wav"), "a");
-    write_file(dir.file(L"Tarkan - Kuzu Kuzu.wav"), "b");
-    write_file(dir.file(L"Tarkan - Kuzu Kuzu [Xk2Lm9Pq0Rs].part"), "not audio");
-    write_file(dir.file(L"Sezen Aksu - Gidiyorum.mp3"), "written last");
-    wchar_t path[260];
-    int created = 0;
-    WantedTrack by_id = {L"Duman - Bu Ak\u015fam", L"abcDEF12345"};
-    ASSERT_TRUE(fetched_file_in(dir.path.c_str(), &by_id, path, 260, &created));
-    EXPECT_EQ(std::wstring(path), dir.file(L"Duman - Bu Ak\u015fam [abcDEF12345].wav"));
-    EXPECT_TRUE(created) << "no fetch started here, so nothing was there before";
-    WantedTrack by_title = {L"TARKAN - Kuzu Kuzu", L""};
-    ASSERT_TRUE(fetched_file_in(dir.path.c_str(), &by_title, path, 260, &created));
-    EXPECT_EQ(std::wstring(path), dir.file(L"Tarkan - Kuzu Kuzu.wav"));
-    WantedTrack missing = {L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence", L"Xk2Lm9Pq0Rs"};
-    EXPECT_FALSE(fetched_file_in(dir.path.c_str(), &missing, path, 260, &created)) << "the .part is no track";
+    HWND receiver = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(receiver, nullptr);
+    std::wstring file = dir.file(L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence [abcDEF12345].wav");
+    WantedTrack wanted = {L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence", L"abcDEF12345"};
+    // The second fetch of the same track finds the file the first one wrote.
+    for (int round = 0; round < 2; round++) {
+        ASSERT_TRUE(jam_fetch_start(receiver, &wanted, dir.path.c_str(), "jam_test_1"));
+        int result = -1;
+        AutofetchRequest* request = wait_autofetch_done(receiver, &result);
+        ASSERT_NE(request, nullptr);
+        g_jam_fetch.running.store(0);  // the window's part
+        EXPECT_EQ(result, 1);
+        EXPECT_STREQ(request->room_id, "jam_test_1");
+        EXPECT_EQ(std::wstring(request->path), file) << round;
+        EXPECT_EQ(request->written, round == 0 ? 1 : 0) << round;
+        EXPECT_EQ(request->stopped, 0);
+        autofetch_request_release((LPARAM)request);
+    }
+    // Stopped before the download could finish (it waits for a gate that never opens).
+    WantedTrack held = {L"Held", L"gate0000001"};
+    ASSERT_TRUE(jam_fetch_start(receiver, &held, dir.path.c_str(), "jam_test_1"));
+    g_jam_fetch.stop.store(1);
+    int result = -1;
+    AutofetchRequest* request = wait_autofetch_done(receiver, &result);
+    ASSERT_NE(request, nullptr);
+    g_jam_fetch.running.store(0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(request->stopped, 1);
+    autofetch_request_release((LPARAM)request);
+    DestroyWindow(receiver);
 }
 
 TEST(JamWants, AnotherTrackByIdOrByTitle) {
@@ -135,7 +168,7 @@ TEST_F(FetchTest, ASharedPlaylistsMissingTracksArriveOneAfterAnother) {
     ASSERT_EQ(starts.size(), 4u);
     EXPECT_EQ(starts[0].back(), L"https://www.youtube.com/watch?v=abcDEF12345");
     EXPECT_EQ(starts[2].back(), L"ytsearch1:Athena - Holigan");
-    EXPECT_EQ(starts[2][12], music + L"\\%(title)s [%(id)s].%(ext)s");
+    EXPECT_EQ(starts[2][14], music + L"\\%(title)s [%(id)s].%(ext)s");
 }
 
 TEST_F(FetchTest, StoppingInTheMiddleEndsWithTheStoppedBanner) {

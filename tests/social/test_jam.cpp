@@ -3,6 +3,7 @@
 #include "friend_wire.h"
 
 #include "social/jam.h"
+#include "social/jam_rules.h"
 
 struct JamWire : FriendWire {
     void SetUp() override {
@@ -202,7 +203,7 @@ struct SyncPlan : ::testing::Test {
 };
 
 TEST_F(SyncPlan, AMatchingTrackIsCorrectedOnlyBeyondTheTolerances) {
-    local.has_current = local.current_matches = 1;
+    local.has_current = local.current_matches = local.loaded = 1;
     local.playing = 1;
     local.position_ms = 9000;
     JamSync playing = state(1, 10000, local.now - 300);
@@ -229,6 +230,22 @@ TEST_F(SyncPlan, AMatchingTrackIsCorrectedOnlyBeyondTheTolerances) {
     jam_plan_sync(&seek, &local, &g_jam_wanted, &plan);
     EXPECT_EQ(plan.seek_ms, 4000) << "a paused player seeks to the position itself";
     EXPECT_FALSE(plan.resume || plan.pause);
+
+    // Stopped (the list ended, the Stop key, a failed track): told to play, the track opens
+    // where the room is instead of a silent player showing play.
+    local.loaded = 0;
+    local.current_index = 7;
+    JamSync resume = pos(1, 4000, local.now - 100);
+    jam_plan_sync(&resume, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(plan.play_index, 7);
+    EXPECT_EQ(plan.play_at_ms, 4150);
+    EXPECT_FALSE(plan.play_paused || plan.resume || plan.seek_ms >= 0);
+    jam_plan_sync(&seek, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(plan.play_index, -1) << "a seek does not start a stopped player";
+    jam_plan_sync(&paused, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(plan.play_index, 7);
+    EXPECT_EQ(plan.play_at_ms, 10000);
+    EXPECT_TRUE(plan.play_paused) << "the room's state opens paused where the room is";
 
     g_jam.state = JAM_INVITING;
     EXPECT_FALSE(jam_plan_sync(&seek, &local, &g_jam_wanted, &plan)) << "only inside a room";
@@ -272,4 +289,105 @@ TEST_F(SyncPlan, AMissingTrackIsFetchedAndPositionsMoveOnlyTheWantedOne) {
     EXPECT_EQ(plan.play_at_ms, 1500);
     EXPECT_TRUE(plan.play_paused);
     EXPECT_STREQ(g_jam_wanted.track.title, L"") << "found here: nothing is wanted any more";
+}
+
+//~ Rooms of several members
+
+TEST(JamRules, EveryCopyAndEveryAnswerCountsOnce) {
+    static JamCopies copies;
+    const uint64_t decline = jam_text_hash("JAM_REJ|Ali#2222|jam_ben_1111_5");
+    // One sending reaches the user on its id and u topics (and the room topic): one counts,
+    // also when the slow copy comes long after.
+    EXPECT_TRUE(jam_copy_is_new(&copies, decline, JAM_PATH_OWN_FIRST + 0, 1000));
+    EXPECT_FALSE(jam_copy_is_new(&copies, decline, JAM_PATH_OWN_FIRST + 2, 1010));
+    EXPECT_FALSE(jam_copy_is_new(&copies, decline, JAM_PATH_ROOM, 61000));
+    // The same text sent again comes again on a path it came on: a new sending.
+    EXPECT_TRUE(jam_copy_is_new(&copies, decline, JAM_PATH_OWN_FIRST + 2, 62000));
+    EXPECT_FALSE(jam_copy_is_new(&copies, decline, JAM_PATH_OWN_FIRST + 0, 62005));
+    EXPECT_TRUE(jam_copy_is_new(&copies, decline, JAM_PATH_OWN_FIRST + 0, 62005 + JAM_COPY_MEMORY_MS))
+        << "forgotten after its memory";
+    for (int i = 0; i < 200; i++) ASSERT_TRUE(jam_copy_is_new(&copies, jam_text_hash(std::to_string(i).c_str()), 0, 70000));
+
+    JamInvited list[JAM_MEMBERS_MAX] = {};
+    int count = 0;
+    EXPECT_TRUE(jam_invited_add(list, &count, L"Ali#2222", 1000));
+    EXPECT_FALSE(jam_invited_add(list, &count, L"Ali#2222", 2000)) << "invited again before an answer";
+    EXPECT_TRUE(jam_invited_add(list, &count, L"Veli#3333", 2000));
+    EXPECT_EQ(jam_invited_pending(list, count, 3000), 2);
+    EXPECT_TRUE(jam_invited_answer(list, count, L"Ali#2222", 3000));
+    EXPECT_FALSE(jam_invited_answer(list, count, L"Ali#2222", 3100)) << "a second answer";
+    EXPECT_FALSE(jam_invited_answer(list, count, L"Cem#4444", 3100)) << "nobody asked Cem";
+    EXPECT_EQ(jam_invited_pending(list, count, 3100), 1);
+    EXPECT_EQ(jam_invited_pending(list, count, 2000 + JAM_LIFE_MS + 1), 0) << "an invitation lives 45 s";
+    EXPECT_TRUE(jam_invited_add(list, &count, L"Ali#2222", 5000)) << "invited again after declining";
+}
+
+TEST(JamRules, TheHolderAnswersAndTheLowestNumberHosts) {
+    struct Case {
+        JamAskView view;
+        int answers;
+        const char* why;
+    } cases[] = {
+        {{1, 1, 0, -1, -1}, 1, "the holder answers a join heard on the room topic"},
+        {{0, 1, 0, -1, -1}, 0, "an idle member keeps quiet"},
+        {{0, 1, 1, -1, -1}, 0, "the inviter asked directly leaves it to the holder"},
+        {{0, 0, 1, -1, -1}, 1, "unless the holder is gone"},
+        {{0, 1, 1, 3000, -1}, 1, "or the joiner had to ask again"},
+        {{0, 1, 1, 5, -1}, 0, "a join's JOIN and ASK are one ask"},
+        {{1, 1, 1, -1, 5}, 0, "one answer to a join's JOIN and ASK"},
+        {{1, 1, 1, -1, 2500}, 1, "a later ask is answered again"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(jam_should_answer(&c.view), c.answers) << c.why;
+    EXPECT_TRUE(jam_state_is_for_me(1, 10, 0, 0)) << "an answer on an own topic";
+    EXPECT_FALSE(jam_state_is_for_me(0, 10, 0, 0)) << "on the room topic right after another's ask";
+    EXPECT_TRUE(jam_state_is_for_me(0, 10, 1, 0)) << "the asker itself starting a track";
+    EXPECT_TRUE(jam_state_is_for_me(0, 10, 0, 1)) << "the holder: its answer is the room's state";
+    EXPECT_TRUE(jam_state_is_for_me(0, JAM_OTHERS_ANSWER_MS, 0, 0)) << "a track start";
+    EXPECT_TRUE(jam_state_is_for_me(0, -1, 0, 0));
+
+    EXPECT_TRUE(jam_room_created_by("jam_ayse_1111_12345", L"Ay\u015fe#1111"));
+    EXPECT_TRUE(jam_room_created_by("jam_ayse_1111_12345", L"Ayca#1111")) << "renamed: the number names the user";
+    EXPECT_FALSE(jam_room_created_by("jam_ayse_1111_12345", L"Burak#2222"));
+    EXPECT_FALSE(jam_room_created_by("jam_12345", L"Burak#12345")) << "a tick is not a number";
+    JamMember members[3] = {{L"Cem#3333", L"Cem"}, {L"Burak#2222", L"Burak"}, {L"Deniz#10", L"Deniz"}};
+    EXPECT_EQ(jam_elect_host(L"Ece#5555", members, 3), 2) << "by value: 10 before 2222";
+    EXPECT_EQ(jam_elect_host(L"Ece#0005", members, 3), -1);
+    EXPECT_EQ(jam_elect_host(L"Ece#5555", members, 2), 1);
+}
+
+TEST_F(JamWire, InARoomOfThreeTheHolderAnswersAndALeavingHostIsReplaced) {
+    ASSERT_TRUE(peer.publish("zembrafold/id/1111", "JAM_INV|Ali#2222|Ali|jam_ali_2222_5"));
+    deliver();
+    jam_accept_invitation();
+    deliver(300);
+    heard();
+    const std::string room_topic = "zembrafold/jam/jam_ali_2222_5";
+    // Ali answers on this user's own topic: that is its state.
+    ASSERT_TRUE(peer.publish("zembrafold/u/ben_1111", "JAM_STATE|Ali#2222|jam_ali_2222_5|1|5000||Tarkan - Kuzu"));
+    deliver();
+    JamSync r;
+    ASSERT_TRUE(jam_take_sync(&r));
+    EXPECT_FALSE(jam_is_host());
+
+    // Veli joins: greeted, but answered by Ali, who holds the room's state, not by this user;
+    // an older member's answer to Veli on the room topic moves nobody here.
+    ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_JOIN|Veli#3333|Veli|jam_ali_2222_5"));
+    ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_ASK|Veli#3333|jam_ali_2222_5"));
+    ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_STATE|Cem#4444|jam_ali_2222_5|0|0||Eski"));
+    deliver();
+    wchar_t asker[JAM_TAG_CAPACITY];
+    EXPECT_FALSE(jam_next_asker(asker, JAM_TAG_CAPACITY));
+    EXPECT_FALSE(jam_take_sync(&r)) << "an answer meant for Veli";
+    EXPECT_EQ(jam_member_count(), 3);
+
+    // The host leaves: of Ben#1111 and the others, this user has the lowest number, acts as
+    // host, and answers the next one who asks.
+    ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_LEAVE|Ali#2222|jam_ali_2222_5"));
+    deliver();
+    EXPECT_TRUE(jam_in_room());
+    EXPECT_TRUE(jam_is_host());
+    ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_ASK|Cem#4444|jam_ali_2222_5"));
+    deliver();
+    ASSERT_TRUE(jam_next_asker(asker, JAM_TAG_CAPACITY));
+    EXPECT_STREQ(asker, L"Cem#4444");
 }

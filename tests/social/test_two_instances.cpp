@@ -1,6 +1,6 @@
-// Two installations of the program, each a real process with its own folders, finding each
-// other through two real brokers on loopback: the whole friendship and presence cycle,
-// driven through their windows.
+// Installations of the program, each a real process with its own folders, finding each
+// other through two real brokers on loopback: the whole friendship and presence cycle, and
+// Jam rooms of two and of four, driven through their windows.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -26,13 +26,13 @@ struct Installation : PeerInstallation {
     // tracks: display title (the file name) and tone; friend_entries: friends.json lines.
     bool start(const char* tag, const char* name, int port0, int port1,
                std::vector<std::pair<std::wstring, double>> tracks = {{L"Tarkan - Kuzu Kuzu", 440}},
-               const std::string& friend_entries = "") {
+               const std::string& friend_entries = "", int track_ms = 90000) {
         wchar_t here[MAX_PATH];
         GetModuleFileNameW(nullptr, here, MAX_PATH);
         std::wstring folder = here;
         folder = folder.substr(0, folder.find_last_of(L'\\'));
         CreateDirectoryW(music().c_str(), nullptr);
-        for (const auto& t : tracks) write_tone_wav(music() + L"\\" + t.first + L".wav", {{t.second, 90000}});
+        for (const auto& t : tracks) write_tone_wav(music() + L"\\" + t.first + L".wav", {{t.second, track_ms}});
         // The downloader stand-in beside the program, where it looks for the real one.
         CopyFileW((folder + L"\\yt-dlp.exe").c_str(), (dir.path + L"\\yt-dlp.exe").c_str(), FALSE);
         // One machine gives both installations the same number: each is seeded with its own.
@@ -47,6 +47,13 @@ struct Installation : PeerInstallation {
         return at == std::string::npos ? -1 : atoi(s.c_str() + at + 10);
     }
 };
+
+// Whether a stream of this tone was heard for at least 300 ms since the last reset.
+bool heard_tone(double frequency) {
+    for (const SoundReport& r : audio_capture_streams())
+        if (r.sound_ms >= 300 && fabs(r.frequency - frequency) < 25) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -156,4 +163,94 @@ TEST(TwoInstallations, ListenTogetherInAJam) {
     EXPECT_FALSE(file_exists(fetched));
     EXPECT_TRUE(file_exists(b.music() + L"\\Tarkan - Kuzu Kuzu.wav"));
     EXPECT_EQ(a.ask("quit"), "OK");
+}
+
+TEST(Installations, ARoomOfFourStaysInStep) {
+    winsock_up();
+    Broker b0, b1;
+    ASSERT_TRUE(b0.start());
+    ASSERT_TRUE(b1.start());
+    // A befriends the three others. Each has the first track with a tone of its own (the
+    // shared sound device then tells whose player played); the guests have a second track.
+    const char* TAGS[4] = {"Ayse#1111", "Burak#2222", "Cem#3333", "Deniz#4444"};
+    const char* NAMES[4] = {"Ayse", "Burak", "Cem", "Deniz"};
+    const double TONES[4] = {440, 550, 660, 770};
+    Installation p[4];
+    for (int i = 0; i < 4; i++) {
+        std::string friends;
+        for (int k = 0; k < 4; k++) {
+            if (k == i || (i > 0 && k > 0)) continue;
+            friends += std::string("    { \"tag\": \"") + TAGS[k] + "\", \"name\": \"" + NAMES[k] + "\" }\n";
+        }
+        std::vector<std::pair<std::wstring, double>> tracks = {{L"Tarkan - Kuzu Kuzu", TONES[i]}};
+        if (i > 0) tracks.push_back({L"Sezen Aksu - Gidiyorum", TONES[i] + 40});
+        // The guests' lists go round, whichever order the folder lists them in.
+        if (i > 0) write_file(p[i].dir.file(L"config.json"), "{\n  \"repeat\": 1\n}\n");
+        ASSERT_TRUE(p[i].start(TAGS[i], NAMES[i], b0.port, b1.port, tracks, friends, 30000));
+    }
+    Installation &a = p[0], &b = p[1], &c = p[2], &d = p[3];
+    for (Installation& q : p) ASSERT_TRUE(q.state_shows("online=1", 20000)) << q.ask("state");
+
+    // A invites B and C; B declines; C joins seconds later, into a room still open for it.
+    EXPECT_EQ(a.ask("friends"), "OK");
+    EXPECT_EQ(a.ask("invite 0"), "OK");
+    EXPECT_EQ(a.ask("invite 1"), "OK");
+    ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
+    ASSERT_TRUE(c.state_shows("invited=1", 10000)) << c.ask("state");
+    EXPECT_EQ(b.ask("decline"), "OK");
+    Sleep(2500);
+    EXPECT_EQ(c.ask("join"), "OK");
+    ASSERT_TRUE(c.state_shows("jam=2 members=1", 10000)) << c.ask("state");
+    ASSERT_TRUE(a.state_shows("jam=2 members=1", 10000)) << a.ask("state");
+
+    // A plays; C plays along. B joins after all and plays along too, then stops its player.
+    EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
+    EXPECT_TRUE(c.state_shows("playing=1", 10000)) << c.ask("state");
+    EXPECT_EQ(a.ask("invite 0"), "OK");
+    ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("join"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("stop"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=0", 5000)) << b.ask("state");
+
+    // D joins while B is stopped: D gets the room's state, and nobody else moves.
+    int a_before = a.position(), c_before = c.position();
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(a.ask("invite 2"), "OK");
+    ASSERT_TRUE(d.state_shows("invited=1", 10000)) << d.ask("state");
+    EXPECT_EQ(d.ask("join"), "OK");
+    EXPECT_TRUE(d.state_shows("playing=1", 10000)) << d.ask("state");
+    Sleep(1000);
+    int moved = (int)(GetTickCount() - t0) - 600;
+    EXPECT_TRUE(a.state_shows("playing=1", 100)) << a.ask("state");
+    EXPECT_GE(a.position(), a_before + moved) << "A went on playing";
+    EXPECT_TRUE(c.state_shows("playing=1", 100)) << c.ask("state");
+    EXPECT_GE(c.position(), c_before + moved) << "C went on playing";
+    EXPECT_TRUE(b.state_shows("playing=0", 100)) << b.ask("state");
+    EXPECT_TRUE(a.state_shows("members=3", 5000)) << a.ask("state");
+
+    // A plays the end of its only track; B, stopped, is opened there too. A's list ends and
+    // its player stops; the guests wait at the start. B presses play: A is heard again.
+    EXPECT_EQ(a.ask("close"), "OK");
+    EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu at 27000"), "OK");
+    EXPECT_TRUE(b.state_shows("playing=1", 5000)) << b.ask("state");
+    EXPECT_TRUE(a.state_shows("playing=0", 10000)) << a.ask("state");
+    EXPECT_TRUE(b.state_shows("playing=0", 10000)) << b.ask("state");
+    audio_capture_reset();
+    EXPECT_EQ(b.ask("pause"), "OK");
+    EXPECT_TRUE(a.state_shows("playing=1", 5000)) << a.ask("state");
+    Sleep(1500);
+    EXPECT_GE(a.position(), 800) << "A's clock runs";
+    EXPECT_TRUE(heard_tone(TONES[0])) << "A's player is heard";
+
+    // A leaves. B has the lowest number left and acts as host: at the track's end it goes
+    // on to the next one, and C and D follow it.
+    EXPECT_EQ(a.ask("leave"), "OK");
+    EXPECT_TRUE(c.state_shows("members=2", 10000)) << c.ask("state");
+    EXPECT_EQ(b.ask("seek 27000"), "OK");
+    EXPECT_TRUE(b.state_shows("current=Sezen Aksu - Gidiyorum", 15000)) << b.ask("state");
+    EXPECT_TRUE(c.state_shows("playing=1 banner", 5000)) << c.ask("state");
+    EXPECT_TRUE(c.state_shows("current=Sezen Aksu - Gidiyorum", 5000)) << c.ask("state");
+    EXPECT_TRUE(d.state_shows("current=Sezen Aksu - Gidiyorum", 5000)) << d.ask("state");
+    for (Installation& q : p) q.ask("quit");
 }
