@@ -198,6 +198,12 @@ static void run_command(char* line) {
         if (track_list_at(index)) play_track(index, start_ms, 0, 0);
     } else if (!strcmp(line, "pause")) {
         toggle_play();
+    } else if (!strcmp(line, "rescan")) {  // the music folder, as after a download
+        rescan_music_folder();
+    } else if (!strcmp(line, "key")) {  // "key N": the key with virtual-key code N
+        bring_to_front();
+        SendMessageW(g_app.main_window, WM_KEYDOWN, (WPARAM)atoi(arg), 0);
+        SendMessageW(g_app.main_window, WM_KEYUP, (WPARAM)atoi(arg), 0);
     } else if (!strcmp(line, "stop")) {  // the Stop media key
         SendMessageW(g_app.main_window, WM_APPCOMMAND, (WPARAM)g_app.main_window,
                      MAKELPARAM(0, FAPPCOMMAND_KEY | APPCOMMAND_MEDIA_STOP));

@@ -1,7 +1,8 @@
 #pragma once
 // A small MQTT 3.1.1 client: QoS 0 publish (retained or not), subscribe, unsubscribe and
 // keep-alive, over two broker connections at once. Each link reconnects on its own; a
-// message that arrives from both brokers is delivered once. Incoming messages reach the
+// message that arrives from both brokers is delivered once. What the window thread sends is
+// queued for each link's thread, so that it never waits on a socket. Incoming messages reach the
 // window given to mqtt_start, as the message number given with it, with an MqttEvent in
 // wParam that the handler frees.
 #include <windows.h>
@@ -32,11 +33,21 @@ void mqtt_set_keep_alive(int period_ms);
 // Starts both link threads, which post message to window; seed goes into the client
 // identifiers. True when running.
 bool mqtt_start(HWND window, UINT message, const char* seed);
-// Closes both connections and waits at most 1000 ms for each link thread.
+// Closes both connections and waits at most 1000 ms for each link thread. What was queued
+// before goes out first, as far as 200 ms allow.
 void mqtt_stop(void);
+// Each queues its packet on every connected link and returns true when at least one took
+// it. A link whose queue is full drops the packet; mqtt_dropped_count counts it.
 bool mqtt_subscribe(const char* topic);
 bool mqtt_unsubscribe(const char* topic);
 bool mqtt_publish(const char* topic, const char* payload, bool retain = false);
+// Packets a full link queue dropped since the process started, both links together.
+unsigned mqtt_dropped_count(void);
+// Called for every PUBLISH written to a broker's socket (sent 1) and every PUBLISH read from
+// one, before copies are dropped (sent 0), with its link index; on the link threads, so it
+// must be thread-safe. Set before mqtt_start; nullptr stops it.
+typedef void (*MqttObserver)(int sent, int link, const char* topic, const char* payload);
+void mqtt_set_observer(MqttObserver observer);
 // Running and at least one link connected.
 bool mqtt_is_online(void);
 // Frees what a MSG_MQTT_EVENT carried.

@@ -1,10 +1,12 @@
 // The two broker links: one thread each, connecting, renewing subscriptions, keeping the
-// connection alive and reading what the broker sends. The main thread publishes and
-// subscribes through the same sockets, each under its link's send lock.
+// connection alive, reading what the broker sends and writing what the main thread queued.
+// The main thread never touches a socket: a publish or subscription is appended to a
+// bounded queue of each connected link, whose thread is woken to send it.
 //
 // Every socket is non-blocking and every wait is bounded: a broker that stops reading
-// costs a caller at most SEND_WAIT_MS once, after which its link is dropped and
-// reconnects; a broker that stops talking is dropped after 1.5 keep-alive periods.
+// fills its link's queue, whose overflow is dropped, and after SEND_WAIT_MS without room
+// for a batch its link is dropped and reconnects; a broker that stops talking is dropped
+// after 1.5 keep-alive periods.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -21,31 +23,40 @@ enum { CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
 // The keep-alive the CONNECT announces.
 enum { KEEP_ALIVE_MS = 30000 };
 // A healthy broker empties the socket's send buffer in far less than this; one that has not
-// made room for a packet within it has stopped reading. The DISCONNECT at a stop gets less:
-// the window is closing.
+// made room for a batch of queued packets within it has stopped reading. What is still
+// queued at a stop and the DISCONNECT after it share less: the window is closing.
 enum { SEND_WAIT_MS = 1000, DISCONNECT_WAIT_MS = 200, SEND_SLICE_MS = 50 };
 enum { LINK_STACK = 32 * 1024 };
+// What may wait for one link: some sixty of the largest packets, hundreds of the usual ones,
+// far more than a healthy broker lets pile up, and all a stalled one costs in memory. The
+// link's thread writes it out in batches of whole packets.
+enum { QUEUE_BYTES = 256 * 1024, BATCH_BYTES = 16 * 1024 };
 
 struct MqttLink {
     char host[256];
     unsigned short port;
     HANDLE thread;
     int index;
-    // Every send on socket, from any thread, goes under send_lock, so that packets never
-    // interleave; the link's thread opens and closes socket and changes it under this lock.
-    // Holding it never keeps the other link from sending or delivering.
-    CRITICAL_SECTION send_lock;
-    SOCKET socket;
-    std::atomic<int> connected;  // written under send_lock and the client lock, read anywhere
-    // A send failed or timed out, under send_lock: no more packets on this stream, and the
-    // link's thread drops the connection (that is where connected goes back to 0).
+    // The packets queued for the link's thread, each after its length in two bytes, in a
+    // ring of QUEUE_BYTES from queue_head; under queue_lock. Only a connected link takes
+    // packets, and its thread empties the queue when a connection ends and before the next
+    // one goes online, so that nothing queued for one connection goes out on another.
+    CRITICAL_SECTION queue_lock;
+    uint8_t* queue;               // allocated once with the locks; without it the link takes nothing
+    int queue_head;
+    std::atomic<int> queue_used;  // written under queue_lock; the link's thread peeks without it
+    std::atomic<int> connected;   // written under queue_lock and the client lock, read anywhere
+    // A send failed or timed out: no more packets on this stream, and the link's thread
+    // drops the connection (that is where connected goes back to 0). While the thread runs,
+    // only it writes this.
     std::atomic<int> broken;
-    HANDLE wake;                 // manual reset; set with broken, and by mqtt_stop
+    HANDLE wake;    // manual reset; set by mqtt_stop
+    HANDLE queued;  // auto reset; set when the queue stops being empty
 };
 
 static MqttLink g_links[MQTT_LINK_COUNT] = {
-    {MQTT_BROKER_HOST_0, MQTT_PORT, nullptr, 0, {}, INVALID_SOCKET, {0}, {0}, nullptr},
-    {MQTT_BROKER_HOST_1, MQTT_PORT, nullptr, 1, {}, INVALID_SOCKET, {0}, {0}, nullptr},
+    {MQTT_BROKER_HOST_0, MQTT_PORT, nullptr, 0, {}, nullptr, 0, {0}, {0}, {0}, nullptr, nullptr},
+    {MQTT_BROKER_HOST_1, MQTT_PORT, nullptr, 1, {}, nullptr, 0, {0}, {0}, {0}, nullptr, nullptr},
 };
 
 static std::atomic<int> g_running{0};
@@ -67,12 +78,16 @@ static int g_subscription_count;
 static uint16_t g_packet_id = 1;
 static MqttRecent g_recent;
 static int g_winsock_started;
+static std::atomic<MqttObserver> g_observer{nullptr};
+static std::atomic<unsigned> g_dropped{0};
 
 static BOOL CALLBACK init_lock(INIT_ONCE*, void*, void**) {
     InitializeCriticalSection(&g_lock);
     for (MqttLink& link : g_links) {
-        InitializeCriticalSection(&link.send_lock);
+        InitializeCriticalSection(&link.queue_lock);
+        link.queue = (uint8_t*)malloc(QUEUE_BYTES);
         link.wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        link.queued = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
     return TRUE;
 }
@@ -107,10 +122,105 @@ static void post_event(int kind, const char* topic, const char* payload) {
 
 void mqtt_event_free(WPARAM event) { free((MqttEvent*)event); }
 
+//~ The queue
+
+static void ring_put(MqttLink* link, int at, const uint8_t* bytes, int length) {
+    at %= QUEUE_BYTES;
+    int first = length < QUEUE_BYTES - at ? length : QUEUE_BYTES - at;
+    memcpy(link->queue + at, bytes, (size_t)first);
+    memcpy(link->queue, bytes + first, (size_t)(length - first));
+}
+
+static void ring_get(const MqttLink* link, int at, uint8_t* out, int length) {
+    at %= QUEUE_BYTES;
+    int first = length < QUEUE_BYTES - at ? length : QUEUE_BYTES - at;
+    memcpy(out, link->queue + at, (size_t)first);
+    memcpy(out + first, link->queue, (size_t)(length - first));
+}
+
+// Under queue_lock.
+static void queue_clear(MqttLink* link) {
+    link->queue_head = 0;
+    link->queue_used.store(0);
+}
+
+// Appends one packet for the link's thread; on the main thread. False when the link is not
+// connected, or when its queue is full: the packet is then dropped and counted.
+static bool link_queue(MqttLink* link, const uint8_t* bytes, int length) {
+    if (!link->connected.load() || length <= 0 || length > BATCH_BYTES) return false;
+    bool queued = false, full = false;
+    EnterCriticalSection(&link->queue_lock);
+    if (link->connected.load() && !link->broken.load()) {
+        int used = link->queue_used.load();
+        if (link->queue && used + 2 + length <= QUEUE_BYTES) {
+            uint8_t size[2] = {(uint8_t)(length >> 8), (uint8_t)(length & 0xFF)};
+            ring_put(link, link->queue_head + used, size, 2);
+            ring_put(link, link->queue_head + used + 2, bytes, length);
+            link->queue_used.store(used + 2 + length);
+            // The link's thread never waits while its queue holds something, so one wake
+            // each time it stops being empty is enough.
+            if (!used) SetEvent(link->queued);
+            queued = true;
+        } else {
+            full = true;
+        }
+    }
+    LeaveCriticalSection(&link->queue_lock);
+    if (full) g_dropped.fetch_add(1);
+    return queued;
+}
+
+// Takes the oldest whole packets, as many as fit in capacity (at least one: no packet is
+// queued larger than a batch).
+static int queue_take(MqttLink* link, uint8_t* out, int capacity) {
+    int taken = 0;
+    EnterCriticalSection(&link->queue_lock);
+    int used = link->queue_used.load();
+    while (used > 0) {
+        uint8_t size[2];
+        ring_get(link, link->queue_head, size, 2);
+        int length = (size[0] << 8) | size[1];
+        if (taken + length > capacity) break;
+        ring_get(link, link->queue_head + 2, out + taken, length);
+        taken += length;
+        link->queue_head = (link->queue_head + 2 + length) % QUEUE_BYTES;
+        used -= 2 + length;
+    }
+    link->queue_used.store(used);
+    LeaveCriticalSection(&link->queue_lock);
+    return taken;
+}
+
+//~ A connection
+
+// One connection as its thread reads and writes it. What has been read from the socket
+// but not yet taken stays in bytes: many small messages arrive in one segment, and one
+// recv per segment instead of three or four per message is what lets a link keep up with
+// a busy broker.
+struct LinkReader {
+    MqttLink* link;
+    SOCKET s;
+    WSAEVENT readable;
+    int generation;
+    DWORD last_received, last_ping;
+    DWORD silence_ms;  // the CONNACK's wait during the handshake, then the keep-alive's
+    bool pinging;
+    int have, at;
+    uint8_t bytes[2048];
+    uint8_t batch[BATCH_BYTES];  // queued packets on their way to the socket
+    // What the observer is shown of a sent PUBLISH.
+    char sent_topic[MQTT_TOPIC_CAPACITY];
+    char sent_payload[MQTT_PUBLISH_MAX + 1];
+};
+
+// What is left of period after since has passed, never less than 0.
+static DWORD time_left(DWORD period, DWORD since) { return since >= period ? 0 : period - since; }
+
 //~ Sending
 
 // Sends the whole packet, waiting for room in the socket's buffer at most limit_ms in
-// all. An abortable send also gives up when the client stops. Under the link's send lock.
+// all. An abortable send also gives up when the client stops. On the link's thread, the
+// only one that writes to its socket.
 static bool send_bounded(SOCKET s, const uint8_t* bytes, int length, DWORD limit_ms, bool abortable) {
     DWORD start = GetTickCount();
     while (length > 0) {
@@ -133,73 +243,81 @@ static bool send_bounded(SOCKET s, const uint8_t* bytes, int length, DWORD limit
     return true;
 }
 
-// Sends one packet on a connected link. A packet that does not go out whole has cut the
-// stream: the link is marked broken and its thread woken to drop the connection.
-static bool link_send(MqttLink* link, const uint8_t* bytes, int length) {
-    if (!link->connected.load()) return false;
-    EnterCriticalSection(&link->send_lock);
-    bool sent = false;
-    if (link->connected.load() && !link->broken.load() && link->socket != INVALID_SOCKET) {
-        sent = send_bounded(link->socket, bytes, length, SEND_WAIT_MS, true);
-        if (!sent) {
-            link->broken.store(1);
-            SetEvent(link->wake);
-        }
-    }
-    LeaveCriticalSection(&link->send_lock);
-    return sent;
+// Sends one packet on the connection. One that does not go out whole has cut the stream:
+// the link is marked broken, and the connection ends.
+static bool link_send(LinkReader* r, const uint8_t* bytes, int length) {
+    if (send_bounded(r->s, bytes, length, SEND_WAIT_MS, true)) return true;
+    r->link->broken.store(1);
+    return false;
 }
 
-// SUBSCRIBE (0x82) or UNSUBSCRIBE (0xA2) with a fresh packet identifier for this link.
-static bool link_send_topic(MqttLink* link, uint8_t type, const char* topic) {
-    if (!link->connected.load()) return false;
-    EnterCriticalSection(&g_lock);
-    uint16_t id = mqtt_next_packet_id(&g_packet_id);
-    LeaveCriticalSection(&g_lock);
-    uint8_t packet[MQTT_TOPIC_CAPACITY + 8];
-    int length = type == 0x82 ? mqtt_build_subscribe(packet, sizeof packet, id, topic)
-                              : mqtt_build_unsubscribe(packet, sizeof packet, id, topic);
-    return length && link_send(link, packet, length);
+// Shows the observer each PUBLISH of a batch that went out, read back from its bytes.
+static void observe_sent(LinkReader* r, const uint8_t* bytes, int length) {
+    MqttObserver observer = g_observer.load();
+    if (!observer) return;
+    int at = 0;
+    while (at < length) {
+        uint8_t header = bytes[at++];
+        uint32_t remaining = 0;
+        int count = 0, state = 0;
+        while (at < length && (state = mqtt_remaining_length_byte(bytes[at++], &count, &remaining)) == 0) {
+        }
+        if (state <= 0 || remaining > (uint32_t)(length - at)) return;  // the client built these: never
+        const uint8_t* body = bytes + at;
+        at += (int)remaining;
+        if ((header >> 4) != 3 || remaining < 2) continue;
+        int topic_length = (body[0] << 8) | body[1];
+        int payload_length = (int)remaining - 2 - topic_length;
+        if (topic_length >= (int)sizeof r->sent_topic || payload_length < 0 ||
+            payload_length >= (int)sizeof r->sent_payload)
+            continue;
+        memcpy(r->sent_topic, body + 2, (size_t)topic_length);
+        r->sent_topic[topic_length] = 0;
+        memcpy(r->sent_payload, body + 2 + topic_length, (size_t)payload_length);
+        r->sent_payload[payload_length] = 0;
+        observer(1, r->link->index, r->sent_topic, r->sent_payload);
+    }
+}
+
+// Writes what the main thread queued, a batch of whole packets at a time. While the client
+// runs, each batch gets SEND_WAIT_MS and a stop cuts the wait short; at a stop, what is left
+// shares the DISCONNECT's budget from started, which the stop does not cut. At most a
+// queue's worth per call, so that a busy caller cannot keep the thread from reading.
+static bool drain_queue(LinkReader* r, bool stopping, DWORD started) {
+    for (int moved = 0; moved < QUEUE_BYTES;) {
+        int length = queue_take(r->link, r->batch, (int)sizeof r->batch);
+        if (!length) break;
+        DWORD limit = stopping ? time_left(DISCONNECT_WAIT_MS, GetTickCount() - started) : (DWORD)SEND_WAIT_MS;
+        if (!send_bounded(r->s, r->batch, length, limit, !stopping)) {
+            r->link->broken.store(1);
+            return false;
+        }
+        observe_sent(r, r->batch, length);
+        moved += length;
+    }
+    return true;
 }
 
 //~ Receiving
 
-// One connection as its thread reads it. What has been read from the socket but not yet
-// taken stays in bytes: many small messages arrive in one segment, and one recv per
-// segment instead of three or four per message is what lets a link keep up with a busy
-// broker.
-struct LinkReader {
-    MqttLink* link;
-    SOCKET s;
-    WSAEVENT readable;
-    int generation;
-    DWORD last_received, last_ping;
-    DWORD silence_ms;  // the CONNACK's wait during the handshake, then the keep-alive's
-    bool pinging;
-    int have, at;
-    uint8_t bytes[2048];
-};
-
 // Whether the connection goes on: the client runs, no send on it has failed, the broker
-// has said something recently enough, and the keep-alive ping is out when due.
+// has said something recently enough, and what is queued and the keep-alive ping are out.
 static bool keep_going(LinkReader* r) {
     if (!alive(r->generation) || r->link->broken.load()) return false;
+    if (r->link->queue_used.load() && !drain_queue(r, false, 0)) return false;
     DWORD now = GetTickCount();
     if (now - r->last_received >= r->silence_ms) return false;
     if (r->pinging && now - r->last_ping >= g_ping_ms) {
         r->last_ping = now;
         uint8_t ping[2];
         mqtt_build_pingreq(ping, sizeof ping);
-        if (!link_send(r->link, ping, sizeof ping)) return false;
+        if (!link_send(r, ping, sizeof ping)) return false;
     }
     return true;
 }
 
-// What is left of period after since has passed, never less than 0.
-static DWORD time_left(DWORD period, DWORD since) { return since >= period ? 0 : period - since; }
-
 // Waits until the socket may have something to read; false ends the connection. Also
-// wakes for the next ping, the silence limit, a stop and a failed send.
+// wakes for something queued, the next ping, the silence limit and a stop.
 static bool wait_for_input(LinkReader* r) {
     for (;;) {
         if (!keep_going(r)) return false;
@@ -209,8 +327,10 @@ static bool wait_for_input(LinkReader* r) {
             DWORD to_ping = time_left(g_ping_ms, now - r->last_ping);
             if (to_ping < timeout) timeout = to_ping;
         }
-        HANDLE events[2] = {r->readable, r->link->wake};
-        DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
+        // More was queued than one drain takes: only look whether something came in.
+        if (r->link->queue_used.load()) timeout = 0;
+        HANDLE events[3] = {r->readable, r->link->wake, r->link->queued};
+        DWORD woke = WaitForMultipleObjects(3, events, FALSE, timeout);
         if (woke == WAIT_OBJECT_0) {
             WSANETWORKEVENTS happened;
             WSAEnumNetworkEvents(r->s, r->readable, &happened);
@@ -222,7 +342,7 @@ static bool wait_for_input(LinkReader* r) {
 
 // Takes length bytes (or skips them when out is null). Every refill first checks that the
 // connection goes on, so that a broker pouring out one endless packet is still pinged,
-// and a stop still heard.
+// still sent what is queued, and a stop still heard.
 static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
     while (length > 0) {
         while (r->at == r->have) {
@@ -248,12 +368,12 @@ static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
     return true;
 }
 
-static void deliver(const char* topic, const char* payload) {
+static void deliver(const char* topic, const char* payload, int link_index) {
     uint64_t hash = mqtt_message_hash(topic, payload);
     EnterCriticalSection(&g_lock);
-    int seen = mqtt_recent_seen(&g_recent, hash, GetTickCount());
+    int copy = mqtt_recent_seen(&g_recent, hash, link_index, GetTickCount());
     LeaveCriticalSection(&g_lock);
-    if (!seen) post_event(MQTT_EVENT_MESSAGE, topic, payload);
+    if (!copy) post_event(MQTT_EVENT_MESSAGE, topic, payload);
 }
 
 // Reads one packet; false ends the connection.
@@ -279,7 +399,11 @@ static bool read_packet(LinkReader* r) {
         char topic[MQTT_TOPIC_CAPACITY];
         char payload[MQTT_PAYLOAD_CAPACITY];
         int kept = mqtt_parse_publish(header, body, (int)remaining, topic, payload);
-        if (kept > 0) deliver(topic, payload);
+        if (kept > 0) {
+            MqttObserver observer = g_observer.load();
+            if (observer) observer(0, r->link->index, topic, payload);
+            deliver(topic, payload, r->link->index);
+        }
         ok = kept >= 0;  // a malformed topic closes the connection
     }
     free(body);
@@ -344,9 +468,7 @@ static bool handshake(LinkReader* r, const char* client_id) {
     uint8_t packet[128];
     int length = mqtt_build_connect(packet, sizeof packet, client_id);
     if (!length) return false;
-    EnterCriticalSection(&r->link->send_lock);
     bool sent = send_bounded(r->s, packet, length, SEND_WAIT_MS, true);
-    LeaveCriticalSection(&r->link->send_lock);
     r->silence_ms = CONNECT_WAIT_MS;
     r->pinging = false;
     r->last_received = GetTickCount();
@@ -354,11 +476,11 @@ static bool handshake(LinkReader* r, const char* client_id) {
     return sent && reader_take(r, ack, 4) && ack[0] == 0x20 && ack[3] == 0;
 }
 
-// Marks the link connected and renews every subscription, in list order, in one send.
-// The send lock is held throughout, so that a subscribe or unsubscribe made meanwhile on
-// the main thread goes out after the renewal and not before it.
-static bool go_online(MqttLink* link, SOCKET s) {
-    EnterCriticalSection(&link->send_lock);
+// Opens the link's queue and renews every subscription, in list order, in one send. The
+// queue opens under the client lock while the renewal is taken from the list: a subscribe
+// or unsubscribe that reaches the list later is queued, and goes out after the renewal.
+static bool go_online(LinkReader* r) {
+    MqttLink* link = r->link;
     EnterCriticalSection(&g_lock);
     bool ok = true;
     uint8_t* packets = nullptr;
@@ -372,36 +494,46 @@ static bool go_online(MqttLink* link, SOCKET s) {
                                            g_subscriptions[i]);
         }
     }
-    if (ok) link->connected.store(1);
+    if (ok) {
+        EnterCriticalSection(&link->queue_lock);
+        queue_clear(link);
+        link->connected.store(1);
+        LeaveCriticalSection(&link->queue_lock);
+    }
     LeaveCriticalSection(&g_lock);
-    if (ok && length) ok = send_bounded(s, packets, length, SEND_WAIT_MS, true);
+    if (ok && length) ok = link_send(r, packets, length);
     if (!ok) link->broken.store(1);  // no other packet on a cut stream; the caller drops it
-    LeaveCriticalSection(&link->send_lock);
     free(packets);
     return ok;
 }
 
 //~ The link thread
 
-// Says DISCONNECT when the client stops (the broker then ends the session cleanly, and
-// drops anything it would otherwise publish for us), takes the socket out of the link
-// and closes it. Returns whether the other link is still connected.
-static bool drop_connection(MqttLink* link, SOCKET s, int generation) {
-    EnterCriticalSection(&link->send_lock);
-    if (!alive(generation) && link->connected.load() && !link->broken.load()) {
+// At a stop, writes out what is still queued (the program says goodbye right before it
+// stops the client) and says DISCONNECT (the broker then ends the session cleanly, and
+// drops anything it would otherwise publish for us). Then closes the link's queue and the
+// socket. Returns whether the other link is still connected.
+static bool drop_connection(LinkReader* r) {
+    MqttLink* link = r->link;
+    if (!alive(r->generation) && link->connected.load() && !link->broken.load()) {
         static const uint8_t DISCONNECT[] = {0xE0, 0x00};
-        send_bounded(s, DISCONNECT, sizeof DISCONNECT, DISCONNECT_WAIT_MS, false);
+        DWORD started = GetTickCount();
+        if (drain_queue(r, true, started)) {
+            send_bounded(r->s, DISCONNECT, sizeof DISCONNECT, time_left(DISCONNECT_WAIT_MS, GetTickCount() - started),
+                         false);
+        }
     }
     // Clearing this link and reading the other under one lock: of two links that drop at
     // the same moment, the second sees the first gone.
     EnterCriticalSection(&g_lock);
+    EnterCriticalSection(&link->queue_lock);
     link->connected.store(0);
-    link->socket = INVALID_SOCKET;
+    queue_clear(link);
+    LeaveCriticalSection(&link->queue_lock);
     bool any = false;
     for (MqttLink& l : g_links) any = any || l.connected.load();
     LeaveCriticalSection(&g_lock);
-    LeaveCriticalSection(&link->send_lock);
-    closesocket(s);
+    closesocket(r->s);
     return any;
 }
 
@@ -436,14 +568,11 @@ static DWORD WINAPI link_thread(void* param) {
         r->s = s;
         r->readable = readable;
         r->generation = generation;
-        EnterCriticalSection(&link->send_lock);
         // A stop after this reset is seen by the check of alive() that follows it.
         ResetEvent(link->wake);
         link->broken.store(0);
-        link->socket = s;
-        LeaveCriticalSection(&link->send_lock);
-        if (!alive(generation) || !handshake(r, client_id) || !go_online(link, s)) {
-            drop_connection(link, s, generation);
+        if (!alive(generation) || !handshake(r, client_id) || !go_online(r)) {
+            drop_connection(r);
             wait_while_alive(generation, RETRY_WAIT_MS);
             continue;
         }
@@ -453,7 +582,7 @@ static DWORD WINAPI link_thread(void* param) {
         r->last_ping = r->last_received = GetTickCount();
         while (read_packet(r)) {
         }
-        bool any = drop_connection(link, s, generation);
+        bool any = drop_connection(r);
         if (!any && alive(generation)) post_event(MQTT_EVENT_OFFLINE, nullptr, nullptr);
         wait_while_alive(generation, RECONNECT_WAIT_MS);
     }
@@ -499,7 +628,6 @@ bool mqtt_start(HWND window, UINT message, const char* seed) {
     int started = 0;
     for (int i = 0; i < MQTT_LINK_COUNT; i++) {
         MqttLink* link = &g_links[i];
-        link->socket = INVALID_SOCKET;
         link->connected.store(0);
         link->broken.store(0);
         link->index = i;
@@ -530,6 +658,18 @@ void mqtt_stop(void) {
     }
 }
 
+// SUBSCRIBE (0x82) or UNSUBSCRIBE (0xA2) with a fresh packet identifier for this link.
+static bool link_queue_topic(MqttLink* link, uint8_t type, const char* topic) {
+    if (!link->connected.load()) return false;
+    EnterCriticalSection(&g_lock);
+    uint16_t id = mqtt_next_packet_id(&g_packet_id);
+    LeaveCriticalSection(&g_lock);
+    uint8_t packet[MQTT_TOPIC_CAPACITY + 8];
+    int length = type == 0x82 ? mqtt_build_subscribe(packet, sizeof packet, id, topic)
+                              : mqtt_build_unsubscribe(packet, sizeof packet, id, topic);
+    return length && link_queue(link, packet, length);
+}
+
 bool mqtt_subscribe(const char* topic) {
     if (!g_running.load() || !topic || !topic[0]) return false;
     char normal[MQTT_TOPIC_CAPACITY];
@@ -542,7 +682,7 @@ bool mqtt_subscribe(const char* topic) {
     }
     LeaveCriticalSection(&g_lock);
     bool any = false;
-    for (MqttLink& link : g_links) any = link_send_topic(&link, 0x82, normal) || any;
+    for (MqttLink& link : g_links) any = link_queue_topic(&link, 0x82, normal) || any;
     return any;
 }
 
@@ -559,7 +699,7 @@ bool mqtt_unsubscribe(const char* topic) {
     }
     LeaveCriticalSection(&g_lock);
     bool any = false;
-    for (MqttLink& link : g_links) any = link_send_topic(&link, 0xA2, normal) || any;
+    for (MqttLink& link : g_links) any = link_queue_topic(&link, 0xA2, normal) || any;
     return any;
 }
 
@@ -571,7 +711,7 @@ bool mqtt_publish(const char* topic, const char* payload, bool retain) {
     int length = mqtt_build_publish(packet, sizeof packet, normal, payload, (int)strlen(payload), retain);
     if (!length) return false;
     bool any = false;
-    for (MqttLink& link : g_links) any = link_send(&link, packet, length) || any;
+    for (MqttLink& link : g_links) any = link_queue(&link, packet, length) || any;
     return any;
 }
 
@@ -581,3 +721,7 @@ bool mqtt_is_online(void) {
         if (link.connected.load() && !link.broken.load()) return true;
     return false;
 }
+
+unsigned mqtt_dropped_count(void) { return g_dropped.load(); }
+
+void mqtt_set_observer(MqttObserver observer) { g_observer.store(observer); }

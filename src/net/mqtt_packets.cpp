@@ -208,7 +208,7 @@ uint64_t mqtt_message_hash(const char* topic, const char* payload) {
 enum { RECENT_MIN_CAPACITY = 64 };
 
 static bool recent_expired(const MqttRecentSlot* slot, uint32_t now) {
-    return (uint32_t)(now - slot->time) >= MQTT_DUPLICATE_MS;
+    return (uint32_t)(now - slot->time) >= MQTT_COPY_MEMORY_MS;
 }
 
 static MqttRecentSlot* recent_probe(MqttRecentSlot* slots, int capacity, uint64_t hash) {
@@ -218,7 +218,7 @@ static MqttRecentSlot* recent_probe(MqttRecentSlot* slots, int capacity, uint64_
     return &slots[i];
 }
 
-// A table four times the size of what is still within the window, holding only that.
+// A table four times the size of what is still remembered, holding only that.
 static bool recent_rebuild(MqttRecent* recent, uint32_t now) {
     int live = 0;
     for (int i = 0; i < recent->capacity; i++) live += recent->slots[i].time && !recent_expired(&recent->slots[i], now);
@@ -238,16 +238,21 @@ static bool recent_rebuild(MqttRecent* recent, uint32_t now) {
     return true;
 }
 
-int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now) {
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, int link, uint32_t now) {
     uint32_t stamp = now ? now : 1;
+    uint32_t bit = 1u << (link & 31);
     // Without memory for a new table the old one serves on while it has room.
-    if (recent->capacity > RECENT_MIN_CAPACITY && (uint32_t)(now - recent->rebuilt_at) >= MQTT_DUPLICATE_MS)
+    if (recent->capacity > RECENT_MIN_CAPACITY && (uint32_t)(now - recent->rebuilt_at) >= MQTT_COPY_MEMORY_MS)
         recent_rebuild(recent, now);
     if (recent->slots) {
         MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
         if (slot->time) {
-            if (!recent_expired(slot, now)) return 1;
+            if (!recent_expired(slot, now) && !(slot->links & bit)) {
+                slot->links |= bit;
+                return 1;
+            }
             slot->time = stamp;
+            slot->links = bit;
             return 0;
         }
     }
@@ -256,6 +261,7 @@ int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now) {
     MqttRecentSlot* slot = recent_probe(recent->slots, recent->capacity, hash);
     slot->hash = hash;
     slot->time = stamp;
+    slot->links = bit;
     recent->used++;
     return 0;
 }

@@ -9,7 +9,10 @@ enum {
     MQTT_PUBLISH_MAX = 4000,      // whole outgoing PUBLISH after the first two header bytes
     MQTT_BODY_MAX = 3999,         // largest incoming PUBLISH body that is read
     MQTT_CLIENT_ID_CAPACITY = 64,
-    MQTT_DUPLICATE_MS = 900,
+    // How long a message is remembered for the other broker's copy: well above the 45 s after
+    // which a link that stopped talking is dropped, so that the slower broker's copy is still
+    // known however far that link fell behind.
+    MQTT_COPY_MEMORY_MS = 60000,
 };
 
 // '#' and '+' become '_' (the client never subscribes with wildcards), cut to 127 bytes
@@ -54,13 +57,15 @@ int mqtt_parse_publish(uint8_t header, const uint8_t* body, int length, char* to
 // 64-bit FNV-1a over the topic, one 0xFF byte and the payload.
 uint64_t mqtt_message_hash(const char* topic, const char* payload);
 
-// Every message taken in the last 900 ms, however many: a burst of retained messages on
-// connect runs one link far ahead of the other. An open-addressing table of hashes, at
-// most half full, rebuilt without the expired entries when it fills up or has not been
-// rebuilt for 900 ms (so that it shrinks again after a burst).
+// The messages taken in the last 60 s, however many: a burst of retained messages on
+// connect runs one link far ahead of the other. Each is known by its hash, when its current
+// instance first arrived and which links have brought that instance. An open-addressing
+// table, at most half full, rebuilt without the expired entries when it fills up or has not
+// been rebuilt for 60 s (so that it shrinks again after a burst).
 struct MqttRecentSlot {
     uint64_t hash;
-    uint32_t time;  // tick in ms; 0 = empty
+    uint32_t time;   // tick in ms of the instance's first arrival; 0 = empty
+    uint32_t links;  // bit per link index
 };
 struct MqttRecent {
     MqttRecentSlot* slots;  // heap; nullptr before the first message
@@ -69,8 +74,10 @@ struct MqttRecent {
     uint32_t rebuilt_at;
 };
 
-// 1 when the same message was taken less than 900 ms before now (it is then dropped);
-// otherwise it is remembered at now and 0 is returned.
-int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, uint32_t now);
+// A message that arrived on link (0..31) at now. Each broker carries every message once, so
+// one that another link already brought is that broker's copy: 1, it is dropped, however
+// late. One that this link brought before is a new sending of the same text, as is one not
+// known or forgotten: it is remembered as a new instance and 0 is returned.
+int mqtt_recent_seen(MqttRecent* recent, uint64_t hash, int link, uint32_t now);
 // Forgets everything and frees the table.
 void mqtt_recent_clear(MqttRecent* recent);

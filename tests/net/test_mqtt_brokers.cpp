@@ -3,14 +3,39 @@
 
 #include "broker_fixture.h"
 
+#include <algorithm>
+#include <mutex>
+
+// What the client's observer saw, as "<sent><link> topic payload"; written by the link threads.
+static std::mutex g_traffic_lock;
+static std::vector<std::string> g_traffic;
+
+static void record_traffic(int sent, int link, const char* topic, const char* payload) {
+    std::lock_guard<std::mutex> hold(g_traffic_lock);
+    g_traffic.push_back(std::to_string(sent) + std::to_string(link) + " " + topic + " " + payload);
+}
+
+static int traffic(const std::string& entry) {
+    std::lock_guard<std::mutex> hold(g_traffic_lock);
+    return (int)std::count(g_traffic.begin(), g_traffic.end(), entry);
+}
+
 struct TwoBrokers : LoopbackBrokers {
     void SetUp() override {
         for (Broker* b : brokers) ASSERT_TRUE(b->start());
         point_links_at_brokers();
+        {
+            std::lock_guard<std::mutex> hold(g_traffic_lock);
+            g_traffic.clear();
+        }
+        mqtt_set_observer(record_traffic);
         ASSERT_TRUE(mqtt_start(sink.window, MSG_MQTT_EVENT, "test#0001"));
         ASSERT_TRUE(both_links_up());
     }
-    void TearDown() override { mqtt_stop(); }
+    void TearDown() override {
+        mqtt_stop();
+        mqtt_set_observer(nullptr);
+    }
 
     // A peer on one broker, subscribed to topic when given.
     void peer_on(RawPeer* peer, int broker, const char* id, const char* topic = nullptr) {
@@ -22,21 +47,24 @@ struct TwoBrokers : LoopbackBrokers {
 };
 
 TEST_F(TwoBrokers, PublishSubscribeAndRetainOnBothLinks) {
-    // Subscribe: a message from either broker arrives; the same one from the other broker
-    // right after is the same message and comes once.
+    // Subscribe: a message from either broker arrives; the same one from the other broker,
+    // however late, is that broker's copy and comes once. Again from the same broker, it is
+    // a new sending.
     ASSERT_TRUE(mqtt_subscribe("nelvo/u/ayse"));
     RawPeer p0, p1;
     peer_on(&p0, 0, "peer0");
     peer_on(&p1, 1, "peer1");
-    ASSERT_TRUE(p0.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
-    ASSERT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}") == 1; }, 5000));
-    ASSERT_TRUE(p1.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
-    pump_messages(400);
-    EXPECT_EQ(sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}"), 1) << "same message within 900 ms";
-    pump_messages(700);
-    ASSERT_TRUE(p1.publish("nelvo/u/ayse", "{\"t\":\"REQ\"}"));
-    EXPECT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", "{\"t\":\"REQ\"}") == 2; }, 5000))
-        << "again after 900 ms";
+    const std::string req = "{\"t\":\"REQ\"}";
+    ASSERT_TRUE(p0.publish("nelvo/u/ayse", req));
+    ASSERT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", req) == 1; }, 5000));
+    pump_messages(1000);
+    ASSERT_TRUE(p1.publish("nelvo/u/ayse", req));
+    ASSERT_TRUE(pump_until([&] { return traffic("01 nelvo/u/ayse " + req) == 1; }, 5000)) << "the copy was read";
+    pump_messages(100);
+    EXPECT_EQ(sink.messages("nelvo/u/ayse", req), 1) << "and dropped";
+    ASSERT_TRUE(p1.publish("nelvo/u/ayse", req));
+    EXPECT_TRUE(pump_until([&] { return sink.messages("nelvo/u/ayse", req) == 2; }, 5000)) << "a new sending";
+    EXPECT_EQ(traffic("00 nelvo/u/ayse " + req), 1);
 
     // Our publish goes out on both links: a peer on each broker sees it.
     RawPeer w0, w1;
@@ -47,6 +75,8 @@ TEST_F(TwoBrokers, PublishSubscribeAndRetainOnBothLinks) {
     ASSERT_EQ(got0.size(), 1u);
     ASSERT_EQ(got1.size(), 1u);
     EXPECT_EQ(got0[0].second, "hello");
+    EXPECT_TRUE(pump_until([&] { return traffic("10 nelvo/p/x hello") == 1 && traffic("11 nelvo/p/x hello") == 1; }, 1000))
+        << "the observer saw it go out on each link";
 
     // Wildcards never leave the client: '+' and '#' go out as '_'.
     ASSERT_TRUE(mqtt_publish("nelvo/p/+/#", "wild"));
@@ -84,6 +114,15 @@ TEST_F(TwoBrokers, PublishSubscribeAndRetainOnBothLinks) {
     ASSERT_TRUE(p0.publish("nelvo/u/ayse", "after"));
     pump_messages(700);
     EXPECT_EQ(sink.messages("nelvo/u/ayse", "after"), 0);
+
+    // What is published right before a stop still goes out: the program says goodbye so.
+    ASSERT_TRUE(mqtt_publish("nelvo/p/x", "leaving"));
+    mqtt_stop();
+    for (RawPeer* w : {&w0, &w1}) {
+        auto last = w->receive(1000);
+        EXPECT_TRUE(std::find(last.begin(), last.end(), std::make_pair(std::string("nelvo/p/x"), std::string("leaving"))) !=
+                    last.end());
+    }
 }
 
 TEST_F(TwoBrokers, OneBrokerDownAndBothDownAndBack) {

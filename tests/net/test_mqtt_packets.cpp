@@ -211,7 +211,7 @@ TEST(MqttPackets, WhatAReceivedPublishDelivers) {
         EXPECT_FALSE(mqtt_header_malformed((uint8_t)header)) << header;
 }
 
-TEST(MqttPackets, TheDuplicateWindow) {
+TEST(MqttPackets, TheOtherBrokersCopyIsDroppedANewSendingKept) {
     uint64_t a = mqtt_message_hash("t", "hello"), b = mqtt_message_hash("t", "hellp");
     EXPECT_NE(a, b);
     EXPECT_NE(mqtt_message_hash("ab", "c"), mqtt_message_hash("a", "bc")) << "the 0xFF byte separates";
@@ -220,32 +220,39 @@ TEST(MqttPackets, TheDuplicateWindow) {
     for (uint8_t c : std::vector<uint8_t>{'t', 0xFF, 'x'}) h = (h ^ c) * 1099511628211ull;
     EXPECT_EQ(mqtt_message_hash("t", "x"), h);
 
+    const uint64_t c = a + 1, d = a + 2;
+    const struct {
+        uint64_t hash;
+        int link;
+        uint32_t tick;
+        int copy;
+        const char* why;
+    } arrivals[] = {
+        {a, 0, 1000, 0, "first arrival"},
+        {b, 1, 1000, 0, "another message"},
+        {a, 1, 3000, 1, "the other broker's copy, 2 s late"},
+        {a, 1, 3500, 0, "the same link again: a new sending"},
+        {a, 0, 4000, 1, "its copy"},
+        {a, 0, 4100, 0, "a third sending"},
+        {a, 1, 4100 + MQTT_COPY_MEMORY_MS, 0, "forgotten: new"},
+        {c, 0, 0xFFFFFF00u, 0, "before the tick wraps"},
+        {c, 1, 0x00000100u, 1, "its copy after"},
+        {d, 0, 0, 0, "at tick 0"},
+        {d, 1, 5, 1, "its copy: 0 is a time, not an empty slot"},
+    };
     MqttRecent recent = {};
-    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1000));
-    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 1899));
-    EXPECT_FALSE(mqtt_recent_seen(&recent, b, 1899));
-    EXPECT_FALSE(mqtt_recent_seen(&recent, a, 1900)) << "900 ms after it was stored";
-    EXPECT_TRUE(mqtt_recent_seen(&recent, a, 2000));
+    for (const auto& r : arrivals) EXPECT_EQ(mqtt_recent_seen(&recent, r.hash, r.link, r.tick), r.copy) << r.why;
     mqtt_recent_clear(&recent);
-    // The tick count wraps; a time of 0 is stored as 1 so that it is not "empty".
-    MqttRecent wrap = {};
-    EXPECT_FALSE(mqtt_recent_seen(&wrap, a, 0xFFFFFF00u));
-    EXPECT_TRUE(mqtt_recent_seen(&wrap, a, 0x00000100u));
-    mqtt_recent_clear(&wrap);
-    MqttRecent zero = {};
-    EXPECT_FALSE(mqtt_recent_seen(&zero, a, 0));
-    EXPECT_TRUE(mqtt_recent_seen(&zero, a, 5));
-    mqtt_recent_clear(&zero);
 
-    // However many messages came within the window, each is still known: one link may run
-    // thousands of messages ahead of the other.
+    // However many messages one link brought, each is still known when the other link's
+    // copies come: one link may run thousands of messages ahead of the other.
     MqttRecent many = {};
     const uint64_t SPREAD = 0x9E3779B97F4A7C15ull;
-    for (uint64_t i = 1; i <= 50000; i++) ASSERT_FALSE(mqtt_recent_seen(&many, i * SPREAD, 5000 + (uint32_t)i / 100)) << i;
-    for (uint64_t i = 1; i <= 50000; i++) ASSERT_TRUE(mqtt_recent_seen(&many, i * SPREAD, 5800)) << i;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_FALSE(mqtt_recent_seen(&many, i * SPREAD, 0, 5000 + (uint32_t)i / 100)) << i;
+    for (uint64_t i = 1; i <= 50000; i++) ASSERT_TRUE(mqtt_recent_seen(&many, i * SPREAD, 1, 30000)) << i;
     // Once they are all old, they are forgotten and their memory goes back.
-    EXPECT_FALSE(mqtt_recent_seen(&many, SPREAD, 7000));
-    EXPECT_FALSE(mqtt_recent_seen(&many, 2 * SPREAD, 7000));
+    EXPECT_FALSE(mqtt_recent_seen(&many, SPREAD, 1, 70000));
+    EXPECT_FALSE(mqtt_recent_seen(&many, 2 * SPREAD, 0, 70000));
     EXPECT_LE(many.capacity, 64);
     mqtt_recent_clear(&many);
 }

@@ -213,9 +213,11 @@ TEST(Installations, ARoomOfFourStaysInStep) {
     EXPECT_EQ(b.ask("stop"), "OK");
     EXPECT_TRUE(b.state_shows("playing=0", 5000)) << b.ask("state");
 
-    // D joins while B is stopped: D gets the room's state, and nobody else moves.
+    // B presses Left with nothing loaded, and D joins while B is stopped: D gets the room's
+    // state, and nobody else moves.
     int a_before = a.position(), c_before = c.position();
     DWORD t0 = GetTickCount();
+    EXPECT_EQ(b.ask("key 37"), "OK");
     EXPECT_EQ(a.ask("invite 2"), "OK");
     ASSERT_TRUE(d.state_shows("invited=1", 10000)) << d.ask("state");
     EXPECT_EQ(d.ask("join"), "OK");
@@ -252,5 +254,26 @@ TEST(Installations, ARoomOfFourStaysInStep) {
     EXPECT_TRUE(c.state_shows("playing=1 banner", 5000)) << c.ask("state");
     EXPECT_TRUE(c.state_shows("current=Sezen Aksu - Gidiyorum", 5000)) << c.ask("state");
     EXPECT_TRUE(d.state_shows("current=Sezen Aksu - Gidiyorum", 5000)) << d.ask("state");
+
+    // B plays a track the others lack: they fetch it (the stand-in takes 30 s for "slow").
+    write_tone_wav(b.music() + L"\\Yavas slow Parca.wav", {{500, 30000}});
+    EXPECT_EQ(b.ask("rescan"), "OK");
+    EXPECT_EQ(b.ask("play Yavas slow Parca"), "OK");
+    EXPECT_TRUE(c.state_shows("fetching=1", 10000)) << c.ask("state");
+    EXPECT_TRUE(d.state_shows("fetching=1", 10000)) << d.ask("state");
+    // C accepts A's invitation into another room: B's room's fetch ends with it.
+    EXPECT_EQ(a.ask("friends"), "OK");
+    EXPECT_EQ(a.ask("invite 1"), "OK");
+    ASSERT_TRUE(c.state_shows("invited=1", 10000)) << c.ask("state");
+    EXPECT_EQ(c.ask("join"), "OK");
+    EXPECT_TRUE(c.state_shows("fetching=0", 5000)) << c.ask("state");
+    EXPECT_TRUE(a.state_shows("jam=2 members=1", 10000)) << a.ask("state");
+    // B goes back to a track D has: D's fetch is stopped, and that is no failure.
+    EXPECT_EQ(b.ask("play Sezen Aksu - Gidiyorum"), "OK");
+    EXPECT_TRUE(d.state_shows("fetching=0", 5000)) << d.ask("state");
+    EXPECT_TRUE(d.state_shows("current=Sezen Aksu - Gidiyorum", 5000)) << d.ask("state");
+    std::string after = d.ask("state");
+    EXPECT_EQ(after.find("Otomatik"), std::string::npos) << after;
+    EXPECT_NE(after.find("notice=\xe2\x9c\x93 Canl\xc4\xb1 milisaniye senkronize"), std::string::npos) << after;
     for (Installation& q : p) q.ask("quit");
 }
