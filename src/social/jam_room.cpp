@@ -14,9 +14,10 @@
 #include "social/jam_wire.h"
 
 JamRoom g_jam;
-// Outlives the rooms: a late copy of a decline or an invitation must not count again after
-// the room it was for has ended.
-static JamCopies g_copies;
+// Which texts arrived by which path, as the transport keeps them by broker. Outlives the
+// rooms: a late copy of a decline or an invitation must not count again after the room it
+// was for has ended.
+static MqttRecent g_copies;
 
 static const wchar_t NOTICE_SYNC_ACTIVE[] = L"Canl\u0131 milisaniye senkronizasyonu aktif";
 static const wchar_t NOTICE_INVITING[] = L"Davet g\u00f6nderildi \u2022 Kat\u0131l\u0131mc\u0131lar\u0131n kabul etmesi bekleniyor...";
@@ -475,7 +476,7 @@ void jam_protocol_handle(const char* topic, const char* payload) {
     if (!jam_wire_parse(payload, &m)) return;
     // Each message comes on every topic it was sent to: one arrival of it counts.
     int path = own ? JAM_PATH_OWN_FIRST + own_index : JAM_PATH_ROOM;
-    if (!jam_copy_is_new(&g_copies, jam_text_hash(payload), path, tick_now())) return;
+    if (mqtt_recent_seen(&g_copies, mqtt_message_hash("", payload), path, tick_now())) return;
     if (m.kind == JAM_MSG_INV) {
         if (own) on_invitation(&m);
         return;

@@ -6,47 +6,6 @@
 #include "base/wstr.h"
 #include "social/identity.h"
 
-//~ Copies
-
-uint64_t jam_text_hash(const char* text) {
-    uint64_t h = 1469598103934665603ull;
-    for (const unsigned char* p = (const unsigned char*)(text ? text : ""); *p; p++) h = (h ^ *p) * 1099511628211ull;
-    return h;
-}
-
-int jam_copy_is_new(JamCopies* copies, uint64_t hash, int path, DWORD now) {
-    if (path < 0 || path >= JAM_PATHS_MAX) path = JAM_PATHS_MAX - 1;
-    unsigned bit = 1u << path;
-    DWORD stamp = now ? now : 1;
-    JamCopySlot* free_slot = nullptr;
-    for (JamCopySlot& s : copies->slots) {
-        int live = s.first_at && ticks_since(s.first_at, now) < JAM_COPY_MEMORY_MS;
-        if (!live) {
-            s.first_at = 0;
-            if (!free_slot) free_slot = &s;
-            continue;
-        }
-        if (s.hash != hash) continue;
-        if (!(s.paths & bit)) {
-            s.paths |= bit;
-            return 0;
-        }
-        // The same path again: the sender said it once more.
-        s.paths = bit;
-        s.first_at = stamp;
-        return 1;
-    }
-    // Full of live texts: the oldest taken goes (a ring, so at least 64 sendings back).
-    if (!free_slot) {
-        free_slot = &copies->slots[copies->next];
-        copies->next = (copies->next + 1) % JAM_COPIES_MAX;
-    }
-    free_slot->hash = hash;
-    free_slot->first_at = stamp;
-    free_slot->paths = bit;
-    return 1;
-}
-
 //~ Invitations
 
 static int invitation_live(const JamInvited* e, DWORD now) {

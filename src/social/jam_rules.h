@@ -5,31 +5,11 @@
 // Pure functions of their inputs; the room record feeds them.
 #include <windows.h>
 
-#include <stdint.h>
-
 #include "social/jam.h"
 
-//~ Copies
-
-// Where a message arrived: the room topic, or one of the user's own topics.
-enum { JAM_PATH_ROOM = 0, JAM_PATH_OWN_FIRST = 1, JAM_PATHS_MAX = 8 };
-enum { JAM_COPIES_MAX = 64, JAM_COPY_MEMORY_MS = 120000 };
-
-struct JamCopySlot {
-    uint64_t hash;
-    DWORD first_at;  // 0: empty
-    unsigned paths;  // the paths that brought the current sending
-};
-struct JamCopies {
-    JamCopySlot slots[JAM_COPIES_MAX];
-    int next;  // the slot a new text takes when none is free
-};
-
-uint64_t jam_text_hash(const char* text);
-// 1 when this arrival is a new sending of the text: the first on any path, or a second on a
-// path that already brought it (a sender repeating itself). 0 for another path's copy of a
-// sending already taken, however late, within JAM_COPY_MEMORY_MS.
-int jam_copy_is_new(JamCopies* copies, uint64_t hash, int path, DWORD now);
+// Where a message arrived, as the path bit of the copy filter the room shares with the
+// transport (mqtt_recent_seen): the room topic, or one of the user's own topics.
+enum { JAM_PATH_ROOM = 0, JAM_PATH_OWN_FIRST = 1 };
 
 //~ Invitations
 
