@@ -55,3 +55,33 @@ start_wine() {
 stop_wine() {
   wineserver -k >/dev/null 2>&1 || true
 }
+
+# What build/Nelvo.exe finds when it starts: the files beside it (not the build's own), its
+# default music folders, and its per-user folder in the Wine prefix. One line per file, with
+# its checksum, so that two of these can be compared. The tests and benchmarks keep their
+# files elsewhere; scripts/test and scripts/bench prove it with this.
+program_files_fingerprint() {
+  local users="$BUILD/wine/drive_c/users"
+  {
+    find "$BUILD" -maxdepth 1 -type f ! -name '*.a' ! -name '*.cmake' ! -name CMakeCache.txt \
+      ! -name Makefile ! -name bench.log ! -name screenshot.png \( ! -name '*.exe' -o -name 'Nelvo*' \)
+    for d in "$BUILD/Müzikler" "$BUILD/Muzikler" "$users"/*/AppData/Roaming/Nelvo; do
+      [ -d "$d" ] && find "$d" -type f
+    done
+  } 2>/dev/null | LC_ALL=C sort | while IFS= read -r f; do
+    printf '%s  %s\n' "$(sha256sum "$f" | cut -d' ' -f1)" "${f#"$BUILD"/}"
+  done
+}
+
+# Fails when the fingerprint taken before ($1, a file) differs from the one now.
+check_program_files() {
+  local now
+  now=$(mktemp)
+  program_files_fingerprint >"$now"
+  if ! diff -u "$1" "$now" >&2; then
+    echo "the files build/Nelvo.exe finds changed (above: - before, + after)" >&2
+    rm -f "$now"
+    return 1
+  fi
+  rm -f "$now"
+}

@@ -2,13 +2,23 @@
 
 #include <atomic>
 
+#include "program_home.h"
+
+// Every test program runs the program's code in a home of its own, from its first line (or
+// from the first TempDir another file's statics make, whichever comes first).
+static void enter_home(void) {
+    if (program_home_path().empty()) program_home_enter(L"test");
+}
+static const int g_home = (enter_home(), 0);
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
+    enter_home();
+    // Inside the program's home, which goes with the process even when it dies.
+    std::wstring base = program_home_path() + L"\\";
     wchar_t name[MAX_PATH];
     for (;;) {
-        wsprintfW(name, L"%snelvo-test-%lu-%d", base, GetCurrentProcessId(), counter++);
+        wsprintfW(name, L"%snelvo-test-%lu-%d", base.c_str(), GetCurrentProcessId(), counter++);
         if (CreateDirectoryW(name, nullptr)) break;
     }
     path = name;

@@ -27,6 +27,7 @@
 #include "net/mqtt.h"
 #include "update/updater.h"
 #include "bench_common.h"
+#include "program_home.h"
 
 enum { MSG_HEARTBEAT = WM_APP + 999 };
 
@@ -93,19 +94,17 @@ static void write_small_file(const std::wstring& path) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-download");
     // The library size: rescans after each download grow with it.
     static int library = argc > 1 ? _wtoi(argv[1]) : 2000;
     QueryPerformanceFrequency(&g_frequency);
     // The stand-in lies with the tests; the real program finds yt-dlp.exe beside itself.
-    wchar_t folder[MAX_PATH], path[4096];
-    program_folder(folder, MAX_PATH);
+    wchar_t path[4096];
     GetEnvironmentVariableW(L"PATH", path, 4096);
-    std::wstring new_path = std::wstring(folder) + L"\\tests;" + path;
+    std::wstring new_path = module_folder() + L"\\tests;" + path;
     SetEnvironmentVariableW(L"PATH", new_path.c_str());
 
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring work = std::wstring(temp) + L"nelvo-bench-download";
+    std::wstring work = program_home_path() + L"\\download";
     CreateDirectoryW(work.c_str(), nullptr);
     SetCurrentDirectoryW(work.c_str());
     std::wstring music = work + L"\\music";

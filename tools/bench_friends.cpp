@@ -22,6 +22,7 @@
 #include "base/messages.h"
 #include "net/mqtt.h"
 #include "bench_peers.h"
+#include "program_home.h"
 
 static void friendship_latency(int port0, int port1) {
     std::vector<double> request, accept;
@@ -135,6 +136,7 @@ static void idle_with_friends(int port0, int port1) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-friends");
     if (argc < 3) {
         fputs("usage: bench_friends PORT0 PORT1\n", stderr);
         return 2;

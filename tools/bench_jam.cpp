@@ -26,6 +26,7 @@
 #include "bench_common.h"
 #include "bench_peers.h"
 #include "bench_tap.h"
+#include "program_home.h"
 
 struct Member {
     const wchar_t* folder;
@@ -144,6 +145,7 @@ static void leave_all(PeerInstallation* p, int count) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-jam");
     if (argc < 3) {
         fputs("usage: bench_jam PORT0 PORT1\n", stderr);
         return 2;

@@ -13,6 +13,7 @@
 #include "library/matching.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
+#include "program_home.h"
 
 static const wchar_t* const ARTISTS[] = {
     L"Tarkan", L"Sezen Aksu", L"Bar\u0131\u015f Man\u00e7o", L"Duman", L"Teoman", L"MF\u00d6", L"Mor ve \u00d6tesi",
@@ -134,9 +135,8 @@ static void bench_import(int tracks) {
     int library_count = track_list_count();
 
     // A friend's list: other songs, paths of another machine, a third with their ids.
-    wchar_t temp[MAX_PATH], list[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    wstr_format(list, MAX_PATH, L"%lsnelvo-bench-%lu.m3u", temp, GetCurrentProcessId());
+    wchar_t list[MAX_PATH];
+    wstr_format(list, MAX_PATH, L"%ls\\shared.m3u", program_home_path().c_str());
     HANDLE f = CreateFileW(list, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         printf("cannot write %ls\n", list);
@@ -184,6 +184,7 @@ static void bench_import(int tracks) {
 }
 
 int wmain(void) {
+    program_home_enter(L"bench-match");
     track_list_init();
     bench_find(1000);
     bench_find(10000);

@@ -17,6 +17,7 @@
 #include "base/messages.h"
 #include "net/mqtt.h"
 #include "bench_common.h"
+#include "program_home.h"
 
 static LARGE_INTEGER g_frequency;
 
@@ -161,6 +162,7 @@ static void flood_run(HWND window, int port0) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-mqtt");
     QueryPerformanceFrequency(&g_frequency);
     if (argc >= 5 && wcscmp(argv[1], L"send") == 0) {
         char mode[16];

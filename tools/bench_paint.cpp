@@ -22,6 +22,7 @@
 #include "ui/hit_test.h"
 #include "ui/list_geometry.h"
 #include "ui/main_paint.h"
+#include "program_home.h"
 
 enum { WARM_UP_FRAMES = 20, TIMED_FRAMES = 200, TRACKS = 200 };
 static const double ANIMATION_PERIOD_MS = 10.0;
@@ -454,6 +455,7 @@ static void font_select_cost(void) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-paint");
     (void)argc;
     (void)argv;
     QueryPerformanceFrequency(&g_freq);

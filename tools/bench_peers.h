@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "program_home.h"
 #include "peer_driver.h"
 
 inline double now_ms(void) {
@@ -20,10 +21,9 @@ inline double now_ms(void) {
     return (double)t.QuadPart * 1000.0 / (double)g_frequency.QuadPart;
 }
 
+// A folder inside the benchmark's home, which goes with it.
 inline std::wstring temp_folder(const wchar_t* name) {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring f = std::wstring(base) + L"nelvo-bench-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring f = program_home_path() + L"\\" + name;
     CreateDirectoryW(f.c_str(), nullptr);
     return f;
 }

@@ -10,6 +10,7 @@
 #include "library/display_title.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
+#include "program_home.h"
 
 static const wchar_t* const SAMPLE_NAMES[] = {
     L"mp3indirdur-tarkan-kuzu-kuzu-%d.mp3",
@@ -42,10 +43,10 @@ static int bare_listing(const wchar_t* folder) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    program_home_enter(L"bench-scan");
     int files = argc > 1 ? _wtoi(argv[1]) : 10000;
-    wchar_t temp[MAX_PATH], folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    wstr_format(folder, MAX_PATH, L"%lsnelvo-bench-%lu", temp, GetCurrentProcessId());
+    wchar_t folder[MAX_PATH];
+    wstr_format(folder, MAX_PATH, L"%ls\\scan", program_home_path().c_str());
     CreateDirectoryW(folder, nullptr);
     for (int i = 0; i < files; i++) {
         wchar_t name[200], path[260];

@@ -19,6 +19,7 @@
 #include "playback/player.h"
 #include "update/updater.h"
 #include "bench_common.h"
+#include "program_home.h"
 
 static size_t working_set(void) {
     PROCESS_MEMORY_COUNTERS pmc = {};
@@ -138,10 +139,10 @@ static std::string run(const std::wstring& command, const std::wstring& cwd) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 4 && !wcscmp(argv[1], L"child")) return child(_wtoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
-    wchar_t exe[MAX_PATH], temp[MAX_PATH];
+    program_home_enter(L"bench-startup");
+    wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring root = std::wstring(temp) + L"nelvo-bench-startup";
+    std::wstring root = program_home_path() + L"\\startup";
     CreateDirectoryW(root.c_str(), nullptr);
     std::wstring play = root + L"\\long.wav";
     write_silent_wav(play, 60, 44100);

@@ -98,7 +98,15 @@ int scan_music_folder(const wchar_t* folder) {
     return counted;
 }
 
+static wchar_t g_program_folder[MAX_PATH];
+
+void program_folder_set(const wchar_t* folder) { wstr_copy(g_program_folder, folder ? folder : L""); }
+
 void program_folder(wchar_t* buf, int capacity) {
+    if (g_program_folder[0]) {
+        wstr_copy(buf, capacity, g_program_folder);
+        return;
+    }
     wchar_t exe[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) n = 0;

@@ -11,7 +11,12 @@
 // path would pass 259 characters is skipped: a track cannot hold its path.
 int scan_music_folder(const wchar_t* folder);
 
-// The folder holding the running executable, without a trailing backslash.
+// The folder holding the running executable, without a trailing backslash: where the
+// program keeps its default music folder and friends.json.
 void program_folder(wchar_t* buf, int capacity);
+// Makes program_folder answer folder instead (nullptr: the executable's again). For the
+// test and benchmark programs, which run the program's code inside their own executables
+// and must not leave its files beside the real one.
+void program_folder_set(const wchar_t* folder);
 
 int folder_exists(const wchar_t* path);
