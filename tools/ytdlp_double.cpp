@@ -1,7 +1,7 @@
 // A stand-in for the external downloader, built as yt-dlp.exe for the tests. It accepts
-// the two command lines the program gives (a download with "-o <template> <target>", a
-// listing with "--print <fields> ytsearch10:<words>"), prints what the real program prints
-// for them and writes the file it would write (a file that is there already it leaves
+// the three command lines the program gives (a download with "-o <template> <target>", a
+// listing with "--print <fields> ytsearch10:<words>", the self-update "-U"), prints what
+// the real program prints for them and writes the file it would write (a file that is there already it leaves
 // alone and says so, as the real one does). Words in the target choose misbehaviour:
 //
 //   download target contains   behaviour
@@ -38,6 +38,11 @@
 // "CRT-DIFFERS" when the C runtime split the command line differently from
 // CommandLineToArgvW. With YTDLP_DOUBLE_CATALOGUE set, a watch address's id is looked up
 // in that UTF-8 file of "id<TAB>title" lines to name the file; otherwise "Video <id>".
+// YTDLP_DOUBLE_UPDATE chooses what "-U" does, printing what the real one prints:
+//
+//   current (or unset)   "yt-dlp is up to date (stable@2024.08.06 ...)", exit 0
+//   updated              "Updated yt-dlp to stable@2024.10.07 ...", exit 0
+//   fail                 "ERROR: ..." on standard error, exit 1
 #include <windows.h>
 #include <shellapi.h>
 
@@ -303,6 +308,25 @@ static int download(const std::wstring& tmpl, const std::wstring& target, const 
     return 0;
 }
 
+static int self_update(void) {
+    std::wstring mode = env(L"YTDLP_DOUBLE_UPDATE");
+    put("Current version: stable@2024.08.06 from yt-dlp/yt-dlp\n");
+    if (mode == L"updated" || mode == L"fail") {
+        put("Latest version: stable@2024.10.07 from yt-dlp/yt-dlp\n");
+        if (mode == L"fail") {
+            put_error("ERROR: Unable to write to yt-dlp.exe; try running as administrator\n");
+            return 1;
+        }
+        put("Current Build Hash: 468a6f8bf1d156ad173e000a40f696d4fbd69c5aa7360229329b9063a388e7d0\n");
+        put("Updating to stable@2024.10.07 from yt-dlp/yt-dlp ...\n");
+        put("Updated yt-dlp to stable@2024.10.07 from yt-dlp/yt-dlp\n");
+        return 0;
+    }
+    put("Latest version: stable@2024.08.06 from yt-dlp/yt-dlp\n");
+    put("yt-dlp is up to date (stable@2024.08.06 from yt-dlp/yt-dlp)\n");
+    return 0;
+}
+
 static int search(const std::wstring& words) {
     if (contains(words, L"slowsearch")) Sleep(2000);
     if (contains(words, L"nothing")) {
@@ -359,6 +383,7 @@ int wmain(int, wchar_t**) {
         return 0;
     }
     log_arguments(argc, argv);
+    if (argc == 2 && wcscmp(argv[1], L"-U") == 0) return self_update();
     std::wstring tmpl, target;
     int listing = 0;
     for (int i = 1; i < argc; i++) {

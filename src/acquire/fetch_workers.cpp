@@ -51,6 +51,7 @@ static DWORD WINAPI shared_worker_thread(void*) {
     HWND receiver = g_shared_worker.receiver;
     int fetched = 0;
     int stopped = 0;
+    int missing = 0;
     for (;;) {
         WantedTrack entry;
         EnterCriticalSection(&q->lock);
@@ -77,11 +78,28 @@ static DWORD WINAPI shared_worker_thread(void*) {
         if (wanted_track_target(&entry, target, TARGET_CAPACITY)) {
             result = run_downloader(target, g_shared_worker.folder, &q->stop, shared_progress, 0);
         }
+        if (result == DOWNLOADER_MISSING) {
+            // Every entry would fail the same way: the worker ends here. Unless the list is
+            // being stopped anyway, the entry goes back, and all that is left waits in the
+            // queue for the next import, as it does without a music folder.
+            EnterCriticalSection(&q->lock);
+            stopped = q->stop.load() ? 1 : 0;
+            if (stopped) {
+                if (!q->queued_during_stop) q->queued = q->taken;
+            } else {
+                missing = 1;
+                q->taken--;
+            }
+            q->running.store(0);
+            LeaveCriticalSection(&q->lock);
+            break;
+        }
         if (q->stop.load()) continue;  // the interrupted track gets no item message
         post_to(receiver, MSG_SHARED_ITEM_DONE, (WPARAM)result, 0);
         fetched += result;
     }
-    post_to(receiver, MSG_SHARED_FINISHED, (WPARAM)fetched, (LPARAM)stopped);
+    LPARAM end = missing ? SHARED_END_MISSING : stopped ? SHARED_END_STOPPED : 0;
+    post_to(receiver, MSG_SHARED_FINISHED, (WPARAM)fetched, end);
     return 0;
 }
 
@@ -140,7 +158,7 @@ static DWORD WINAPI jam_fetch_thread(void* param) {
     // set it for a fetch that has already ended, or clear it for the next one.
     request->stopped = g_jam_fetch.stop.load() ? 1 : 0;
     if (request->stopped) result = 0;
-    if (!post_to(receiver, MSG_AUTOFETCH_DONE, (WPARAM)result, (LPARAM)request)) {
+    if (!post_to(receiver, MSG_AUTOFETCH_DONE, (WPARAM)(INT_PTR)result, (LPARAM)request)) {
         free(request);
         g_jam_fetch.running.store(0);
     }

@@ -29,7 +29,8 @@ int wanted_track_target(const WantedTrack* wanted, wchar_t* target, int capacity
 // for the folder to download into (0 from it: there is none, and nothing starts), and
 // starts the thread, which reports to receiver. Returns 1 when it started one. Entries
 // queued while a worker runs are taken by it; those queued while it stops wait for the call
-// made when it has finished.
+// made when it has finished. A worker that cannot start the downloader ends at once and
+// leaves every entry it did not fetch waiting for the next import.
 int shared_fetch_resume(HWND receiver, int (*resolve_folder)(wchar_t* folder));
 
 // Starts the Jam fetch of wanted into folder for the room room_id, reporting to receiver,

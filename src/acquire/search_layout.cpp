@@ -27,6 +27,11 @@ SearchLayout search_layout(int w, int h, int dpi) {
     l.list = rect_at(s(16), s(96), left, h - s(16) - s(22) - s(96) - s(8));
     l.list_panel = {s(15), s(95), left + s(17), h - s(16) - s(30) + s(1)};
     l.status_label = rect_at(s(18), h - s(16) - s(22), left - s(4), s(22));
+    // Flush with the list panel's edge; the status line gives way to it, and its text
+    // (what is missing and where it goes) must still fit at the default size.
+    l.open_folder_button = rect_at(left + s(16) - s(76), h - s(16) - s(24), s(76), s(24));
+    l.status_label_short = l.status_label;
+    l.status_label_short.right = l.open_folder_button.left - s(6);
 
     int x = l.right_left;
     l.right_panel = {x, s(16), w - s(16), h - s(16)};

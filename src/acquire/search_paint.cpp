@@ -272,11 +272,13 @@ static void draw_button(const DRAWITEMSTRUCT* item) {
     RECT r = item->rcItem;
     int pressed = (item->itemState & ODS_SELECTED) != 0;
     int disabled = (item->itemState & ODS_DISABLED) != 0;
-    if (item->CtlID == ID_FOLDER_BUTTON) {
+    if (item->CtlID == ID_FOLDER_BUTTON || item->CtlID == ID_OPEN_FOLDER_BUTTON) {
+        // The way to the missing downloader's folder stands out from the folder choice.
+        int open = item->CtlID == ID_OPEN_FOLDER_BUTTON;
         fill_rect(dc, r, BACKGROUND);
-        round_box(dc, r, 8, pressed ? EDGE : FIELD, EDGE);
-        draw_text(dc, g_search.small_font, RGB(240, 240, 245), L"Klas\u00f6r Se\u00e7", r,
-                  DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+        round_box(dc, r, 8, pressed ? EDGE : FIELD, open ? ORANGE : EDGE);
+        draw_text(dc, g_search.small_font, open ? ORANGE : RGB(240, 240, 245),
+                  open ? L"Klas\u00f6r\u00fc A\u00e7" : L"Klas\u00f6r Se\u00e7", r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
         return;
     }
     int download = item->CtlID == ID_DOWNLOAD_BUTTON;

@@ -19,11 +19,16 @@ int search_command_line(const wchar_t* text, wchar_t* line, int capacity) {
     strip_control_characters(query);
     // The print template is written out whole: the downloader's own documentation spells it
     // this way, and the tabs inside are what the parser splits on.
-    static const wchar_t FIXED[] = DOWNLOADER_EXE
+    static const wchar_t FIXED[] =
         L" --encoding utf-8 --no-warnings --flat-playlist --print "
         L"\"%(id)s\t%(title)s\t%(duration)s\t%(uploader)s\t%(webpage_url)s\"";
-    if ((int)wcslen(FIXED) >= capacity) return 0;
-    wcscpy(line, FIXED);
+    if (!downloader_command_start(line, capacity)) return 0;
+    int length = (int)wcslen(line);
+    if (length + (int)wcslen(FIXED) >= capacity) {
+        line[0] = 0;
+        return 0;
+    }
+    wcscpy(line + length, FIXED);
     return command_line_append(line, capacity, query);
 }
 
@@ -103,6 +108,22 @@ void search_status_text(int count, wchar_t* out, int capacity) {
                     count);
     } else {
         wstr_copy(out, capacity, L"Sonu\u00e7 bulunamad\u0131.");
+    }
+}
+
+const wchar_t DOWNLOADER_MISSING_TEXT[] =
+    L"yt-dlp.exe bulunamad\u0131 \u2022 Nelvo.exe'nin yan\u0131na ya da PATH'e koyun";
+
+void update_status_text(int outcome, const wchar_t* version, wchar_t* out, int capacity) {
+    int named = version && version[0];
+    if (outcome == DOWNLOADER_UPDATE_UPDATED) {
+        if (named) wstr_format(out, capacity, L"yt-dlp g\u00fcncellendi: %ls", version);
+        else wstr_copy(out, capacity, L"yt-dlp g\u00fcncellendi");
+    } else if (outcome == DOWNLOADER_UPDATE_CURRENT) {
+        if (named) wstr_format(out, capacity, L"yt-dlp g\u00fcncel (%ls)", version);
+        else wstr_copy(out, capacity, L"yt-dlp g\u00fcncel");
+    } else {
+        wstr_copy(out, capacity, L"yt-dlp g\u00fcncellenemedi \u2022 bir hafta sonra yeniden denenecek");
     }
 }
 

@@ -52,6 +52,12 @@ void replace_line_breaks(wchar_t* text);
 
 // "%d sonuç bulundu • ..." for count > 0, else "Sonuç bulunamadı.".
 void search_status_text(int count, wchar_t* out, int capacity);
+// The status line when the downloader could not be started, for a search and a download
+// alike: what is missing and where it goes.
+extern const wchar_t DOWNLOADER_MISSING_TEXT[];
+// The status line for a self-update's DOWNLOADER_UPDATE_* outcome and the version it
+// named (may be empty).
+void update_status_text(int outcome, const wchar_t* version, wchar_t* out, int capacity);
 // "İndiriliyor (%37): <title>".
 void download_status_text(int percent, const wchar_t* title, wchar_t* out, int capacity);
 // The download button's label: "İndiriliyor • %37" while downloading (negative shown as

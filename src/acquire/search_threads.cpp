@@ -1,6 +1,7 @@
-// The search window's worker threads: the search listing, one cover load per row and the
-// download. None of them touches the window's result table: each hands what it made to
-// the window's thread in a posted message, and frees it itself when posting fails.
+// The search window's worker threads: the search listing, one cover load per row, the
+// download and the downloader's self-update. None of them touches the window's result
+// table: each hands what it made to the window's thread in a posted message, and frees it
+// itself when posting fails.
 #include <windows.h>
 #include <olectl.h>
 
@@ -13,7 +14,7 @@
 #include "base/messages.h"
 #include "base/wstr.h"
 
-enum { SEARCH_STACK = 64 * 1024, DOWNLOAD_STACK = 64 * 1024, THUMBNAIL_STACK = 256 * 1024 };
+enum { SEARCH_STACK = 64 * 1024, DOWNLOAD_STACK = 64 * 1024, THUMBNAIL_STACK = 256 * 1024, UPDATE_STACK = 64 * 1024 };
 // Covers are a few hundred pixels; a larger picture is scaled down before it is kept.
 enum { THUMBNAIL_MAX_SIDE = 640, THUMBNAIL_BASE_CAPACITY = 128 };
 
@@ -29,6 +30,7 @@ static void heap_free(void* p) {
 
 struct SearchBatch {
     unsigned generation;
+    int missing;  // the downloader could not be started
     int count;
     SearchResult rows[SEARCH_MAX_ROWS];
 };
@@ -60,7 +62,10 @@ static DWORD WINAPI search_thread(void* arg) {
         batch->generation = request->generation;
         ChildProcess child;
         // Standard error stays unredirected: the listing's warnings must not become rows.
-        if (search_command_line(request->text, command, SEARCH_COMMAND_CAPACITY) && child_start(command, 0, &child)) {
+        int have_command = search_command_line(request->text, command, SEARCH_COMMAND_CAPACITY);
+        int started = have_command && child_start(command, 0, &child);
+        batch->missing = have_command && !started;
+        if (started) {
             // A listing takes a few seconds; one that hangs must not keep the window
             // searching for the life of the process. Past the limit it is stopped, and the
             // rows it printed so far are what the search found.
@@ -111,8 +116,10 @@ void search_thread_start(const wchar_t* text) {
     if (window) PostMessageW(window, MSG_SEARCH_DONE, 0, 0);
 }
 
-int search_batch_take(SearchBatch* batch, unsigned generation, SearchResult* rows) {
+int search_batch_take(SearchBatch* batch, unsigned generation, SearchResult* rows, int* missing) {
+    *missing = 0;
     if (!batch) return 0;
+    *missing = batch->missing;
     int count = batch->generation == generation ? batch->count : -1;
     if (count > 0) memcpy(rows, batch->rows, sizeof(SearchResult) * (size_t)count);
     heap_free(batch);
@@ -270,13 +277,13 @@ static void on_download_progress_report(int percent, intptr_t user) {
 static DWORD WINAPI download_thread(void* arg) {
     SearchDownloadJob* job = (SearchDownloadJob*)arg;
     HWND owner = job->owner;
-    int ok = run_downloader(job->address, job->folder, nullptr, on_download_progress_report, (intptr_t)job);
+    int result = run_downloader(job->address, job->folder, nullptr, on_download_progress_report, (intptr_t)job);
     heap_free(job);
     g_search.downloading.store(0);
     HWND window = g_search.window.load();
-    if (!ok) {
+    if (result != 1) {
         if (owner) PostMessageW(owner, MSG_DOWNLOAD_PROGRESS, (WPARAM)-1, 0);
-        if (window) PostMessageW(window, MSG_SEARCH_DL_DONE, 0, 0);
+        if (window) PostMessageW(window, MSG_SEARCH_DL_DONE, (WPARAM)(INT_PTR)result, 0);
         return 0;
     }
     // With the search window gone, the main window still learns of the new file.
@@ -299,4 +306,49 @@ int download_thread_start(HWND owner, const wchar_t* address, const wchar_t* fol
     }
     CloseHandle(thread);
     return 1;
+}
+
+//~ Self-update
+
+struct DownloaderUpdateReport {
+    int outcome;
+    wchar_t version[DOWNLOADER_UPDATE_VERSION_CAPACITY];
+};
+
+static DWORD WINAPI update_thread(void*) {
+    DownloaderUpdateReport* report = (DownloaderUpdateReport*)heap_alloc_zeroed(sizeof(DownloaderUpdateReport));
+    wchar_t version[DOWNLOADER_UPDATE_VERSION_CAPACITY];
+    int outcome = downloader_self_update(version, DOWNLOADER_UPDATE_VERSION_CAPACITY, DOWNLOADER_UPDATE_TIME_LIMIT_MS);
+    if (report) {
+        report->outcome = outcome;
+        wstr_copy(report->version, version);
+    }
+    g_search.updating.store(0);
+    // Whichever search window is open now hears of it; with none open, nobody needs to.
+    HWND window = g_search.window.load();
+    if (report && !(window && PostMessageW(window, MSG_SEARCH_UPDATE_DONE, 0, (LPARAM)report))) heap_free(report);
+    return 0;
+}
+
+int update_thread_start(void) {
+    int idle = 0;
+    if (!g_search.updating.compare_exchange_strong(idle, 1)) return 0;
+    HANDLE thread = CreateThread(nullptr, UPDATE_STACK, update_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) {
+        g_search.updating.store(0);
+        return 0;
+    }
+    CloseHandle(thread);
+    return 1;
+}
+
+int update_report_take(DownloaderUpdateReport* report, wchar_t* version, int capacity) {
+    if (!report) {
+        if (capacity > 0) version[0] = 0;
+        return DOWNLOADER_UPDATE_FAILED;
+    }
+    int outcome = report->outcome;
+    wstr_copy(version, capacity, report->version);
+    heap_free(report);
+    return outcome;
 }

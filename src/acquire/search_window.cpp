@@ -5,11 +5,16 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <dwmapi.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <time.h>
+
+#include "acquire/downloader.h"
 #include "base/messages.h"
 #include "base/wstr.h"
+#include "library/folder_scan.h"
 #include "ui/fonts.h"
 
 SearchWindowState g_search;
@@ -50,8 +55,15 @@ static int selected_row(void) {
     return (row >= 0 && row < g_search.result_count) ? row : -1;
 }
 
+// What a search or a download says; it stays until the next one says something.
 static void set_status(const wchar_t* text) {
+    g_search.status_quiet = 0;
     if (g_search.status_label) SetWindowTextW(g_search.status_label, text);
+}
+
+// What only fills an otherwise idle status line, such as the self-update's outcome.
+static void set_quiet_status(const wchar_t* text) {
+    if (g_search.status_quiet && g_search.status_label) SetWindowTextW(g_search.status_label, text);
 }
 
 static void show_folder(void) {
@@ -138,9 +150,26 @@ static void apply_layout(HWND window) {
     move_to(g_search.folder_label, l.folder_label);
     move_to(g_search.folder_button, l.folder_button);
     move_to(g_search.list, l.list);
-    move_to(g_search.status_label, l.status_label);
+    move_to(g_search.status_label, g_search.downloader_missing ? l.status_label_short : l.status_label);
+    move_to(g_search.open_folder_button, l.open_folder_button);
     move_to(g_search.download_button, l.download_button);
     InvalidateRect(window, nullptr, FALSE);
+}
+
+// The missing downloader's status comes with the way to the folder it belongs in; any
+// later status takes both away.
+static void show_downloader_missing(HWND window, int missing) {
+    if (missing) set_status(DOWNLOADER_MISSING_TEXT);
+    if (g_search.downloader_missing == missing) return;
+    g_search.downloader_missing = missing;
+    ShowWindow(g_search.open_folder_button, missing ? SW_SHOW : SW_HIDE);
+    apply_layout(window);
+}
+
+static void open_program_folder(HWND window) {
+    wchar_t folder[MAX_PATH];
+    program_folder(folder, MAX_PATH);
+    if (folder[0]) ShellExecuteW(window, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 //~ Edit box
@@ -250,6 +279,7 @@ static void on_search_command(HWND window) {
     EnableWindow(g_search.search_button, FALSE);
     EnableWindow(g_search.download_button, FALSE);
     SendMessageW(g_search.list, LB_RESETCONTENT, 0, 0);
+    show_downloader_missing(window, 0);
     set_status(STATUS_SEARCHING);
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);
@@ -257,7 +287,8 @@ static void on_search_command(HWND window) {
 }
 
 static void on_search_done(HWND window, SearchBatch* batch) {
-    int count = search_batch_take(batch, g_search.generation.load(), g_search.results);
+    int missing = 0;
+    int count = search_batch_take(batch, g_search.generation.load(), g_search.results, &missing);
     if (count < 0) {
         // A search that has since been replaced; the newer one reports for itself.
         InvalidateRect(g_search.search_button, nullptr, FALSE);
@@ -267,9 +298,13 @@ static void on_search_done(HWND window, SearchBatch* batch) {
     EnableWindow(g_search.search_button, TRUE);
     InvalidateRect(g_search.search_button, nullptr, FALSE);
     SendMessageW(g_search.list, LB_RESETCONTENT, 0, 0);
-    wchar_t status[160];
-    search_status_text(count, status, 160);
-    set_status(status);
+    if (missing) {
+        show_downloader_missing(window, 1);
+    } else {
+        wchar_t status[160];
+        search_status_text(count, status, 160);
+        set_status(status);
+    }
     if (count > 0) {
         for (int i = 0; i < count; i++) SendMessageW(g_search.list, LB_ADDSTRING, 0, (LPARAM)g_search.results[i].title);
         SendMessageW(g_search.list, LB_SETCURSEL, 0, 0);
@@ -304,6 +339,7 @@ static void on_download_command(HWND window) {
     wstr_copy(g_search.download_target, g_search.download_folder);
     EnableWindow(g_search.download_button, FALSE);
     EnableWindow(g_search.search_button, FALSE);
+    show_downloader_missing(window, 0);
     wchar_t status[400];
     download_status_text(0, g_search.download_title, status, 400);
     set_status(status);
@@ -324,19 +360,33 @@ static void on_download_progress_message(HWND window, int percent) {
     InvalidateRect(window, nullptr, FALSE);
 }
 
-static void on_download_finished(HWND window, int success) {
+// result: 1 success, 0 failure, DOWNLOADER_MISSING.
+static void on_download_finished(HWND window, int result) {
     EnableWindow(g_search.search_button, TRUE);
     EnableWindow(g_search.download_button, selected_row() >= 0);
-    if (success) {
+    if (result == 1) {
         g_search.last_percent.store(100);
         set_status(STATUS_DONE);
         if (g_search.owner) PostMessageW(g_search.owner, MSG_DOWNLOAD_DONE, 0, 0);
+    } else if (result == DOWNLOADER_MISSING) {
+        g_search.last_percent.store(-1);
+        show_downloader_missing(window, 1);
     } else {
         g_search.last_percent.store(-1);
         set_status(STATUS_FAILED);
     }
     InvalidateRect(g_search.download_button, nullptr, FALSE);
     InvalidateRect(window, nullptr, FALSE);
+}
+
+static void on_update_done(DownloaderUpdateReport* report) {
+    wchar_t version[DOWNLOADER_UPDATE_VERSION_CAPACITY];
+    int outcome = update_report_take(report, version, DOWNLOADER_UPDATE_VERSION_CAPACITY);
+    // Gone since the window looked: whatever a search says about it is the news.
+    if (outcome == DOWNLOADER_MISSING) return;
+    wchar_t text[160];
+    update_status_text(outcome, version, text, 160);
+    set_quiet_status(text);
 }
 
 static void choose_folder(HWND window) {
@@ -359,6 +409,7 @@ static void on_command(HWND window, int id, int code) {
     case ID_SEARCH_BUTTON: on_search_command(window); break;
     case ID_FOLDER_BUTTON: choose_folder(window); break;
     case ID_DOWNLOAD_BUTTON: on_download_command(window); break;
+    case ID_OPEN_FOLDER_BUTTON: open_program_folder(window); break;
     case ID_RESULT_LIST:
         if (code == LBN_DBLCLK) on_download_command(window);
         else if (code == LBN_SELCHANGE) on_selection_change(window);
@@ -382,6 +433,8 @@ static int on_create(HWND window) {
     }
     g_search.result_count = 0;
     if (!g_search.downloading.load()) g_search.last_percent.store(-1);
+    g_search.downloader_missing = 0;
+    g_search.status_quiet = !g_search.downloading.load();
     g_search.dpi = window_dpi_of(window);
 
     BOOL dark = TRUE;
@@ -408,10 +461,13 @@ static int on_create(HWND window) {
     g_search.status_label = make_control(window, L"STATIC", STATUS_HINT, SS_ENDELLIPSIS | SS_NOPREFIX, ID_STATUS_LABEL);
     g_search.download_button =
         make_control(window, L"BUTTON", L"\u0130ndir ve Ekle", BS_OWNERDRAW | WS_TABSTOP, ID_DOWNLOAD_BUTTON);
+    g_search.open_folder_button =
+        make_control(window, L"BUTTON", L"Klas\u00f6r\u00fc A\u00e7", BS_OWNERDRAW | WS_TABSTOP, ID_OPEN_FOLDER_BUTTON);
     if (!g_search.edit || !g_search.search_button || !g_search.folder_label || !g_search.folder_button ||
-        !g_search.list || !g_search.status_label || !g_search.download_button) {
+        !g_search.list || !g_search.status_label || !g_search.download_button || !g_search.open_folder_button) {
         return -1;
     }
+    ShowWindow(g_search.open_folder_button, SW_HIDE);
     SendMessageW(g_search.edit, EM_SETCUEBANNER, TRUE, (LPARAM)L"\u015eark\u0131 veya sanat\u00e7\u0131 ara...");
     apply_fonts_to_controls();
     show_folder();
@@ -426,12 +482,15 @@ static int on_create(HWND window) {
 // freed, and a finished download still announced to the main window.
 static void settle_queued_messages(HWND window) {
     MSG msg;
-    while (PeekMessageW(&msg, window, MSG_SEARCH_DONE, MSG_SEARCH_DL_PROGRESS, PM_REMOVE)) {
+    while (PeekMessageW(&msg, window, MSG_SEARCH_DONE, MSG_SEARCH_UPDATE_DONE, PM_REMOVE)) {
         if (msg.message == MSG_SEARCH_DONE) {
             search_batch_free((SearchBatch*)msg.lParam);
         } else if (msg.message == MSG_SEARCH_THUMB) {
             thumbnail_delivery_take((ThumbnailDelivery*)msg.lParam);
-        } else if (msg.message == MSG_SEARCH_DL_DONE && msg.wParam && g_search.owner) {
+        } else if (msg.message == MSG_SEARCH_UPDATE_DONE) {
+            wchar_t version[DOWNLOADER_UPDATE_VERSION_CAPACITY];
+            update_report_take((DownloaderUpdateReport*)msg.lParam, version, DOWNLOADER_UPDATE_VERSION_CAPACITY);
+        } else if (msg.message == MSG_SEARCH_DL_DONE && msg.wParam == 1 && g_search.owner) {
             PostMessageW(g_search.owner, MSG_DOWNLOAD_DONE, 0, 0);
         }
     }
@@ -455,7 +514,8 @@ static void on_destroy(HWND window) {
     }
     delete_window_fonts();
     g_search.edit = g_search.search_button = g_search.folder_label = g_search.folder_button = nullptr;
-    g_search.list = g_search.status_label = g_search.download_button = nullptr;
+    g_search.list = g_search.status_label = g_search.download_button = g_search.open_folder_button = nullptr;
+    g_search.downloader_missing = 0;
 }
 
 static void on_dpi_changed(HWND window, int dpi, const RECT* suggested) {
@@ -505,7 +565,8 @@ static LRESULT CALLBACK search_window_proc(HWND window, UINT message, WPARAM wpa
     case MSG_SEARCH_DONE: on_search_done(window, (SearchBatch*)lparam); return 0;
     case MSG_SEARCH_THUMB: on_thumbnail(window, (ThumbnailDelivery*)lparam); return 0;
     case MSG_SEARCH_DL_PROGRESS: on_download_progress_message(window, (int)wparam); return 0;
-    case MSG_SEARCH_DL_DONE: on_download_finished(window, (int)wparam); return 0;
+    case MSG_SEARCH_DL_DONE: on_download_finished(window, (int)(INT_PTR)wparam); return 0;
+    case MSG_SEARCH_UPDATE_DONE: on_update_done((DownloaderUpdateReport*)lparam); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_NCDESTROY: settle_queued_messages(window); break;
     }
@@ -534,13 +595,7 @@ static void register_window_class(HINSTANCE instance) {
     RegisterClassExW(&wc);
 }
 
-void open_search_window(HWND owner, const wchar_t* music_folder) {
-    HWND existing = g_search.window.load();
-    if (existing) {
-        if (IsIconic(existing)) ShowWindow(existing, SW_RESTORE);
-        SetForegroundWindow(existing);
-        return;
-    }
+static void create_search_window(HWND owner, const wchar_t* music_folder) {
     g_search.owner = owner;
     // Reopened during a download, the window keeps showing the folder the user chose for it.
     if (!g_search.downloading.load()) {
@@ -573,12 +628,37 @@ void open_search_window(HWND owner, const wchar_t* music_folder) {
     }
 }
 
-void open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text) {
-    open_search_window(owner, music_folder);
+// Starts the self-update for an open window when a week has passed since the last attempt
+// and the downloader is there; the attempt counts from its start, so that one that fails
+// is not tried again before the week is out.
+static int start_due_update(long long* downloader_checked) {
+    if (!downloader_checked || !g_search.window.load()) return 0;
+    long long now = (long long)time(nullptr);
+    if (!downloader_update_due(*downloader_checked, now) || !downloader_found()) return 0;
+    if (!update_thread_start()) return 0;
+    *downloader_checked = now;
+    return 1;
+}
+
+int open_search_window(HWND owner, const wchar_t* music_folder, long long* downloader_checked) {
+    HWND existing = g_search.window.load();
+    if (existing) {
+        if (IsIconic(existing)) ShowWindow(existing, SW_RESTORE);
+        SetForegroundWindow(existing);
+    } else {
+        create_search_window(owner, music_folder);
+    }
+    return start_due_update(downloader_checked);
+}
+
+int open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text,
+                                  long long* downloader_checked) {
+    int started = open_search_window(owner, music_folder, downloader_checked);
     HWND window = g_search.window.load();
-    if (!text || !text[0] || !window) return;
+    if (!text || !text[0] || !window) return started;
     SetWindowTextW(g_search.edit, text);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_SEARCH_BUTTON, BN_CLICKED), (LPARAM)g_search.search_button);
+    return started;
 }
 
 void search_window_copy_download_folder(wchar_t* out, int capacity) {

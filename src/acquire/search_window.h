@@ -20,6 +20,7 @@ enum {
     ID_RESULT_LIST = 2005,
     ID_DOWNLOAD_BUTTON = 2006,
     ID_STATUS_LABEL = 2007,
+    ID_OPEN_FOLDER_BUTTON = 2008,  // "Klasörü Aç": shown only while the downloader is missing
 };
 
 // Commands of the edit box's context menu.
@@ -39,9 +40,12 @@ struct SearchWindowState {
     wchar_t download_target[260];  // the folder the running or last download writes to (main thread)
     std::atomic<unsigned> generation;  // one more at every search and when the window goes
     std::atomic<int> thumbnail_threads;  // thumbnail loads not yet handed over
+    std::atomic<int> updating;  // the downloader's self-update runs; claimed by the window, cleared by its thread
+    int downloader_missing;     // the status line says the downloader could not be started (main thread)
+    int status_quiet;  // the status line holds nothing a search or download said: an update's outcome may go there
 
     //~ Window resources (main thread)
-    HWND edit, search_button, folder_label, folder_button, list, status_label, download_button;
+    HWND edit, search_button, folder_label, folder_button, list, status_label, download_button, open_folder_button;
     int dpi;
     HBRUSH background_brush, edit_brush, panel_brush;
     HFONT body_font, semibold_font, small_font, icon_font;
@@ -53,10 +57,15 @@ struct SearchWindowState {
 extern SearchWindowState g_search;
 
 // Opens the window, or brings it forward when it exists. The download folder starts as
-// music_folder, or the current directory when that is empty.
-void open_search_window(HWND owner, const wchar_t* music_folder);
+// music_folder, or the current directory when that is empty. downloader_checked is the
+// time of the downloader's last self-update attempt (seconds since 1970), kept by the
+// caller; when it is a week old and the downloader is found, the self-update starts in
+// the background, *downloader_checked becomes now and 1 is returned, for the caller to
+// keep. Without it (nullptr) no self-update starts.
+int open_search_window(HWND owner, const wchar_t* music_folder, long long* downloader_checked = nullptr);
 // Opens the window and, when text is not empty, searches for it at once.
-void open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text);
+int open_search_window_with_query(HWND owner, const wchar_t* music_folder, const wchar_t* text,
+                                  long long* downloader_checked = nullptr);
 // Copy the folder the window offers for downloads, cut to capacity.
 void search_window_copy_download_folder(wchar_t* out, int capacity);
 // Copy the folder / the title of the current or last download, cut to capacity. The
@@ -88,6 +97,8 @@ struct SearchLayout {
     int right_left;   // X
     int left_width;   // L
     RECT edit, search_button, folder_label, folder_button, list, status_label, download_button;
+    RECT open_folder_button;  // at the end of the status line, while the downloader is missing
+    RECT status_label_short;  // the status line beside that button
     RECT search_field, list_panel, right_panel;
     RECT preview;       // the cover box in the right panel
     RECT status_panel;  // the download progress panel above the download button
@@ -101,18 +112,25 @@ SIZE search_min_track_size(int dpi);
 
 struct SearchBatch;  // the search thread's rows, handed over in MSG_SEARCH_DONE
 struct ThumbnailDelivery;
+struct DownloaderUpdateReport;  // the self-update's outcome, handed over in MSG_SEARCH_UPDATE_DONE
 
 void search_thread_start(const wchar_t* text);
 void thumbnail_thread_start(int row, unsigned generation, const wchar_t* video_id);
 // 0 when the thread could not be started.
 int download_thread_start(HWND owner, const wchar_t* address, const wchar_t* folder);
+// Starts the downloader's self-update thread unless one runs (g_search.updating). 0 when
+// none was started.
+int update_thread_start(void);
 // Copies the batch's rows into rows and frees it; returns the row count (0 for no batch),
-// or -1 when the batch belongs to an older search than generation.
-int search_batch_take(SearchBatch* batch, unsigned generation, SearchResult* rows);
+// or -1 when the batch belongs to an older search than generation. *missing tells whether
+// the downloader could not be started.
+int search_batch_take(SearchBatch* batch, unsigned generation, SearchResult* rows, int* missing);
 void search_batch_free(SearchBatch* batch);
 // Stores the delivered picture when it still belongs to its row, else deletes it; frees
 // the record. Returns the row it was stored in, -1 when dropped.
 int thumbnail_delivery_take(ThumbnailDelivery* delivery);
+// The report's DOWNLOADER_UPDATE_* outcome (or DOWNLOADER_MISSING) and version; frees it.
+int update_report_take(DownloaderUpdateReport* report, wchar_t* version, int capacity);
 
 void search_paint(HWND window);
 void search_draw_item(const DRAWITEMSTRUCT* item);

@@ -52,6 +52,7 @@ struct Settings {
     wchar_t resume_path[260];  // the track that was current at the last exit; "" none
     int resume_ms;             // and where it stood
     int resume_length_ms;      // and how long it was
+    long long downloader_checked;  // the downloader's last self-update attempt, seconds since 1970; 0 never
 };
 
 extern Settings g_settings;  // main thread

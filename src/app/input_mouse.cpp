@@ -341,7 +341,11 @@ void on_left_button_down(HWND window, int x, int y) {
         if (g_app.sidebar_open && g_app.sidebar_mode == 1) open_sidebar(0);
         else open_friends_panel();
         break;
-    case ELEMENT_DOWNLOAD: open_search_window(g_app.main_window, g_settings.last_folder); break;
+    case ELEMENT_DOWNLOAD:
+        // Opening may start the downloader's weekly self-update, whose time is kept.
+        if (open_search_window(g_app.main_window, g_settings.last_folder, &g_settings.downloader_checked))
+            save_settings(&g_settings, CONFIG_FILE_NAME);
+        break;
     case ELEMENT_SEARCH_CLEAR: clear_search(); break;
     case ELEMENT_INVITE_JOIN:
         // Another room is left the way "Ayrıl" leaves it: its fetch, wanted track and
@@ -358,7 +362,9 @@ void on_left_button_down(HWND window, int x, int y) {
         start_animation();
         break;
     case ELEMENT_JAM_DOWNLOAD:
-        open_search_window_with_query(g_app.main_window, g_settings.last_folder, jam_notice_second_line());
+        if (open_search_window_with_query(g_app.main_window, g_settings.last_folder, jam_notice_second_line(),
+                                          &g_settings.downloader_checked))
+            save_settings(&g_settings, CONFIG_FILE_NAME);
         break;
     case ELEMENT_BANNER_CANCEL: g_shared_queue.stop.exchange(1); break;
     case ELEMENT_SHUFFLE: toggle_shuffle(); break;
@@ -491,7 +497,10 @@ static void run_menu_item(int item) {
     if (item != 2) open_sidebar(0);
     switch (item) {
     case 0: choose_music_folder(); break;
-    case 1: open_search_window(g_app.main_window, g_settings.last_folder); break;
+    case 1:
+        if (open_search_window(g_app.main_window, g_settings.last_folder, &g_settings.downloader_checked))
+            save_settings(&g_settings, CONFIG_FILE_NAME);
+        break;
     case 2: open_friends_panel(); break;
     case 3: import_playlist_from_dialog(); break;
     case 4: export_playlist(); break;

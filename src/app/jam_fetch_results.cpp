@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "acquire/downloader.h"
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
 #include "app/file_deletion.h"
@@ -114,14 +115,20 @@ static void jam_autofetch_done(int result, AutofetchRequest* request) {
         return;
     }
     if (jam_wants_other_track(&g_jam_wanted.track, &request->wanted)) {
-        if (result && g_settings.last_folder[0]) {
+        if (result == 1 && g_settings.last_folder[0]) {
             if (add_fetched_file(request) < 0) rescan_music_folder();
             apply_filter();
         }
         start_jam_fetch();
         return;
     }
-    if (!result || !g_settings.last_folder[0]) {
+    if (result == DOWNLOADER_MISSING) {
+        // Said apart from a failure: no retry helps until the downloader is in place.
+        jam_set_notice(L"\u26a0 yt-dlp.exe bulunamad\u0131 \u2022 Nelvo.exe'nin yan\u0131na koy", 0,
+                       request->wanted.title);
+        return;
+    }
+    if (result != 1 || !g_settings.last_folder[0]) {
         jam_set_notice(L"\u26a0 Otomatik indirilemedi \u2022 Sa\u011fdaki '\u0130ndir' d\u00fc\u011fmesini kullan", 0,
                        request->wanted.title);
         return;

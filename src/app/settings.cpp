@@ -20,6 +20,7 @@ void settings_defaults(Settings* s) {
     s->resume_path[0] = 0;
     s->resume_ms = 0;
     s->resume_length_ms = 0;
+    s->downloader_checked = 0;
 }
 
 //~ Reading
@@ -54,6 +55,17 @@ static int read_int_key(const char* text, const char* quoted_key, int* out) {
     return 1;
 }
 
+// A time in seconds since 1970: digits only, saturated; anything else keeps the default.
+static void read_time_key(const char* text, const char* quoted_key, long long* out) {
+    const char* p = value_after_key(text, quoted_key);
+    if (!p) return;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    if (*p < '0' || *p > '9') return;
+    long long v = 0;
+    for (; *p >= '0' && *p <= '9'; p++) v = v > (LLONG_MAX - 9) / 10 ? LLONG_MAX : v * 10 + (*p - '0');
+    *out = v;
+}
+
 static void read_path_key(const char* text, const char* quoted_key, wchar_t* out, int capacity) {
     const char* value = value_after_key(text, quoted_key);
     if (!value) return;
@@ -83,6 +95,7 @@ void settings_parse(const char* text, Settings* s) {
     read_path_key(text, "\"resume_path\"", s->resume_path, 260);
     read_int_key(text, "\"resume_ms\"", &s->resume_ms);
     read_int_key(text, "\"resume_length_ms\"", &s->resume_length_ms);
+    read_time_key(text, "\"downloader_checked\"", &s->downloader_checked);
 }
 
 int settings_mirror_folder(wchar_t* buf, int capacity) {
@@ -172,13 +185,20 @@ int settings_format(const Settings* s, char* out, int capacity) {
         if (more < 0 || more >= capacity - len) return -1;
         len += more;
     }
+    // Likewise the downloader's last self-update, once there has been one.
+    if (s->downloader_checked > 0) {
+        int more = snprintf(out + len, (size_t)(capacity - len), ",\n  \"downloader_checked\": %lld",
+                            s->downloader_checked);
+        if (more < 0 || more >= capacity - len) return -1;
+        len += more;
+    }
     int end = snprintf(out + len, (size_t)(capacity - len), "\n}\n");
     if (end < 0 || end >= capacity - len) return -1;
     return len + end;
 }
 
 void save_settings(const Settings* s, const wchar_t* file_name) {
-    char text[2 * FOLDER_ESCAPED_MAX + 320];
+    char text[2 * FOLDER_ESCAPED_MAX + 384];
     int length = settings_format(s, text, (int)sizeof(text));
     if (length < 0) return;
     if (!file_replace_contents(file_name, text, length)) return;

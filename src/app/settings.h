@@ -13,7 +13,8 @@ void settings_defaults(Settings* s);
 // set before. Not a JSON parser on purpose.
 void settings_parse(const char* text, Settings* s);
 
-// Writes the seven-line file format into out; returns the byte count, or -1 if it does not fit.
+// Writes the file format into out: seven lines, then the resume keys and the downloader's
+// last self-update when there are any. Returns the byte count, or -1 if it does not fit.
 int settings_format(const Settings* s, char* out, int capacity);
 
 // Fills s from file_name, restoring the working copy from the mirror when it is missing.

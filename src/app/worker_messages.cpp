@@ -11,6 +11,7 @@
 #include "app/music_folder.h"
 #include "app/settings.h"
 #include "app/taskbar.h"
+#include "base/messages.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/folder_scan.h"
@@ -129,10 +130,19 @@ void on_shared_item_done(int result) {
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 
-void on_shared_finished(int fetched, int stopped) {
+void on_shared_finished(int fetched, int end) {
     rescan_music_folder();
     wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];
-    if (stopped) {
+    if (end == SHARED_END_MISSING) {
+        // Nothing failed on its own account: the entries wait for the next import, and a
+        // worker started now would end the same way.
+        banner_show(BANNER_SHARED, g_app.banner.percent, L"\u0130ND\u0130R\u0130C\u0130 BULUNAMADI",
+                    L"yt-dlp.exe'yi Nelvo.exe'nin yan\u0131na ya da PATH'teki bir klas\u00f6re koyun", 8000);
+        choose_tick_period();
+        if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+        return;
+    }
+    if (end == SHARED_END_STOPPED) {
         wstr_format(subtitle, BANNER_SUBTITLE_CAPACITY, L"%d par\u00e7a kitapl\u0131\u011f\u0131n\u0131za eklendi", fetched);
         banner_show(BANNER_SHARED, g_app.banner.percent, L"PAYLA\u015eILAN L\u0130STE \u0130ND\u0130RMES\u0130 DURDURULDU",
                     subtitle, 4000);

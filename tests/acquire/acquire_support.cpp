@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "acquire/downloader.h"
 #include "library/folder_scan.h"
 #include "test_support.h"
 
@@ -114,12 +115,6 @@ Catalogue::~Catalogue() {
     DeleteFileW(path.c_str());
 }
 
-HiddenDownloader::HiddenDownloader() {
-    wchar_t folder[MAX_PATH];
-    program_folder(folder, MAX_PATH);
-    exe = std::wstring(folder) + L"\\yt-dlp.exe";
-    away = exe + L".hidden";
-    MoveFileExW(exe.c_str(), away.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
+MissingDownloader::MissingDownloader() { downloader_set_program(L"nelvo-no-such-downloader.exe"); }
 
-HiddenDownloader::~HiddenDownloader() { MoveFileExW(away.c_str(), exe.c_str(), MOVEFILE_REPLACE_EXISTING); }
+MissingDownloader::~MissingDownloader() { downloader_set_program(nullptr); }

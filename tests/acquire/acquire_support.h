@@ -29,9 +29,8 @@ struct Catalogue {
     ~Catalogue();
 };
 
-// The stand-in is moved out of reach while this lives: the downloader is "not installed".
-struct HiddenDownloader {
-    std::wstring exe, away;
-    HiddenDownloader();
-    ~HiddenDownloader();
+// While this lives the downloader is a program that is nowhere: "not installed".
+struct MissingDownloader {
+    MissingDownloader();
+    ~MissingDownloader();
 };

@@ -27,7 +27,7 @@ struct SearchWindowTest : MainWindowTest {
         if (search) DestroyWindow(search);
         // Threads of this test must not report into the next one's window.
         pump_until([] { return !g_search.searching.load() && !g_search.downloading.load() &&
-                               !g_search.thumbnail_threads.load(); },
+                               !g_search.thumbnail_threads.load() && !g_search.updating.load(); },
                    60000);
         pump(20);
         search_set_thumbnail_base(nullptr);
@@ -48,6 +48,18 @@ struct SearchWindowTest : MainWindowTest {
         return buf;
     }
     static std::wstring status() { return text_of(g_search.status_label); }
+    // Whether the control shows, where the window lays it out.
+    static bool shown_at(HWND control, RECT expected) {
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, g_search.window.load(), (POINT*)&r, 2);
+        return IsWindowVisible(control) && EqualRect(&r, &expected);
+    }
+    static SearchLayout layout() {
+        RECT client;
+        GetClientRect(g_search.window.load(), &client);
+        return search_layout(client.right, client.bottom, g_search.dpi);
+    }
     static std::wstring list_item(int i) {
         wchar_t buf[512] = L"";
         SendMessageW(g_search.list, LB_GETTEXT, (WPARAM)i, (LPARAM)buf);

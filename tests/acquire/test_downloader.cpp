@@ -113,6 +113,51 @@ TEST(OutputLines, JoinsPiecesAndCutsLongLines) {
     EXPECT_EQ(progress(got.lines[1]), 60);
 }
 
+//~ Self-update
+
+TEST(DownloaderUpdate, WhatAnAttemptAchievedAndWhenTheNextIsDue) {
+    const char* current = "Current version: stable@2024.08.06 from yt-dlp/yt-dlp\r\n"
+                          "Latest version: stable@2024.08.06 from yt-dlp/yt-dlp\r\n"
+                          "yt-dlp is up to date (stable@2024.08.06 from yt-dlp/yt-dlp)\r\n";
+    const char* updated = "Current version: stable@2024.08.06 from yt-dlp/yt-dlp\n"
+                          "Latest version: stable@2024.10.07 from yt-dlp/yt-dlp\n"
+                          "Updating to stable@2024.10.07 from yt-dlp/yt-dlp ...\n"
+                          "Updated yt-dlp to stable@2024.10.07 from yt-dlp/yt-dlp\n";
+    struct Row {
+        const char* output;
+        int exit_code, outcome;
+        const wchar_t* version;
+    } rows[] = {
+        {current, 0, DOWNLOADER_UPDATE_CURRENT, L"2024.08.06"},
+        {updated, 0, DOWNLOADER_UPDATE_UPDATED, L"2024.10.07"},
+        {"Updated yt-dlp to nightly@2024.10.07.232845 from yt-dlp/yt-dlp-nightly-builds", 0,
+         DOWNLOADER_UPDATE_UPDATED, L"2024.10.07.232845"},
+        // Nothing said either way on a clean exit: the installed version is what there is.
+        {"Current version: stable@2024.08.06 from yt-dlp/yt-dlp\n", 0, DOWNLOADER_UPDATE_CURRENT, L"2024.08.06"},
+        {updated, 1, DOWNLOADER_UPDATE_FAILED, L""},
+        {"Current version: stable@2024.08.06 from yt-dlp/yt-dlp\n"
+         "ERROR: Unable to write to C:\\Nelvo\\yt-dlp.exe; try running as administrator\n",
+         1, DOWNLOADER_UPDATE_FAILED, L""},
+        {"ERROR: You installed yt-dlp with pip; Use that to update\n", 0, DOWNLOADER_UPDATE_FAILED, L""},
+        {"", 0, DOWNLOADER_UPDATE_FAILED, L""},
+        {"Usage: yt-dlp [OPTIONS] URL [URL...]\n", 2, DOWNLOADER_UPDATE_FAILED, L""},
+    };
+    for (const Row& row : rows) {
+        wchar_t version[DOWNLOADER_UPDATE_VERSION_CAPACITY] = L"left over";
+        EXPECT_EQ(downloader_update_outcome(row.output, row.exit_code, version, DOWNLOADER_UPDATE_VERSION_CAPACITY),
+                  row.outcome)
+            << row.output << " exit " << row.exit_code;
+        EXPECT_STREQ(version, row.version) << row.output;
+    }
+
+    const long long now = 1728000000, day = 24 * 60 * 60;
+    struct {
+        long long last;
+        int due;
+    } times[] = {{0, 1}, {now - 7 * day, 1}, {now - 7 * day + 1, 0}, {now, 0}, {now + day, 0}, {now + 2 * day, 1}};
+    for (auto& t : times) EXPECT_EQ(downloader_update_due(t.last, now), t.due) << t.last;
+}
+
 //~ Command lines
 
 static std::vector<std::wstring> split_like_windows(const wchar_t* line) {
@@ -377,8 +422,9 @@ TEST_F(DownloaderRun, HostileTargetsArriveAsOneArgument) {
     EXPECT_FALSE(file_exists(L"C:\\evil"));
 }
 
-TEST_F(DownloaderRun, AMissingDownloaderFailsWithoutProgress) {
-    HiddenDownloader hidden;
-    EXPECT_EQ(go(watch(L"dQw4w9WgXcQ")), 0);
+TEST_F(DownloaderRun, AMissingDownloaderIsToldApartWithoutProgress) {
+    MissingDownloader missing;
+    EXPECT_EQ(go(watch(L"dQw4w9WgXcQ")), DOWNLOADER_MISSING);
     EXPECT_TRUE(run.seen().empty());
+    EXPECT_FALSE(downloader_found());
 }

@@ -212,14 +212,29 @@ TEST_F(FetchTest, AListImportedWhileTheWorkerStopsGetsAWorkerOfItsOwn) {
     EXPECT_EQ(running_doubles(), 0);
 }
 
-TEST_F(FetchTest, WithoutADownloaderEveryEntryFailsAndTheWorkerStillEnds) {
-    HiddenDownloader hidden;
+TEST_F(FetchTest, WithoutADownloaderTheWorkerSaysSoAndTheEntriesWait) {
+    const std::string list =
+        "#EXTINF:-1,One\r\nC:\\x\\a.m4a\r\n#EXTINF:-1,Two\r\nC:\\x\\b.m4a\r\n#EXTINF:-1,Three\r\nC:\\x\\c.m4a\r\n";
     open();
-    import("#EXTINF:-1,One\r\nC:\\x\\a.m4a\r\n#EXTINF:-1,Two\r\nC:\\x\\b.m4a\r\n#EXTINF:-1,Three\r\nC:\\x\\c.m4a\r\n");
-    ASSERT_TRUE(wait_worker(20000));
-    pump(100);
-    EXPECT_STREQ(g_app.banner.subtitle, L"0 eksik par\u00e7a otomatik indirildi ve listeye eklendi");
+    {
+        MissingDownloader missing;
+        import(list);
+        ASSERT_TRUE(wait_worker(20000));
+        pump(100);
+    }
+    EXPECT_STREQ(g_app.banner.title, L"\u0130ND\u0130R\u0130C\u0130 BULUNAMADI");
+    EXPECT_STREQ(g_app.banner.subtitle,
+                 L"yt-dlp.exe'yi Nelvo.exe'nin yan\u0131na ya da PATH'teki bir klas\u00f6re koyun");
+    EXPECT_EQ(g_shared_queue.running.load(), 0) << "no worker started again to fail the same way";
+    EXPECT_EQ(g_shared_queue.queued - g_shared_queue.taken, 3) << "nothing was fetched, everything waits";
     EXPECT_EQ(track_list_count(), 0);
+
+    // With the downloader in place, the next import fetches what waited.
+    import(list);
+    ASSERT_TRUE(wait_worker(30000));
+    pump(100);
+    EXPECT_EQ(track_list_count(), 3);
+    EXPECT_STREQ(g_app.banner.subtitle, L"3 eksik par\u00e7a otomatik indirildi ve listeye eklendi");
 }
 
 struct JamFetchTest : FetchTest {
@@ -286,6 +301,14 @@ TEST_F(JamFetchTest, AFailedFetchLeavesTheTitleForTheDownloadButton) {
     EXPECT_STREQ(notice().c_str(), L"\u26a0 Otomatik indirilemedi \u2022 Sa\u011fdaki '\u0130ndir' d\u00fc\u011fmesini kullan");
     EXPECT_STREQ(jam_notice_second_line(), L"Kay\u0131p Par\u00e7a");
     EXPECT_EQ(g_app.current_index, -1);
+
+    // Without a downloader the notice says what is missing, keeping the title as well.
+    MissingDownloader missing;
+    start_jam_fetch();
+    ASSERT_TRUE(wait_fetch(30000));
+    pump(50);
+    EXPECT_STREQ(notice().c_str(), L"\u26a0 yt-dlp.exe bulunamad\u0131 \u2022 Nelvo.exe'nin yan\u0131na koy");
+    EXPECT_STREQ(jam_notice_second_line(), L"Kay\u0131p Par\u00e7a");
 }
 
 TEST_F(JamFetchTest, ATrackTheRoomNoLongerWantsIsNotPlayedAndTheNewOneIsFetched) {

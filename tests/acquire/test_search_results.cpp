@@ -289,6 +289,8 @@ TEST(SearchLayoutTest, NothingOverlapsAtTheSmallestClientSizes) {
         EXPECT_LT(l.folder_label.right, l.folder_button.left) << dpi;
         EXPECT_TRUE(inside(l.list, l.list_panel)) << dpi;
         EXPECT_LE(l.list_panel.bottom, l.status_label.top) << dpi;
+        EXPECT_LE(l.list_panel.bottom, l.open_folder_button.top) << dpi;
+        EXPECT_LT(l.status_label_short.right, l.open_folder_button.left) << dpi;
         EXPECT_LT(l.search_button.right, l.right_panel.left) << dpi;
         EXPECT_TRUE(inside(l.preview, l.right_panel)) << dpi;
         EXPECT_TRUE(inside(l.download_button, l.right_panel)) << dpi;

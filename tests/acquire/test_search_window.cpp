@@ -171,6 +171,7 @@ static const wchar_t HINT[] = L"\u015eark\u0131 veya sanat\u00e7\u0131 ad\u0131 
 static const wchar_t NOTHING_FOUND[] = L"Sonu\u00e7 bulunamad\u0131.";
 static const wchar_t DONE[] = L"\u2713 Tamamland\u0131 (%100)! \u015eark\u0131 listenin en \u00fcst\u00fcne eklendi.";
 static const wchar_t FAILED[] = L"\u0130ndirme ba\u015far\u0131s\u0131z oldu. Tekrar deneyin.";
+static const wchar_t MISSING[] = L"yt-dlp.exe bulunamad\u0131 \u2022 Nelvo.exe'nin yan\u0131na ya da PATH'e koyun";
 
 //~ Opening
 
@@ -242,6 +243,26 @@ TEST_F(SearchWindowTest, OpensOnceWithItsControlsBesideTheOwner) {
     DestroyWindow(search);
     EXPECT_EQ(g_search.window.load(), nullptr);
     EXPECT_EQ(g_search.results, nullptr);
+
+    // With the downloader's self-update never tried, opening tries it in the background and
+    // the idle status line tells the outcome; opened again within the week, nothing runs.
+    SetEnvironmentVariableW(L"YTDLP_DOUBLE_UPDATE", L"updated");
+    long long checked = 0;
+    EXPECT_EQ(open_search_window(window, music.c_str(), &checked), 1);
+    EXPECT_GT(checked, 0);
+    bool told = pump_until([] { return status() == L"yt-dlp g\u00fcncellendi: 2024.10.07"; }, 30000);
+    SetEnvironmentVariableW(L"YTDLP_DOUBLE_UPDATE", nullptr);
+    ASSERT_TRUE(told) << narrow(status().c_str());
+    DestroyWindow(g_search.window.load());
+    long long first = checked;
+    EXPECT_EQ(open_search_window(window, music.c_str(), &checked), 0);
+    EXPECT_EQ(checked, first);
+    EXPECT_EQ(g_search.updating.load(), 0);
+    EXPECT_EQ(status(), HINT);
+    auto starts = logged_starts();
+    ASSERT_EQ(starts.size(), 1u);
+    ASSERT_EQ(starts[0].size(), 2u);
+    EXPECT_EQ(starts[0][1], "-U");
 }
 
 TEST_F(SearchWindowTest, WithoutAMusicFolderDownloadsGoToTheCurrentFolder) {
@@ -298,6 +319,21 @@ TEST_F(SearchWindowTest, ButtonSearchesAndNothingFoundSaysSo) {
     EXPECT_EQ(list_count(), 0);
     EXPECT_EQ(g_search.result_count, 0);
     EXPECT_FALSE(IsWindowEnabled(g_search.download_button));
+    EXPECT_FALSE(IsWindowVisible(g_search.open_folder_button));
+
+    // A downloader that cannot be started is no empty result: the line says what is missing
+    // and where it goes, beside the way to that folder.
+    {
+        MissingDownloader missing;
+        ASSERT_TRUE(search_for(L"fewer again"));
+        EXPECT_EQ(status(), MISSING);
+        SearchLayout l = layout();
+        EXPECT_TRUE(shown_at(g_search.open_folder_button, l.open_folder_button));
+        EXPECT_TRUE(shown_at(g_search.status_label, l.status_label_short));
+    }
+    ASSERT_TRUE(search_for(L"fewer again"));
+    EXPECT_EQ(list_count(), 3);
+    EXPECT_FALSE(IsWindowVisible(g_search.open_folder_button));
 }
 
 TEST_F(SearchWindowTest, WhileSearchingTheButtonsWaitAndEnterIsIgnored) {
@@ -555,6 +591,13 @@ TEST_F(SearchWindowTest, AFailedDownloadSaysSoAndHidesThePanel) {
     pump(100);
     EXPECT_EQ(track_list_count(), before);
     EXPECT_NE(g_app.banner.state, BANNER_DOWNLOAD) << "the main window's banner went away";
+
+    // A downloader gone since the search is told apart from a failed download too.
+    MissingDownloader missing;
+    SendMessageW(g_search.download_button, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until([] { return status() == MISSING; }, 30000)) << narrow(status().c_str());
+    EXPECT_TRUE(IsWindowVisible(g_search.open_folder_button));
+    EXPECT_TRUE(IsWindowEnabled(g_search.download_button));
 }
 
 TEST_F(SearchWindowTest, ClosingDuringADownloadStillAddsTheTrack) {

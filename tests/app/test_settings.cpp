@@ -140,9 +140,13 @@ TEST_F(SettingsTest, SaveLoadRoundTripWithMirror) {
     wcscpy(s.last_folder, L"C:\\\u015eark\u0131lar\\Yeni");
     s.volume = 12;
     s.repeat = 5;
+    // Past 2038, so that no 32-bit number could hold it.
+    s.downloader_checked = 4102444800LL;
     save_settings(&s, CONFIG_FILE_NAME);
     std::string working = read_file(work.file(L"config.json"));
     EXPECT_NE(working.find("C:\\\\\xc5\x9e"), std::string::npos);
+    EXPECT_NE(working.find("\"jam_keep_downloads\": 1,\n  \"downloader_checked\": 4102444800\n}"), std::string::npos)
+        << working;
     EXPECT_EQ(read_file(appdata + L"\\Nelvo\\config.json"), working);
     EXPECT_FALSE(file_exists(work.file(L"config.json.tmp")));
 
@@ -151,6 +155,10 @@ TEST_F(SettingsTest, SaveLoadRoundTripWithMirror) {
     EXPECT_STREQ(back.last_folder, s.last_folder);
     EXPECT_EQ(back.volume, 12);
     EXPECT_EQ(back.repeat, 5);
+    EXPECT_EQ(back.downloader_checked, 4102444800LL);
+    // A file from before the key, or with a damaged value, never updated the downloader.
+    EXPECT_EQ(load_text("{\"volume\": 12}").downloader_checked, 0);
+    EXPECT_EQ(load_text("{\"downloader_checked\": -5}").downloader_checked, 0);
 
     // Without a working copy the mirror is read and copied back.
     DeleteFileW(work.file(L"config.json").c_str());
