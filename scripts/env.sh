@@ -66,7 +66,7 @@ program_files_fingerprint() {
     find "$BUILD" -maxdepth 1 -type f ! -name '*.a' ! -name '*.cmake' ! -name CMakeCache.txt \
       ! -name Makefile ! -name bench.log ! -name screenshot.png \( ! -name '*.exe' -o -name 'Nelvo*' \)
     for d in "$BUILD/Müzikler" "$BUILD/Muzikler" "$users"/*/AppData/Roaming/Nelvo; do
-      [ -d "$d" ] && find "$d" -type f
+      if [ -d "$d" ]; then find "$d" -type f; fi
     done
   } 2>/dev/null | LC_ALL=C sort | while IFS= read -r f; do
     printf '%s  %s\n' "$(sha256sum "$f" | cut -d' ' -f1)" "${f#"$BUILD"/}"
