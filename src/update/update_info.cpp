@@ -161,3 +161,25 @@ int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wch
                 NELVO_VERSION);
     return 1;
 }
+
+void update_failure_text(int code, wchar_t* text, int capacity) {
+    switch (code) {
+    case 2:
+        wstr_copy(text, capacity, L"G\u00fcncelleme do\u011frulanamad\u0131; Nelvo de\u011fi\u015ftirilmedi.");
+        break;
+    case 5:
+        wstr_copy(text, capacity,
+                  L"Yeni s\u00fcr\u00fcm ba\u015flat\u0131lamad\u0131; g\u00fcncelleme geri al\u0131nd\u0131, Nelvo "
+                  L"eski s\u00fcr\u00fcm\u00fcyle \u00e7al\u0131\u015fmaya devam ediyor.");
+        break;
+    case 6:
+        wstr_copy(text, capacity,
+                  L"G\u00fcncelleme geri al\u0131namad\u0131. Nelvo.exe eksik ya da yar\u0131m olabilir; "
+                  L"l\u00fctfen Nelvo'yu yeniden kurun.");
+        break;
+    default:
+        wstr_copy(text, capacity,
+                  L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
+                  L"kontrol edip tekrar deneyin.");
+    }
+}

@@ -40,3 +40,7 @@ int update_image_is_program(const unsigned char* head, int head_length, long lon
 // What the main window shows for a finished check: 0 nothing, else the text, caption and
 // box flags (MB_YESNO when it asks whether to update).
 int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wchar_t** caption, UINT* flags);
+
+// The error box's text for a failed update's result code (see updater.h): what happened to
+// Nelvo.exe, which the user needs to know more than why.
+void update_failure_text(int code, wchar_t* text, int capacity);

@@ -222,6 +222,30 @@ TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
     EXPECT_EQ(progress[progress.size() - 2], 99);
     for (size_t i = 1; i < progress.size(); i++) EXPECT_GT(progress[i], progress[i - 1]);
 
+    // A body cut short of its length, or broken off, is a failed download, not a short one.
+    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    struct Broken {
+        const char* name;
+        HttpRoute route;
+    } broken[] = {
+        {"shorter than its length", {200, marker, true, 0, (int)marker.size() / 2}},
+        {"dropped mid-body", {200, marker, true, 0, (int)marker.size() / 2, true}},
+    };
+    for (const Broken& b : broken) {
+        server.route("/cut", b.route);
+        posted.clear();
+        ASSERT_TRUE(start_update_download(window, (server.base() + L"/cut").c_str())) << b.name;
+        ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT)) << b.name;
+        EXPECT_EQ(posted.back().lParam, 1) << b.name;
+        EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program") << b.name;
+    }
+    EXPECT_TRUE(update_body_whole(5, 0));
+    EXPECT_FALSE(update_body_whole(0, 0)) << "nothing came";
+    EXPECT_FALSE(update_body_whole(4, 5));
+    EXPECT_FALSE(update_body_whole(6, 5));
+    EXPECT_FALSE(update_body_within(0, UPDATE_MAX_BYTES + 1LL)) << "announced too large: not started";
+    EXPECT_FALSE(update_body_within(UPDATE_MAX_BYTES + 1LL, 0));
+
     server.route("/gone", {404, ""});
     EXPECT_TRUE(start_update_download(window, (server.base() + L"/gone").c_str())) << "the flag was cleared";
     posted.clear();
@@ -264,7 +288,7 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     write_file(exe, broken);
     write_file(old, "old program");
     DeleteFileW(fresh.c_str());
-    EXPECT_FALSE(update_restart(exe.c_str(), fresh.c_str(), old.c_str()));
+    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), UPDATE_FAILED_START);
     EXPECT_TRUE(read_file(exe) == "old program");
     EXPECT_FALSE(file_exists(old));
     write_file(fresh, broken);
