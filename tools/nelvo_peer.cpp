@@ -24,6 +24,7 @@
 #include "social/identity.h"
 #include "social/jam.h"
 #include "update/updater.h"
+#include "test_update_key.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
 
@@ -254,6 +255,8 @@ int wmain(int argc, wchar_t** argv) {
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
     // The update server too, when given, never the built-in one.
     update_set_server(argc > 3 ? argv[3] : L"");
+    // Signed updates only, as a release build takes them: signed with the tests' key.
+    update_set_public_key(NELVO_TEST_UPDATE_KEY_PEM);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = peer_proc;
     wc.hInstance = GetModuleHandleW(nullptr);

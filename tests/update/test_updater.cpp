@@ -12,7 +12,10 @@
 #include "peer_driver.h"
 #include "test_support.h"
 #include "update/http_fetch.h"
+#include "update/update_signature.h"
 #include "update/updater.h"
+#include "other_update_key.h"
+#include "test_update_key.h"
 
 static std::wstring beside_tests(const wchar_t* name) {
     wchar_t here[MAX_PATH];
@@ -99,6 +102,54 @@ TEST(ProgramCheck, OnlyAWholeX64Program) {
     EXPECT_EQ(update_progress_percent(160000, 0), 47) << "no length: 95 per 320000 bytes";
     EXPECT_EQ(update_progress_percent(10000000, 0), 99);
     EXPECT_EQ(update_progress_percent(3000000000LL, 4000000000LL), 74) << "in 64 bits";
+}
+
+TEST(Signature, KeysAndSignaturesAsOpensslWritesThem) {
+    unsigned char key[UPDATE_KEY_BYTES];
+    std::string pem = NELVO_TEST_UPDATE_KEY_PEM;
+    struct {
+        const char* name;
+        std::string text;
+        bool taken;
+    } keys[] = {
+        {"the tests' key", pem, true},
+        {"with Windows line ends", "-----BEGIN PUBLIC KEY-----\r\n" + pem.substr(27, 64) + "\r\n" + pem.substr(92), true},
+        {"compressed point",
+         "-----BEGIN PUBLIC KEY-----\nMDkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDIgADOdsCo7w7Lb9rBC25mHCelj4UkOEP\nd/xFV/5gO2Zvq0o=\n"
+         "-----END PUBLIC KEY-----\n",
+         false},
+        {"another curve (P-384), cut",
+         "-----BEGIN PUBLIC KEY-----\nMHYwEAYHKoZIzj0CAQYFK4EEACIDYgAEXZbWRiYbm3W/8aJNPhfuC/p7RlL+bKqu\n-----END PUBLIC KEY-----\n", false},
+        {"no end line", pem.substr(0, 60), false},
+        {"a stray character", pem.substr(0, 40) + "*" + pem.substr(41), false},
+        {"empty", "", false},
+    };
+    for (const auto& k : keys) EXPECT_EQ(update_key_from_pem(k.text.c_str(), key) == 1, k.taken) << k.name;
+
+    // r with its sign byte, s short of 32 bytes: both come out as 32 bytes.
+    std::string r(32, '\x91'), s(31, '\x22');
+    std::string der = "\x30\x44\x02\x21" + std::string(1, '\0') + r + "\x02\x1f" + s;
+    struct {
+        const char* name;
+        std::string bytes;
+        bool taken;
+    } sigs[] = {
+        {"DER", der, true},
+        {"r||s", r + std::string(1, '\0') + s, true},
+        {"63 bytes", (r + s), false},
+        {"DER and a byte more", der + "x", false},
+        {"DER, sequence length wrong", "\x30\x45" + der.substr(2), false},
+        {"negative r", "\x30\x43\x02\x20" + r + "\x02\x1f" + s, false},
+        {"a zero byte r does not need", "\x30\x45\x02\x21" + std::string(1, '\0') + "\x11" + r.substr(1) + "\x02\x1f" + s, false},
+    };
+    unsigned char rs[UPDATE_SIGNATURE_BYTES];
+    for (const auto& g : sigs) {
+        int taken = update_signature_decode((const unsigned char*)g.bytes.data(), (int)g.bytes.size(), rs);
+        EXPECT_EQ(taken == 1, g.taken) << g.name;
+        if (taken) {
+            EXPECT_EQ(std::string((char*)rs, 64), r + std::string(1, '\0') + s) << g.name;
+        }
+    }
 }
 
 //~ Against the server
@@ -246,6 +297,38 @@ TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
     EXPECT_FALSE(update_body_within(0, UPDATE_MAX_BYTES + 1LL)) << "announced too large: not started";
     EXPECT_FALSE(update_body_within(UPDATE_MAX_BYTES + 1LL, 0));
 
+    // With a key, only a program signed with it: here nothing is, and each says why.
+    std::string signature = read_file(beside_tests(L"update_marker.exe.sig"));
+    std::string changed = signature;
+    changed[changed.size() - 1] ^= 1;
+    struct Unsigned {
+        const char* name;
+        HttpRoute sig;
+        const char* key;
+    } unsigned_cases[] = {
+        {"another file's signature", {200, read_file(beside_tests(L"nelvo_peer.exe.sig"))}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"one byte changed", {200, changed}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"no signature", {404, ""}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"another key's build", {200, signature}, NELVO_OTHER_UPDATE_KEY_PEM},
+    };
+    server.route("/signed/Nelvo.exe", {200, marker});
+    for (const Unsigned& u : unsigned_cases) {
+        ASSERT_TRUE(update_set_public_key(u.key));
+        server.route("/signed/Nelvo.exe.sig", u.sig);
+        posted.clear();
+        ASSERT_TRUE(start_update_download(window, (server.base() + L"/signed/Nelvo.exe").c_str())) << u.name;
+        ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT)) << u.name;
+        EXPECT_EQ(posted.back().lParam, 2) << u.name << ": could not be verified";
+        EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program") << u.name;
+        EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp"))) << u.name;
+    }
+    update_set_public_key("");
+    unsigned char key[UPDATE_KEY_BYTES], rs[UPDATE_SIGNATURE_BYTES];
+    ASSERT_TRUE(update_key_from_pem(NELVO_TEST_UPDATE_KEY_PEM, key));
+    ASSERT_TRUE(update_signature_decode((const unsigned char*)signature.data(), (int)signature.size(), rs));
+    EXPECT_TRUE(update_signature_verify_file(key, beside_tests(L"update_marker.exe").c_str(), rs))
+        << "the same signature holds for the file it was made of";
+
     server.route("/gone", {404, ""});
     EXPECT_TRUE(start_update_download(window, (server.base() + L"/gone").c_str())) << "the flag was cleared";
     posted.clear();
@@ -313,6 +396,7 @@ TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
     std::string marker = read_file(beside_tests(L"update_marker.exe"));
     server.route("/version.txt", {200, "1.4.3\n"});  // nothing new at start-up
     server.route("/Nelvo.exe", {200, marker});
+    server.route("/Nelvo.exe.sig", {200, read_file(beside_tests(L"update_marker.exe.sig"))});
     TempDir dir;
     PeerInstallation program;
     std::wstring command_server = server.base();
