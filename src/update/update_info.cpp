@@ -183,3 +183,36 @@ void update_failure_text(int code, wchar_t* text, int capacity) {
                   L"kontrol edip tekrar deneyin.");
     }
 }
+
+#define HANDOVER_PREFIX L"--nelvo-replaces="
+
+void update_handover_argument(DWORD process_id, wchar_t* out, int capacity) {
+    wstr_format(out, capacity, HANDOVER_PREFIX L"%lu", (unsigned long)process_id);
+}
+
+int update_handover_parse(const wchar_t* command_line, DWORD* process_id) {
+    const wchar_t* p = command_line ? command_line : L"";
+    // The program name, quoted or not, as the system splits it.
+    if (*p == L'"') {
+        p = wcschr(p + 1, L'"');
+        if (!p) return 0;
+        p++;
+    } else {
+        while (*p && !is_blank(*p)) p++;
+    }
+    while (is_blank(*p)) p++;
+    int prefix = (int)wcslen(HANDOVER_PREFIX);
+    if (wcsncmp(p, HANDOVER_PREFIX, prefix) != 0) return 0;
+    p += prefix;
+    unsigned long long id = 0;
+    int digits = 0;
+    for (; *p >= L'0' && *p <= L'9' && digits < 10; p++, digits++) id = id * 10 + (unsigned)(*p - L'0');
+    while (is_blank(*p)) p++;
+    if (!digits || *p || id == 0 || id > 0xFFFFFFFFull) return 0;
+    *process_id = (DWORD)id;
+    return 1;
+}
+
+void update_ready_event_name(DWORD process_id, wchar_t* out, int capacity) {
+    wstr_format(out, capacity, L"Local\\Nelvo-update-ready-%lu", (unsigned long)process_id);
+}

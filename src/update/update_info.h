@@ -44,3 +44,11 @@ int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wch
 // The error box's text for a failed update's result code (see updater.h): what happened to
 // Nelvo.exe, which the user needs to know more than why.
 void update_failure_text(int code, wchar_t* text, int capacity);
+
+// The hand-over from the old program to the new one after a swap: the new one is started
+// with this single argument, naming the process it replaces, and signals the event named
+// by update_ready_event_name once its window is up.
+void update_handover_argument(DWORD process_id, wchar_t* out, int capacity);
+// 1 and *process_id when command_line (program name first) carries exactly that argument.
+int update_handover_parse(const wchar_t* command_line, DWORD* process_id);
+void update_ready_event_name(DWORD process_id, wchar_t* out, int capacity);

@@ -1,6 +1,5 @@
 #include "update/updater.h"
 
-#include <shellapi.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -178,13 +177,44 @@ static int undo_swap(const wchar_t* exe, const wchar_t* fresh, const wchar_t* ol
 }
 
 int update_restart(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
-    wchar_t dir[MAX_PATH];
+    wchar_t dir[MAX_PATH], argument[48], name[64], command[MAX_PATH + 64];
     wstr_copy(dir, exe);
     wchar_t* slash = wcsrchr(dir, L'\\');
     if (slash) *slash = 0;
-    if ((INT_PTR)ShellExecuteW(nullptr, L"open", exe, nullptr, dir, SW_SHOWNORMAL) > 32) return 0;
-    // Nothing would be running: the old program goes back into its place.
+    update_handover_argument(GetCurrentProcessId(), argument, 48);
+    update_ready_event_name(GetCurrentProcessId(), name, 64);
+    wstr_format(command, MAX_PATH + 64, L"\"%ls\" %ls", exe, argument);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name);
+    if (ready) ResetEvent(ready);  // left set by an earlier attempt of this process
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started = {};
+    int proven = 0;
+    if (ready && CreateProcessW(exe, command, nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &started)) {
+        HANDLE either[2] = {ready, started.hProcess};
+        proven = WaitForMultipleObjects(2, either, FALSE, UPDATE_READY_MS) == WAIT_OBJECT_0;
+        if (!proven) {
+            // Silent or gone: one that still runs must not come up later beside us.
+            TerminateProcess(started.hProcess, 1);
+            WaitForSingleObject(started.hProcess, 5000);
+        }
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+    if (ready) CloseHandle(ready);
+    if (proven) return 0;
     return undo_swap(exe, fresh, old) ? UPDATE_FAILED_START : UPDATE_UNDO_FAILED;
+}
+
+void update_report_ready(DWORD replaced) {
+    wchar_t name[64];
+    update_ready_event_name(replaced, name, 64);
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+    if (!ready) return;
+    SetEvent(ready);
+    CloseHandle(ready);
 }
 
 //~ The download

@@ -14,6 +14,8 @@ enum {
 };
 // A download larger than this, or running longer, is given up.
 enum { UPDATE_MAX_BYTES = 256 << 20, UPDATE_MAX_MS = 10 * 60 * 1000 };
+// How long a new program has to show its window before the swap is undone.
+enum { UPDATE_READY_MS = 15000 };
 
 // The update server's base address ("https://host"), a build-time constant; the tests point
 // it at a loopback server, or set "" (no server: no check at start-up, and a manual check
@@ -51,10 +53,14 @@ void update_record_release(LPARAM record);
 // machine), 3 (exe could not be moved aside), 4 (fresh could not be moved in; exe is back) or
 // UPDATE_UNDO_FAILED. On every other failure fresh is deleted and exe is left as it was.
 int update_install(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old);
-// Starts the swapped-in program: 0, or UPDATE_FAILED_START when it will not start and the
-// swap was undone (the new file aside as fresh, old back into exe's place), or
-// UPDATE_UNDO_FAILED when the undo failed.
+// Starts the swapped-in program, telling it which process it replaces, and waits for it to
+// report that its window is up (update_report_ready). 0 when it did; UPDATE_FAILED_START when
+// it would not start, ended first or stayed silent for UPDATE_READY_MS (it is ended, and the
+// swap undone: the new file aside as fresh, old back into exe's place); UPDATE_UNDO_FAILED
+// when the undo failed. The old program (old) is left for the new one to remove.
 int update_restart(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old);
+// The new program's side: its window is up; the process replaced may end.
+void update_report_ready(DWORD replaced);
 
 // The progress shown for total bytes of a download: of its length when known, else 95 per
 // 320000 bytes; never above 99 before the end.

@@ -4,11 +4,14 @@
 #include "http_server.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
 #include "base/messages.h"
+#include "base/wstr.h"
 #include "peer_driver.h"
 #include "test_support.h"
 #include "update/http_fetch.h"
@@ -65,6 +68,31 @@ TEST(VersionFile, FormatComparisonAndTheAddressTrusted) {
     EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe") << "another port is another server";
     update_download_url(L"https://example.com/Nelvo.apk", base, url, 1024);
     EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe");
+
+    // The new program's one argument after an update.
+    struct {
+        const wchar_t* line;
+        DWORD id;
+    } handovers[] = {
+        {L"\"C:\\Program Files\\Nelvo\\Nelvo.exe\" --nelvo-replaces=1234", 1234},
+        {L"Nelvo.exe --nelvo-replaces=77 ", 77},
+        {L"Nelvo.exe", 0},
+        {L"Nelvo.exe --nelvo-replaces=", 0},
+        {L"Nelvo.exe --nelvo-replaces=12x", 0},
+        {L"Nelvo.exe song.mp3 --nelvo-replaces=12", 0},
+        {L"Nelvo.exe --nelvo-replaces=99999999999", 0},
+        {L"\"Nelvo.exe --nelvo-replaces=5", 0},
+    };
+    for (const auto& h : handovers) {
+        DWORD id = 0;
+        EXPECT_EQ(update_handover_parse(h.line, &id), h.id != 0) << h.line;
+        EXPECT_EQ(id, h.id) << h.line;
+    }
+    wchar_t argument[64], line[128];
+    update_handover_argument(4000000000u, argument, 64);
+    wstr_format(line, 128, L"x.exe %ls", argument);
+    DWORD id = 0;
+    EXPECT_TRUE(update_handover_parse(line, &id) && id == 4000000000u);
 
     // The texts the window shows.
     UpdateInfo newer = {1, 0, 1, L"1.5.0", L"", L"Daha h\u0131zl\u0131\n"};
@@ -363,24 +391,28 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     CloseHandle(held);
     EXPECT_EQ(read_file(exe), "old program") << "moved back";
 
-    // Swapped in, but it will not start: the old program goes back.
+    // Swapped in, but it ends at once without a word: the old program goes back.
+    write_file(exe, marker);
+    write_file(old, "old program");
+    write_file(dir.file(L"quiet.txt"), "");
+    DeleteFileW(fresh.c_str());
+    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), UPDATE_FAILED_START);
+    EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "it did start";
+    EXPECT_TRUE(read_file(exe) == "old program");
+    EXPECT_FALSE(file_exists(old));
+    DeleteFileW(dir.file(L"quiet.txt").c_str());
     std::string broken = marker;
     unsigned pe = (unsigned char)broken[0x3C] | ((unsigned char)broken[0x3D] << 8);
     broken[pe + 24] = 0;  // the optional header's magic: no loader takes it
     broken[pe + 25] = 0;
-    write_file(exe, broken);
-    write_file(old, "old program");
-    DeleteFileW(fresh.c_str());
-    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), UPDATE_FAILED_START);
-    EXPECT_TRUE(read_file(exe) == "old program");
-    EXPECT_FALSE(file_exists(old));
     write_file(fresh, broken);
     EXPECT_FALSE(update_file_is_program(fresh.c_str())) << "nor would a download like it be swapped in";
 
     reset();
     ASSERT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 0);
     EXPECT_TRUE(read_file(exe) == marker);
-    EXPECT_EQ(read_file(old), "old program");
+    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), 0) << "it started and reported";
+    EXPECT_EQ(read_file(old), "old program") << "kept until the new one has proven itself";
     update_set_program_path(exe.c_str());
     write_file(dir.file(L"Zembrafold_old.tmp"), "x");
     remove_update_leftovers();
@@ -390,13 +422,33 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     EXPECT_TRUE(file_exists(exe));
 }
 
-TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
+// The main windows open now, and the process of one of them.
+static int main_windows(DWORD* process_id) {
+    struct Count {
+        int n;
+        DWORD* process_id;
+    } count = {0, process_id};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            wchar_t cls[64] = L"";
+            if (GetClassNameW(w, cls, 64) && !wcscmp(cls, MAIN_WINDOW_CLASS)) {
+                Count* c = (Count*)p;
+                c->n++;
+                GetWindowThreadProcessId(w, c->process_id);
+            }
+            return TRUE;
+        },
+        (LPARAM)&count);
+    return count.n;
+}
+
+TEST(Swap, AManualCheckFromTheMenuReplacesTheTestBuildWithASignedTestBuild) {
     HttpServer server;
     ASSERT_TRUE(server.start());
-    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    std::string peer = read_file(beside_tests(L"nelvo_peer.exe"));
     server.route("/version.txt", {200, "1.4.3\n"});  // nothing new at start-up
-    server.route("/Nelvo.exe", {200, marker});
-    server.route("/Nelvo.exe.sig", {200, read_file(beside_tests(L"update_marker.exe.sig"))});
+    server.route("/Nelvo.exe", {200, peer});
+    server.route("/Nelvo.exe.sig", {200, read_file(beside_tests(L"nelvo_peer.exe.sig"))});
     TempDir dir;
     PeerInstallation program;
     std::wstring command_server = server.base();
@@ -408,12 +460,23 @@ TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
     ASSERT_GT(server.request_count(), 0u) << "the check at start-up";
     Sleep(300);
     server.route("/version.txt", {200, "9.0.0\nYeni s\xc3\xbcr\xc3\xbcm\n"});
+    DWORD yes = GetTickCount();
     EXPECT_EQ(program.ask("menu 6 yes"), "OK");
+    // It ends only once the new one has reported its window.
     EXPECT_EQ(WaitForSingleObject(program.process.hProcess, 30000), WAIT_OBJECT_0) << "it ends to restart";
+    DWORD replaced = GetTickCount() - yes;
+    DWORD running = 0;
+    EXPECT_EQ(main_windows(&running), 1) << "the new program's window, and no other";
+    EXPECT_NE(running, program.process.dwProcessId);
+    printf("from Yes to the old program's end (the new window up): %lu ms\n", (unsigned long)replaced);
     DWORD start = GetTickCount();
-    while (!file_exists(dir.file(L"started.txt")) && GetTickCount() - start < 20000) Sleep(50);
-    EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "the new program was started";
-    EXPECT_TRUE(read_file(dir.file(L"nelvo_peer.exe")) == marker);
-    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed at the next start";
+    while (file_exists(dir.file(L"Nelvo_old.tmp")) && GetTickCount() - start < 20000) Sleep(50);
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed by the new program once the old one ended";
     EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp")));
+    HANDLE process = running ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, running) : nullptr;
+    if (process) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
 }
