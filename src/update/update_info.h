@@ -6,7 +6,12 @@
 
 enum { UPDATE_VERSION_CAPACITY = 64, UPDATE_URL_CAPACITY = 1024, UPDATE_NOTES_CAPACITY = 1024 };
 
-#define NELVO_VERSION L"1.4.3"
+#ifndef NELVO_VERSION_TEXT
+#define NELVO_VERSION_TEXT "1.4.3"
+#endif
+#define NELVO_WIDEN2(x) L##x
+#define NELVO_WIDEN(x) NELVO_WIDEN2(x)
+#define NELVO_VERSION NELVO_WIDEN(NELVO_VERSION_TEXT)
 
 // Made by the check thread, handed to the main window with MSG_UPDATE_CHECKED, freed there.
 struct UpdateInfo {

@@ -356,6 +356,15 @@ TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
     ASSERT_TRUE(update_signature_decode((const unsigned char*)signature.data(), (int)signature.size(), rs));
     EXPECT_TRUE(update_signature_verify_file(key, beside_tests(L"update_marker.exe").c_str(), rs))
         << "the same signature holds for the file it was made of";
+    std::string peer_signature = read_file(beside_tests(L"nelvo_peer.exe.sig"));
+    ASSERT_TRUE(update_signature_decode((const unsigned char*)peer_signature.data(), (int)peer_signature.size(), rs));
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    EXPECT_TRUE(update_signature_verify_file(key, beside_tests(L"nelvo_peer.exe").c_str(), rs));
+    QueryPerformanceCounter(&after);
+    printf("verifying the test build (%zu bytes): %.1f ms\n", read_file(beside_tests(L"nelvo_peer.exe")).size(),
+           (after.QuadPart - before.QuadPart) * 1000.0 / frequency.QuadPart);
 
     server.route("/gone", {404, ""});
     EXPECT_TRUE(start_update_download(window, (server.base() + L"/gone").c_str())) << "the flag was cleared";
