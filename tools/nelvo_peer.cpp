@@ -6,6 +6,7 @@
 // rectangles the last frame recorded, text typed into the boxes, keys), and it answers
 // "state" with one line on standard output.
 //   nelvo_peer.exe PORT0 PORT1 [UPDATE_SERVER]
+// (or, started by an update of itself, with the hand-over argument alone).
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +25,7 @@
 #include "social/identity.h"
 #include "social/jam.h"
 #include "update/updater.h"
+#include "test_update_key.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
 
@@ -246,6 +248,13 @@ static DWORD WINAPI read_commands(void*) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+    // Started by an update of itself: no ports, no commands; the program's own start.
+    DWORD replaced = 0;
+    if (update_handover_parse(GetCommandLineW(), &replaced)) {
+        for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
+        update_set_server(L"");
+        return app_run(GetModuleHandleW(nullptr), GetCommandLineW(), SW_SHOWNORMAL);
+    }
     if (argc < 3) {
         fputs("usage: nelvo_peer PORT0 PORT1\n", stderr);
         return 2;
@@ -254,6 +263,8 @@ int wmain(int argc, wchar_t** argv) {
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
     // The update server too, when given, never the built-in one.
     update_set_server(argc > 3 ? argv[3] : L"");
+    // Signed updates only, as a release build takes them: signed with the tests' key.
+    update_set_public_key(NELVO_TEST_UPDATE_KEY_PEM);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = peer_proc;
     wc.hInstance = GetModuleHandleW(nullptr);

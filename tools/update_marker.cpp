@@ -1,7 +1,12 @@
 // The "new version" the updater tests download: a real program that, when started, writes
-// started.txt beside itself and exits. Its padding makes it as large as a real download
-// must be (the updater takes nothing under 50000 bytes).
+// started.txt beside itself and, started by an update, reports to the program it replaces
+// as the real one does once its window is up; with quiet.txt beside it, it ends at once
+// without a word instead. Its padding makes it as large as a real download must be (the
+// updater takes nothing under 50000 bytes).
 #include <windows.h>
+
+#include "update/update_info.h"
+#include "update/updater.h"
 
 static volatile const char PADDING[64 * 1024] = {1};
 
@@ -16,5 +21,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         WriteFile(f, (const void*)PADDING, 1, &written, nullptr);
         CloseHandle(f);
     }
+    lstrcpyW(path + n, L"quiet.txt");
+    DWORD replaced = 0;
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && update_handover_parse(GetCommandLineW(), &replaced))
+        update_report_ready(replaced);
     return 0;
 }

@@ -178,6 +178,13 @@ void on_deferred_start(HWND window, const wchar_t* command_line) {
     SetTimer(window, TIMER_IDLE_TRIM, 1200, nullptr);
 }
 
+static void hide_update_banner(void) {
+    g_app.banner.state = BANNER_HIDDEN;
+    g_app.banner.hide_at = 0;
+    taskbar_show_progress(-1);
+    start_animation();
+}
+
 // A finished update check: the question when a newer version is offered, the answer to a
 // manual check otherwise; on Yes the download starts with its banner.
 static void on_update_checked(HWND window, LPARAM record) {
@@ -191,7 +198,8 @@ static void on_update_checked(HWND window, LPARAM record) {
             banner_show(BANNER_UPDATE, 0, L"NELVO G\u00dcNCELLEN\u0130YOR",
                         L"Yeni s\u00fcr\u00fcm paketi indiriliyor...", 0);
             RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-            start_update_download(window, info->url);
+            // One already running, or no thread: nothing will ever end this banner.
+            if (!start_update_download(window, info->url)) hide_update_banner();
         }
     }
     update_record_release(record);
@@ -422,14 +430,10 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
     case MSG_UPDATE_RESULT:
         if (wparam == 0) {
-            g_app.banner.state = BANNER_HIDDEN;
-            g_app.banner.hide_at = 0;
-            taskbar_show_progress(-1);
-            start_animation();
-            MessageBoxW(window,
-                        L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
-                        L"kontrol edip tekrar deneyin.",
-                        L"G\u00fcncelleme Hatas\u0131", MB_OK | MB_ICONERROR);
+            hide_update_banner();
+            wchar_t text[512];
+            update_failure_text((int)lparam, text, 512);
+            MessageBoxW(window, text, L"G\u00fcncelleme Hatas\u0131", MB_OK | MB_ICONERROR);
         }
         return 0;
     case MSG_MQTT_EVENT:

@@ -251,6 +251,20 @@ int single_instance_start(const wchar_t* command_line) {
     return INSTANCE_RUN;
 }
 
+void single_instance_take(void) {
+    make_key();
+    wchar_t name[64];
+    object_name(name, 64, L"running");
+    g_instance.mutex = CreateMutexW(nullptr, FALSE, name);
+    if (!g_instance.mutex) return;
+    DWORD wait = WaitForSingleObject(g_instance.mutex, HANDOVER_WAIT_MS);
+    g_instance.owns = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!g_instance.owns) {
+        CloseHandle(g_instance.mutex);
+        g_instance.mutex = nullptr;
+    }
+}
+
 void single_instance_publish(HWND window) {
     // A start that runs beside an unanswering first leaves the names to that first.
     if (!g_instance.owns || !window) return;

@@ -50,6 +50,10 @@ enum { INSTANCE_RUN = 0, INSTANCE_HANDED_OVER = 1 };
 // the first, the first has gone, or the first never answered), INSTANCE_HANDED_OVER when
 // the running window took the files of command_line and this process is to end with 0.
 int single_instance_start(const wchar_t* command_line);
+// The start of a new version after an update, once the program it replaces has ended:
+// takes the names without looking for a window to hand over to (the old one's is gone, or
+// going). Waits at most HANDOVER_WAIT_MS; without them the process runs alone.
+void single_instance_take(void);
 // Makes the window findable by later starts; once it exists, before the message loop.
 void single_instance_publish(HWND window);
 // Lets a later start run the window: after the message loop.

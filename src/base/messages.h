@@ -38,7 +38,8 @@
 #define MSG_UPDATE_CHECKED (WM_APP + 301)
 // The update download: wParam percent.
 #define MSG_UPDATE_PROGRESS (WM_APP + 302)
-// The update download ended: wParam 0 failure, non-zero success; lParam the error code 1..4.
+// The update download ended: wParam 0 failure, non-zero success; lParam the result code
+// (1..6, listed in update/updater.h).
 #define MSG_UPDATE_RESULT (WM_APP + 303)
 // A transport thread: wParam the MqttEvent record, allocated by the sender, freed by the handler.
 #define MSG_MQTT_EVENT (WM_APP + 400)

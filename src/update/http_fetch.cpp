@@ -1,5 +1,7 @@
 #include "update/http_fetch.h"
 
+#include "update/update_info.h"
+
 void http_close(HINTERNET request, HINTERNET connection, HINTERNET internet) {
     if (request) WinHttpCloseHandle(request);
     if (connection) WinHttpCloseHandle(connection);
@@ -17,7 +19,7 @@ HINTERNET http_get(const wchar_t* url, HINTERNET* internet, HINTERNET* connectio
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = 1024;
     if (!url || !WinHttpCrackUrl(url, 0, 0, &parts)) return nullptr;
-    HINTERNET session = WinHttpOpen(L"Nelvo/1.4.3", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+    HINTERNET session = WinHttpOpen(L"Nelvo/" NELVO_VERSION, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return nullptr;
     WinHttpSetTimeouts(session, 2000, 2000, 2000, 3000);

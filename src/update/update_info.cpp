@@ -161,3 +161,58 @@ int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wch
                 NELVO_VERSION);
     return 1;
 }
+
+void update_failure_text(int code, wchar_t* text, int capacity) {
+    switch (code) {
+    case 2:
+        wstr_copy(text, capacity, L"G\u00fcncelleme do\u011frulanamad\u0131; Nelvo de\u011fi\u015ftirilmedi.");
+        break;
+    case 5:
+        wstr_copy(text, capacity,
+                  L"Yeni s\u00fcr\u00fcm ba\u015flat\u0131lamad\u0131; g\u00fcncelleme geri al\u0131nd\u0131, Nelvo "
+                  L"eski s\u00fcr\u00fcm\u00fcyle \u00e7al\u0131\u015fmaya devam ediyor.");
+        break;
+    case 6:
+        wstr_copy(text, capacity,
+                  L"G\u00fcncelleme geri al\u0131namad\u0131. Nelvo.exe eksik ya da yar\u0131m olabilir; "
+                  L"l\u00fctfen Nelvo'yu yeniden kurun.");
+        break;
+    default:
+        wstr_copy(text, capacity,
+                  L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
+                  L"kontrol edip tekrar deneyin.");
+    }
+}
+
+#define HANDOVER_PREFIX L"--nelvo-replaces="
+
+void update_handover_argument(DWORD process_id, wchar_t* out, int capacity) {
+    wstr_format(out, capacity, HANDOVER_PREFIX L"%lu", (unsigned long)process_id);
+}
+
+int update_handover_parse(const wchar_t* command_line, DWORD* process_id) {
+    const wchar_t* p = command_line ? command_line : L"";
+    // The program name, quoted or not, as the system splits it.
+    if (*p == L'"') {
+        p = wcschr(p + 1, L'"');
+        if (!p) return 0;
+        p++;
+    } else {
+        while (*p && !is_blank(*p)) p++;
+    }
+    while (is_blank(*p)) p++;
+    int prefix = (int)wcslen(HANDOVER_PREFIX);
+    if (wcsncmp(p, HANDOVER_PREFIX, prefix) != 0) return 0;
+    p += prefix;
+    unsigned long long id = 0;
+    int digits = 0;
+    for (; *p >= L'0' && *p <= L'9' && digits < 10; p++, digits++) id = id * 10 + (unsigned)(*p - L'0');
+    while (is_blank(*p)) p++;
+    if (!digits || *p || id == 0 || id > 0xFFFFFFFFull) return 0;
+    *process_id = (DWORD)id;
+    return 1;
+}
+
+void update_ready_event_name(DWORD process_id, wchar_t* out, int capacity) {
+    wstr_format(out, capacity, L"Local\\Nelvo-update-ready-%lu", (unsigned long)process_id);
+}

@@ -6,7 +6,12 @@
 
 enum { UPDATE_VERSION_CAPACITY = 64, UPDATE_URL_CAPACITY = 1024, UPDATE_NOTES_CAPACITY = 1024 };
 
-#define NELVO_VERSION L"1.4.3"
+#ifndef NELVO_VERSION_TEXT
+#define NELVO_VERSION_TEXT "1.4.3"
+#endif
+#define NELVO_WIDEN2(x) L##x
+#define NELVO_WIDEN(x) NELVO_WIDEN2(x)
+#define NELVO_VERSION NELVO_WIDEN(NELVO_VERSION_TEXT)
 
 // Made by the check thread, handed to the main window with MSG_UPDATE_CHECKED, freed there.
 struct UpdateInfo {
@@ -40,3 +45,15 @@ int update_image_is_program(const unsigned char* head, int head_length, long lon
 // What the main window shows for a finished check: 0 nothing, else the text, caption and
 // box flags (MB_YESNO when it asks whether to update).
 int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wchar_t** caption, UINT* flags);
+
+// The error box's text for a failed update's result code (see updater.h): what happened to
+// Nelvo.exe, which the user needs to know more than why.
+void update_failure_text(int code, wchar_t* text, int capacity);
+
+// The hand-over from the old program to the new one after a swap: the new one is started
+// with this single argument, naming the process it replaces, and signals the event named
+// by update_ready_event_name once its window is up.
+void update_handover_argument(DWORD process_id, wchar_t* out, int capacity);
+// 1 and *process_id when command_line (program name first) carries exactly that argument.
+int update_handover_parse(const wchar_t* command_line, DWORD* process_id);
+void update_ready_event_name(DWORD process_id, wchar_t* out, int capacity);

@@ -64,12 +64,17 @@ void HttpServer::serve(SOCKET client) {
     snprintf(head, sizeof head, "HTTP/1.1 %d %s\r\nConnection: close\r\n", r.status, r.status == 200 ? "OK" : "Error");
     std::string out = head;
     if (r.length) out += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
-    out += "\r\n" + r.body;
+    out += "\r\n" + (r.cut >= 0 ? r.body.substr(0, r.cut) : r.body);
     for (size_t at = 0; at < out.size();) {
         int n = send(client, out.data() + at, (int)(out.size() - at), 0);
         if (n <= 0) break;
         at += n;
     }
-    shutdown(client, SD_SEND);
+    if (r.reset) {
+        linger abort = {1, 0};  // closing now sends a reset
+        setsockopt(client, SOL_SOCKET, SO_LINGER, (const char*)&abort, sizeof abort);
+    } else {
+        shutdown(client, SD_SEND);
+    }
     closesocket(client);
 }

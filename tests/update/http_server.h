@@ -1,7 +1,7 @@
 #pragma once
 // A small HTTP server on loopback for the updater's tests, in a thread of the test process:
-// each path answers with its status and body, with or without a Content-Length, or stays
-// silent for a while after accepting.
+// each path answers with its status and body, with or without a Content-Length, stays
+// silent for a while after accepting, or breaks off part-way through the body.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -17,6 +17,8 @@ struct HttpRoute {
     std::string body;
     bool length = true;  // send Content-Length
     int silent_ms = 0;   // accept, then say nothing for this long
+    int cut = -1;        // when >= 0: only this many bytes of the body go out, then the end
+    bool reset = false;  // the end after a cut is a reset, not an orderly close
 };
 
 struct HttpServer {

@@ -4,15 +4,21 @@
 #include "http_server.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
 #include "base/messages.h"
+#include "base/wstr.h"
 #include "peer_driver.h"
 #include "test_support.h"
 #include "update/http_fetch.h"
+#include "update/update_signature.h"
 #include "update/updater.h"
+#include "other_update_key.h"
+#include "test_update_key.h"
 
 static std::wstring beside_tests(const wchar_t* name) {
     wchar_t here[MAX_PATH];
@@ -63,6 +69,31 @@ TEST(VersionFile, FormatComparisonAndTheAddressTrusted) {
     update_download_url(L"https://example.com/Nelvo.apk", base, url, 1024);
     EXPECT_STREQ(url, L"http://127.0.0.1:8123/Nelvo.exe");
 
+    // The new program's one argument after an update.
+    struct {
+        const wchar_t* line;
+        DWORD id;
+    } handovers[] = {
+        {L"\"C:\\Program Files\\Nelvo\\Nelvo.exe\" --nelvo-replaces=1234", 1234},
+        {L"Nelvo.exe --nelvo-replaces=77 ", 77},
+        {L"Nelvo.exe", 0},
+        {L"Nelvo.exe --nelvo-replaces=", 0},
+        {L"Nelvo.exe --nelvo-replaces=12x", 0},
+        {L"Nelvo.exe song.mp3 --nelvo-replaces=12", 0},
+        {L"Nelvo.exe --nelvo-replaces=99999999999", 0},
+        {L"\"Nelvo.exe --nelvo-replaces=5", 0},
+    };
+    for (const auto& h : handovers) {
+        DWORD id = 0;
+        EXPECT_EQ(update_handover_parse(h.line, &id), h.id != 0) << h.line;
+        EXPECT_EQ(id, h.id) << h.line;
+    }
+    wchar_t argument[64], line[128];
+    update_handover_argument(4000000000u, argument, 64);
+    wstr_format(line, 128, L"x.exe %ls", argument);
+    DWORD id = 0;
+    EXPECT_TRUE(update_handover_parse(line, &id) && id == 4000000000u);
+
     // The texts the window shows.
     UpdateInfo newer = {1, 0, 1, L"1.5.0", L"", L"Daha h\u0131zl\u0131\n"};
     EXPECT_EQ(prompt_of(newer),
@@ -99,6 +130,54 @@ TEST(ProgramCheck, OnlyAWholeX64Program) {
     EXPECT_EQ(update_progress_percent(160000, 0), 47) << "no length: 95 per 320000 bytes";
     EXPECT_EQ(update_progress_percent(10000000, 0), 99);
     EXPECT_EQ(update_progress_percent(3000000000LL, 4000000000LL), 74) << "in 64 bits";
+}
+
+TEST(Signature, KeysAndSignaturesAsOpensslWritesThem) {
+    unsigned char key[UPDATE_KEY_BYTES];
+    std::string pem = NELVO_TEST_UPDATE_KEY_PEM;
+    struct {
+        const char* name;
+        std::string text;
+        bool taken;
+    } keys[] = {
+        {"the tests' key", pem, true},
+        {"with Windows line ends", "-----BEGIN PUBLIC KEY-----\r\n" + pem.substr(27, 64) + "\r\n" + pem.substr(92), true},
+        {"compressed point",
+         "-----BEGIN PUBLIC KEY-----\nMDkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDIgADOdsCo7w7Lb9rBC25mHCelj4UkOEP\nd/xFV/5gO2Zvq0o=\n"
+         "-----END PUBLIC KEY-----\n",
+         false},
+        {"another curve (P-384), cut",
+         "-----BEGIN PUBLIC KEY-----\nMHYwEAYHKoZIzj0CAQYFK4EEACIDYgAEXZbWRiYbm3W/8aJNPhfuC/p7RlL+bKqu\n-----END PUBLIC KEY-----\n", false},
+        {"no end line", pem.substr(0, 60), false},
+        {"a stray character", pem.substr(0, 40) + "*" + pem.substr(41), false},
+        {"empty", "", false},
+    };
+    for (const auto& k : keys) EXPECT_EQ(update_key_from_pem(k.text.c_str(), key) == 1, k.taken) << k.name;
+
+    // r with its sign byte, s short of 32 bytes: both come out as 32 bytes.
+    std::string r(32, '\x91'), s(31, '\x22');
+    std::string der = "\x30\x44\x02\x21" + std::string(1, '\0') + r + "\x02\x1f" + s;
+    struct {
+        const char* name;
+        std::string bytes;
+        bool taken;
+    } sigs[] = {
+        {"DER", der, true},
+        {"r||s", r + std::string(1, '\0') + s, true},
+        {"63 bytes", (r + s), false},
+        {"DER and a byte more", der + "x", false},
+        {"DER, sequence length wrong", "\x30\x45" + der.substr(2), false},
+        {"negative r", "\x30\x43\x02\x20" + r + "\x02\x1f" + s, false},
+        {"a zero byte r does not need", "\x30\x45\x02\x21" + std::string(1, '\0') + "\x11" + r.substr(1) + "\x02\x1f" + s, false},
+    };
+    unsigned char rs[UPDATE_SIGNATURE_BYTES];
+    for (const auto& g : sigs) {
+        int taken = update_signature_decode((const unsigned char*)g.bytes.data(), (int)g.bytes.size(), rs);
+        EXPECT_EQ(taken == 1, g.taken) << g.name;
+        if (taken) {
+            EXPECT_EQ(std::string((char*)rs, 64), r + std::string(1, '\0') + s) << g.name;
+        }
+    }
 }
 
 //~ Against the server
@@ -222,6 +301,74 @@ TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
     EXPECT_EQ(progress[progress.size() - 2], 99);
     for (size_t i = 1; i < progress.size(); i++) EXPECT_GT(progress[i], progress[i - 1]);
 
+    // A body cut short of its length, or broken off, is a failed download, not a short one.
+    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    struct Broken {
+        const char* name;
+        HttpRoute route;
+    } broken[] = {
+        {"shorter than its length", {200, marker, true, 0, (int)marker.size() / 2}},
+        {"dropped mid-body", {200, marker, true, 0, (int)marker.size() / 2, true}},
+    };
+    for (const Broken& b : broken) {
+        server.route("/cut", b.route);
+        posted.clear();
+        ASSERT_TRUE(start_update_download(window, (server.base() + L"/cut").c_str())) << b.name;
+        ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT)) << b.name;
+        EXPECT_EQ(posted.back().lParam, 1) << b.name;
+        EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program") << b.name;
+    }
+    EXPECT_TRUE(update_body_whole(5, 0));
+    EXPECT_FALSE(update_body_whole(0, 0)) << "nothing came";
+    EXPECT_FALSE(update_body_whole(4, 5));
+    EXPECT_FALSE(update_body_whole(6, 5));
+    EXPECT_FALSE(update_body_within(0, UPDATE_MAX_BYTES + 1LL)) << "announced too large: not started";
+    EXPECT_FALSE(update_body_within(UPDATE_MAX_BYTES + 1LL, 0));
+
+    // With a key, only a program signed with it: here nothing is, and each says why.
+    std::string signature = read_file(beside_tests(L"update_marker.exe.sig"));
+    std::string peer = read_file(beside_tests(L"nelvo_peer.exe"));
+    unsigned char key[UPDATE_KEY_BYTES], rs[UPDATE_SIGNATURE_BYTES];
+    ASSERT_TRUE(update_key_from_pem(NELVO_TEST_UPDATE_KEY_PEM, key));
+    std::string peer_signature = read_file(beside_tests(L"nelvo_peer.exe.sig"));
+    ASSERT_TRUE(update_signature_decode((const unsigned char*)peer_signature.data(), (int)peer_signature.size(), rs));
+    for (const char* when : {"first (system library loaded)", "again"}) {
+        LARGE_INTEGER frequency, before, after;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&before);
+        EXPECT_TRUE(update_signature_verify_file(key, beside_tests(L"nelvo_peer.exe").c_str(), rs));
+        QueryPerformanceCounter(&after);
+        printf("verifying the test build (%zu bytes), %s: %.1f ms\n", peer.size(), when,
+               (after.QuadPart - before.QuadPart) * 1000.0 / frequency.QuadPart);
+    }
+    std::string changed = signature;
+    changed[changed.size() - 1] ^= 1;
+    struct Unsigned {
+        const char* name;
+        HttpRoute sig;
+        const char* key;
+    } unsigned_cases[] = {
+        {"another file's signature", {200, read_file(beside_tests(L"nelvo_peer.exe.sig"))}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"one byte changed", {200, changed}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"no signature", {404, ""}, NELVO_TEST_UPDATE_KEY_PEM},
+        {"another key's build", {200, signature}, NELVO_OTHER_UPDATE_KEY_PEM},
+    };
+    server.route("/signed/Nelvo.exe", {200, marker});
+    for (const Unsigned& u : unsigned_cases) {
+        ASSERT_TRUE(update_set_public_key(u.key));
+        server.route("/signed/Nelvo.exe.sig", u.sig);
+        posted.clear();
+        ASSERT_TRUE(start_update_download(window, (server.base() + L"/signed/Nelvo.exe").c_str())) << u.name;
+        ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT)) << u.name;
+        EXPECT_EQ(posted.back().lParam, 2) << u.name << ": could not be verified";
+        EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program") << u.name;
+        EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp"))) << u.name;
+    }
+    update_set_public_key("");
+    ASSERT_TRUE(update_signature_decode((const unsigned char*)signature.data(), (int)signature.size(), rs));
+    EXPECT_TRUE(update_signature_verify_file(key, beside_tests(L"update_marker.exe").c_str(), rs))
+        << "the same signature holds for the file it was made of";
+
     server.route("/gone", {404, ""});
     EXPECT_TRUE(start_update_download(window, (server.base() + L"/gone").c_str())) << "the flag was cleared";
     posted.clear();
@@ -256,24 +403,28 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     CloseHandle(held);
     EXPECT_EQ(read_file(exe), "old program") << "moved back";
 
-    // Swapped in, but it will not start: the old program goes back.
+    // Swapped in, but it ends at once without a word: the old program goes back.
+    write_file(exe, marker);
+    write_file(old, "old program");
+    write_file(dir.file(L"quiet.txt"), "");
+    DeleteFileW(fresh.c_str());
+    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), UPDATE_FAILED_START);
+    EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "it did start";
+    EXPECT_TRUE(read_file(exe) == "old program");
+    EXPECT_FALSE(file_exists(old));
+    DeleteFileW(dir.file(L"quiet.txt").c_str());
     std::string broken = marker;
     unsigned pe = (unsigned char)broken[0x3C] | ((unsigned char)broken[0x3D] << 8);
     broken[pe + 24] = 0;  // the optional header's magic: no loader takes it
     broken[pe + 25] = 0;
-    write_file(exe, broken);
-    write_file(old, "old program");
-    DeleteFileW(fresh.c_str());
-    EXPECT_FALSE(update_restart(exe.c_str(), fresh.c_str(), old.c_str()));
-    EXPECT_TRUE(read_file(exe) == "old program");
-    EXPECT_FALSE(file_exists(old));
     write_file(fresh, broken);
     EXPECT_FALSE(update_file_is_program(fresh.c_str())) << "nor would a download like it be swapped in";
 
     reset();
     ASSERT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 0);
     EXPECT_TRUE(read_file(exe) == marker);
-    EXPECT_EQ(read_file(old), "old program");
+    EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), 0) << "it started and reported";
+    EXPECT_EQ(read_file(old), "old program") << "kept until the new one has proven itself";
     update_set_program_path(exe.c_str());
     write_file(dir.file(L"Zembrafold_old.tmp"), "x");
     remove_update_leftovers();
@@ -283,12 +434,33 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     EXPECT_TRUE(file_exists(exe));
 }
 
-TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
+// The main windows open now, and the process of one of them.
+static int main_windows(DWORD* process_id) {
+    struct Count {
+        int n;
+        DWORD* process_id;
+    } count = {0, process_id};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            wchar_t cls[64] = L"";
+            if (GetClassNameW(w, cls, 64) && !wcscmp(cls, MAIN_WINDOW_CLASS)) {
+                Count* c = (Count*)p;
+                c->n++;
+                GetWindowThreadProcessId(w, c->process_id);
+            }
+            return TRUE;
+        },
+        (LPARAM)&count);
+    return count.n;
+}
+
+TEST(Swap, AManualCheckFromTheMenuReplacesTheTestBuildWithASignedTestBuild) {
     HttpServer server;
     ASSERT_TRUE(server.start());
-    std::string marker = read_file(beside_tests(L"update_marker.exe"));
+    std::string peer = read_file(beside_tests(L"nelvo_peer.exe"));
     server.route("/version.txt", {200, "1.4.3\n"});  // nothing new at start-up
-    server.route("/Nelvo.exe", {200, marker});
+    server.route("/Nelvo.exe", {200, peer});
+    server.route("/Nelvo.exe.sig", {200, read_file(beside_tests(L"nelvo_peer.exe.sig"))});
     TempDir dir;
     PeerInstallation program;
     std::wstring command_server = server.base();
@@ -300,12 +472,23 @@ TEST(Swap, AManualCheckFromTheMenuReplacesAndRestartsTheProgram) {
     ASSERT_GT(server.request_count(), 0u) << "the check at start-up";
     Sleep(300);
     server.route("/version.txt", {200, "9.0.0\nYeni s\xc3\xbcr\xc3\xbcm\n"});
+    DWORD yes = GetTickCount();
     EXPECT_EQ(program.ask("menu 6 yes"), "OK");
+    // It ends only once the new one has reported its window.
     EXPECT_EQ(WaitForSingleObject(program.process.hProcess, 30000), WAIT_OBJECT_0) << "it ends to restart";
+    DWORD replaced = GetTickCount() - yes;
+    DWORD running = 0;
+    EXPECT_EQ(main_windows(&running), 1) << "the new program's window, and no other";
+    EXPECT_NE(running, program.process.dwProcessId);
+    printf("from Yes to the old program's end (the new window up): %lu ms\n", (unsigned long)replaced);
     DWORD start = GetTickCount();
-    while (!file_exists(dir.file(L"started.txt")) && GetTickCount() - start < 20000) Sleep(50);
-    EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "the new program was started";
-    EXPECT_TRUE(read_file(dir.file(L"nelvo_peer.exe")) == marker);
-    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed at the next start";
+    while (file_exists(dir.file(L"Nelvo_old.tmp")) && GetTickCount() - start < 20000) Sleep(50);
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed by the new program once the old one ended";
     EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp")));
+    HANDLE process = running ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, running) : nullptr;
+    if (process) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
 }
