@@ -67,34 +67,67 @@ static int add_scanned_file(PathIndex* ix, int dedupe, const wchar_t* path) {
     return added;
 }
 
-int scan_music_folder(const wchar_t* folder) {
-    if (!folder || !folder[0]) return 0;
+// Where one scan is: the folder being listed is path[0..length), and the index and flag are
+// the whole scan's.
+struct ScanState {
+    wchar_t path[TRACK_TEXT_CAPACITY];
+    PathIndex index;
+    int dedupe;
+    int counted;
+};
+
+// In file-system order, entering each subfolder where the listing meets it. Links and junctions
+// are not entered: one pointing at an ancestor would have the scan list the library again
+// under every name of the loop. Hidden and system folders hold what their owners did not
+// mean to be browsed (recycle bins, thumbnails, other programs' caches).
+static void scan_folder(ScanState* s, int length, int depth) {
     // Files whose full path passes 259 characters are skipped rather than stored cut (a cut
     // path names no file); a folder too long for its own pattern holds no file that fits.
-    int folder_length = (int)wcslen(folder);
-    if (folder_length + 4 >= TRACK_TEXT_CAPACITY) return 0;
-    wchar_t pattern[TRACK_TEXT_CAPACITY];
-    wstr_format(pattern, TRACK_TEXT_CAPACITY, L"%ls\\*.*", folder);
+    if (length + 4 >= TRACK_TEXT_CAPACITY) return;
+    wstr_copy(s->path + length, TRACK_TEXT_CAPACITY - length, L"\\*.*");
     WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
+    HANDLE find = FindFirstFileExW(s->path, FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
                                    FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE) find = FindFirstFileW(pattern, &fd);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    int dedupe = g_tracks.count > 0;
-    PathIndex index = {nullptr, 0, 0};
-    int counted = 0;
+    if (find == INVALID_HANDLE_VALUE) find = FindFirstFileW(s->path, &fd);
+    s->path[length] = 0;
+    if (find == INVALID_HANDLE_VALUE) return;
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        int name_length = (int)wcslen(fd.cFileName);
+        if (length + 1 + name_length >= TRACK_TEXT_CAPACITY) continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (depth >= SCAN_MAX_DEPTH) continue;
+            if (fd.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+                continue;
+            if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
+            s->path[length] = L'\\';
+            wstr_copy(s->path + length + 1, TRACK_TEXT_CAPACITY - length - 1, fd.cFileName);
+            scan_folder(s, length + 1 + name_length, depth + 1);
+            s->path[length] = 0;
+            continue;
+        }
         if (!has_audio_extension(fd.cFileName)) continue;
-        if (folder_length + 1 + (int)wcslen(fd.cFileName) >= TRACK_TEXT_CAPACITY) continue;
-        wchar_t path[TRACK_TEXT_CAPACITY];
-        wstr_copy(path, folder);
-        wstr_append(path, TRACK_TEXT_CAPACITY, L"\\");
-        wstr_append(path, TRACK_TEXT_CAPACITY, fd.cFileName);
-        if (add_scanned_file(&index, dedupe, path) >= 0) counted++;
+        s->path[length] = L'\\';
+        wstr_copy(s->path + length + 1, TRACK_TEXT_CAPACITY - length - 1, fd.cFileName);
+        if (add_scanned_file(&s->index, s->dedupe, s->path) >= 0) s->counted++;
+        s->path[length] = 0;
     } while (FindNextFileW(find, &fd));
     FindClose(find);
-    free(index.slots);
+}
+
+int scan_music_folder(const wchar_t* folder) {
+    if (!folder || !folder[0]) return 0;
+    int folder_length = (int)wcslen(folder);
+    if (folder_length + 4 >= TRACK_TEXT_CAPACITY) return 0;
+    // One record for the whole walk: 520 bytes of path a level would be 9 KB of stack at
+    // the deepest, and the duplicate index is built once.
+    ScanState* s = (ScanState*)calloc(1, sizeof(ScanState));
+    if (!s) return 0;
+    wstr_copy(s->path, folder);
+    s->dedupe = g_tracks.count > 0;
+    scan_folder(s, folder_length, 0);
+    int counted = s->counted;
+    free(s->index.slots);
+    free(s);
     return counted;
 }
 

@@ -5,10 +5,15 @@
 // The music folder beside the program, created on first use.
 #define DEFAULT_MUSIC_FOLDER_NAME L"M\u00fczikler"
 
-// Adds the audio files directly inside folder (no sub-folders, file-system order). When
-// the list already held tracks, files already listed are not added again. Returns the
-// number of audio files that ended up with an index (new or existing). A file whose full
-// path would pass 259 characters is skipped: a track cannot hold its path.
+// How many folders deep below the scanned one a scan goes.
+enum { SCAN_MAX_DEPTH = 16 };
+
+// Adds the audio files inside folder and its subfolders down to SCAN_MAX_DEPTH levels
+// (file-system order, each subfolder where its folder's listing meets it), leaving out links,
+// junctions, hidden and system folders. When the list already held tracks, files already
+// listed are not added again. Returns the number of audio files that ended up with an
+// index (new or existing). A file whose full path would pass 259 characters is skipped: a
+// track cannot hold its path.
 int scan_music_folder(const wchar_t* folder);
 
 // The folder holding the running executable, without a trailing backslash: where the

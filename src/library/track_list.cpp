@@ -1,6 +1,7 @@
 #include "library/track_list.h"
 
 #include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -61,9 +62,73 @@ unsigned path_hash_nocase(const wchar_t* path) {
     return h;
 }
 
+//~ The text store
+
+// Paths and titles are packed end to end into chunks that never move, so a Track can point
+// into them for as long as it lives. A removed track's texts stay behind until the list is
+// cleared; clearing rewinds the store and keeps its chunks for the next scan.
+struct TextChunk {
+    TextChunk* next;
+    size_t used, capacity;  // in characters
+    wchar_t text[1];
+};
+
+static const size_t TEXT_CHUNK_CHARS = 32768;  // 64 KB: a few hundred tracks a chunk
+
+static struct {
+    TextChunk* first;
+    TextChunk* current;
+} g_text;
+
+static const wchar_t* text_store(const wchar_t* text, size_t length) {
+    TextChunk* c = g_text.current;
+    while (c && c->used + length + 1 > c->capacity) {
+        c = c->next;
+        if (c) c->used = 0;
+    }
+    if (!c) {
+        size_t capacity = length + 1 > TEXT_CHUNK_CHARS ? length + 1 : TEXT_CHUNK_CHARS;
+        c = (TextChunk*)malloc(sizeof(TextChunk) + capacity * sizeof(wchar_t));
+        if (!c) return nullptr;
+        c->next = nullptr;
+        c->used = 0;
+        c->capacity = capacity;
+        if (g_text.current) {
+            // Chunks past current were rewound by a clear; the new one goes at the end.
+            TextChunk* last = g_text.current;
+            while (last->next) last = last->next;
+            last->next = c;
+        } else {
+            g_text.first = c;
+        }
+    }
+    g_text.current = c;
+    wchar_t* at = c->text + c->used;
+    memcpy(at, text, length * sizeof(wchar_t));
+    at[length] = 0;
+    c->used += length + 1;
+    return at;
+}
+
+static void text_rewind(void) {
+    g_text.current = g_text.first;
+    if (g_text.first) g_text.first->used = 0;
+}
+
+static void text_free(void) {
+    for (TextChunk* c = g_text.first; c;) {
+        TextChunk* next = c->next;
+        free(c);
+        c = next;
+    }
+    g_text.first = g_text.current = nullptr;
+}
+
+//~ The array
+
 // The array lives in one reserved stretch of address space whose pages are committed as
-// the capacity grows (256 slots, then doubling), so growing never copies the tracks: a
-// folder of 10,000 files would otherwise move ~20 MB through realloc while it is scanned.
+// the capacity grows (256 slots, then doubling), so growing never copies the tracks while
+// a folder is scanned into it.
 // Past the reservation the tracks move to a reservation twice as large.
 static const unsigned long long TRACK_LIST_RESERVED_SLOTS = 1ull << 22;
 static unsigned long long g_reserved_slots;
@@ -106,14 +171,29 @@ int track_list_add(const wchar_t* path, int dedupe) {
             if (path_equal_nocase(g_tracks.items[i].path, path)) return i;
     }
     if (!track_list_reserve_one()) return -1;
+    wchar_t title[TRACK_TEXT_CAPACITY];
+    make_path_display_title(path, title, TRACK_TEXT_CAPACITY);
+    const wchar_t* stored_path = text_store(path, wcslen(path));
+    const wchar_t* stored_title = stored_path ? text_store(title, wcslen(title)) : nullptr;
+    if (!stored_title) return -1;
     Track* t = &g_tracks.items[g_tracks.count];
-    wstr_copy(t->path, path);
-    make_path_display_title(path, t->title, TRACK_TEXT_CAPACITY);
+    t->path = stored_path;
+    t->title = stored_title;
     return g_tracks.count++;
 }
 
 int track_list_add_unique(const wchar_t* path) {
     return track_list_add(path, 1);
+}
+
+int track_list_set_title(int index, const wchar_t* title) {
+    if (index < 0 || index >= g_tracks.count || !title) return 0;
+    wchar_t cut[TRACK_TEXT_CAPACITY];
+    int length = wstr_copy(cut, title);
+    const wchar_t* stored = text_store(cut, (size_t)length);
+    if (!stored) return 0;
+    g_tracks.items[index].title = stored;
+    return 1;
 }
 
 void track_list_remove(int index) {
@@ -126,23 +206,24 @@ void track_list_remove(int index) {
 
 void track_list_move(int from, int to) {
     if (from < 0 || to < 0 || from == to || from >= g_tracks.count || to >= g_tracks.count) return;
-    Track moving;
-    memcpy(&moving, &g_tracks.items[from], sizeof(Track));
+    Track moving = g_tracks.items[from];
     if (from < to)
         memmove(&g_tracks.items[from], &g_tracks.items[from + 1], (size_t)(to - from) * sizeof(Track));
     else
         memmove(&g_tracks.items[to + 1], &g_tracks.items[to], (size_t)(from - to) * sizeof(Track));
-    memcpy(&g_tracks.items[to], &moving, sizeof(Track));
+    g_tracks.items[to] = moving;
     g_tracks.changes++;
 }
 
 void track_list_clear(void) {
     g_tracks.count = 0;
+    text_rewind();
     g_tracks.changes++;
 }
 
 void track_list_free(void) {
     if (g_tracks.items) VirtualFree(g_tracks.items, 0, MEM_RELEASE);
+    text_free();
     g_reserved_slots = 0;
     g_tracks.items = nullptr;
     g_tracks.count = 0;

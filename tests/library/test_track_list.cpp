@@ -18,7 +18,7 @@ struct TrackListTest : ::testing::Test {
             std::wstring path = std::wstring(L"C:\\m\\") + t + L".mp3";
             int i = track_list_add(path.c_str(), 0);
             ASSERT_GE(i, 0);
-            wstr_copy(track_list_at(i)->title, t);
+            ASSERT_TRUE(track_list_set_title(i, t));
         }
     }
 
