@@ -21,6 +21,7 @@ inline std::wstring module_folder(void) {
     return slash == std::wstring::npos ? path : path.substr(0, slash);
 }
 
+// Removes a folder and everything below it; the tests' remove_tree too.
 inline void home_remove_tree(const std::wstring& path) {
     WIN32_FIND_DATAW fd;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &fd);
@@ -29,7 +30,10 @@ inline void home_remove_tree(const std::wstring& path) {
             std::wstring name = fd.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A link is removed, never entered: it may lead back up the tree.
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                RemoveDirectoryW(child.c_str());
+            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 home_remove_tree(child);
             } else {
                 SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
