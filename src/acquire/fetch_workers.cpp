@@ -73,10 +73,10 @@ static DWORD WINAPI shared_worker_thread(void*) {
             *copy = entry;
             if (!post_to(receiver, MSG_SHARED_PROGRESS, 0, (LPARAM)copy)) free(copy);
         }
-        wchar_t target[TARGET_CAPACITY];
+        wchar_t target[TARGET_CAPACITY], path[260] = L"";
         int result = 0;
         if (wanted_track_target(&entry, target, TARGET_CAPACITY)) {
-            result = run_downloader(target, g_shared_worker.folder, &q->stop, shared_progress, 0);
+            result = run_downloader(target, g_shared_worker.folder, &q->stop, shared_progress, 0, path, 260);
         }
         if (result == DOWNLOADER_MISSING) {
             // Every entry would fail the same way: the worker ends here. Unless the list is
@@ -95,7 +95,11 @@ static DWORD WINAPI shared_worker_thread(void*) {
             break;
         }
         if (q->stop.load()) continue;  // the interrupted track gets no item message
-        post_to(receiver, MSG_SHARED_ITEM_DONE, (WPARAM)result, 0);
+        // The file goes with the report, so that the window adds it rather than rescanning
+        // a library of any size for it.
+        wchar_t* named = result == 1 && path[0] ? (wchar_t*)malloc(sizeof path) : nullptr;
+        if (named) wstr_copy(named, 260, path);
+        if (!post_to(receiver, MSG_SHARED_ITEM_DONE, (WPARAM)result, (LPARAM)named)) free(named);
         fetched += result;
     }
     LPARAM end = missing ? SHARED_END_MISSING : stopped ? SHARED_END_STOPPED : 0;

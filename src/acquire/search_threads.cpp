@@ -277,8 +277,10 @@ static void on_download_progress_report(int percent, intptr_t user) {
 static DWORD WINAPI download_thread(void* arg) {
     SearchDownloadJob* job = (SearchDownloadJob*)arg;
     HWND owner = job->owner;
-    int result = run_downloader(job->address, job->folder, nullptr, on_download_progress_report, (intptr_t)job);
+    wchar_t path[260];
+    int result = run_downloader(job->address, job->folder, nullptr, on_download_progress_report, (intptr_t)job, path, 260);
     heap_free(job);
+    wstr_copy(g_search.download_path, result == 1 ? path : L"");
     g_search.downloading.store(0);
     HWND window = g_search.window.load();
     if (result != 1) {

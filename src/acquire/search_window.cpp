@@ -669,6 +669,10 @@ void search_window_copy_last_download_folder(wchar_t* out, int capacity) {
     wstr_copy(out, capacity, g_search.download_target);
 }
 
+void search_window_copy_last_download_path(wchar_t* out, int capacity) {
+    wstr_copy(out, capacity, g_search.download_path);
+}
+
 void search_window_copy_download_title(wchar_t* out, int capacity) {
     wstr_copy(out, capacity, g_search.download_title);
 }

@@ -38,6 +38,9 @@ struct SearchWindowState {
     std::atomic<int> last_percent;  // the status panel's percent, -1 no panel; also the download thread's
     wchar_t download_title[256];
     wchar_t download_target[260];  // the folder the running or last download writes to (main thread)
+    // The file the last download named, "" none: written by the download thread before it
+    // clears downloading and reports, read by the main thread after the report.
+    wchar_t download_path[260];
     std::atomic<unsigned> generation;  // one more at every search and when the window goes
     std::atomic<int> thumbnail_threads;  // thumbnail loads not yet handed over
     std::atomic<int> updating;  // the downloader's self-update runs; claimed by the window, cleared by its thread
@@ -71,6 +74,8 @@ void search_window_copy_download_folder(wchar_t* out, int capacity);
 // Copy the folder / the title of the current or last download, cut to capacity. The
 // folder is where that download went, whatever the user has picked since.
 void search_window_copy_last_download_folder(wchar_t* out, int capacity);
+// The file the last finished download named ("" when the downloader named none).
+void search_window_copy_last_download_path(wchar_t* out, int capacity);
 void search_window_copy_download_title(wchar_t* out, int capacity);
 
 // Where the covers come from: "https://" THUMBNAIL_HOST unless a test points it elsewhere

@@ -11,6 +11,9 @@ enum { NOW_PLAYING_CAPACITY = 128, FILTER_TEXT_CAPACITY = 128, MULTI_SELECT_LIMI
 enum { BANNER_TITLE_CAPACITY = 160, BANNER_SUBTITLE_CAPACITY = 256 };
 enum { FRIEND_TAG_CAPACITY = 64, FRIEND_NOTICE_CAPACITY = 128, JAM_TEMP_FILES_MAX = 32 };
 
+// How long a scan runs before the list's header says it is scanning.
+enum { SCAN_NOTICE_DELAY_MS = 400 };
+
 enum { BANNER_HIDDEN = 0, BANNER_DOWNLOAD = 1, BANNER_SHARED = 2, BANNER_UPDATE = 3 };
 
 // The off-screen picture every frame is drawn into before one copy to the window.
@@ -94,6 +97,11 @@ struct AppState {
     int failed_in_row;        // tracks that could not be played one after another
 
     SearchFilter filter;
+
+    //~ Library scan
+    int scan_running;        // the scan worker fills the list
+    DWORD scan_started_tick;
+    int scan_files;          // audio files it has found so far
 
     //~ Multi-selection
     int multi_select_mode;

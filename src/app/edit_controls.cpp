@@ -197,6 +197,25 @@ static void rebuild_filter(void) {
     }
 }
 
+void filter_tracks_appended(int first) {
+    SearchFilter* f = &g_app.filter;
+    if (f->active) {
+        // Tracks only came at the end: the rows before keep their places, and a scan of
+        // 100,000 tracks costs each track one match rather than each batch the whole list.
+        int count = track_list_count();
+        if (f->filtered_capacity < count) {
+            int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 4096) * sizeof(int));
+            if (grown) {
+                f->filtered_indices = grown;
+                f->filtered_capacity = count + 4096;
+            }
+        }
+        for (int i = first; i < count && f->filtered_count < f->filtered_capacity; i++)
+            if (track_matches_filter(i, f->text)) f->filtered_indices[f->filtered_count++] = i;
+    }
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
 void apply_filter(void) {
     rebuild_filter();
     // The list changed under the filter: the view stays where it was, within the list.

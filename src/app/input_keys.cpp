@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/library_scan.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/track_actions.h"
@@ -78,7 +79,9 @@ void open_file_argument(const wchar_t* path, int scan_folders) {
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (scan_folders) scan_music_folder(path);
+        if (scan_folders) library_scan_folder(path);
+    } else if (library_scan_busy()) {
+        library_scan_then_open(path);  // after the library it was asked after
     } else if (is_playlist_name(path)) {
         import_playlist(path);
     } else {

@@ -9,6 +9,7 @@
 
 #include "acquire/search_window.h"
 #include "app/app_state.h"
+#include "app/library_scan.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
@@ -485,6 +486,7 @@ void on_mouse_leave(HWND window) {
 //~ Left button up
 
 static void clear_track_list(void) {
+    library_scan_cancel_all();
     track_list_clear();
     stop_playback();
     g_app.current_index = -1;

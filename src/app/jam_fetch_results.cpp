@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/file_deletion.h"
 #include "app/main_window.h"
+#include "app/library_scan.h"
 #include "app/music_folder.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
@@ -51,22 +52,6 @@ void start_jam_fetch(void) {
 static void play_for_jam(int index) {
     jam_wanted_clear();
     play_track(index, jam_position_estimate(), !g_jam_wanted.playing, 1);
-}
-
-// Whether path names an existing audio file directly in folder: the downloader's word is
-// taken only for a file where it was told to write.
-static int is_audio_file_in(const wchar_t* path, const wchar_t* folder) {
-    const wchar_t* name = nullptr;
-    for (const wchar_t* c = path; *c; c++)
-        if (*c == L'\\' || *c == L'/') name = c + 1;
-    if (!name || !name[0] || !has_audio_extension(name)) return 0;
-    int folder_length = (int)wcslen(folder);
-    while (folder_length > 0 && (folder[folder_length - 1] == L'\\' || folder[folder_length - 1] == L'/'))
-        folder_length--;
-    if (folder_length == 0 || (int)(name - path) != folder_length + 1) return 0;
-    if (CompareStringOrdinal(path, folder_length, folder, folder_length, TRUE) != CSTR_EQUAL) return 0;
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Adds the file the fetch's downloader named to the list, -1 when it named none that
@@ -116,7 +101,7 @@ static void jam_autofetch_done(int result, AutofetchRequest* request) {
     }
     if (jam_wants_other_track(&g_jam_wanted.track, &request->wanted)) {
         if (result == 1 && g_settings.last_folder[0]) {
-            if (add_fetched_file(request) < 0) rescan_music_folder();
+            if (add_fetched_file(request) < 0) library_scan_folder(g_settings.last_folder);
             apply_filter();
         }
         start_jam_fetch();

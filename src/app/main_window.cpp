@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/file_deletion.h"
+#include "app/library_scan.h"
 #include "app/media_keys.h"
 #include "app/media_overlay.h"
 #include "app/play_queue.h"
@@ -156,21 +157,21 @@ void on_deferred_start(HWND window, const wchar_t* command_line) {
     tell_friends_file_state();
     update_set_before_restart(friends_save_flush);
     ensure_transport_started();
+    // The library fills in from the scan worker; the files given and the track to resume
+    // wait for it, so that they follow the library and find it whole.
     if (g_settings.last_folder[0] && folder_exists(g_settings.last_folder)) {
-        scan_music_folder(g_settings.last_folder);
-        if (track_list_count() > 0) g_app.selected_index = 0;
+        library_scan_folder(g_settings.last_folder);
     } else {
         wchar_t folder[260];
         if (default_music_folder(folder, 260)) {
             wstr_copy(g_settings.last_folder, folder);
             save_settings(&g_settings, CONFIG_FILE_NAME);
-            scan_music_folder(folder);
-            if (track_list_count() > 0) g_app.selected_index = 0;
+            library_scan_folder(folder);
         }
     }
     open_command_line_files(command_line);
     apply_filter();
-    resume_restore();
+    library_scan_then_resume();
     choose_tick_period();
     InvalidateRect(window, nullptr, FALSE);
     remove_update_leftovers();
@@ -227,6 +228,7 @@ static void on_destroy(HWND window) {
     KillTimer(window, TIMER_DELETE_RETRY);
     // Files the player held a moment ago get a last short chance; exit waits no longer.
     finish_pending_deletions(300);
+    library_scan_shutdown();
     track_list_free();
     release_back_buffer(&g_app.back_buffer);
     free(g_app.filter.filtered_indices);
@@ -366,6 +368,7 @@ static void on_dpi_changed(HWND window, WPARAM wparam, const RECT* suggested) {
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE: on_create(window); return 0;
+    case MSG_SCAN_BATCH: on_scan_batch(wparam, lparam); return 0;
     case MSG_DEFERRED_START: on_deferred_start(window, g_command_line); return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
@@ -417,7 +420,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case MSG_DOWNLOAD_PROGRESS: on_download_progress((int)(INT_PTR)wparam); return 0;
     case MSG_DOWNLOAD_DONE: on_download_done(); return 0;
     case MSG_SHARED_PROGRESS: on_shared_progress((int)wparam, lparam); return 0;
-    case MSG_SHARED_ITEM_DONE: on_shared_item_done((int)wparam); return 0;
+    case MSG_SHARED_ITEM_DONE: on_shared_item_done((int)wparam, (wchar_t*)lparam); return 0;
     case MSG_SHARED_FINISHED: on_shared_finished((int)wparam, (int)lparam); return 0;
     case MSG_AUTOFETCH_PROGRESS: on_autofetch_progress((int)wparam); return 0;
     case MSG_AUTOFETCH_DONE: on_autofetch_done((int)wparam, lparam); return 0;

@@ -37,6 +37,8 @@ void refresh_now_playing(void);
 // Rebuilds filtered_indices from the filter text after a change of the list; the scroll
 // position stays, clamped to the list.
 void apply_filter(void);
+// The same after tracks were appended from first on, and nothing else changed.
+void filter_tracks_appended(int first);
 // The same for a new filter text, which shows its list from the top.
 void apply_new_filter(void);
 // Sets the banner's state and texts; hide_after_ms 0 keeps it until replaced.
@@ -57,7 +59,8 @@ LRESULT on_copy_data(HWND window, const COPYDATASTRUCT* data);
 void on_download_progress(int percent);
 void on_download_done(void);
 void on_shared_progress(int percent, LPARAM wanted);
-void on_shared_item_done(int result);
+// path: the file the downloader named, or null; freed here.
+void on_shared_item_done(int result, wchar_t* path);
 void on_shared_finished(int fetched, int stopped);
 void on_autofetch_progress(int percent);
 void on_autofetch_done(int result, LPARAM request);

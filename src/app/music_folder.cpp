@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "base/wstr.h"
+#include "library/audio_files.h"
 #include "library/folder_scan.h"
 
 int resolve_music_folder(wchar_t* buf) {
@@ -24,3 +25,18 @@ int resolve_music_folder(wchar_t* buf) {
     save_settings(&g_settings, CONFIG_FILE_NAME);
     return 1;
 }
+
+int is_audio_file_in(const wchar_t* path, const wchar_t* folder) {
+    const wchar_t* name = nullptr;
+    for (const wchar_t* c = path; *c; c++)
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    if (!name || !name[0] || !has_audio_extension(name)) return 0;
+    int folder_length = (int)wcslen(folder);
+    while (folder_length > 0 && (folder[folder_length - 1] == L'\\' || folder[folder_length - 1] == L'/'))
+        folder_length--;
+    if (folder_length == 0 || (int)(name - path) != folder_length + 1) return 0;
+    if (CompareStringOrdinal(path, folder_length, folder, folder_length, TRUE) != CSTR_EQUAL) return 0;
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+

@@ -11,6 +11,7 @@
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
 #include "app/file_deletion.h"
+#include "app/library_scan.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
@@ -163,9 +164,11 @@ void use_music_folder(const wchar_t* folder) {
     save_settings(&g_settings, CONFIG_FILE_NAME);
     stop_playback();
     track_list_clear();
-    scan_music_folder(g_settings.last_folder);
+    // What the old folder's scan would still bring, and anything asked after it, belonged
+    // to the list just cleared.
+    library_scan_replace(g_settings.last_folder);
     g_app.current_index = -1;
-    g_app.selected_index = track_list_count() > 0 ? 0 : -1;
+    g_app.selected_index = -1;  // the first row once the scan has brought one
     g_app.scroll_offset = {0, 0};
     g_app.scroll_target = 0;
     apply_filter();
@@ -220,6 +223,12 @@ int queue_wanted_tracks(SharedQueue* q, const WantedTrack* wanted, int count) {
 
 int import_playlist(const wchar_t* path) {
     if (!path || !path[0]) return 0;
+    // Matched against a library still being scanned, the playlist would fetch tracks the
+    // user has: it waits for the scan.
+    if (library_scan_busy()) {
+        library_scan_then_import(path);
+        return 1;
+    }
     if (track_list_count() == 0) {
         wchar_t folder[260];
         resolve_music_folder(folder);

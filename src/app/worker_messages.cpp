@@ -7,6 +7,7 @@
 #include "acquire/fetch_workers.h"
 #include "acquire/search_window.h"
 #include "app/app_state.h"
+#include "app/library_scan.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
 #include "app/settings.h"
@@ -46,6 +47,8 @@ void banner_show(int state, int percent, const wchar_t* title, const wchar_t* su
     invalidate_banner();
 }
 
+// For a download whose file the downloader did not name: the whole folder is listed again,
+// at once, since the caller looks for the download right after.
 void rescan_music_folder(void) {
     if (!g_settings.last_folder[0]) return;
     scan_music_folder(g_settings.last_folder);
@@ -83,7 +86,12 @@ void on_download_done(void) {
     }
     if (!g_settings.last_folder[0]) return;
     int before = track_list_count();
-    scan_music_folder(g_settings.last_folder);
+    // The file the downloader named is added by itself: a library of 100,000 tracks is not
+    // listed again for one more. Only without a name is the folder rescanned.
+    wchar_t path[260];
+    search_window_copy_last_download_path(path, 260);
+    if (path[0] && is_audio_file_in(path, g_settings.last_folder)) track_list_add(path, 1);
+    else scan_music_folder(g_settings.last_folder);
     if (g_app.filter.active) clear_search();
     int added = track_list_count() - before;
     if (added > 0) {
@@ -121,17 +129,34 @@ void on_shared_progress(int percent, LPARAM wanted) {
     start_animation();
 }
 
-void on_shared_item_done(int result) {
-    if (!result) return;
+void on_shared_item_done(int result, wchar_t* path) {
+    if (!result) {
+        free(path);
+        return;
+    }
     g_shared_queue.done++;
-    if (!g_settings.last_folder[0]) return;
-    rescan_music_folder();
+    if (!g_settings.last_folder[0]) {
+        free(path);
+        return;
+    }
+    if (path && is_audio_file_in(path, g_settings.last_folder)) {
+        int first = track_list_count();
+        if (track_list_add(path, 1) >= first) {
+            if (g_app.selected_index < 0) g_app.selected_index = 0;
+            filter_tracks_appended(first);
+        }
+    } else {
+        library_scan_folder(g_settings.last_folder);
+    }
+    free(path);
     clamp_scroll_to_list();
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
 
 void on_shared_finished(int fetched, int end) {
-    rescan_music_folder();
+    // A track whose download was interrupted by the stop has no item message, yet its file
+    // may have been finished.
+    if (end == SHARED_END_STOPPED && g_settings.last_folder[0]) library_scan_folder(g_settings.last_folder);
     wchar_t subtitle[BANNER_SUBTITLE_CAPACITY];
     if (end == SHARED_END_MISSING) {
         // Nothing failed on its own account: the entries wait for the next import, and a

@@ -52,12 +52,17 @@
 #define MSG_AUTOFETCH_PROGRESS (WM_APP + 451)
 // The shared-playlist worker: wParam percent; lParam 0 or a WantedTrack copy freed by the handler.
 #define MSG_SHARED_PROGRESS (WM_APP + 460)
-// The shared-playlist worker finished one track: wParam the downloader result, 0 failed.
+// The shared-playlist worker finished one track: wParam the downloader result, 0 failed;
+// lParam 0 or the file the downloader named (260 characters), freed by the handler.
 #define MSG_SHARED_ITEM_DONE (WM_APP + 461)
 // The shared-playlist worker ended: wParam tracks fetched; lParam SHARED_END_STOPPED when
 // stopped by request, SHARED_END_MISSING when the downloader could not be started (the
 // entries not fetched wait in the queue), else 0.
 #define MSG_SHARED_FINISHED (WM_APP + 462)
+
+// The scan worker: wParam its scan's generation, lParam a ScanBatch of tracks, allocated by
+// the worker, freed by the handler (or by the worker when posting fails).
+#define MSG_SCAN_BATCH (WM_APP + 470)
 
 enum { SHARED_END_STOPPED = 1, SHARED_END_MISSING = 2 };
 

@@ -16,6 +16,14 @@ enum { SCAN_MAX_DEPTH = 16 };
 // track cannot hold its path.
 int scan_music_folder(const wchar_t* folder);
 
+// Called by scan_walk for each folder it is about to enter (path null) and each audio file
+// (path its full path, length characters); 0 stops the walk. The path is only lent.
+typedef int (*ScanVisit)(void* user, const wchar_t* path, int length);
+// Walks folder as scan_music_folder does, touching no list; any thread. 1 when it went
+// through to the end (a folder that cannot be listed has no end to reach), 0 when a visit
+// stopped it or memory ran out.
+int scan_walk(const wchar_t* folder, ScanVisit visit, void* user);
+
 // The folder holding the running executable, without a trailing backslash: where the
 // program keeps its default music folder and friends.json.
 void program_folder(wchar_t* buf, int capacity);

@@ -161,25 +161,110 @@ static int track_list_reserve_one(void) {
     return 1;
 }
 
-int track_list_add(const wchar_t* path, int dedupe) {
+//~ The path index
+
+// Duplicate checks run for every file a scan hands over and for every download, over
+// libraries of 100,000 tracks: a comparison with each track would make a scan quadratic.
+// This table of track indices by case-folded path answers the same question, the first
+// track whose path is equal. Appends keep it current; a removal, move or clear makes it
+// stale, and it is built again at the next question.
+static struct {
+    int* slots;  // track index + 1, 0 for an empty slot
+    unsigned mask;
+    unsigned changes;  // g_tracks.changes when it was built
+    int valid;
+} g_index;
+
+static int path_index_find(const wchar_t* path, unsigned hash) {
+    for (unsigned i = hash & g_index.mask;; i = (i + 1) & g_index.mask) {
+        int slot = g_index.slots[i];
+        if (!slot) return -1;
+        if (path_equal_nocase(g_tracks.items[slot - 1].path, path)) return slot - 1;
+    }
+}
+
+static void path_index_put(int track, unsigned hash) {
+    unsigned i = hash & g_index.mask;
+    while (g_index.slots[i]) i = (i + 1) & g_index.mask;
+    g_index.slots[i] = track + 1;
+}
+
+static void path_index_drop(void) {
+    free(g_index.slots);
+    g_index.slots = nullptr;
+    g_index.mask = 0;
+    g_index.valid = 0;
+}
+
+// Makes the table current with room for one more track, at most half full. 0 when memory
+// ran out (the caller then compares with each track).
+static int path_index_ready(void) {
+    unsigned size = g_index.slots ? g_index.mask + 1 : 1024;
+    unsigned needed = size;
+    while ((unsigned)(g_tracks.count + 1) * 2 >= needed) needed *= 2;
+    if (g_index.valid && g_index.changes == g_tracks.changes && needed == size) return 1;
+    int* slots = (int*)calloc(needed, sizeof(int));
+    if (!slots) {
+        path_index_drop();
+        return 0;
+    }
+    free(g_index.slots);
+    g_index.slots = slots;
+    g_index.mask = needed - 1;
+    for (int t = 0; t < g_tracks.count; t++) {
+        unsigned hash = path_hash_nocase(g_tracks.items[t].path);
+        if (path_index_find(g_tracks.items[t].path, hash) < 0) path_index_put(t, hash);
+    }
+    g_index.changes = g_tracks.changes;
+    g_index.valid = 1;
+    return 1;
+}
+
+int track_list_find_path(const wchar_t* path) {
     if (!path || !path[0]) return -1;
+    if (path_index_ready()) return path_index_find(path, path_hash_nocase(path));
+    for (int i = 0; i < g_tracks.count; i++)
+        if (path_equal_nocase(g_tracks.items[i].path, path)) return i;
+    return -1;
+}
+
+int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe) {
+    if (!path || !path[0] || !title) return -1;
     // A longer path cannot be stored whole, and a cut one names no file: it could never
     // play, and two names alike in their first 259 characters would become one track.
-    if (wcslen(path) >= TRACK_TEXT_CAPACITY) return -1;
+    size_t path_length = wcslen(path);
+    if (path_length >= TRACK_TEXT_CAPACITY) return -1;
     if (dedupe) {
-        for (int i = 0; i < g_tracks.count; i++)
-            if (path_equal_nocase(g_tracks.items[i].path, path)) return i;
+        int existing = track_list_find_path(path);
+        if (existing >= 0) return existing;
     }
     if (!track_list_reserve_one()) return -1;
-    wchar_t title[TRACK_TEXT_CAPACITY];
-    make_path_display_title(path, title, TRACK_TEXT_CAPACITY);
-    const wchar_t* stored_path = text_store(path, wcslen(path));
-    const wchar_t* stored_title = stored_path ? text_store(title, wcslen(title)) : nullptr;
+    size_t title_length = wcslen(title);
+    if (title_length >= TRACK_TEXT_CAPACITY) title_length = TRACK_TEXT_CAPACITY - 1;
+    const wchar_t* stored_path = text_store(path, path_length);
+    const wchar_t* stored_title = stored_path ? text_store(title, title_length) : nullptr;
     if (!stored_title) return -1;
     Track* t = &g_tracks.items[g_tracks.count];
     t->path = stored_path;
     t->title = stored_title;
-    return g_tracks.count++;
+    int index = g_tracks.count++;
+    // Kept current only while it is: a stale table is rebuilt whole at the next question.
+    if (g_index.valid && g_index.changes == g_tracks.changes && (unsigned)g_tracks.count * 2 < g_index.mask + 1)
+        path_index_put(index, path_hash_nocase(stored_path));
+    else
+        g_index.valid = 0;
+    return index;
+}
+
+int track_list_add(const wchar_t* path, int dedupe) {
+    if (!path || !path[0] || wcslen(path) >= TRACK_TEXT_CAPACITY) return -1;
+    if (dedupe) {
+        int existing = track_list_find_path(path);
+        if (existing >= 0) return existing;
+    }
+    wchar_t title[TRACK_TEXT_CAPACITY];
+    make_path_display_title(path, title, TRACK_TEXT_CAPACITY);
+    return track_list_add_titled(path, title, 0);
 }
 
 int track_list_add_unique(const wchar_t* path) {
@@ -217,6 +302,7 @@ void track_list_move(int from, int to) {
 
 void track_list_clear(void) {
     g_tracks.count = 0;
+    path_index_drop();
     text_rewind();
     g_tracks.changes++;
 }
@@ -224,6 +310,7 @@ void track_list_clear(void) {
 void track_list_free(void) {
     if (g_tracks.items) VirtualFree(g_tracks.items, 0, MEM_RELEASE);
     text_free();
+    path_index_drop();
     g_reserved_slots = 0;
     g_tracks.items = nullptr;
     g_tracks.count = 0;

@@ -35,6 +35,10 @@ void track_list_init(void);
 // path of more than 259 characters, which a track cannot hold).
 int track_list_add(const wchar_t* path, int dedupe);
 int track_list_add_unique(const wchar_t* path);
+// As track_list_add, with the title already made (cut at 259 characters).
+int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe);
+// The first track whose path equals path without regard to case, -1 when none.
+int track_list_find_path(const wchar_t* path);
 // Gives track index another title (cut at 259 characters); 0 when memory ran out.
 int track_list_set_title(int index, const wchar_t* title);
 void track_list_remove(int index);

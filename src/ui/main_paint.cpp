@@ -248,10 +248,15 @@ static void paint_column_header(const PaintFrame* f, int u, int l, int shown) {
     paint_text(f, g_fonts.caption, L"#", RECT{dip(f, 18), u + dip(f, 2), dip(f, 48), l}, PALETTE_MUTED, TEXT_CENTRED);
     paint_text(f, g_fonts.caption, L"PAR\u00c7A VE SANAT\u00c7I", RECT{dip(f, 68), u + dip(f, 2), f->width - dip(f, 120), l},
                PALETTE_MUTED, TEXT_LEFT);
-    wchar_t count[32];
-    wstr_format(count, 32, L"%d PAR\u00c7A", shown);
-    paint_text(f, g_fonts.caption, count, RECT{f->width - dip(f, 120), u + dip(f, 2), f->width - dip(f, 20), l},
-               PALETTE_MUTED, TEXT_RIGHT);
+    // A scan that takes longer than a moment says so beside the count, which grows as the
+    // batches arrive; a quick one is not worth a flicker of text.
+    wchar_t count[48];
+    int scanning = g_app.scan_running && GetTickCount() - g_app.scan_started_tick >= SCAN_NOTICE_DELAY_MS;
+    if (scanning) wstr_format(count, 48, L"TARANIYOR \u2022 %d PAR\u00c7A", shown);
+    else wstr_format(count, 48, L"%d PAR\u00c7A", shown);
+    paint_text(f, g_fonts.caption, count,
+               RECT{f->width - dip(f, scanning ? 240 : 120), u + dip(f, 2), f->width - dip(f, 20), l}, PALETTE_MUTED,
+               TEXT_RIGHT);
     fill_round_rect(f->canvas, RECT{dip(f, 14), l - 1, f->width - dip(f, 14), l}, 0, PALETTE_LINE, 180, 0, 0);
 }
 

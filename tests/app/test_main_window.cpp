@@ -161,7 +161,9 @@ TEST_F(MainWindowTest, SharedPlaylistMessagesDriveTheBanner) {
     SendMessageW(window, MSG_DOWNLOAD_PROGRESS, 50, 0);
     EXPECT_EQ(g_app.banner.state, BANNER_SHARED);
     write_tone_wav(music + L"\\new.wav", {{440, 200}});
-    SendMessageW(window, MSG_SHARED_ITEM_DONE, 1, 0);
+    wchar_t* named = (wchar_t*)malloc(260 * sizeof(wchar_t));
+    wstr_copy(named, 260, (music + L"\\new.wav").c_str());
+    SendMessageW(window, MSG_SHARED_ITEM_DONE, 1, (LPARAM)named);
     EXPECT_EQ(g_shared_queue.done, 1);
     EXPECT_EQ(track_list_count(), 1);
     SendMessageW(window, MSG_SHARED_FINISHED, 1, 1);
@@ -426,6 +428,7 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
                  (WPARAM)make_drop({dropped.file(L"album"), dropped.file(L"cover.jpg"), dropped.file(L"list.nelvo"),
                                     dropped.file(L"gone.mp3"), dropped.file(L"cover.jpg"), dropped.file(L"SHARED.NELVO")}),
                  0);
+    wait_for_scan();
     ASSERT_EQ(track_list_count(), 3) << "the folder scanned, the picture added once, the playlists not tracks";
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_NE(std::wstring(g_settings.last_folder), dropped.file(L"album")) << "a dropped folder is not the music folder";

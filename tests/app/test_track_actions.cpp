@@ -268,6 +268,7 @@ TEST_F(ActionsTest, JamDownloadsGoAndTheIndicesFollow) {
     TempDir other;
     write_tone_wav(other.file(L"Teoman - Renkli R\u00fcyalar Oteli.wav"), {{440, 500}});
     ::use_music_folder(other.path.c_str());
+    wait_for_scan();
     EXPECT_EQ(track_list_count(), 1);
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_EQ(g_app.current_index, -1);

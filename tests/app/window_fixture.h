@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/library_scan.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "base/wstr.h"
@@ -129,9 +130,13 @@ struct MainWindowTest : ::testing::Test {
     void open_window(int show = SW_SHOWNORMAL) {
         window = main_window_create(GetModuleHandleW(nullptr), show, command_line.c_str());
         ASSERT_NE(window, nullptr);
-        // The second stage runs from the posted message.
+        // The second stage runs from the posted message, and the library arrives from the
+        // scan worker.
         pump(50);
+        wait_for_scan();
     }
+
+    static void wait_for_scan() { EXPECT_TRUE(pump_until([] { return !library_scan_busy(); }, 10000)); }
 };
 
 

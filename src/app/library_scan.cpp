@@ -1,0 +1,169 @@
+#include "app/library_scan.h"
+
+#include <stdlib.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/resume.h"
+#include "app/track_actions.h"
+#include "base/messages.h"
+#include "base/wstr.h"
+#include "library/scan_worker.h"
+#include "library/track_list.h"
+
+enum { STEP_FOLDER, STEP_OPEN, STEP_IMPORT, STEP_RESUME };
+
+struct ScanStep {
+    int kind;
+    wchar_t path[260];
+};
+
+// The steps waiting, in order; the first is the running scan's while one runs.
+static struct {
+    ScanStep* steps;
+    int count, capacity;
+    unsigned running;  // the running scan's generation, 0 none
+    int in_step;       // a step is being carried out: whatever came before it is done
+} g_queue;
+
+static int push_step(int kind, const wchar_t* path) {
+    if (g_queue.count == g_queue.capacity) {
+        int capacity = g_queue.capacity ? g_queue.capacity * 2 : 16;
+        ScanStep* grown = (ScanStep*)realloc(g_queue.steps, (size_t)capacity * sizeof(ScanStep));
+        if (!grown) return 0;
+        g_queue.steps = grown;
+        g_queue.capacity = capacity;
+    }
+    ScanStep* s = &g_queue.steps[g_queue.count++];
+    s->kind = kind;
+    wstr_copy(s->path, path ? path : L"");
+    return 1;
+}
+
+static void pop_step(void) {
+    if (!g_queue.count) return;
+    memmove(&g_queue.steps[0], &g_queue.steps[1], (size_t)(g_queue.count - 1) * sizeof(ScanStep));
+    g_queue.count--;
+}
+
+static void list_grew(void) {
+    if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
+}
+
+static void scan_ended(void) {
+    g_queue.running = 0;
+    g_app.scan_running = 0;
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+// Runs the waiting steps up to the next scan, which is started.
+static void run_steps(void) {
+    int changed = 0;
+    while (g_queue.count && !g_queue.running) {
+        ScanStep step = g_queue.steps[0];
+        if (step.kind == STEP_FOLDER) {
+            unsigned generation = scan_worker_start(g_app.main_window, MSG_SCAN_BATCH, step.path);
+            if (generation) {
+                g_queue.running = generation;
+                g_app.scan_running = 1;
+                g_app.scan_started_tick = GetTickCount();
+                g_app.scan_files = 0;
+                break;
+            }
+            pop_step();  // no thread: the folder is left as it is, and the rest goes on
+            continue;
+        }
+        pop_step();
+        g_queue.in_step = 1;
+        if (step.kind == STEP_OPEN) open_file_argument(step.path, 0);
+        else if (step.kind == STEP_IMPORT) import_playlist(step.path);
+        else if (step.kind == STEP_RESUME) resume_restore();
+        g_queue.in_step = 0;
+        changed = 1;
+    }
+    if (changed) {
+        list_grew();
+        apply_filter();
+    }
+}
+
+void library_scan_folder(const wchar_t* folder) {
+    if (!folder || !folder[0]) return;
+    // A scan of the same folder still waiting finds whatever this one would.
+    for (int i = g_queue.running ? 1 : 0; i < g_queue.count; i++)
+        if (g_queue.steps[i].kind == STEP_FOLDER && path_equal_nocase(g_queue.steps[i].path, folder)) return;
+    if (push_step(STEP_FOLDER, folder)) run_steps();
+}
+
+void library_scan_cancel_all(void) {
+    scan_worker_cancel();
+    g_queue.count = 0;
+    scan_ended();
+}
+
+void library_scan_replace(const wchar_t* folder) {
+    library_scan_cancel_all();
+    library_scan_folder(folder);
+}
+
+void library_scan_then_open(const wchar_t* path) {
+    if (!library_scan_busy()) {
+        open_file_argument(path, 0);
+        return;
+    }
+    push_step(STEP_OPEN, path);
+}
+
+void library_scan_then_import(const wchar_t* path) {
+    if (!library_scan_busy()) {
+        import_playlist(path);
+        return;
+    }
+    push_step(STEP_IMPORT, path);
+}
+
+void library_scan_then_resume(void) {
+    if (!library_scan_busy()) {
+        resume_restore();
+        return;
+    }
+    push_step(STEP_RESUME, nullptr);
+}
+
+int library_scan_busy(void) {
+    if (g_queue.in_step) return 0;
+    return g_queue.running != 0 || g_queue.count > 0;
+}
+
+void on_scan_batch(WPARAM generation, LPARAM lparam) {
+    ScanBatch* batch = (ScanBatch*)lparam;
+    if (!batch) return;
+    // A batch of a cancelled scan may still have been on its way.
+    if (!g_queue.running || (unsigned)generation != g_queue.running || batch->generation != g_queue.running) {
+        scan_batch_free(batch);
+        return;
+    }
+    int first = track_list_count();
+    if (scan_batch_add(batch) > 0) {
+        list_grew();
+        filter_tracks_appended(first);
+    }
+    g_app.scan_files = batch->files;
+    int last = batch->last;
+    scan_batch_free(batch);
+    if (last) {
+        pop_step();
+        scan_ended();
+        run_steps();
+    }
+    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+}
+
+void library_scan_shutdown(void) {
+    scan_worker_shutdown(2000);
+    g_queue.count = 0;
+    g_queue.running = 0;
+    free(g_queue.steps);
+    g_queue.steps = nullptr;
+    g_queue.capacity = 0;
+}
