@@ -179,45 +179,8 @@ void on_search_changed(void) {
     if (was_empty != (text[0] == 0)) layout_search_box();
 }
 
-static void rebuild_filter(void) {
-    SearchFilter* f = &g_app.filter;
-    f->active = f->text[0] != 0;
-    f->filtered_count = 0;
-    if (f->active) {
-        int count = track_list_count();
-        if (f->filtered_capacity < count) {
-            int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 256) * sizeof(int));
-            if (grown) {
-                f->filtered_indices = grown;
-                f->filtered_capacity = count + 256;
-            }
-        }
-        for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
-            if (track_matches_filter(i, f->text)) f->filtered_indices[f->filtered_count++] = i;
-    }
-}
-
-void filter_tracks_appended(int first) {
-    SearchFilter* f = &g_app.filter;
-    if (f->active) {
-        // Tracks only came at the end: the rows before keep their places, and a scan of
-        // 100,000 tracks costs each track one match rather than each batch the whole list.
-        int count = track_list_count();
-        if (f->filtered_capacity < count) {
-            int* grown = (int*)realloc(f->filtered_indices, (size_t)(count + 4096) * sizeof(int));
-            if (grown) {
-                f->filtered_indices = grown;
-                f->filtered_capacity = count + 4096;
-            }
-        }
-        for (int i = first; i < count && f->filtered_count < f->filtered_capacity; i++)
-            if (track_matches_filter(i, f->text)) f->filtered_indices[f->filtered_count++] = i;
-    }
-    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
-}
-
 void apply_filter(void) {
-    rebuild_filter();
+    rebuild_filter_rows();
     // The list changed under the filter: the view stays where it was, within the list.
     clamp_scroll_to_list();
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
@@ -225,7 +188,7 @@ void apply_filter(void) {
 }
 
 void apply_new_filter(void) {
-    rebuild_filter();
+    rebuild_filter_rows();
     // A new filter shows its list from the top.
     g_app.scroll_offset = {0, 0};
     g_app.scroll_target = 0;

@@ -37,6 +37,8 @@ void refresh_now_playing(void);
 // Rebuilds filtered_indices from the filter text after a change of the list; the scroll
 // position stays, clamped to the list.
 void apply_filter(void);
+// Makes filtered_indices anew from the filter text, without scrolling or painting.
+void rebuild_filter_rows(void);
 // The same after tracks were appended from first on, and nothing else changed.
 void filter_tracks_appended(int first);
 // The same for a new filter text, which shows its list from the top.

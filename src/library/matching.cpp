@@ -33,23 +33,28 @@ static int is_key_char(wchar_t ch) {
     return (ch >= L'a' && ch <= L'z') || (ch >= L'0' && ch <= L'9');
 }
 
+static const wchar_t KEY_SKIP = 0xFFFF;
+
+// What one character becomes in a key: a letter or digit, 0 for a separator, KEY_SKIP for
+// nothing at all (the dot of a decomposed İ).
+static wchar_t key_char(wchar_t ch) {
+    if (ch == 0x0307) return KEY_SKIP;
+    wchar_t folded = folded_letter(ch);
+    if (folded) return folded;
+    if (ch >= L'A' && ch <= L'Z') return (wchar_t)(ch - L'A' + L'a');
+    if (is_key_char(ch)) return ch;
+    wchar_t lower = turkish_lower_char(ch);
+    return is_key_char(lower) ? lower : 0;
+}
+
 void make_compare_key(const wchar_t* text, wchar_t* out, int capacity) {
     if (!out || capacity <= 0) return;
     out[0] = 0;
     if (!text) return;
     int n = 0;
     for (; *text && n < capacity - 1; text++) {
-        wchar_t ch = *text;
-        if (ch == 0x0307) continue;  // the dot of a decomposed İ
-        wchar_t folded = folded_letter(ch);
-        if (!folded) {
-            if (ch >= L'A' && ch <= L'Z') folded = (wchar_t)(ch - L'A' + L'a');
-            else if (is_key_char(ch)) folded = ch;
-            else {
-                wchar_t lower = turkish_lower_char(ch);
-                if (is_key_char(lower)) folded = lower;
-            }
-        }
+        wchar_t folded = key_char(*text);
+        if (folded == KEY_SKIP) continue;
         if (folded) out[n++] = folded;
         else if (n > 0 && out[n - 1] != L' ') out[n++] = L' ';
     }
@@ -383,14 +388,97 @@ int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_i
     return find_matching_track(title, video_id) == index;
 }
 
+//~ The search box
+
+// A keystroke in the search box is answered over 100,000 titles within a frame: each
+// character's lower case and key form come from tables made once, not from a system call
+// per character (StrStrIW compares through the locale at every position).
+static wchar_t* g_lower_of;  // 65,536 entries
+static wchar_t* g_key_of;
+
+static int filter_tables_ready(void) {
+    if (g_key_of) return 1;
+    wchar_t* lower = (wchar_t*)malloc(65536 * sizeof(wchar_t));
+    wchar_t* key = (wchar_t*)malloc(65536 * sizeof(wchar_t));
+    if (!lower || !key) {
+        free(lower);
+        free(key);
+        return 0;
+    }
+    for (unsigned c = 0; c < 65536; c++) {
+        wchar_t ch = (wchar_t)c;
+        if (c < 128) lower[c] = (c >= 'A' && c <= 'Z') ? (wchar_t)(c + 32) : ch;
+        else lower[c] = (wchar_t)(ULONG_PTR)CharLowerW((LPWSTR)(ULONG_PTR)ch);
+        key[c] = key_char(ch);
+    }
+    lower[0] = key[0] = 0;
+    g_lower_of = lower;
+    g_key_of = key;
+    return 1;
+}
+
+void filter_plan_make(const wchar_t* text, FilterPlan* plan) {
+    plan->raw[0] = plan->key[0] = 0;
+    plan->raw_length = plan->key_length = 0;
+    plan->fast = filter_tables_ready();
+    if (!text) return;
+    wstr_copy(plan->text, text);
+    int n = 0;
+    for (const wchar_t* c = text; *c && n < FILTER_PLAN_CAPACITY - 1; c++)
+        plan->raw[n++] = plan->fast ? g_lower_of[*c] : *c;
+    plan->raw[n] = 0;
+    plan->raw_length = n;
+    make_compare_key(text, plan->key, PART_KEY_CAPACITY);
+    plan->key_length = (int)wcslen(plan->key);
+}
+
+int title_passes_filter(const wchar_t* title, const FilterPlan* plan) {
+    if (!title) return 0;
+    if (!plan->raw_length) return 1;
+    if (!plan->fast) {
+        if (StrStrIW(title, plan->text)) return 1;
+        if (!plan->key_length) return 0;
+        wchar_t title_key[COMPARE_KEY_CAPACITY];
+        make_compare_key(title, title_key, COMPARE_KEY_CAPACITY);
+        return title_key[0] && wcsstr(title_key, plan->key) != nullptr;
+    }
+    // One pass over the title, building its lower case and its key side by side and
+    // looking for the text at the end of each as it grows: a title that has the text early
+    // costs only its first characters.
+    wchar_t lower[TRACK_TEXT_CAPACITY], key[COMPARE_KEY_CAPACITY];
+    const wchar_t* raw = plan->raw;
+    const wchar_t* want = plan->key;
+    int raw_last = plan->raw_length - 1, key_last = plan->key_length - 1;
+    int n = 0, k = 0;
+    for (const wchar_t* c = title; *c && n < TRACK_TEXT_CAPACITY - 1; c++) {
+        wchar_t ch = *c;
+        wchar_t low = g_lower_of[ch];
+        lower[n++] = low;
+        if (low == raw[raw_last] && n > raw_last) {
+            int i = raw_last - 1, at = n - 2;
+            while (i >= 0 && lower[at] == raw[i]) i--, at--;
+            if (i < 0) return 1;
+        }
+        wchar_t folded = g_key_of[ch];
+        if (folded == KEY_SKIP || k >= COMPARE_KEY_CAPACITY - 1) continue;
+        if (!folded) {
+            if (k > 0 && key[k - 1] != L' ') key[k++] = L' ';
+            continue;  // the text's key never ends in a space
+        }
+        key[k++] = folded;
+        if (key_last >= 0 && folded == want[key_last] && k > key_last) {
+            int i = key_last - 1, at = k - 2;
+            while (i >= 0 && key[at] == want[i]) i--, at--;
+            if (i < 0) return 1;
+        }
+    }
+    return 0;
+}
+
 int track_matches_filter(int index, const wchar_t* text) {
     const Track* t = track_list_at(index);
     if (!t) return 0;
-    if (!text || !text[0]) return 1;
-    if (StrStrIW(t->title, text)) return 1;
-    wchar_t title_key[COMPARE_KEY_CAPACITY], text_key[PART_KEY_CAPACITY];
-    make_compare_key(text, text_key, PART_KEY_CAPACITY);
-    if (!text_key[0]) return 0;
-    make_compare_key(t->title, title_key, COMPARE_KEY_CAPACITY);
-    return title_key[0] && wcsstr(title_key, text_key) != nullptr;
+    FilterPlan plan;
+    filter_plan_make(text, &plan);
+    return title_passes_filter(t->title, &plan);
 }

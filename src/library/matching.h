@@ -37,5 +37,19 @@ void matching_cache_end(void);
 int title_matches_wanted(const wchar_t* title, const wchar_t* wanted);
 // Whether the track at index is the wanted one.
 int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_id);
-// Whether the track at index passes the search box's text.
+// Whether the track at index passes the search box's text: the text is in its title
+// without regard to case, or the text's compare key is in the title's.
 int track_matches_filter(int index, const wchar_t* text);
+
+// The search box's text made ready once for a pass over the whole list.
+enum { FILTER_PLAN_CAPACITY = 128 };
+struct FilterPlan {
+    wchar_t text[FILTER_PLAN_CAPACITY];
+    wchar_t raw[FILTER_PLAN_CAPACITY];  // lower case
+    wchar_t key[PART_KEY_CAPACITY];
+    int raw_length, key_length;
+    int fast;  // the character tables are there
+};
+void filter_plan_make(const wchar_t* text, FilterPlan* plan);
+// track_matches_filter for a title and a prepared text.
+int title_passes_filter(const wchar_t* title, const FilterPlan* plan);

@@ -37,7 +37,9 @@ struct ScanJob {
 };
 
 static ScanBatch* batch_new(const ScanJob* job) {
+    // Room for the tracks at a usual length, and always for one of the longest.
     size_t capacity = (size_t)g_batch_tracks.load() * 96;
+    if (capacity < 2 * TRACK_TEXT_CAPACITY) capacity = 2 * TRACK_TEXT_CAPACITY;
     ScanBatch* b = (ScanBatch*)malloc(sizeof(ScanBatch) + capacity * sizeof(wchar_t));
     if (!b) return nullptr;
     memset(b, 0, sizeof(ScanBatch));
@@ -103,10 +105,6 @@ static int visit(void* user, const wchar_t* path, int length) {
         }
     }
     ScanBatch* b = job->batch;
-    if (b->used + needed > b->capacity) {
-        job->lost = 1;  // a path and title of 518 characters never pass a batch's room
-        return 1;
-    }
     memcpy(b->text + b->used, path, ((size_t)length + 1) * sizeof(wchar_t));
     b->used += (size_t)length + 1;
     memcpy(b->text + b->used, title, ((size_t)title_length + 1) * sizeof(wchar_t));

@@ -38,11 +38,22 @@ void track_list_init(void) {
     g_shuffle_state = (unsigned long long)time(nullptr) * 0x9E3779B97F4A7C15ull ^ (unsigned long long)counter.QuadPart;
 }
 
-// Upper-cases one path character the way the file system compares names; ASCII is done
-// here because it is nearly every character of a path and CharUpperW is a call per char.
+// Upper-cases one path character the way the file system compares names. ASCII is done
+// here; the rest comes from a table made once, since CharUpperW is a call per character and
+// a library of 100,000 paths in folders named in Turkish is hashed whole at times.
+static wchar_t* g_upper_of;  // 65,536 entries, or null until needed (or when memory ran out)
+
 static wchar_t path_fold(wchar_t c) {
     if (c < 128) return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;
-    return (wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)c);
+    if (!g_upper_of) {
+        wchar_t* table = (wchar_t*)malloc(65536 * sizeof(wchar_t));
+        if (!table) return (wchar_t)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)c);
+        for (unsigned i = 0; i < 65536; i++) table[i] = (wchar_t)i;
+        // One call for all: each character is mapped on its own, as CharUpperW maps one.
+        CharUpperBuffW(table + 1, 65535);
+        g_upper_of = table;
+    }
+    return g_upper_of[c];
 }
 
 int path_equal_nocase(const wchar_t* a, const wchar_t* b) {
@@ -278,6 +289,7 @@ int track_list_set_title(int index, const wchar_t* title) {
     const wchar_t* stored = text_store(cut, (size_t)length);
     if (!stored) return 0;
     g_tracks.items[index].title = stored;
+    g_tracks.changes++;  // a filter made over the old title no longer holds
     return 1;
 }
 

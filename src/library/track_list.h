@@ -17,7 +17,7 @@ struct TrackList {
     Track* items;
     int count;
     int capacity;
-    unsigned changes;  // counts removals, moves and clears; appending leaves it
+    unsigned changes;  // counts removals, moves, clears and new titles; appending leaves it
 };
 
 enum { TRACK_LIST_FIRST_CAPACITY = 256 };
@@ -53,5 +53,6 @@ int track_list_prev_index(int current);
 int track_list_find_by_initial(wchar_t ch, int current);
 
 // Case-insensitive path equality as the file system sees it, and a hash consistent with it.
+// Main thread: the case table is made at the first use.
 int path_equal_nocase(const wchar_t* a, const wchar_t* b);
 unsigned path_hash_nocase(const wchar_t* path);

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/media_keys.h"
@@ -206,6 +207,24 @@ TEST_F(MainWindowTest, DownloadDonePutsNewTracksOnTop) {
     EXPECT_EQ(g_app.banner.state, BANNER_DOWNLOAD);
     EXPECT_STREQ(g_app.banner.title, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)");
     EXPECT_STREQ(g_app.banner.subtitle, L"Artist - New Song");
+
+    // Above: a downloader that named no file has the folder listed again. One that names
+    // its file has that file added, and only that, however large the library.
+    for (int i = 0; i < 50000; i++) {
+        wchar_t path[80];
+        wstr_format(path, 80, L"%ls\\Sanat\u00e7\u0131 %d\\Par\u00e7a %d.mp3", music.c_str(), i / 20, i);
+        track_list_add_titled(path, path + music.size() + 1, 0);
+    }
+    write_tone_wav(music + L"\\put there meanwhile.wav", {{440, 200}});
+    std::wstring named = music + L"\\Duman - Bu Ak\u015fam.wav";
+    write_tone_wav(named, {{440, 200}});
+    wstr_copy(g_search.download_path, named.c_str());
+    wstr_copy(g_search.download_target, music.c_str());
+    SendMessageW(window, MSG_DOWNLOAD_DONE, 0, 0);
+    ASSERT_EQ(track_list_count(), 50004);
+    EXPECT_EQ(track_list_at(0)->path, named);
+    EXPECT_EQ(track_list_find_path((music + L"\\put there meanwhile.wav").c_str()), -1);
+    g_search.download_path[0] = 0;
 }
 
 TEST_F(MainWindowTest, TracksThatCannotPlayAreSkippedUntilAllFailed) {
@@ -424,17 +443,19 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     write_file(dropped.file(L"cover.jpg"), "jpeg");
     write_file(dropped.file(L"list.nelvo"), "#EXTM3U\r\n");
     write_file(dropped.file(L"SHARED.NELVO"), "#EXTM3U\r\n");
+    CreateDirectoryW(dropped.file(L"album\\cd 2").c_str(), nullptr);
+    write_tone_wav(dropped.file(L"album\\cd 2\\sezen-aksu-gidiyorum.wav"), {{660, 2000}});
     SendMessageW(window, WM_DROPFILES,
                  (WPARAM)make_drop({dropped.file(L"album"), dropped.file(L"cover.jpg"), dropped.file(L"list.nelvo"),
                                     dropped.file(L"gone.mp3"), dropped.file(L"cover.jpg"), dropped.file(L"SHARED.NELVO")}),
                  0);
     wait_for_scan();
-    ASSERT_EQ(track_list_count(), 3) << "the folder scanned, the picture added once, the playlists not tracks";
+    ASSERT_EQ(track_list_count(), 4) << "the folder scanned with its subfolder, the picture added once, the playlists not tracks";
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_NE(std::wstring(g_settings.last_folder), dropped.file(L"album")) << "a dropped folder is not the music folder";
 
     int ezhel = -1;
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 4; i++)
         if (!wcscmp(track_list_at(i)->title, L"Ezhel - Geceler")) ezhel = i;
     ASSERT_GE(ezhel, 0);
     SendMessageW(window, WM_KEYDOWN, 'E', 0);

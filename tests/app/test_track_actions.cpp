@@ -12,6 +12,9 @@
 #include "app/app_state.h"
 #include "app/file_deletion.h"
 #include "app/main_window.h"
+#include "app/library_scan.h"
+#include "base/messages.h"
+#include "library/scan_worker.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
@@ -267,8 +270,26 @@ TEST_F(ActionsTest, JamDownloadsGoAndTheIndicesFollow) {
     // A folder chosen as the music folder replaces the list.
     TempDir other;
     write_tone_wav(other.file(L"Teoman - Renkli R\u00fcyalar Oteli.wav"), {{440, 500}});
+    // Chosen while a large folder still arrives one track a batch: nothing of that folder
+    // follows into the new list.
+    TempDir large;
+    for (int i = 0; i < 40; i++) {
+        std::wstring album = large.file(L"album " + std::to_wstring(i));
+        CreateDirectoryW(album.c_str(), nullptr);
+        for (int k = 0; k < 25; k++) write_file(album + L"\\track " + std::to_wstring(k) + L".mp3", "x");
+    }
+    scan_worker_set_batching(1, 1);
+    ::use_music_folder(large.path.c_str());
+    MSG batch;  // the first batch alone: the scan's last one is still to come
+    for (int waited = 0; !PeekMessageW(&batch, window, MSG_SCAN_BATCH, MSG_SCAN_BATCH, PM_REMOVE) && waited < 5000; waited++)
+        Sleep(1);
+    DispatchMessageW(&batch);
+    scan_worker_set_batching(0, 0);
+    ASSERT_EQ(track_list_count(), 1);
+    ASSERT_TRUE(library_scan_busy());
     ::use_music_folder(other.path.c_str());
     wait_for_scan();
+    pump(100);
     EXPECT_EQ(track_list_count(), 1);
     EXPECT_EQ(g_app.selected_index, 0);
     EXPECT_EQ(g_app.current_index, -1);
