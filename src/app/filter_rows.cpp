@@ -127,5 +127,4 @@ void filter_tracks_appended(int first) {
     }
     // The kept levels lack the new tracks.
     levels_forget();
-    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }

@@ -24,7 +24,10 @@ static struct {
     int count, capacity;
     unsigned running;  // the running scan's generation, 0 none
     int in_step;       // a step is being carried out: whatever came before it is done
+    DWORD painted_at;  // when a batch last asked for a frame
 } g_queue;
+
+enum { SCAN_PAINT_INTERVAL_MS = 150 };
 
 static int push_step(int kind, const wchar_t* path) {
     if (g_queue.count == g_queue.capacity) {
@@ -156,7 +159,14 @@ void on_scan_batch(WPARAM generation, LPARAM lparam) {
         scan_ended();
         run_steps();
     }
-    if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    // Once the rows on screen are there, later batches change only the count and the
+    // scroll bar: a frame every few batches shows that, and leaves the listing (whose calls
+    // share the system's attention with painting) its pace.
+    DWORD now = GetTickCount();
+    if (last || first == 0 || now - g_queue.painted_at >= SCAN_PAINT_INTERVAL_MS) {
+        g_queue.painted_at = now;
+        if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
+    }
 }
 
 void library_scan_shutdown(void) {

@@ -39,7 +39,8 @@ void refresh_now_playing(void);
 void apply_filter(void);
 // Makes filtered_indices anew from the filter text, without scrolling or painting.
 void rebuild_filter_rows(void);
-// The same after tracks were appended from first on, and nothing else changed.
+// The same after tracks were appended from first on, and nothing else changed (nothing is
+// painted: the caller invalidates).
 void filter_tracks_appended(int first);
 // The same for a new filter text, which shows its list from the top.
 void apply_new_filter(void);

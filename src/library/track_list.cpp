@@ -186,10 +186,22 @@ static struct {
     int valid;
 } g_index;
 
+// Each track's path hash, in the order of the list, so that the table is rebuilt after a
+// move or at its growth without hashing 100,000 paths again (a download moves its row to
+// the top; a scan's batches grow the table). Null when memory ran out: hashes are then
+// worked out when needed.
+static unsigned* g_hashes;
+static int g_hash_capacity;
+
+static unsigned track_hash(int track) {
+    return g_hashes ? g_hashes[track] : path_hash_nocase(g_tracks.items[track].path);
+}
+
 static int path_index_find(const wchar_t* path, unsigned hash) {
     for (unsigned i = hash & g_index.mask;; i = (i + 1) & g_index.mask) {
         int slot = g_index.slots[i];
         if (!slot) return -1;
+        if (g_hashes && g_hashes[slot - 1] != hash) continue;
         if (path_equal_nocase(g_tracks.items[slot - 1].path, path)) return slot - 1;
     }
 }
@@ -223,7 +235,7 @@ static int path_index_ready(void) {
     g_index.slots = slots;
     g_index.mask = needed - 1;
     for (int t = 0; t < g_tracks.count; t++) {
-        unsigned hash = path_hash_nocase(g_tracks.items[t].path);
+        unsigned hash = track_hash(t);
         if (path_index_find(g_tracks.items[t].path, hash) < 0) path_index_put(t, hash);
     }
     g_index.changes = g_tracks.changes;
@@ -255,13 +267,28 @@ int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe)
     const wchar_t* stored_path = text_store(path, path_length);
     const wchar_t* stored_title = stored_path ? text_store(title, title_length) : nullptr;
     if (!stored_title) return -1;
+    // Once lost, the hashes stay away until the list is empty: the earlier ones are unknown.
+    if (g_hash_capacity <= g_tracks.count && (g_hashes || g_tracks.count == 0)) {
+        int capacity = g_tracks.capacity > g_tracks.count ? g_tracks.capacity : g_tracks.count + 1;
+        unsigned* grown = (unsigned*)realloc(g_hashes, (size_t)capacity * sizeof(unsigned));
+        if (grown) {
+            g_hashes = grown;
+            g_hash_capacity = capacity;
+        } else {
+            free(g_hashes);
+            g_hashes = nullptr;
+            g_hash_capacity = 0;
+        }
+    }
+    unsigned hash = path_hash_nocase(stored_path);
+    if (g_hashes && g_hash_capacity > g_tracks.count) g_hashes[g_tracks.count] = hash;
     Track* t = &g_tracks.items[g_tracks.count];
     t->path = stored_path;
     t->title = stored_title;
     int index = g_tracks.count++;
-    // Kept current only while it is: a stale table is rebuilt whole at the next question.
+    // Kept current only while it is: a stale table is rebuilt at the next question.
     if (g_index.valid && g_index.changes == g_tracks.changes && (unsigned)g_tracks.count * 2 < g_index.mask + 1)
-        path_index_put(index, path_hash_nocase(stored_path));
+        path_index_put(index, hash);
     else
         g_index.valid = 0;
     return index;
@@ -297,6 +324,8 @@ void track_list_remove(int index) {
     if (index < 0 || index >= g_tracks.count) return;
     memmove(&g_tracks.items[index], &g_tracks.items[index + 1],
             (size_t)(g_tracks.count - index - 1) * sizeof(Track));
+    if (g_hashes)
+        memmove(&g_hashes[index], &g_hashes[index + 1], (size_t)(g_tracks.count - index - 1) * sizeof(unsigned));
     g_tracks.count--;
     g_tracks.changes++;
 }
@@ -309,6 +338,12 @@ void track_list_move(int from, int to) {
     else
         memmove(&g_tracks.items[to + 1], &g_tracks.items[to], (size_t)(from - to) * sizeof(Track));
     g_tracks.items[to] = moving;
+    if (g_hashes) {
+        unsigned hash = g_hashes[from];
+        if (from < to) memmove(&g_hashes[from], &g_hashes[from + 1], (size_t)(to - from) * sizeof(unsigned));
+        else memmove(&g_hashes[to + 1], &g_hashes[to], (size_t)(from - to) * sizeof(unsigned));
+        g_hashes[to] = hash;
+    }
     g_tracks.changes++;
 }
 
@@ -323,6 +358,9 @@ void track_list_free(void) {
     if (g_tracks.items) VirtualFree(g_tracks.items, 0, MEM_RELEASE);
     text_free();
     path_index_drop();
+    free(g_hashes);
+    g_hashes = nullptr;
+    g_hash_capacity = 0;
     g_reserved_slots = 0;
     g_tracks.items = nullptr;
     g_tracks.count = 0;
