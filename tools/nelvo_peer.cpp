@@ -104,7 +104,7 @@ static void type_into(HWND box, const char* utf8) {
 }
 
 // "state": own tag, whether online, the requests, the tracks, whether one plays, the banner
-// title, then every friend as name:online:status.
+// title, then every friend as name:online:status:v<verified>.
 static void report_state(void) {
     char line[8192], part[512], a[256], b[256];
     utf8_of(g_identity.tag, a, sizeof a);
@@ -125,7 +125,8 @@ static void report_state(void) {
         const FriendEntry* e = friend_at(i);
         utf8_of(e->name, a, sizeof a);
         utf8_of(e->status_text, b, sizeof b);
-        snprintf(part, sizeof part, "%s%s:%d:%s", i ? ";" : "", a, e->online, b);
+        // Last: v0 not verified, v1 key pinned, v2 the published key changed.
+        snprintf(part, sizeof part, "%s%s:%d:%s:v%d", i ? ";" : "", a, e->online, b, e->key[0] ? 1 + (e->key_changed != 0) : 0);
         strncat(line, part, sizeof line - strlen(line) - 1);
     }
     reply(line);

@@ -11,6 +11,8 @@
 #include "net/mqtt.h"
 #include "social/friends.h"
 #include "social/jam.h"
+#include "social/jam_wire.h"
+#include "social/trust.h"
 
 void ensure_transport_started(void) {
     if (g_app.transport_started || !g_app.main_window) return;
@@ -28,8 +30,15 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
     const MqttEvent* event = (const MqttEvent*)wparam;
     if (event && event->kind == MQTT_EVENT_MESSAGE) {
         int jam_was_active = jam_is_active();
-        friend_protocol_handle(event->topic, event->payload);
-        jam_message_received(event->topic, event->payload);
+        char room[JAM_TOPIC_CAPACITY] = "";
+        if (jam_in_room()) jam_room_topic(g_jam.room_id, room, sizeof room);
+        // Between installations that pinned each other's keys only signed messages count;
+        // what counts comes out whole, as any other message.
+        const char* message = trust_inbound(event->topic, event->payload, room);
+        if (message) {
+            friend_protocol_handle(event->topic, message);
+            jam_message_received(event->topic, message);
+        }
         if (jam_is_active() != jam_was_active) start_animation();
     } else if (event && event->kind == MQTT_EVENT_CONNECTED) {
         announce_online();

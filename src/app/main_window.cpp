@@ -25,6 +25,7 @@
 #include "playback/player.h"
 #include "social/friends.h"
 #include "social/jam.h"
+#include "social/trust.h"
 #include "ui/back_buffer.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
@@ -154,6 +155,7 @@ static void tell_friends_file_state(void) {
 
 void on_deferred_start(HWND window, const wchar_t* command_line) {
     identity_load();
+    trust_start();
     tell_friends_file_state();
     update_set_before_restart(friends_save_flush);
     ensure_transport_started();

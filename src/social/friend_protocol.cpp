@@ -7,9 +7,11 @@
 #include "base/ticks.h"
 #include "base/wstr.h"
 #include "net/mqtt.h"
+#include "social/envelope.h"
 #include "social/friend_protocol.h"
 #include "social/identity.h"
 #include "social/presence.h"
+#include "social/trust.h"
 
 //~ Topics and messages
 
@@ -30,7 +32,7 @@ int friend_topic(int kind, const wchar_t* tag, char* out, int capacity) {
     int n = 0;
     for (; number[n]; n++) digits[n] = (char)number[n];
     digits[n] = 0;
-    const char* folder = kind == TOPIC_ID ? "id" : kind == TOPIC_MBOX ? "mbox" : "reg";
+    const char* folder = kind == TOPIC_ID ? "id" : kind == TOPIC_MBOX ? "mbox" : kind == TOPIC_KEY ? "key" : "reg";
     snprintf(out, capacity, "zembrafold/%s/%s", folder, digits);
     return 1;
 }
@@ -173,19 +175,23 @@ int own_topic_index(const char* topic) {
 
 int is_own_topic(const char* topic) { return own_topic_index(topic) >= 0; }
 
-void send_to_user(const wchar_t* tag, const char* payload) {
+// payload on the user's topics of the given kinds; one envelope for all of them when the
+// user is a verified friend.
+static void publish_to_user(const wchar_t* tag, const char* payload, int id, int u, int mailbox) {
+    char sealed[FRIEND_MESSAGE_CAPACITY + ENVELOPE_OVERHEAD_MAX + 64];
+    payload = trust_for_user(tag, payload, sealed, sizeof sealed);
+    if (!payload) return;
     char topic[FRIEND_TOPIC_CAPACITY];
-    if (friend_topic(TOPIC_ID, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
-    if (friend_topic(TOPIC_U, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
+    if (id && friend_topic(TOPIC_ID, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
+    if (u && friend_topic(TOPIC_U, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
+    if (mailbox && friend_topic(TOPIC_MBOX, tag, topic, sizeof topic)) mqtt_publish(topic, payload, true);
 }
+
+void send_to_user(const wchar_t* tag, const char* payload) { publish_to_user(tag, payload, 1, 1, 0); }
 
 // A request or an answer that must reach the user even while offline: sent, and left in the
 // user's mailbox on the brokers.
-static void send_with_mailbox(const wchar_t* tag, const char* payload) {
-    send_to_user(tag, payload);
-    char topic[FRIEND_TOPIC_CAPACITY];
-    if (friend_topic(TOPIC_MBOX, tag, topic, sizeof topic)) mqtt_publish(topic, payload, true);
-}
+static void send_with_mailbox(const wchar_t* tag, const char* payload) { publish_to_user(tag, payload, 1, 1, 1); }
 
 static void own_message(char* out, const char* kind) {
     friend_message_format(out, FRIEND_MESSAGE_CAPACITY, kind, g_identity.tag, g_identity.name);
@@ -200,6 +206,7 @@ void subscribe_own_topics(void) {
     }
     for (int i = 0; i < friend_count(); i++)
         if (friend_topic(TOPIC_REG, friend_at(i)->tag, topic, sizeof topic)) mqtt_subscribe(topic);
+    trust_subscribe_friend_keys();
 }
 
 void publish_registration(void) {
@@ -208,6 +215,7 @@ void publish_registration(void) {
     if (!topic[0]) return;
     own_message(message, "REG");
     mqtt_publish(topic, message, true);
+    trust_publish_key();
 }
 
 void announce_online(void) {
@@ -281,6 +289,7 @@ static void on_accept(const FriendMessage* m) {
         if (index < 0) {
             friends_save();
             sent_request_remove(m->tag);
+            trust_friendship_made(f->tag);
         }
         if (refresh_friend_names(f, m)) friends_save();
         f->online = 1;
@@ -388,6 +397,7 @@ int friend_accept(const wchar_t* tag) {
         f->online = 1;
         f->last_seen = tick_now();
         if (index < 0) wstr_copy(f->status_text, STATUS_ONLINE);
+        if (index < 0) trust_friendship_made(f->tag);
     }
     char message[FRIEND_MESSAGE_CAPACITY];
     own_message(message, "ACC");
@@ -418,9 +428,7 @@ void change_my_name(const wchar_t* new_name) {
         const wchar_t* tag = friend_at(i)->tag;
         char topic[FRIEND_TOPIC_CAPACITY];
         if (!friend_topic(TOPIC_MBOX, tag, topic, sizeof topic)) continue;
-        mqtt_publish(topic, message, true);
-        friend_topic(TOPIC_ID, tag, topic, sizeof topic);
-        mqtt_publish(topic, message);
+        publish_to_user(tag, message, 1, 0, 1);
         presence_pong(tag);
     }
     for (int i = 0; i < friend_count(); i++) presence_ping(friend_at(i)->tag);

@@ -15,7 +15,9 @@ enum {
     RECEIVED_FIELD_BYTES = WIRE_TAG_BYTES,
 };
 
-enum { TOPIC_ID = 0, TOPIC_MBOX = 1, TOPIC_U = 2, TOPIC_REG = 3 };
+// TOPIC_KEY: where an installation keeps its signing key's record, retained; a topic the
+// original program never subscribes to.
+enum { TOPIC_ID = 0, TOPIC_MBOX = 1, TOPIC_U = 2, TOPIC_REG = 3, TOPIC_KEY = 4 };
 
 enum {
     FRIEND_MSG_OTHER = 0,
@@ -31,7 +33,7 @@ enum {
 
 //~ Topics and messages (pure)
 
-// "zembrafold/<id|mbox|reg>/<number>" or "zembrafold/u/<slug>" for tag; returns 0 with out
+// "zembrafold/<id|mbox|reg|key>/<number>" or "zembrafold/u/<slug>" for tag; returns 0 with out
 // empty when the tag has no number (or, for the u topic, is empty or begins with '#').
 int friend_topic(int kind, const wchar_t* tag, char* out, int capacity);
 

@@ -33,6 +33,13 @@ struct FriendEntry {
     int32_t playing;
     wchar_t status_text[STATUS_TEXT_CAPACITY];
     uint32_t last_seen;  // tick count of the last PING, PONG or ACC from the friend
+    // The friend's signing key, pinned when the friendship was made (base64url, "" none):
+    // with one, only the friend's signed messages count. Stored in friends.json.
+    char key[88];
+    int32_t key_changed;      // the friend now publishes another key than the pinned one
+    uint32_t pin_until;       // tick until which a published key is pinned (friendship just made)
+    long long last_signed_ms;  // the last send time accepted from the friend, per kind of recipient
+    long long last_room_signed_ms;
 };
 
 struct PendingEntry {
@@ -119,6 +126,8 @@ void identity_decide(const IdentityTagFile* tag_file, const Identity* friends_fi
 // The folder treated as the executable's, where friends.json is written and looked for
 // first; null or empty gives back the real one.
 void identity_set_program_folder(const wchar_t* folder);
+// name in the per-user folder (made when missing); 0 without one.
+int identity_user_file(const wchar_t* name, wchar_t* path, int capacity);
 
 // Reads both files. A friends.json that did not load whole (or is too big to be read) is
 // first copied beside itself as friends.json.bak, or .bak2 .. .bak9 when that name is

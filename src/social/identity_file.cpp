@@ -10,6 +10,7 @@
 
 #include "base/wstr.h"
 #include "social/identity.h"
+#include "social/signing.h"
 
 // Room for one value in UTF-8: more than the longest kept text needs.
 enum { VALUE_BYTES_MAX = 512 };
@@ -254,7 +255,7 @@ static int find_list(Reader* r, const char* text, const char* end, const char* k
     return 1;
 }
 
-// Calls take(tag, name) for each entry of the list after key; stops when take returns 0
+// Calls take(tag, name, key) for each entry of the list after key; stops when take returns 0
 // (the list is full: whatever follows is not kept).
 template <typename Take>
 static void read_entries(Reader* r, const char* text, const char* end, const char* key, Take take) {
@@ -267,16 +268,30 @@ static void read_entries(Reader* r, const char* text, const char* end, const cha
             r->whole = 0;
             return;
         }
-        wchar_t tag[USER_TAG_CAPACITY], name[IDENTITY_NAME_CAPACITY];
+        wchar_t tag[USER_TAG_CAPACITY], name[IDENTITY_NAME_CAPACITY], key_text[88];
         read_value(r, open + 1, close, "tag", tag, USER_TAG_CAPACITY);
         read_value(r, open + 1, close, "name", name, IDENTITY_NAME_CAPACITY);
+        read_value(r, open + 1, close, "key", key_text, 88);
+        // A key is 86 base64url characters; anything else is not kept, and the file is then
+        // not whole (saving would lose it).
+        char key[88] = "";
+        if (key_text[0]) {
+            int n = 0;
+            while (key_text[n] && n < 86 && key_text[n] < 128) key[n] = (char)key_text[n], n++;
+            key[n] = 0;
+            unsigned char point[SIGNING_KEY_BYTES];
+            if (key_text[n] || base64url_decode(key, n, point, SIGNING_KEY_BYTES) != SIGNING_KEY_BYTES) {
+                key[0] = 0;
+                r->whole = 0;
+            }
+        }
         p = close + 1;
         if (!tag[0]) {
             r->whole = 0;
             continue;
         }
         if (!name[0]) wstr_copy(name, tag);
-        if (!take(tag, name)) {
+        if (!take(tag, name, key)) {
             r->whole = 0;
             return;
         }
@@ -337,16 +352,17 @@ int friends_json_parse(const char* text, int length, Identity* id, FriendStore* 
     if (!object_closed(&r, text, end)) r.whole = 0;
     read_value(&r, text, end, "my_tag", id->tag, USER_TAG_CAPACITY);
     read_value(&r, text, end, "my_name", id->name, IDENTITY_NAME_CAPACITY);
-    read_entries(&r, text, end, "friends", [&](const wchar_t* tag, const wchar_t* name) {
+    read_entries(&r, text, end, "friends", [&](const wchar_t* tag, const wchar_t* name, const char* key) {
         if (store->friend_count >= FRIENDS_MAX) return 0;
         FriendEntry* f = &store->friends[store->friend_count++];
         *f = FriendEntry{};
         wstr_copy(f->tag, tag);
         wstr_copy(f->name, name);
+        memcpy(f->key, key, strlen(key) + 1);  // at most 86 characters
         wstr_copy(f->status_text, OFFLINE_TEXT);
         return 1;
     });
-    read_entries(&r, text, end, "pending", [&](const wchar_t* tag, const wchar_t* name) {
+    read_entries(&r, text, end, "pending", [&](const wchar_t* tag, const wchar_t* name, const char*) {
         if (store->pending_count >= PENDING_MAX) return 0;
         PendingEntry* e = &store->pending[store->pending_count++];
         wstr_copy(e->tag, tag);
@@ -411,11 +427,17 @@ static void put_value(JsonOut* o, const wchar_t* value) {
     put(o, "\"", 1);
 }
 
-static void put_entry(JsonOut* o, const wchar_t* tag, const wchar_t* name, int last) {
+// A pinned key goes inside the entry's braces, where a reader that does not know it skips it.
+static void put_entry(JsonOut* o, const wchar_t* tag, const wchar_t* name, const char* key, int last) {
     put_text(o, "    { \"tag\": ");
     put_value(o, tag);
     put_text(o, ", \"name\": ");
     put_value(o, name);
+    if (key && key[0]) {
+        put_text(o, ", \"key\": \"");
+        put_text(o, key);  // base64url: nothing to escape
+        put_text(o, "\"");
+    }
     put_text(o, last ? " }\n" : " },\n");
 }
 
@@ -429,10 +451,10 @@ int friends_json_format(const Identity* id, const FriendStore* store, char* out,
     put_value(&o, id->name);
     put_text(&o, ",\n  \"friends\": [\n");
     for (int i = 0; i < store->friend_count; i++)
-        put_entry(&o, store->friends[i].tag, store->friends[i].name, i == store->friend_count - 1);
+        put_entry(&o, store->friends[i].tag, store->friends[i].name, store->friends[i].key, i == store->friend_count - 1);
     put_text(&o, "  ],\n  \"pending\": [\n");
     for (int i = 0; i < store->pending_count; i++)
-        put_entry(&o, store->pending[i].tag, store->pending[i].name, i == store->pending_count - 1);
+        put_entry(&o, store->pending[i].tag, store->pending[i].name, nullptr, i == store->pending_count - 1);
     put_text(&o, "  ]");
     // After the lists, and the list of sent requests only when there is one, so that a
     // reader which knows neither key still finds every list where it always did.

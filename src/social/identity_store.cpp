@@ -58,6 +58,8 @@ static int user_file(const wchar_t* name, int create, wchar_t* path, int capacit
     return wstr_format(path, capacity, L"%ls\\%ls", folder, name) > 0;
 }
 
+int identity_user_file(const wchar_t* name, wchar_t* path, int capacity) { return user_file(name, 1, path, capacity); }
+
 // The whole file when its size is 1..max_bytes, else null (with head set, the first
 // max_bytes of a longer one); *length gets the size read. *found is set when the file
 // exists, *too_big when it is longer than max_bytes.

@@ -12,6 +12,7 @@
 #include "social/jam.h"
 #include "social/jam_rules.h"
 #include "social/jam_wire.h"
+#include "social/trust.h"
 
 JamRoom g_jam;
 // Which texts arrived by which path, as the transport keeps them by broker. Outlives the
@@ -49,7 +50,9 @@ static void subscribe_room(void) {
 void jam_publish_to_room(const char* payload) {
     char topic[JAM_TOPIC_CAPACITY];
     jam_room_topic(g_jam.room_id, topic, sizeof topic);
-    mqtt_publish(topic, payload);
+    const wchar_t* tags[JAM_MEMBERS_MAX];
+    for (int i = 0; i < g_jam.member_count; i++) tags[i] = g_jam.members[i].tag;
+    trust_publish_to_room(topic, payload, tags, g_jam.member_count);
 }
 
 static void make_room_id(void) {

@@ -220,11 +220,19 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
             paint_text(f, g_fonts.caption, word, invite, PALETTE_MUTED, TEXT_CENTRED);
         }
     }
-    paint_text(f, g_fonts.label_bold, e->name[0] ? e->name : e->tag,
+    // A friend whose key is pinned carries a quiet check after the name: what arrives in his
+    // name was signed by him.
+    wchar_t name[IDENTITY_NAME_CAPACITY + 4];
+    wstr_format(name, IDENTITY_NAME_CAPACITY + 4, e->key[0] && !e->key_changed ? L"%ls \u2713" : L"%ls",
+                e->name[0] ? e->name : e->tag);
+    paint_text(f, g_fonts.label_bold, name,
                RECT{card.left + dip(f, 46), y + dip(f, 8), invite.left - dip(f, 6), y + dip(f, 27)}, PALETTE_WHITE,
                TEXT_ELLIPSIS);
     RECT status = {card.left + dip(f, 46), y + dip(f, 26), invite.left - dip(f, 6), y + dip(f, 46)};
-    if (!e->online) {
+    if (e->key_changed) {
+        paint_text(f, g_fonts.caption, L"\u26a0 Anahtar\u0131 de\u011fi\u015fti \u2022 silip yeniden ekleyin", status,
+                   PALETTE_ORANGE, TEXT_ELLIPSIS);
+    } else if (!e->online) {
         paint_text(f, g_fonts.caption, L"\u00c7evrimd\u0131\u015f\u0131", status, PALETTE_MUTED, TEXT_ELLIPSIS);
     } else if (e->playing && e->status_text[0]) {
         wchar_t line[STATUS_TEXT_CAPACITY + 4];

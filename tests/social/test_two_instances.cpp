@@ -97,6 +97,133 @@ TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
     EXPECT_EQ(b.ask("quit"), "OK");
 }
 
+// Messages A's listener on the given topics collected within ms, until one satisfies done.
+template <typename F>
+static std::vector<std::pair<std::string, std::string>> listen(RawPeer& peer, int ms, F done) {
+    std::vector<std::pair<std::string, std::string>> all;
+    DWORD start = GetTickCount();
+    while ((int)(GetTickCount() - start) < ms) {
+        for (auto& m : peer.receive(100)) all.push_back(m);
+        if (done(all)) break;
+    }
+    return all;
+}
+
+static std::string first_starting(const std::vector<std::pair<std::string, std::string>>& all, const std::string& head) {
+    for (const auto& m : all)
+        if (m.second.compare(0, head.size(), head) == 0) return m.second;
+    return "";
+}
+
+// A and B pin each other's keys when they become friends. Then a third party claims A's
+// number towards B, plainly and with A's own envelopes replayed or altered: nothing of it
+// reaches B's list, store or player. A user of the original protocol befriends A, sees its
+// presence and joins its room with today's bytes. A's key changing shows on B's row.
+TEST(TwoInstallations, SignedFriendsCannotBeImpersonated) {
+    winsock_up();
+    Broker b0, b1;
+    ASSERT_TRUE(b0.start());
+    ASSERT_TRUE(b1.start());
+    Installation a, b;
+    ASSERT_TRUE(a.start("Ayse#1111", "Ayse", b0.port, b1.port));
+    ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port));
+    ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
+    ASSERT_TRUE(b.state_shows("online=1", 20000)) << b.ask("state");
+    EXPECT_EQ(a.ask("friends"), "OK");
+    EXPECT_EQ(b.ask("friends"), "OK");
+    EXPECT_EQ(a.ask("request Burak#2222"), "OK");
+    ASSERT_TRUE(b.state_shows("pending=1", 20000)) << b.ask("state");
+    EXPECT_EQ(b.ask("accept 0 drop"), "OK");
+    ASSERT_TRUE(b.state_shows("friends=Ayse:1:\xc3\x87" "evrimi\xc3\xa7i \xe2\x80\xa2 Bo\xc5\x9fta:v1", 20000)) << b.ask("state");
+    ASSERT_TRUE(a.state_shows(":v1", 20000)) << a.ask("state");
+    // The store is written within a second of a change.
+    for (int i = 0; i < 30 && read_file(b.dir.file(L"friends.json")).find("\"key\": \"") == std::string::npos; i++) Sleep(100);
+    EXPECT_NE(read_file(b.dir.file(L"friends.json")).find("\"name\": \"Ayse\", \"key\": \""), std::string::npos);
+
+    // What A sends B is signed: its new name, seen on B's topics.
+    RawPeer tap, forger;
+    ASSERT_TRUE(tap.connect_to(b0.port, "tap"));
+    ASSERT_TRUE(tap.subscribe("zembrafold/id/2222"));
+    ASSERT_TRUE(tap.subscribe("zembrafold/jam/#"));
+    ASSERT_TRUE(forger.connect_to(b0.port, "forger"));
+    EXPECT_EQ(a.ask("rename Ayca"), "OK");
+    auto seen = listen(tap, 10000, [](auto& all) { return !first_starting(all, "NSIG|1111|").empty() &&
+                                                          all.back().second.find("NAME_CHG|Ayca#1111") != std::string::npos; });
+    std::string renamed = first_starting(seen, "NSIG|1111|");
+    for (const auto& m : seen) {
+        if (m.second.find("NAME_CHG|Ayca#1111") != std::string::npos) renamed = m.second;
+        EXPECT_NE(m.second.compare(0, 5, "PING|"), 0) << "a plain message of A's to B: " << m.second;
+    }
+    ASSERT_NE(renamed.find("NSIG|1111|"), std::string::npos) << renamed;
+    ASSERT_TRUE(b.state_shows("friends=Ayca:1:", 10000)) << b.ask("state");
+    EXPECT_EQ(a.ask("rename Ayse"), "OK");
+    ASSERT_TRUE(b.state_shows("friends=Ayse:1:", 10000)) << b.ask("state");
+
+    // B in A's room, playing along.
+    EXPECT_EQ(a.ask("invite 0"), "OK");
+    ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("join"), "OK");
+    ASSERT_TRUE(a.state_shows("jam=2 members=1", 10000)) << a.ask("state");
+    EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
+    ASSERT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
+    std::string room;
+    for (const auto& m : listen(tap, 3000, [](auto& all) { return !all.empty() && all.back().first.find("jam/") != std::string::npos; }))
+        if (m.first.compare(0, 15, "zembrafold/jam/") == 0) room = m.first;
+    ASSERT_FALSE(room.empty());
+
+    // The forgeries, on both of B's ways in.
+    std::string tampered = renamed;
+    tampered.replace(tampered.find("Ayca", tampered.find("NAME_CHG")), 4, "Ayda");
+    const std::string forged[] = {
+        "NAME_CHG|Mallory#1111|Mallory", "PONG|Ayse#1111|Ayse|1|Sahte \xc5\x9e" "ark\xc4\xb1",
+        "JAM_INV|Ayse#1111|Ayse|jam_mallory_1", "JAM_POS|Ayse#1111|" + room.substr(15) + "|0|0", renamed, tampered,
+    };
+    for (const std::string& f : forged) {
+        EXPECT_TRUE(forger.publish("zembrafold/id/2222", f));
+        EXPECT_TRUE(forger.publish(room.c_str(), f));
+    }
+    Sleep(1500);
+    std::string state = b.ask("state");
+    EXPECT_NE(state.find("playing=1"), std::string::npos) << state;
+    EXPECT_NE(state.find("invited=0"), std::string::npos) << state;
+    EXPECT_NE(state.find("friends=Ayse:1:"), std::string::npos) << state;
+    EXPECT_EQ(state.find("Sahte"), std::string::npos) << state;
+    EXPECT_EQ(read_file(b.dir.file(L"friends.json")).find("Mallory"), std::string::npos);
+
+    // A user of the original protocol: plain bytes both ways, as today.
+    RawPeer cem;
+    ASSERT_TRUE(cem.connect_to(b1.port, "cem"));
+    ASSERT_TRUE(cem.subscribe("zembrafold/id/3333"));
+    ASSERT_TRUE(cem.publish("zembrafold/id/1111", "REQ|Cem#3333|Cem"));
+    ASSERT_TRUE(a.state_shows("pending=1", 10000)) << a.ask("state");
+    EXPECT_EQ(a.ask("accept 0 drop"), "OK");
+    ASSERT_TRUE(cem.publish("zembrafold/id/1111", "PING|Cem#3333|Cem"));
+    auto to_cem = listen(cem, 10000, [](auto& all) { return !first_starting(all, "PONG|Ayse#1111|Ayse|1|").empty(); });
+    EXPECT_EQ(first_starting(to_cem, "ACC|"), "ACC|Ayse#1111|Ayse");
+    EXPECT_EQ(first_starting(to_cem, "PONG|"), "PONG|Ayse#1111|Ayse|1|Tarkan - Kuzu Kuzu");
+    ASSERT_TRUE(a.state_shows("Cem:1:", 10000)) << a.ask("state");
+    EXPECT_EQ(a.ask("invite 1"), "OK");
+    to_cem = listen(cem, 10000, [](auto& all) { return !first_starting(all, "JAM_INV|").empty(); });
+    EXPECT_EQ(first_starting(to_cem, "JAM_INV|"), "JAM_INV|Ayse#1111|Ayse|" + room.substr(15));
+    for (const auto& m : to_cem) EXPECT_NE(m.second.compare(0, 5, "NSIG|"), 0) << m.second;
+    ASSERT_TRUE(cem.subscribe(room.c_str()));
+    ASSERT_TRUE(cem.publish("zembrafold/id/1111", "JAM_JOIN|Cem#3333|Cem|" + room.substr(15)));
+    ASSERT_TRUE(cem.publish(room.c_str(), "JAM_JOIN|Cem#3333|Cem|" + room.substr(15)));
+    EXPECT_TRUE(a.state_shows("jam=2 members=2", 10000)) << a.ask("state");
+    EXPECT_EQ(a.ask("pause"), "OK");
+    to_cem = listen(cem, 5000, [](auto& all) { return !first_starting(all, "JAM_POS|").empty(); });
+    EXPECT_EQ(first_starting(to_cem, "JAM_POS|").compare(0, 24, "JAM_POS|Ayse#1111|" + room.substr(15, 6)), 0);
+    EXPECT_TRUE(b.state_shows("playing=0", 10000)) << "B follows A's signed copy: " << b.ask("state");
+
+    // A's key is replaced on the brokers: B's row says so and keeps the pinned key.
+    std::string other_key(86, 'A');
+    other_key[85] = 'Q';
+    ASSERT_TRUE(forger.publish("zembrafold/key/1111", "NKEY|Ayse#1111|" + other_key, true));
+    EXPECT_TRUE(b.state_shows(":v2", 10000)) << b.ask("state");
+    EXPECT_EQ(a.ask("quit"), "OK");
+    EXPECT_EQ(b.ask("quit"), "OK");
+}
+
 TEST(TwoInstallations, ListenTogetherInAJam) {
     winsock_up();
     Broker b0, b1;
