@@ -6,7 +6,10 @@
 //    asking the installation for its state every 2 ms, which adds up to a few ms.
 // 2. One installation with 32 friends online (this program answers their pings, as 32
 //    users would) over 10 s with the friends panel open (pings every 4 s) and 10 s with it
-//    closed: CPU time and working set.
+//    closed: CPU time and working set. Once with friends whose keys it has not pinned, once
+//    with 32 verified friends (pinned keys, every message signed both ways).
+// 3. What signing costs: CPU time to sign and to verify one message, the bytes an envelope
+//    adds, and one ping and its answer as they travel, signed and plain.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -21,6 +24,8 @@
 
 #include "base/messages.h"
 #include "net/mqtt.h"
+#include "social/envelope.h"
+#include "social/signing.h"
 #include "bench_peers.h"
 #include "program_home.h"
 
@@ -57,20 +62,51 @@ static void friendship_latency(int port0, int port1) {
 enum { FAKE_FRIENDS = 32, FAKE_FIRST_NUMBER = 3000 };
 
 static int g_pongs;
+static int g_verified;  // the fake friends sign their answers with the keys the installation pinned
+static std::wstring g_key_files[FAKE_FRIENDS];
+static std::string g_keys[FAKE_FRIENDS];
+static std::string g_seen_ping, g_sent_pong;  // one exchange as it travelled
+
+static long long wall_clock_ms(void) {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return (long long)((((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime) / 10000ULL) - 11644473600000LL;
+}
+
+// pong signed by fake friend i for the user with number to.
+static std::string sign_as(int i, int to, const char* pong) {
+    if (!signing_key_open(g_key_files[i].c_str())) return pong;
+    char number[16], to_text[16], text[512], envelope[768];
+    snprintf(number, sizeof number, "%d", FAKE_FIRST_NUMBER + i);
+    snprintf(to_text, sizeof to_text, "%d", to);
+    long long now = wall_clock_ms();
+    unsigned char signature[SIGNATURE_BYTES];
+    int n = envelope_signed_text(to_text, number, now, pong, text, sizeof text);
+    if (n < 0 || !signing_sign(text, n, signature) || envelope_format(number, now, signature, pong, envelope, sizeof envelope) < 0)
+        return pong;
+    return envelope;
+}
 
 // Answers every PING addressed to one of the fake friends as that friend would.
 static LRESULT CALLBACK responder_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != MSG_MQTT_EVENT) return DefWindowProcW(window, message, wparam, lparam);
     MqttEvent* event = (MqttEvent*)wparam;
     int number = 0;
+    Envelope e;
+    const char* ping = event->kind == MQTT_EVENT_MESSAGE && envelope_parse(event->payload, &e) ? e.message : event->payload;
     if (event->kind == MQTT_EVENT_MESSAGE && sscanf(event->topic, "zembrafold/id/%d", &number) == 1 &&
-        !strncmp(event->payload, "PING|", 5)) {
-        const char* hash = strchr(event->payload + 5, '#');
+        !strncmp(ping, "PING|", 5) && number >= FAKE_FIRST_NUMBER && number < FAKE_FIRST_NUMBER + FAKE_FRIENDS) {
+        const char* hash = strchr(ping + 5, '#');
         int sender = hash ? atoi(hash + 1) : 0;
         char topic[64], pong[128];
         snprintf(topic, sizeof topic, "zembrafold/id/%d", sender);
         snprintf(pong, sizeof pong, "PONG|Arkadas%d#%d|Arkadas%d|1|Par\xc3\xa7" "a %d", number, number, number, number);
-        mqtt_publish(topic, pong);
+        std::string answer = g_verified ? sign_as(number - FAKE_FIRST_NUMBER, sender, pong) : pong;
+        mqtt_publish(topic, answer.c_str());
+        if (g_seen_ping.empty()) {
+            g_seen_ping = std::string(event->topic) + "  " + event->payload;
+            g_sent_pong = std::string(topic) + "  " + answer;
+        }
         g_pongs++;
     }
     mqtt_event_free(wparam);
@@ -90,7 +126,11 @@ static void measure(const char* what, HANDLE process) {
            m.WorkingSetSize / 1048576.0, g_pongs - pongs);
 }
 
-static void idle_with_friends(int port0, int port1) {
+static void idle_with_friends(int port0, int port1, int verified) {
+    g_verified = verified;
+    g_pongs = 0;
+    g_seen_ping.clear();
+    printf("-- 32 friends %s\n", verified ? "verified: keys pinned, every message signed" : "not verified: plain messages");
     WNDCLASSW wc = {};
     wc.lpfnWndProc = responder_proc;
     wc.hInstance = GetModuleHandleW(nullptr);
@@ -105,13 +145,14 @@ static void idle_with_friends(int port0, int port1) {
         char topic[64], entry[160];
         snprintf(topic, sizeof topic, "zembrafold/id/%d", FAKE_FIRST_NUMBER + i);
         mqtt_subscribe(topic);
-        snprintf(entry, sizeof entry, "    { \"tag\": \"Arkadas%d#%d\", \"name\": \"Arkadas%d\" }%s\n", FAKE_FIRST_NUMBER + i,
-                 FAKE_FIRST_NUMBER + i, FAKE_FIRST_NUMBER + i, i + 1 < FAKE_FRIENDS ? "," : "");
+        std::string key = verified ? ", \"key\": \"" + g_keys[i] + "\"" : "";
+        snprintf(entry, sizeof entry, "    { \"tag\": \"Arkadas%d#%d\", \"name\": \"Arkadas%d\"%s }%s\n", FAKE_FIRST_NUMBER + i,
+                 FAKE_FIRST_NUMBER + i, FAKE_FIRST_NUMBER + i, key.c_str(), i + 1 < FAKE_FRIENDS ? "," : "");
         entries += entry;
     }
     pump_for(1500);
     PeerInstallation p;
-    if (!p.start(temp_folder(L"idle"), peer_exe(), peer_friends_json("Olcum#1234", "Olcum", entries), port0, port1) ||
+    if (!p.start(temp_folder(verified ? L"idle-verified" : L"idle"), peer_exe(), peer_friends_json("Olcum#1234", "Olcum", entries), port0, port1) ||
         !p.state_shows("online=1", 20000, 50)) {
         printf("the installation did not come online\n");
         mqtt_stop();
@@ -133,6 +174,34 @@ static void idle_with_friends(int port0, int port1) {
     measure("panel closed", p.process.hProcess);
     p.ask("quit");
     mqtt_stop();
+    DestroyWindow(window);
+    UnregisterClassW(wc.lpszClassName, wc.hInstance);
+    printf("one exchange as it travelled:\n  %s\n  %s\n", g_seen_ping.c_str(), g_sent_pong.c_str());
+}
+
+static void signing_costs(void) {
+    for (int i = 0; i < FAKE_FRIENDS; i++) {
+        g_key_files[i] = temp_folder(L"keys") + L"\\friend" + std::to_wstring(i) + L".key";
+        if (signing_key_open(g_key_files[i].c_str())) g_keys[i] = signing_public_key_text();
+    }
+    const char ping[] = "PING|Olcum#1234|Olcum";
+    char text[256], envelope[512];
+    unsigned char signature[SIGNATURE_BYTES];
+    int n = envelope_signed_text("3000", "1234", wall_clock_ms(), ping, text, sizeof text);
+    const int rounds = 500;
+    double cpu = process_cpu_ms(GetCurrentProcess()), start = now_ms();
+    for (int i = 0; i < rounds; i++) signing_sign(text, n, signature);
+    double sign_cpu = process_cpu_ms(GetCurrentProcess()) - cpu, sign_wall = now_ms() - start;
+    cpu = process_cpu_ms(GetCurrentProcess());
+    start = now_ms();
+    int good = 0;
+    for (int i = 0; i < rounds; i++) good += signing_verify(signing_public_key_text(), text, n, signature);
+    double verify_cpu = process_cpu_ms(GetCurrentProcess()) - cpu, verify_wall = now_ms() - start;
+    int length = envelope_format("1234", wall_clock_ms(), signature, ping, envelope, sizeof envelope);
+    printf("sign one message: %.3f ms CPU (%.3f ms wall); verify one: %.3f ms CPU (%.3f ms wall), %d of %d verified\n",
+           sign_cpu / rounds, sign_wall / rounds, verify_cpu / rounds, verify_wall / rounds, good, rounds);
+    printf("an envelope adds %d bytes to a %d-byte PING (at most %d to any message)\n", length - (int)strlen(ping),
+           (int)strlen(ping), (int)ENVELOPE_OVERHEAD_MAX);
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -143,6 +212,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     int port0 = _wtoi(argv[1]), port1 = _wtoi(argv[2]);
     friendship_latency(port0, port1);
-    idle_with_friends(port0, port1);
+    signing_costs();
+    idle_with_friends(port0, port1, 0);
+    idle_with_friends(port0, port1, 1);
     return 0;
 }
