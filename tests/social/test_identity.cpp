@@ -499,6 +499,29 @@ TEST_F(StoreTest, SentRequestsPersistWhereEarlierReadersDoNotLook) {
     EXPECT_TRUE(sent_request_has(L"N#3031"));
 }
 
+// A pinned key lives inside its friend's braces, where earlier readers skip it; a value
+// that is no key is not kept, and the file then counts as not read whole.
+TEST_F(StoreTest, PinnedKeysStayInsideTheirEntries) {
+    std::string key(86, 'A');
+    std::string with_key = "    { \"tag\": \"Ayse#4321\", \"name\": \"Ayse\", \"key\": \"" + key + "\" },\n";
+    std::string text = friends_text("Ornek#8421", "Ornek", with_key + entry("Veli#5555", "Veli", true), "");
+    Identity id;
+    FriendStore store;
+    EXPECT_TRUE(friends_json_parse(text.data(), (int)text.size(), &id, &store));
+    EXPECT_EQ(std::string(store.friends[0].key), key);
+    EXPECT_STREQ(store.friends[1].key, "");
+    char out[4096];
+    int n = friends_json_format(&id, &store, out, sizeof out);
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(out, n).find(with_key), std::string::npos);
+    EXPECT_NE(std::string(out, n).find(entry("Veli#5555", "Veli", true)), std::string::npos);
+    for (std::string bad : {key.substr(1), key + "A", std::string(85, 'A') + "+"}) {
+        std::string t = friends_text("Ornek#8421", "Ornek", "    { \"tag\": \"Ayse#4321\", \"key\": \"" + bad + "\" }\n", "");
+        EXPECT_FALSE(friends_json_parse(t.data(), (int)t.size(), &id, &store)) << bad;
+        EXPECT_STREQ(store.friends[0].key, "") << bad;
+    }
+}
+
 TEST_F(StoreTest, AFileThatCannotBeReplacedIsLeftWhole) {
     identity_load();
     friends_save_flush();
