@@ -179,12 +179,17 @@ int is_own_topic(const char* topic) { return own_topic_index(topic) >= 0; }
 // user is a verified friend.
 static void publish_to_user(const wchar_t* tag, const char* payload, int id, int u, int mailbox) {
     char sealed[FRIEND_MESSAGE_CAPACITY + ENVELOPE_OVERHEAD_MAX + 64];
-    payload = trust_for_user(tag, payload, sealed, sizeof sealed);
-    if (!payload) return;
+    int forms = trust_for_user(tag, payload, sealed, sizeof sealed);
+    const char* texts[2] = {forms & TRUST_PLAIN ? payload : nullptr, forms & TRUST_SIGNED ? sealed : nullptr};
     char topic[FRIEND_TOPIC_CAPACITY];
-    if (id && friend_topic(TOPIC_ID, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
-    if (u && friend_topic(TOPIC_U, tag, topic, sizeof topic)) mqtt_publish(topic, payload);
-    if (mailbox && friend_topic(TOPIC_MBOX, tag, topic, sizeof topic)) mqtt_publish(topic, payload, true);
+    for (const char* text : texts) {
+        if (!text) continue;
+        if (id && friend_topic(TOPIC_ID, tag, topic, sizeof topic)) mqtt_publish(topic, text);
+        if (u && friend_topic(TOPIC_U, tag, topic, sizeof topic)) mqtt_publish(topic, text);
+        // The mailbox keeps one message: the signed one, which a friend who pinned us takes.
+        if (mailbox && friend_topic(TOPIC_MBOX, tag, topic, sizeof topic) && (text == sealed || !texts[1]))
+            mqtt_publish(topic, text, true);
+    }
 }
 
 void send_to_user(const wchar_t* tag, const char* payload) { publish_to_user(tag, payload, 1, 1, 0); }

@@ -40,6 +40,7 @@ struct FriendEntry {
     uint32_t pin_until;       // tick until which a published key is pinned (friendship just made)
     long long last_signed_ms;  // the last send time accepted from the friend, per kind of recipient
     long long last_room_signed_ms;
+    int32_t signs_to_me;  // envelopes come from him though his key is not pinned here: he pinned ours
 };
 
 struct PendingEntry {

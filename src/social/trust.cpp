@@ -97,20 +97,27 @@ static int seal(const char* to, const char* payload, char* out, int capacity) {
     return 1;
 }
 
-const char* trust_for_user(const wchar_t* tag, const char* payload, char* out, int capacity) {
+int trust_for_user(const wchar_t* tag, const char* payload, char* sealed, int capacity) {
     int index = friend_find(tag);
     char to[16];
-    if (index < 0 || !trust_friend_verified(friend_at(index)) || !ascii_number(tag, to, 16)) return payload;
-    // Unsigned, it would be ignored by the friend: better it goes nowhere than counts as forged.
-    return seal(to, payload, out, capacity) ? out : nullptr;
+    if (index < 0 || !ascii_number(tag, to, 16)) return TRUST_PLAIN;
+    const FriendEntry* f = friend_at(index);
+    if (trust_friend_verified(f)) return seal(to, payload, sealed, capacity) ? TRUST_SIGNED : TRUST_NONE;
+    if (f->signs_to_me) return seal(to, payload, sealed, capacity) ? TRUST_BOTH : TRUST_PLAIN;
+    return TRUST_PLAIN;
 }
 
 void trust_publish_to_room(const char* topic, const char* payload, const wchar_t* const* member_tags, int members) {
     int verified = 0, plain = members == 0;
     for (int i = 0; i < members; i++) {
         int index = friend_find(member_tags[i]);
-        if (index >= 0 && trust_friend_verified(friend_at(index))) verified = 1;
-        else plain = 1;
+        const FriendEntry* f = index >= 0 ? friend_at(index) : nullptr;
+        if (f && trust_friend_verified(f)) {
+            verified = 1;
+        } else {
+            plain = 1;
+            if (f && f->signs_to_me) verified = 1;
+        }
     }
     char sealed[SIGNED_TEXT_CAPACITY];
     if (verified && seal(topic, payload, sealed, sizeof sealed)) mqtt_publish(topic, sealed);
@@ -169,6 +176,7 @@ const char* trust_inbound(const char* topic, const char* payload, const char* ro
         return payload;
     }
     FriendEntry* f = friend_by_number(e.number);
+    if (f && !trust_friend_verified(f)) f->signs_to_me = 1;
     if (!f || !trust_friend_verified(f)) return refuse(topic);  // nothing to check it with
     // The inside must speak for the one who signed it.
     char inner[16];

@@ -21,10 +21,12 @@ void trust_friendship_made(const wchar_t* tag);
 
 // Whether the friend's messages must be signed both ways.
 int trust_friend_verified(const FriendEntry* f);
-// payload as it goes to the user at tag (signed for a verified friend) into out; returns
-// out, or payload itself when it goes as it is. out holds FRIEND_MESSAGE_CAPACITY plus the
-// envelope's overhead.
-const char* trust_for_user(const wchar_t* tag, const char* payload, char* out, int capacity);
+// How a message goes to the user at tag: as it is, signed (a verified friend), or both (a
+// friend who signs to us though we did not pin his key: he may have pinned ours, or an
+// envelope claiming him was forged; both forms reach him either way). The envelope is made
+// into sealed; TRUST_NONE when it should be signed and cannot be.
+enum { TRUST_NONE = 0, TRUST_PLAIN = 1, TRUST_SIGNED = 2, TRUST_BOTH = 3 };
+int trust_for_user(const wchar_t* tag, const char* payload, char* sealed, int capacity);
 // Publishes payload to the room topic: signed when a member is a verified friend, as it is
 // when a member is not (or there is none), both when the room has both.
 void trust_publish_to_room(const char* topic, const char* payload, const wchar_t* const* member_tags, int members);
