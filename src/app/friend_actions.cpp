@@ -28,8 +28,8 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
     const MqttEvent* event = (const MqttEvent*)wparam;
     if (event && event->kind == MQTT_EVENT_MESSAGE) {
         int jam_was_active = jam_is_active();
-        friend_protocol_handle(event->topic, event->payload);
-        jam_message_received(event->topic, event->payload);
+        friend_protocol_handle(event->topic, event->payload, event->arrived_at);
+        jam_message_received(event->topic, event->payload, event->arrived_at);
         if (jam_is_active() != jam_was_active) start_animation();
     } else if (event && event->kind == MQTT_EVENT_CONNECTED) {
         announce_online();

@@ -30,7 +30,6 @@ static void answer_askers(void) {
 
 void jam_apply_sync(const JamSync* record) {
     JamLocal local = {};
-    local.now = tick_now();
     local.has_current = track_list_at(g_app.current_index) != nullptr;
     local.current_index = g_app.current_index;
     local.loaded = player_has_track();
@@ -43,6 +42,8 @@ void jam_apply_sync(const JamSync* record) {
             local.has_current && track_matches_wanted(g_app.current_index, record->title, record->video_id);
         if (!local.current_matches) local.found_index = find_matching_track(record->title, record->video_id);
     }
+    // Taken last: the time spent here since the message arrived counts too.
+    local.now = tick_fine();
     JamSyncPlan plan;
     if (!jam_plan_sync(record, &local, &g_jam_wanted, &plan)) return;
 
@@ -71,9 +72,9 @@ void jam_apply_sync(const JamSync* record) {
     choose_tick_period();
 }
 
-void jam_message_received(const char* topic, const char* payload) {
+void jam_message_received(const char* topic, const char* payload, DWORD arrived_at) {
     int was_active = jam_is_active();
-    jam_protocol_handle(topic, payload);
+    jam_protocol_handle(topic, payload, arrived_at);
     answer_askers();
     JamSync record;
     if (jam_take_sync(&record)) jam_apply_sync(&record);
