@@ -181,6 +181,11 @@ struct JamLocal {
     int position_ms;      // the player's
     int playing;          // the player's
     int fetch_running;    // the Jam fetch
+    // How long the last call that moved the player here took (a seek, or an opening where the
+    // player reopens the file to seek, as Wine's must): a sender's message leaves only after
+    // its own such call returned, a delay no round trip sees, and the same call delays this
+    // player's start. Added with a measured delay.
+    int player_call_ms;
 };
 
 // What applying a sync asks of the shell, in this order: ask the room; stop the player;

@@ -85,7 +85,9 @@ static int same_text(const wchar_t* a, const wchar_t* b) {
 }
 
 // The way from the record's sender: measured, or the fixed allowance.
-static int way_of(const JamSync* r, int allowance) { return r->delay_known ? r->delay_ms : allowance; }
+static int way_of(const JamSync* r, const JamLocal* local, int allowance) {
+    return r->delay_known ? r->delay_ms + local->player_call_ms : allowance;
+}
 
 static void want_from(const JamSync* r, const JamLocal* local, JamWanted* wanted) {
     wanted->position_ms = r->position_ms;
@@ -102,7 +104,7 @@ static int age_of(const JamSync* r, DWORD now) {
 }
 
 static void plan_position(const JamSync* r, const JamLocal* local, int age, JamWanted* wanted, JamSyncPlan* plan) {
-    int way = way_of(r, POS_ALLOWANCE_MS);
+    int way = way_of(r, local, POS_ALLOWANCE_MS);
     if (local->fetch_running && (wanted->track.title[0] || wanted->track.video_id[0])) {
         // The fetched track will start where the room is when it arrives.
         want_from(r, local, wanted);
@@ -145,7 +147,7 @@ static void plan_state(const JamSync* r, const JamLocal* local, int age, JamWant
         plan->refresh_presence = 0;
         return;
     }
-    int target = r->playing ? r->position_ms + age + way_of(r, STATE_ALLOWANCE_MS) : r->position_ms;
+    int target = r->playing ? r->position_ms + age + way_of(r, local, STATE_ALLOWANCE_MS) : r->position_ms;
     if (local->has_current && local->current_matches && !local->loaded) {
         // Stopped on the room's track: opened again where the room is, as play would.
         plan->play_index = local->current_index;
