@@ -168,7 +168,6 @@ static bool start_pair(PeerInstallation* p, int port0, int port1, DelayRelay** r
     p[0].pending.clear();
     p[1].pending.clear();
     if (!start_installation(&p[0], 0, port0, port1) || !start_installation(&p[1], 1, relays[0]->port, relays[1]->port)) {
-        printf("start failed %lu\n", GetLastError());
         return false;
     }
     if (!p[0].state_shows("online=1", 20000, 20) || !p[1].state_shows("online=1", 20000, 20)) {
@@ -176,14 +175,8 @@ static bool start_pair(PeerInstallation* p, int port0, int port1, DelayRelay** r
         quit_pair(p);
         return false;
     }
-    // Each has heard the other (A's PING reached B, B's PONG reached A): both are subscribed
-    // through whatever delay, and the invitation will not be lost.
-    p[0].ask("friends");
-    if (!p[0].state_shows("Burak:1:", 20000, 20) || !p[1].state_shows("Ayse:1:", 20000, 20)) {
-        printf("not heard: %s / %s\n", p[0].ask("state").c_str(), p[1].ask("state").c_str());
-        quit_pair(p);
-        return false;
-    }
+    // B's subscriptions, sent when its links came up, have reached the brokers.
+    Sleep(1000 + 2 * relays[0]->delay_ms.load());
     p[0].ask("play Tarkan - Kuzu Kuzu");
     // The answer to B's ask then says where A is, not 0, which the track's first new start
     // would repeat byte for byte (the room takes a repeated text on another topic within a
@@ -203,7 +196,6 @@ static bool start_pair(PeerInstallation* p, int port0, int port1, DelayRelay** r
 static double error_between(PeerInstallation* a, PeerInstallation* b) {
     int a1 = position_of(a), bp = position_of(b), a2 = position_of(a);
     if (a1 < 0 || bp < 0 || a2 < 0) return -1;
-    if (getenv("BENCH_DEBUG")) printf("    B - A = %.1f\n", bp - (a1 + a2) / 2.0);
     return fabs(bp - (a1 + a2) / 2.0);
 }
 
@@ -228,7 +220,6 @@ static void measure_events(PeerInstallation* a, PeerInstallation* b, int delay, 
         Sleep(400 + delay);
         double error = error_between(a, b);
         if (error >= 0) by_kind[i % 4].push_back(error);
-        if (getenv("BENCH_DEBUG") && error > 40) printf("  event %d (%s): error %.0f\n", i, e, error);
     }
 }
 
@@ -269,7 +260,6 @@ static void measure_drift(PeerInstallation* a, PeerInstallation* b, BrokerTap* t
     a->ask("allowances fixed");
     a->ask("play Tarkan - Kuzu Kuzu");
     Sleep(2000);
-    if (getenv("BENCH_DEBUG")) printf("A: %s\nB: %s\n", a->ask("state").c_str(), b->ask("state").c_str());
     tap0->take();
     tap1->take();
     double start = now_ms();
@@ -349,7 +339,6 @@ int wmain(int argc, wchar_t** argv) {
     PeerInstallation &a = p[0], &b = p[1];
     a.ask("friends");
 
-    if (!getenv("BENCH_SKIP")) {
     std::vector<double> invite;
     for (int i = 0; i < 10; i++) {
         double t0 = now_ms();
@@ -400,7 +389,6 @@ int wmain(int argc, wchar_t** argv) {
         leave_all(p, size);
     }
 
-    }
     for (PeerInstallation& q : p) {
         q.ask("quit");
         q.stop();
@@ -410,9 +398,7 @@ int wmain(int argc, wchar_t** argv) {
     printf("  %-16s %-10s %-15s %-15s %-15s %-15s %s\n", "one-way delay", "mode", "seek", "pause", "resume",
            "new start", "B's measure of A");
     static const int DELAYS[4] = {150, 100, 50, 0};
-    int delay_count = getenv("BENCH_DELAYS") ? atoi(getenv("BENCH_DELAYS")) : 4;
-    for (int di = 4 - delay_count; di < 4; di++) {
-        int delay = DELAYS[di];
+    for (int delay : DELAYS) {
         int jitter = delay ? 10 : 0;
         for (DelayRelay* r : relays) r->set_delay(delay, jitter);
         for (int fixed = 1; fixed >= 0; fixed--) {
@@ -431,7 +417,6 @@ int wmain(int argc, wchar_t** argv) {
                 Sleep(500);
             }
             std::vector<double> by_kind[4];
-            if (getenv("BENCH_DEBUG")) printf("A: %s\nB: %s\n", a.ask("state").c_str(), b.ask("state").c_str());
             measure_events(&a, &b, delay, by_kind);
             quit_pair(p);
             char label[32];

@@ -64,8 +64,9 @@ struct DelayRelay {
     // Closes the listener and every connection, and waits for their threads.
     void stop() {
         if (closing.exchange(true)) return;
-        if (listener != INVALID_SOCKET) closesocket(listener);
         if (acceptor.joinable()) acceptor.join();
+        if (listener != INVALID_SOCKET) closesocket(listener);
+        listener = INVALID_SOCKET;
         {
             std::lock_guard<std::mutex> guard(lock);
             for (SOCKET s : sockets) shutdown(s, SD_BOTH);
@@ -110,6 +111,14 @@ private:
 
     void accept_all() {
         while (!closing.load()) {
+            // In slices: closing the listener does not wake an accept under Wine.
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(listener, &ready);
+            timeval slice = {0, 100 * 1000};
+            int n = select(0, &ready, nullptr, nullptr, &slice);
+            if (n < 0) return;
+            if (n == 0) continue;
             SOCKET client = accept(listener, nullptr, nullptr);
             if (client == INVALID_SOCKET) return;
             SOCKET broker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -146,7 +155,14 @@ private:
         std::mt19937 jitter_random(seed);
         char bytes[8192];
         for (;;) {
-            int got = recv(p->from, bytes, sizeof bytes, 0);
+            // In slices, like the acceptor: a stop must not wait for a quiet connection.
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(p->from, &ready);
+            timeval slice = {0, 100 * 1000};
+            int n = closing.load() ? -1 : select(0, &ready, nullptr, nullptr, &slice);
+            if (n == 0) continue;
+            int got = n < 0 ? -1 : recv(p->from, bytes, sizeof bytes, 0);
             double now = clock_ms();
             std::lock_guard<std::mutex> guard(p->lock);
             if (got <= 0) {
@@ -170,13 +186,13 @@ private:
             {
                 std::unique_lock<std::mutex> guard(p->lock);
                 for (;;) {
-                    if (p->held.empty()) {
-                        if (p->ended) {
+                    if (p->held.empty() || closing.load()) {
+                        if (p->ended || closing.load()) {
                             // The other end of this connection goes too.
                             shutdown(p->to, SD_BOTH);
                             return;
                         }
-                        p->changed.wait(guard);
+                        p->changed.wait_for(guard, std::chrono::milliseconds(100));
                         continue;
                     }
                     double wait = p->held.front().release_ms - clock_ms();
