@@ -193,10 +193,16 @@ static bool start_pair(PeerInstallation* p, int port0, int port1, DelayRelay** r
 }
 
 // B's position against the mean of A's two readings around it.
-static double error_between(PeerInstallation* a, PeerInstallation* b) {
+static bool offset_between(PeerInstallation* a, PeerInstallation* b, double* offset) {
     int a1 = position_of(a), bp = position_of(b), a2 = position_of(a);
-    if (a1 < 0 || bp < 0 || a2 < 0) return -1;
-    return fabs(bp - (a1 + a2) / 2.0);
+    if (a1 < 0 || bp < 0 || a2 < 0) return false;
+    *offset = bp - (a1 + a2) / 2.0;
+    return true;
+}
+
+static double error_between(PeerInstallation* a, PeerInstallation* b) {
+    double offset;
+    return offset_between(a, b, &offset) ? fabs(offset) : -1;
 }
 
 static int delay_of(PeerInstallation* p) {
@@ -263,7 +269,9 @@ static void measure_drift(PeerInstallation* a, PeerInstallation* b, BrokerTap* t
     tap0->take();
     tap1->take();
     double start = now_ms();
-    double first = error_between(a, b), last = first, longest = first;
+    std::vector<double> offsets;
+    double offset;
+    if (offset_between(a, b, &offset)) offsets.push_back(offset);
     std::map<std::string, int> halves[2];
     double half_minutes[2] = {0, 0};
     int half = 0;
@@ -280,21 +288,19 @@ static void measure_drift(PeerInstallation* a, PeerInstallation* b, BrokerTap* t
             a->ask("allowances measured");
             b->ask("allowances measured");
         }
-        if (elapsed >= next_read || elapsed >= drift_s * 1000.0) {
+        if (elapsed >= next_read) {
             next_read += 15000;
-            double e = error_between(a, b);
-            if (e >= 0) {
-                last = e;
-                if (e > longest) longest = e;
-            }
+            if (offset_between(a, b, &offset)) offsets.push_back(offset);
         }
     }
+    if (offset_between(a, b, &offset)) offsets.push_back(offset);
     halves[1] = sent_by_a_and_b(tap0->take());
     tap1->take();
     half_minutes[1] = (now_ms() - half_start) / 60000.0;
-    printf("drift between A and B over %d s of one track, no action: error %.0f ms after 2 s, %.0f ms at the end "
-           "(largest %.0f ms; read every 15 s)\n",
-           drift_s, first, last, longest);
+    printf("drift between A and B over %d s of one track, no action (B - A, ms, every 15 s):", drift_s);
+    for (double o : offsets) printf(" %+.0f", o);
+    if (offsets.size() >= 2) printf("\n  drift %+.0f ms in %d s", offsets.back() - offsets.front(), drift_s);
+    printf("\n");
     printf("messages A and B send in that room, per minute (the estimate adds none: it times the room's own)\n");
     print_rate("with the fixed allowances", halves[0], half_minutes[0]);
     print_rate("with the measured delay", halves[1], half_minutes[1]);
