@@ -301,7 +301,6 @@ TEST(Installations, AResumeLandsInStepThroughASlowNetwork) {
     Sleep(1000);  // B's subscriptions, sent when its links came up, have reached the brokers
     EXPECT_EQ(a.ask("friends"), "OK");
     EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
-    Sleep(1000);
     EXPECT_EQ(a.ask("invite 0"), "OK");
     ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
     EXPECT_EQ(b.ask("join"), "OK");
