@@ -8,10 +8,16 @@
 //    that passes either broker in the 3 s after the last guest's "Katıl", counted by a
 //    listener on each broker, as sent by its sender and received by every subscriber of
 //    its topic (the room's members, or the one user an own topic belongs to).
-// 4. The position error between three installations after each sync message: A starts the
-//    track, seeks, pauses or resumes (60 events in turn); 400 ms later the players'
-//    positions are read, A, B, A and then A, C, A in quick succession, and each guest is
-//    compared with the mean of A's two readings around it.
+// 4. The position error between A and B after each sync message, B's two broker links
+//    passing a delaying relay (tools/delay_relay.h) at one-way delays of 150, 100, 50 and 0 ms
+//    (±10 ms of jitter, none at 0), with the fixed allowances and with the measured delay in
+//    turn at each delay: A seeks, pauses, resumes or starts the track anew (15 of each, in
+//    turn); 400 ms plus the delay later the players' positions are read, A, B, A in quick
+//    succession, and B is compared with the mean of A's two readings around it.
+// 5. The drift between A and B over DRIFT_S seconds (default 180) of one track with no
+//    action, and the messages per minute A and B send meanwhile, the first half with the
+//    fixed allowances, the second with the measured delay.
+//   bench_jam PORT0 PORT1 [DRIFT_S]
 #include <winsock2.h>
 #include <windows.h>
 
@@ -26,6 +32,7 @@
 #include "bench_common.h"
 #include "bench_peers.h"
 #include "bench_tap.h"
+#include "delay_relay.h"
 #include "program_home.h"
 
 struct Member {
@@ -47,13 +54,16 @@ static std::string entry_of(const Member& m) {
     return std::string("    { \"tag\": \"") + m.tag + "\", \"name\": \"" + m.name + "\" }\n";
 }
 
+// Long enough for the drift's minutes after the track starts.
+enum { TRACK_S = 240 };
+
 static bool start_installation(PeerInstallation* p, int index, int port0, int port1) {
     const Member& me = MEMBERS[index];
     std::wstring folder = temp_folder(me.folder);
     std::wstring music = folder + L"\\M\u00fczikler";
     CreateDirectoryW(music.c_str(), nullptr);
     // Two minutes of silence: what matters here is where the players are.
-    if (!write_silent_wav(music + L"\\Tarkan - Kuzu Kuzu.wav", 120, 8000)) return false;
+    if (!write_silent_wav(music + L"\\Tarkan - Kuzu Kuzu.wav", TRACK_S, 8000)) return false;
     // A befriends everyone; the others only A.
     std::string friends;
     if (index == 0) {
@@ -144,6 +154,158 @@ static void leave_all(PeerInstallation* p, int count) {
     for (int i = 0; i < count; i++) p[i].state_shows("jam=0", 5000, 20);
 }
 
+// Under Wine every file the player opens leaves a few threads behind, and after a hundred
+// openings or so one fails: each run of part 4 has a pair of its own, A (direct) and B
+// (through the relays), in a room with A playing.
+static void quit_pair(PeerInstallation* p) {
+    for (int i = 0; i < 2; i++) {
+        p[i].ask("quit");
+        p[i].stop();
+    }
+}
+
+static bool start_pair(PeerInstallation* p, int port0, int port1, DelayRelay** relays) {
+    p[0].pending.clear();
+    p[1].pending.clear();
+    if (!start_installation(&p[0], 0, port0, port1) || !start_installation(&p[1], 1, relays[0]->port, relays[1]->port)) {
+        return false;
+    }
+    if (!p[0].state_shows("online=1", 20000, 20) || !p[1].state_shows("online=1", 20000, 20)) {
+        printf("not online: %s / %s\n", p[0].ask("state").c_str(), p[1].ask("state").c_str());
+        quit_pair(p);
+        return false;
+    }
+    // B's subscriptions, sent when its links came up, have reached the brokers.
+    Sleep(1000 + 2 * relays[0]->delay_ms.load());
+    p[0].ask("play Tarkan - Kuzu Kuzu");
+    // The answer to B's ask then says where A is, not 0, which the track's first new start
+    // would repeat byte for byte (the room takes a repeated text on another topic within a
+    // minute for a copy).
+    Sleep(1500);
+    if (!join(&p[0], &p[1], 0, 1)) {
+        printf("no join: %s / %s\n", p[0].ask("state").c_str(), p[1].ask("state").c_str());
+        quit_pair(p);
+        return false;
+    }
+    p[0].ask("close");
+    Sleep(1000);
+    return true;
+}
+
+// B's position against the mean of A's two readings around it.
+static bool offset_between(PeerInstallation* a, PeerInstallation* b, double* offset) {
+    int a1 = position_of(a), bp = position_of(b), a2 = position_of(a);
+    if (a1 < 0 || bp < 0 || a2 < 0) return false;
+    *offset = bp - (a1 + a2) / 2.0;
+    return true;
+}
+
+static double error_between(PeerInstallation* a, PeerInstallation* b) {
+    double offset;
+    return offset_between(a, b, &offset) ? fabs(offset) : -1;
+}
+
+static int delay_of(PeerInstallation* p) {
+    std::string line = p->ask("delay");
+    for (int i = 0; i < 4 && line.rfind("DELAY ", 0) != 0; i++) line = p->line(2000);
+    return line.rfind("DELAY ", 0) == 0 ? atoi(line.c_str() + 6) : -1;
+}
+
+// A seeks, pauses, resumes and starts anew, 15 times each in turn; by_kind in that order.
+static void measure_events(PeerInstallation* a, PeerInstallation* b, int delay, std::vector<double> by_kind[4]) {
+    const char* events[4] = {"seek", "pause", "pause", "play Tarkan - Kuzu Kuzu"};
+    for (int i = 0; i < 60; i++) {
+        const char* e = events[i % 4];
+        if (!strcmp(e, "seek")) {
+            char command[32];
+            snprintf(command, sizeof command, "seek %d", 5000 + (i * 7919) % 90000);
+            a->ask(command);
+        } else {
+            a->ask(e);
+        }
+        Sleep(400 + delay);
+        double error = error_between(a, b);
+        if (error >= 0) by_kind[i % 4].push_back(error);
+    }
+}
+
+static void print_cell(std::vector<double> v) {
+    if (v.empty()) {
+        printf(" %-15s", "-");
+        return;
+    }
+    std::sort(v.begin(), v.end());
+    char cell[32];
+    snprintf(cell, sizeof cell, "%.0f / %.0f", v[v.size() / 2], v.back());
+    printf(" %-15s", cell);
+}
+
+// The Jam messages A and B send (each counted once, on one broker), by kind.
+static std::map<std::string, int> sent_by_a_and_b(const std::vector<TapMessage>& seen) {
+    std::map<std::string, int> kinds;
+    for (const TapMessage& m : seen) {
+        int from = sender_of(m.payload);
+        if (from == 0 || from == 1) kinds[m.payload.substr(0, m.payload.find('|'))]++;
+    }
+    return kinds;
+}
+
+static void print_rate(const char* what, const std::map<std::string, int>& kinds, double minutes) {
+    int all = 0;
+    for (const auto& k : kinds) all += k.second;
+    printf("  %-40s %6.1f /min:", what, all / minutes);
+    for (const auto& k : kinds) printf(" %s %.1f", k.first.c_str(), k.second / minutes);
+    printf("\n");
+}
+
+// A starts the track and nobody acts for drift_s seconds: the error every 15 s, and what A
+// and B send meanwhile (counted on broker 0, which carries every message once), the first
+// half with the fixed allowances and the second with the measured delay.
+static void measure_drift(PeerInstallation* a, PeerInstallation* b, BrokerTap* tap0, BrokerTap* tap1, int drift_s) {
+    b->ask("allowances fixed");
+    a->ask("allowances fixed");
+    a->ask("play Tarkan - Kuzu Kuzu");
+    Sleep(2000);
+    tap0->take();
+    tap1->take();
+    double start = now_ms();
+    std::vector<double> offsets;
+    double offset;
+    if (offset_between(a, b, &offset)) offsets.push_back(offset);
+    std::map<std::string, int> halves[2];
+    double half_minutes[2] = {0, 0};
+    int half = 0;
+    double half_start = now_ms(), next_read = 15000;
+    while (now_ms() - start < drift_s * 1000.0) {
+        Sleep(500);
+        double elapsed = now_ms() - start;
+        if (half == 0 && elapsed >= drift_s * 500.0) {
+            halves[0] = sent_by_a_and_b(tap0->take());
+            tap1->take();
+            half_minutes[0] = (now_ms() - half_start) / 60000.0;
+            half_start = now_ms();
+            half = 1;
+            a->ask("allowances measured");
+            b->ask("allowances measured");
+        }
+        if (elapsed >= next_read) {
+            next_read += 15000;
+            if (offset_between(a, b, &offset)) offsets.push_back(offset);
+        }
+    }
+    if (offset_between(a, b, &offset)) offsets.push_back(offset);
+    halves[1] = sent_by_a_and_b(tap0->take());
+    tap1->take();
+    half_minutes[1] = (now_ms() - half_start) / 60000.0;
+    printf("drift between A and B over %d s of one track, no action (B - A, ms, every 15 s):", drift_s);
+    for (double o : offsets) printf(" %+.0f", o);
+    if (offsets.size() >= 2) printf("\n  drift %+.0f ms in %d s", offsets.back() - offsets.front(), drift_s);
+    printf("\n");
+    printf("messages A and B send in that room, per minute (the estimate adds none: it times the room's own)\n");
+    print_rate("with the fixed allowances", halves[0], half_minutes[0]);
+    print_rate("with the measured delay", halves[1], half_minutes[1]);
+}
+
 int wmain(int argc, wchar_t** argv) {
     program_home_enter(L"bench-jam");
     if (argc < 3) {
@@ -151,6 +313,16 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     int port0 = _wtoi(argv[1]), port1 = _wtoi(argv[2]);
+    int drift_s = argc > 3 ? _wtoi(argv[3]) : 180;
+    if (drift_s < 10) drift_s = 10;
+    if (drift_s > TRACK_S - 30) drift_s = TRACK_S - 30;
+    // B's way to each broker, without delay until the figures of part 4 ask for one.
+    DelayRelay relay0, relay1;
+    DelayRelay* relays[2] = {&relay0, &relay1};
+    if (!relay0.start(port0, 0, 0) || !relay1.start(port1, 0, 0)) {
+        printf("cannot start the relays\n");
+        return 1;
+    }
     BrokerTap tap0, tap1;
     if (!tap0.start(port0) || !tap1.start(port1)) {
         printf("cannot listen on the brokers\n");
@@ -158,7 +330,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     PeerInstallation p[4];
     for (int i = 0; i < 4; i++) {
-        if (!start_installation(&p[i], i, port0, port1)) {
+        bool relayed = i == 1;
+        if (!start_installation(&p[i], i, relayed ? relay0.port : port0, relayed ? relay1.port : port1)) {
             printf("cannot start the installations\n");
             return 1;
         }
@@ -169,7 +342,7 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
     }
-    PeerInstallation &a = p[0], &b = p[1], &c = p[2];
+    PeerInstallation &a = p[0], &b = p[1];
     a.ask("friends");
 
     std::vector<double> invite;
@@ -222,37 +395,50 @@ int wmain(int argc, wchar_t** argv) {
         leave_all(p, size);
     }
 
-    // Three installations: A acts, B and C follow.
-    a.ask("play Tarkan - Kuzu Kuzu");
-    if (!join(&a, &b, 0, 1) || !join(&a, &c, 1, 2)) printf("the room of three did not form\n");
-    a.ask("close");
-    Sleep(1000);
-    std::vector<double> errors, by_kind[4];
-    const char* kind_names[4] = {"  after a seek while playing", "  after a pause", "  after a resume",
-                                 "  after a new start (JAM_STATE)"};
-    const char* events[4] = {"seek", "pause", "pause", "play Tarkan - Kuzu Kuzu"};
-    for (int i = 0; i < 60; i++) {
-        const char* e = events[i % 4];
-        if (!strcmp(e, "seek")) {
-            char command[32];
-            snprintf(command, sizeof command, "seek %d", 5000 + (i * 7919) % 90000);
-            a.ask(command);
-        } else {
-            a.ask(e);
-        }
-        Sleep(400);
-        for (PeerInstallation* guest : {&b, &c}) {
-            int a1 = position_of(&a), gp = position_of(guest), a2 = position_of(&a);
-            if (a1 < 0 || gp < 0 || a2 < 0) continue;
-            double error = fabs(gp - (a1 + a2) / 2.0);
-            errors.push_back(error);
-            by_kind[i % 4].push_back(error);
+    for (PeerInstallation& q : p) {
+        q.ask("quit");
+        q.stop();
+    }
+    printf("position error between A and B, B's links %s (median / longest of 15, ms)\n",
+           "through a relay delaying each way");
+    printf("  %-16s %-10s %-15s %-15s %-15s %-15s %s\n", "one-way delay", "mode", "seek", "pause", "resume",
+           "new start", "B's measure of A");
+    static const int DELAYS[4] = {150, 100, 50, 0};
+    for (int delay : DELAYS) {
+        int jitter = delay ? 10 : 0;
+        for (DelayRelay* r : relays) r->set_delay(delay, jitter);
+        for (int fixed = 1; fixed >= 0; fixed--) {
+            if (!start_pair(p, port0, port1, relays)) {
+                printf("  the room of two did not form\n");
+                continue;
+            }
+            b.ask(fixed ? "allowances fixed" : "allowances measured");
+            // Round trips of the delay before: a shorter one takes over at the next PONG, a
+            // longer one once the shorter have aged out (the run with the fixed allowances
+            // lasts about as long).
+            int measured = -1;
+            for (int waited = 0; waited < 40000; waited += 500) {
+                measured = delay_of(&b);
+                if (fixed || (measured >= delay - 15 && measured <= delay + 15)) break;
+                Sleep(500);
+            }
+            std::vector<double> by_kind[4];
+            measure_events(&a, &b, delay, by_kind);
+            quit_pair(p);
+            char label[32];
+            snprintf(label, sizeof label, delay ? "%d \xc2\xb1%d ms" : "%d ms", delay, jitter);
+            printf("  %-16s %-10s", fixed ? label : "", fixed ? "constants" : "measured");
+            for (const std::vector<double>& v : by_kind) print_cell(v);
+            printf(" %d ms\n", measured);
+            fflush(stdout);
         }
     }
-    print_figures("position error, three installations (|B - A|, |C - A|)", errors);
-    for (int k = 0; k < 4; k++) print_figures(kind_names[k], by_kind[k]);
+    for (DelayRelay* r : relays) r->set_delay(0, 0);
+    if (start_pair(p, port0, port1, relays)) measure_drift(&a, &b, &tap0, &tap1, drift_s);
+    else printf("drift: the room of two did not form\n");
     for (PeerInstallation& q : p) q.ask("quit");
     tap0.stop();
     tap1.stop();
+    for (DelayRelay* r : relays) r->stop();
     return 0;
 }

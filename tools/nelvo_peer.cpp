@@ -18,12 +18,14 @@
 #include "app/play_queue.h"
 #include "app/startup.h"
 #include "base/shared_queue.h"
+#include "base/ticks.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
 #include "net/mqtt.h"
 #include "playback/player.h"
 #include "social/identity.h"
 #include "social/jam.h"
+#include "social/peer_delay.h"
 #include "update/updater.h"
 #include "test_update_key.h"
 #include "ui/hit_rects.h"
@@ -173,6 +175,13 @@ static void run_command(char* line) {
     } else if (!strcmp(line, "pos")) {  // the player's position alone, quickly
         char out[32];
         snprintf(out, sizeof out, "POS %d", player_position_ms());
+        reply(out);
+        return;
+    } else if (!strcmp(line, "allowances")) {  // "allowances fixed": as older versions sync
+        jam_use_fixed_allowances(!strcmp(arg, "fixed"));
+    } else if (!strcmp(line, "delay")) {  // the delay measured from the first member, or -1
+        char out[32];
+        snprintf(out, sizeof out, "DELAY %d", g_jam.member_count ? peer_delay_of(g_jam.members[0].tag, tick_fine()) : -1);
         reply(out);
         return;
     } else if (!strcmp(line, "leave")) {  // the Jam bar's "Ayrıl"

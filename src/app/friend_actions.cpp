@@ -36,8 +36,8 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
         // what counts comes out whole, as any other message.
         const char* message = trust_inbound(event->topic, event->payload, room);
         if (message) {
-            friend_protocol_handle(event->topic, message);
-            jam_message_received(event->topic, message);
+            friend_protocol_handle(event->topic, message, event->arrived_at);
+            jam_message_received(event->topic, message, event->arrived_at);
         }
         if (jam_is_active() != jam_was_active) start_animation();
     } else if (event && event->kind == MQTT_EVENT_CONNECTED) {

@@ -28,9 +28,16 @@ static void answer_askers(void) {
     }
 }
 
+// The time the last seek or opening of a sync took in the player call itself.
+static int g_player_call_ms;
+
+static void note_player_call(DWORD started) {
+    DWORD took = ticks_since(started, tick_fine());
+    g_player_call_ms = took > 1000 ? 1000 : (int)took;
+}
+
 void jam_apply_sync(const JamSync* record) {
     JamLocal local = {};
-    local.now = tick_now();
     local.has_current = track_list_at(g_app.current_index) != nullptr;
     local.current_index = g_app.current_index;
     local.loaded = player_has_track();
@@ -43,6 +50,9 @@ void jam_apply_sync(const JamSync* record) {
             local.has_current && track_matches_wanted(g_app.current_index, record->title, record->video_id);
         if (!local.current_matches) local.found_index = find_matching_track(record->title, record->video_id);
     }
+    local.player_call_ms = g_player_call_ms;
+    // Taken last: the time spent here since the message arrived counts too.
+    local.now = tick_fine();
     JamSyncPlan plan;
     if (!jam_plan_sync(record, &local, &g_jam_wanted, &plan)) return;
 
@@ -53,12 +63,18 @@ void jam_apply_sync(const JamSync* record) {
         player_stop();
         g_app.current_index = -1;
     }
-    if (plan.seek_ms >= 0) player_seek_ms(plan.seek_ms);
+    if (plan.seek_ms >= 0) {
+        DWORD started = tick_fine();
+        player_seek_ms(plan.seek_ms);
+        note_player_call(started);
+    }
     if (plan.pause && player_is_playing()) player_toggle_pause();
     if (plan.resume && !player_is_playing()) player_play();
     if (plan.play_index >= 0) {
         g_jam_fetch.stop.store(1);
+        DWORD started = tick_fine();
         play_track(plan.play_index, plan.play_at_ms, plan.play_paused, 1);
+        note_player_call(started);
         scroll_into_view(plan.play_index);
     } else if (plan.stop_fetch) {
         g_jam_fetch.stop.store(1);
@@ -71,9 +87,9 @@ void jam_apply_sync(const JamSync* record) {
     choose_tick_period();
 }
 
-void jam_message_received(const char* topic, const char* payload) {
+void jam_message_received(const char* topic, const char* payload, DWORD arrived_at) {
     int was_active = jam_is_active();
-    jam_protocol_handle(topic, payload);
+    jam_protocol_handle(topic, payload, arrived_at);
     answer_askers();
     JamSync record;
     if (jam_take_sync(&record)) jam_apply_sync(&record);

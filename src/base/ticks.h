@@ -7,6 +7,21 @@ inline DWORD tick_now(void) {
     return GetTickCount();
 }
 
+// Milliseconds on the performance counter, wrapping like the tick count. The tick count
+// moves in steps of 10 to 16 ms on Windows, as coarse as the network delays the Jam sync
+// corrects for; this clock is exact to the millisecond. Its values are compared only with
+// each other (the transport's arrival stamps, round trips, the age of a sync), never with
+// tick_now's. Any thread.
+inline DWORD tick_fine(void) {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1000LL;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (DWORD)((t.QuadPart / frequency) * 1000 + (t.QuadPart % frequency) * 1000 / frequency);
+}
+
 // Milliseconds from then to now, correct across one wrap.
 inline DWORD ticks_since(DWORD then, DWORD now) {
     return now - then;

@@ -16,6 +16,9 @@ struct MqttEvent {
     int kind;
     char topic[MQTT_TOPIC_CAPACITY];
     char payload[MQTT_PAYLOAD_CAPACITY];
+    // Messages: when the link read the message from its socket, on tick_fine's clock
+    // (base/ticks.h; never 0), so that the time it waited for the window's thread counts.
+    DWORD arrived_at;
 };
 
 // The public brokers, one per link.

@@ -17,6 +17,7 @@
 
 #include <atomic>
 
+#include "base/ticks.h"
 #include "net/mqtt.h"
 
 enum { CONNECT_WAIT_MS = 4000, RECONNECT_WAIT_MS = 1500, RETRY_WAIT_MS = 2500 };
@@ -111,10 +112,11 @@ static void wait_while_alive(int generation, int ms) {
     for (int waited = 0; waited < ms && alive(generation); waited += 100) Sleep(100);
 }
 
-static void post_event(int kind, const char* topic, const char* payload) {
+static void post_event(int kind, const char* topic, const char* payload, DWORD arrived_at = 0) {
     MqttEvent* event = (MqttEvent*)calloc(1, sizeof(MqttEvent));
     if (!event) return;
     event->kind = kind;
+    event->arrived_at = arrived_at ? arrived_at : 1;
     if (topic) snprintf(event->topic, sizeof event->topic, "%s", topic);
     if (payload) snprintf(event->payload, sizeof event->payload, "%s", payload);
     if (!IsWindow(g_window) || !PostMessageW(g_window, g_event_message, (WPARAM)event, 0)) free(event);
@@ -203,6 +205,7 @@ struct LinkReader {
     WSAEVENT readable;
     int generation;
     DWORD last_received, last_ping;
+    DWORD read_at;  // the last recv that brought bytes, on tick_fine's clock
     DWORD silence_ms;  // the CONNACK's wait during the handshake, then the keep-alive's
     bool pinging;
     int have, at;
@@ -352,6 +355,7 @@ static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
                 r->have = got;
                 r->at = 0;
                 r->last_received = GetTickCount();
+                r->read_at = tick_fine();
             } else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !wait_for_input(r)) {
                 return false;
             }
@@ -368,12 +372,13 @@ static bool reader_take(LinkReader* r, uint8_t* out, uint32_t length) {
     return true;
 }
 
-static void deliver(const char* topic, const char* payload, int link_index) {
+// arrived_at: the tick of the recv that brought the message's last bytes.
+static void deliver(const char* topic, const char* payload, int link_index, DWORD arrived_at) {
     uint64_t hash = mqtt_message_hash(topic, payload);
     EnterCriticalSection(&g_lock);
     int copy = mqtt_recent_seen(&g_recent, hash, link_index, GetTickCount());
     LeaveCriticalSection(&g_lock);
-    if (!copy) post_event(MQTT_EVENT_MESSAGE, topic, payload);
+    if (!copy) post_event(MQTT_EVENT_MESSAGE, topic, payload, arrived_at);
 }
 
 // Reads one packet; false ends the connection.
@@ -402,7 +407,7 @@ static bool read_packet(LinkReader* r) {
         if (kept > 0) {
             MqttObserver observer = g_observer.load();
             if (observer) observer(0, r->link->index, topic, payload);
-            deliver(topic, payload, r->link->index);
+            deliver(topic, payload, r->link->index, r->read_at);
         }
         ok = kept >= 0;  // a malformed topic closes the connection
     }

@@ -10,6 +10,7 @@
 #include "social/envelope.h"
 #include "social/friend_protocol.h"
 #include "social/identity.h"
+#include "social/peer_delay.h"
 #include "social/presence.h"
 #include "social/trust.h"
 
@@ -322,7 +323,8 @@ static void on_ping(const FriendMessage* m) {
     presence_pong(m->tag);
 }
 
-static void on_pong(const FriendMessage* m) {
+static void on_pong(const FriendMessage* m, DWORD arrived_at) {
+    peer_delay_answered(m->tag, PEER_QUESTION_PING, arrived_at);
     friend_lookup_offer(m->tag);
     int index = friend_find(m->tag);
     if (index < 0) return;
@@ -344,8 +346,9 @@ static void on_bye(const FriendMessage* m) {
     wstr_copy(f->status_text, STATUS_OFFLINE);
 }
 
-void friend_protocol_handle(const char* topic, const char* payload) {
+void friend_protocol_handle(const char* topic, const char* payload, DWORD arrived_at) {
     if (!topic || !payload || !payload[0]) return;
+    if (!arrived_at) arrived_at = tick_fine();
     const char* lookup_topic = friend_lookup_reg_topic();
     if (lookup_topic[0] && _stricmp(topic, lookup_topic) == 0) {
         FriendMessage m;
@@ -365,7 +368,7 @@ void friend_protocol_handle(const char* topic, const char* payload) {
     case FRIEND_MSG_ACC: on_accept(&m); break;
     case FRIEND_MSG_NAME_CHG: on_name_change(&m); break;
     case FRIEND_MSG_PING: on_ping(&m); break;
-    case FRIEND_MSG_PONG: on_pong(&m); break;
+    case FRIEND_MSG_PONG: on_pong(&m, arrived_at); break;
     case FRIEND_MSG_BYE: on_bye(&m); break;
     }
 }

@@ -3,7 +3,7 @@
 // after a user's tag number and slug. Each user listens on its own id, mbox and u topics; a
 // retained mailbox message reaches a user who is offline, and a retained registration lets
 // anyone see that a tag exists. Main thread only.
-#include <wchar.h>
+#include <windows.h>
 
 enum {
     FRIEND_TOPIC_CAPACITY = 128,
@@ -80,7 +80,8 @@ void subscribe_own_topics(void);
 void publish_registration(void);
 void announce_online(void);
 // Offers a received message; what is not a friend message is left for the Jam protocol.
-void friend_protocol_handle(const char* topic, const char* payload);
+// arrived_at: the transport's stamp (tick_fine); 0 takes the moment of the call.
+void friend_protocol_handle(const char* topic, const char* payload, DWORD arrived_at = 0);
 
 // Sends a friend request to the looked-up user, or to text. 0 when text names nobody, this
 // user or a friend; nothing is sent then.

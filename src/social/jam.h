@@ -29,7 +29,13 @@ struct JamSync {
     int is_position;  // 1 for JAM_POS
     int command;      // JAM_STATE: the flag as 0 or 1; JAM_POS: as received (1 play, 0 pause, -1 seek)
     int position_ms;  // never negative
+    // When the message arrived (tick_fine): read by the transport, or, with the fixed
+    // allowances, handled here.
     DWORD received_at;
+    // The delay measured from its sender when it arrived (social/peer_delay.h), added
+    // instead of the fixed allowance when known.
+    int delay_known;
+    int delay_ms;
     wchar_t sender[JAM_TAG_CAPACITY];
     wchar_t video_id[WANTED_ID_CAPACITY];
     wchar_t title[WANTED_TITLE_CAPACITY];
@@ -95,8 +101,10 @@ struct JamRoom {
 struct JamWanted {
     WantedTrack track;
     int position_ms;
-    DWORD time;  // tick count at which position_ms held; 0 unknown
+    DWORD time;  // tick_fine at which position_ms held; 0 unknown
     int playing;
+    int delay_known;  // the delay of the message that told it, as in JamSync
+    int delay_ms;
 };
 
 extern JamRoom g_jam;
@@ -141,8 +149,9 @@ void jam_notice_text(wchar_t* buffer, int size);
 // kind 1 marks a download in progress (the Jam bar grows for its progress line).
 void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line);
 
-// A transport message after the friend protocol has seen it.
-void jam_protocol_handle(const char* topic, const char* payload);
+// A transport message after the friend protocol has seen it; arrived_at is the transport's
+// stamp (tick_fine), 0 for the moment of the call.
+void jam_protocol_handle(const char* topic, const char* payload, DWORD arrived_at = 0);
 
 //~ Playback sync
 
@@ -150,6 +159,11 @@ void jam_send_state(int playing, const wchar_t* title, const wchar_t* video_id, 
 void jam_send_state_to(const wchar_t* tag, int playing, const wchar_t* title, const wchar_t* video_id, int position_ms);
 void jam_send_pos(int command, int position_ms);
 int jam_take_sync(JamSync* record);
+// 1: received positions are advanced by the fixed allowances and their age counts from
+// their handling, as older versions of the program do; 0 (the default): by the delay
+// measured from their sender, from their arrival. The benchmark compares the two.
+void jam_use_fixed_allowances(int fixed);
+int jam_fixed_allowances(void);
 
 // Where the room's wanted track is now (for starting it once fetched); never below 0.
 int jam_position_estimate(void);
@@ -158,7 +172,7 @@ void jam_wanted_clear(void);
 
 // What this installation has when a sync is applied.
 struct JamLocal {
-    DWORD now;
+    DWORD now;            // tick_fine, right before the player is called
     int has_current;      // a track is current
     int current_index;    // which
     int loaded;           // and the player holds it (not stopped)
@@ -167,6 +181,11 @@ struct JamLocal {
     int position_ms;      // the player's
     int playing;          // the player's
     int fetch_running;    // the Jam fetch
+    // How long the last call that moved the player here took (a seek, or an opening where the
+    // player reopens the file to seek, as Wine's must): a sender's message leaves only after
+    // its own such call returned, a delay no round trip sees, and the same call delays this
+    // player's start. Added with a measured delay.
+    int player_call_ms;
 };
 
 // What applying a sync asks of the shell, in this order: ask the room; stop the player;

@@ -12,6 +12,7 @@
 #include "social/jam.h"
 #include "social/jam_rules.h"
 #include "social/jam_wire.h"
+#include "social/peer_delay.h"
 #include "social/trust.h"
 
 JamRoom g_jam;
@@ -169,8 +170,12 @@ void jam_ask_state(void) {
     if (g_jam.state != JAM_IN_ROOM || !g_jam.room_id[0]) return;
     char message[JAM_MESSAGE_CAPACITY];
     room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
-    if (g_jam.source_tag[0] && member_index(g_jam.source_tag) >= 0) send_to_user(g_jam.source_tag, message);
-    else if (g_jam.member_count > 0) send_to_user(g_jam.members[0].tag, message);
+    const wchar_t* asked = nullptr;
+    if (g_jam.source_tag[0] && member_index(g_jam.source_tag) >= 0) asked = g_jam.source_tag;
+    else if (g_jam.member_count > 0) asked = g_jam.members[0].tag;
+    // The JAM_STATE that answers measures the way there and back.
+    peer_delay_asked(asked, PEER_QUESTION_STATE, tick_fine());
+    if (asked) send_to_user(asked, message);
     else jam_publish_to_room(message);
 }
 
@@ -246,6 +251,7 @@ void jam_accept_invitation(void) {
     send_to_user(invitation.tag, message);
     jam_publish_to_room(message);
     room_message(message, "JAM_ASK", nullptr, g_jam.room_id);
+    peer_delay_asked(invitation.tag, PEER_QUESTION_STATE, tick_fine());
     send_to_user(invitation.tag, message);
     jam_publish_to_room(message);
 }
@@ -442,10 +448,12 @@ static void on_leave(const JamWireMessage* m) {
     if (g_jam.pending_invites == 0 && g_jam.member_count == 0) jam_close_silently();
 }
 
-static void on_sync(const JamWireMessage* m, int own) {
+static void on_sync(const JamWireMessage* m, int own, DWORD arrived_at) {
     if (!m->tag[0] || is_me(m->tag)) return;
     jam_member_add(m->tag, nullptr);
     g_jam.state = JAM_IN_ROOM;
+    // A state sent to this user alone answers its ask.
+    if (m->kind == JAM_MSG_STATE && own) peer_delay_answered(m->tag, PEER_QUESTION_STATE, arrived_at);
     DWORD now = tick_now();
     if (m->kind == JAM_MSG_STATE &&
         !jam_state_is_for_me(own, ms_since(g_jam.other_ask_at, now), same_user(m->tag, g_jam.other_asker),
@@ -462,14 +470,19 @@ static void on_sync(const JamWireMessage* m, int own) {
     s->command = s->is_position ? m->command : (m->command != 0);
     s->playing = s->is_position ? m->command == 1 : m->command != 0;
     s->position_ms = m->position_ms;
-    s->received_at = now;
+    DWORD handled = tick_fine();
+    s->received_at = jam_fixed_allowances() ? handled : arrived_at;
+    int delay = jam_fixed_allowances() ? -1 : peer_delay_of(m->tag, handled);
+    s->delay_known = delay >= 0;
+    s->delay_ms = delay >= 0 ? delay : 0;
     wstr_copy(s->sender, m->tag);
     wstr_copy(s->video_id, m->video_id);
     wstr_copy(s->title, m->title);
 }
 
-void jam_protocol_handle(const char* topic, const char* payload) {
+void jam_protocol_handle(const char* topic, const char* payload, DWORD arrived_at) {
     if (!topic || !payload || !payload[0]) return;
+    if (!arrived_at) arrived_at = tick_fine();
     char room_topic[JAM_TOPIC_CAPACITY] = "";
     if (g_jam.room_id[0]) jam_room_topic(g_jam.room_id, room_topic, sizeof room_topic);
     int own_index = own_topic_index(topic);
@@ -504,6 +517,6 @@ void jam_protocol_handle(const char* topic, const char* payload) {
         consider_answer(m.tag, own);
         break;
     case JAM_MSG_STATE:
-    case JAM_MSG_POS: on_sync(&m, own); break;
+    case JAM_MSG_POS: on_sync(&m, own, arrived_at); break;
     }
 }

@@ -13,13 +13,19 @@
 
 JamWanted g_jam_wanted;
 
-// Added to a playing position for the delay a message cannot measure (sending and
-// delivery); the age since it was handled is measured and added besides.
+// Added to a playing position for the way from its sender when nothing is measured of it
+// (no round trip with the sender yet, or the fixed allowances asked for); the age since it
+// arrived is measured and added besides.
 enum { POS_ALLOWANCE_MS = 50, STATE_ALLOWANCE_MS = 60, FETCHED_ALLOWANCE_MS = 90 };
 enum { DRIFT_PLAYING_MS = 650, DRIFT_PAUSED_MS = 250, MAX_AGE_MS = 5000 };
 
 static const wchar_t NOTICE_IN_SYNC[] = L"\u2713 Canl\u0131 milisaniye senkronize";
 static const wchar_t NOTICE_PAUSED[] = L"\u23f8 Ortak duraklat\u0131ld\u0131";
+
+static int g_fixed_allowances;
+
+void jam_use_fixed_allowances(int fixed) { g_fixed_allowances = fixed ? 1 : 0; }
+int jam_fixed_allowances(void) { return g_fixed_allowances; }
 
 static int can_send(void) { return g_jam.state == JAM_IN_ROOM && g_jam.room_id[0]; }
 
@@ -58,13 +64,16 @@ int jam_take_sync(JamSync* record) {
 
 int jam_position_estimate_at(DWORD now) {
     long long p = g_jam_wanted.position_ms;
-    if (g_jam_wanted.playing && g_jam_wanted.time != 0) p += (long long)ticks_since(g_jam_wanted.time, now) + FETCHED_ALLOWANCE_MS;
+    if (g_jam_wanted.playing && g_jam_wanted.time != 0) {
+        p += (long long)ticks_since(g_jam_wanted.time, now);
+        p += g_jam_wanted.delay_known ? g_jam_wanted.delay_ms : FETCHED_ALLOWANCE_MS;
+    }
     if (p < 0) p = 0;
     if (p > 0x3FFFFFFF) p = 0x3FFFFFFF;
     return (int)p;
 }
 
-int jam_position_estimate(void) { return jam_position_estimate_at(tick_now()); }
+int jam_position_estimate(void) { return jam_position_estimate_at(tick_fine()); }
 
 void jam_wanted_clear(void) {
     g_jam_wanted.track.title[0] = 0;
@@ -75,7 +84,19 @@ static int same_text(const wchar_t* a, const wchar_t* b) {
     return a[0] && b[0] && CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-// What the room's position means here now: a playing one has moved on since it was handled.
+// The way from the record's sender: measured, or the fixed allowance.
+static int way_of(const JamSync* r, const JamLocal* local, int allowance) {
+    return r->delay_known ? r->delay_ms + local->player_call_ms : allowance;
+}
+
+static void want_from(const JamSync* r, const JamLocal* local, JamWanted* wanted) {
+    wanted->position_ms = r->position_ms;
+    wanted->time = r->received_at ? r->received_at : local->now;
+    wanted->delay_known = r->delay_known;
+    wanted->delay_ms = r->delay_ms;
+}
+
+// What the room's position means here now: a playing one has moved on since it arrived.
 static int age_of(const JamSync* r, DWORD now) {
     if (r->received_at == 0 || !tick_reached(r->received_at, now)) return 0;
     DWORD age = ticks_since(r->received_at, now);
@@ -83,10 +104,10 @@ static int age_of(const JamSync* r, DWORD now) {
 }
 
 static void plan_position(const JamSync* r, const JamLocal* local, int age, JamWanted* wanted, JamSyncPlan* plan) {
+    int way = way_of(r, local, POS_ALLOWANCE_MS);
     if (local->fetch_running && (wanted->track.title[0] || wanted->track.video_id[0])) {
         // The fetched track will start where the room is when it arrives.
-        wanted->position_ms = r->position_ms;
-        wanted->time = r->received_at ? r->received_at : local->now;
+        want_from(r, local, wanted);
         if (r->command == 0 || r->command == 1) wanted->playing = r->command;
         plan->refresh_presence = 0;
         return;
@@ -101,7 +122,7 @@ static void plan_position(const JamSync* r, const JamLocal* local, int age, JamW
         // the room is; a pause or a seek leaves it stopped.
         if (r->command > 0) {
             plan->play_index = local->current_index;
-            plan->play_at_ms = r->position_ms + age + POS_ALLOWANCE_MS;
+            plan->play_at_ms = r->position_ms + age + way;
             plan->notice = NOTICE_IN_SYNC;
         } else if (r->command == 0) {
             plan->notice = NOTICE_PAUSED;
@@ -109,9 +130,9 @@ static void plan_position(const JamSync* r, const JamLocal* local, int age, JamW
         return;
     }
     if (r->command < 0) {
-        plan->seek_ms = local->playing ? r->position_ms + age + POS_ALLOWANCE_MS : r->position_ms;
+        plan->seek_ms = local->playing ? r->position_ms + age + way : r->position_ms;
     } else if (r->command > 0) {
-        plan->seek_ms = r->position_ms + age + POS_ALLOWANCE_MS;
+        plan->seek_ms = r->position_ms + age + way;
         plan->resume = !local->playing;
         plan->notice = NOTICE_IN_SYNC;
     } else {
@@ -126,7 +147,7 @@ static void plan_state(const JamSync* r, const JamLocal* local, int age, JamWant
         plan->refresh_presence = 0;
         return;
     }
-    int target = r->playing ? r->position_ms + age + STATE_ALLOWANCE_MS : r->position_ms;
+    int target = r->playing ? r->position_ms + age + way_of(r, local, STATE_ALLOWANCE_MS) : r->position_ms;
     if (local->has_current && local->current_matches && !local->loaded) {
         // Stopped on the room's track: opened again where the room is, as play would.
         plan->play_index = local->current_index;
@@ -148,8 +169,7 @@ static void plan_state(const JamSync* r, const JamLocal* local, int age, JamWant
     } else {
         plan->stop_player = 1;
         int same = same_text(r->video_id, wanted->track.video_id) || same_text(r->title, wanted->track.title);
-        wanted->position_ms = r->position_ms;
-        wanted->time = r->received_at ? r->received_at : local->now;
+        want_from(r, local, wanted);
         wanted->playing = r->playing;
         if (!same || !local->fetch_running) {
             wstr_copy(wanted->track.title, r->title);

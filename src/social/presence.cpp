@@ -8,6 +8,7 @@
 #include "net/mqtt.h"
 #include "social/friend_protocol.h"
 #include "social/identity.h"
+#include "social/peer_delay.h"
 #include "social/presence.h"
 
 const wchar_t STATUS_OFFLINE[] = L"\u00c7evrimd\u0131\u015f\u0131";
@@ -82,6 +83,8 @@ const wchar_t* friend_lookup_resolved(const wchar_t* text) {
 void presence_ping(const wchar_t* tag) {
     char message[FRIEND_MESSAGE_CAPACITY];
     friend_message_format(message, sizeof message, "PING", g_identity.tag, g_identity.name);
+    // Its PONG measures the way to tag and back.
+    peer_delay_asked(tag, PEER_QUESTION_PING, tick_fine());
     send_to_user(tag, message);
 }
 

@@ -4,6 +4,7 @@
 
 #include "social/jam.h"
 #include "social/jam_rules.h"
+#include "social/peer_delay.h"
 
 struct JamWire : FriendWire {
     void SetUp() override {
@@ -251,6 +252,88 @@ TEST_F(SyncPlan, AMatchingTrackIsCorrectedOnlyBeyondTheTolerances) {
 
     g_jam.state = JAM_INVITING;
     EXPECT_FALSE(jam_plan_sync(&seek, &local, &g_jam_wanted, &plan)) << "only inside a room";
+}
+
+TEST_F(SyncPlan, AMeasuredDelayReplacesTheAllowances) {
+    local.has_current = local.current_matches = local.loaded = 1;
+    local.position_ms = 2000;
+    local.player_call_ms = 15;
+    JamSync playing = state(1, 10000, local.now - 300);
+    playing.delay_known = 1;
+    playing.delay_ms = 120;
+    jam_plan_sync(&playing, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(plan.seek_ms, 10435) << "its age, the delay and the player's own call";
+    JamSync resume = pos(1, 4000, local.now - 20);
+    resume.delay_known = 1;
+    resume.delay_ms = 0;
+    jam_plan_sync(&resume, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(plan.seek_ms, 4035) << "a delay of 0 is a measure, not none";
+
+    // A fetched track starts where the room is by the delay its message came with.
+    local.has_current = 0;
+    JamSync missing = state(1, 5000, local.now - 100);
+    missing.delay_known = 1;
+    missing.delay_ms = 140;
+    jam_plan_sync(&missing, &local, &g_jam_wanted, &plan);
+    EXPECT_EQ(jam_position_estimate_at(local.now + 1000), 6000 + 100 + 140);
+}
+
+// Round trips (sent, arrived) fed in order, then the estimate at now.
+TEST(PeerDelay, HalfTheSmallestRecentRoundTrip) {
+    struct Row {
+        const char* what;
+        std::vector<std::pair<DWORD, DWORD>> trips;
+        DWORD now;
+        int expected;
+    };
+    const DWORD T = 1000000;
+    std::vector<std::pair<DWORD, DWORD>> route_change;  // every 4 s: 100 ms, then 300 ms from 20 s on
+    for (int i = 0; i < 8; i++) {
+        DWORD at = T + (DWORD)i * 4000;
+        route_change.push_back({at, at + (i < 5 ? 100 : 300)});
+    }
+    const Row rows[] = {
+        {"no samples", {}, T, -1},
+        {"steady", {{T, T + 200}, {T + 4000, T + 4201}}, T + 5000, 100},
+        {"a spike is passed over", {{T, T + 200}, {T + 4000, T + 4900}, {T + 8000, T + 8210}}, T + 9000, 100},
+        {"odd round trips round up", {{T, T + 41}}, T + 100, 21},
+        {"a shorter route counts at once", {{T, T + 300}, {T + 4000, T + 4100}}, T + 5000, 50},
+        {"a longer route once the shorter trips are 30 s old", route_change, T + 16100 + 30001, 150},
+        {"... and not before", route_change, T + 16100 + 30000, 50},
+        {"longer than 1.5 s is no answer to that question", {{T, T + 1501}}, T + 2000, -1},
+        {"only recent samples count", {{T, T + 200}}, T + 200 + 30001, -1},
+        {"the tick counter wraps between question and answer", {{0xFFFFFF00u, 0x64u}}, 0x1000u, 178},
+        {"and between answer and now", {{0xFFFFF000u, 0xFFFFF0C8u}}, 0x100u, 100},
+        {"an answer stamped before its question", {{T + 50, T}}, T + 100, -1},
+    };
+    for (const Row& row : rows) {
+        PeerDelaySamples samples = {};
+        for (const auto& trip : row.trips) peer_delay_add(&samples, trip.first, trip.second);
+        EXPECT_EQ(peer_delay_estimate(&samples, row.now), row.expected) << row.what;
+    }
+    // Eight kept: the ninth overwrites the oldest, here the smallest.
+    PeerDelaySamples samples = {};
+    peer_delay_add(&samples, T, T + 40);
+    for (int i = 1; i <= 8; i++) peer_delay_add(&samples, T + i * 100, T + i * 100 + 90);
+    EXPECT_EQ(peer_delay_estimate(&samples, T + 1000), 45);
+
+    // Questions and answers by peer: the first answer belongs to the earliest open question,
+    // and an answer read before its question went out is the answer to an older one.
+    peer_delay_reset();
+    peer_delay_asked(L"Ali#2222", PEER_QUESTION_PING, T);
+    peer_delay_asked(L"Ali#2222", PEER_QUESTION_PING, T + 100);
+    peer_delay_answered(L"Ali#2222", PEER_QUESTION_PING, T + 160);
+    peer_delay_answered(L"Ali#2222", PEER_QUESTION_PING, T + 170);
+    EXPECT_EQ(peer_delay_of(L"ali#2222", T + 200), 80);
+    peer_delay_asked(L"Ali#2222", PEER_QUESTION_STATE, T + 1000);
+    peer_delay_answered(L"Ali#2222", PEER_QUESTION_STATE, T + 990);
+    peer_delay_answered(L"Ali#2222", PEER_QUESTION_STATE, T + 1120);
+    EXPECT_EQ(peer_delay_of(L"Ali#2222", T + 1200), 60);
+    peer_delay_asked(nullptr, PEER_QUESTION_STATE, T + 2000);
+    peer_delay_answered(L"Veli#3333", PEER_QUESTION_STATE, T + 2080);
+    EXPECT_EQ(peer_delay_of(L"Veli#3333", T + 2100), 40) << "an ask on the room topic: whoever answers";
+    EXPECT_EQ(peer_delay_of(L"Cem#4444", T + 2100), -1);
+    peer_delay_reset();
 }
 
 TEST_F(SyncPlan, AMissingTrackIsFetchedAndPositionsMoveOnlyTheWantedOne) {

@@ -1,6 +1,7 @@
 // Installations of the program, each a real process with its own folders, finding each
 // other through two real brokers on loopback: the whole friendship and presence cycle, and
-// Jam rooms of two and of four, driven through their windows.
+// Jam rooms of two and of four, driven through their windows; one of them behind a relay
+// that delays its links as a far network would.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -8,11 +9,13 @@
 
 #include <math.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "audio_support.h"
+#include "delay_relay.h"
 #include "net/net_support.h"
 #include "peer_driver.h"
 #include "test_support.h"
@@ -403,4 +406,54 @@ TEST(Installations, ARoomOfFourStaysInStep) {
     EXPECT_EQ(after.find("Otomatik"), std::string::npos) << after;
     EXPECT_NE(after.find("notice=\xe2\x9c\x93 Canl\xc4\xb1 milisaniye senkronize"), std::string::npos) << after;
     for (Installation& q : p) q.ask("quit");
+}
+
+// B's two broker links pass relays that hold each way 100 ms: A pauses and resumes, and B
+// resumes where A is, by the delay it measured from A rather than by a fixed allowance.
+TEST(Installations, AResumeLandsInStepThroughASlowNetwork) {
+    winsock_up();
+    Broker b0, b1;
+    ASSERT_TRUE(b0.start());
+    ASSERT_TRUE(b1.start());
+    DelayRelay r0, r1;
+    ASSERT_TRUE(r0.start(b0.port, 100, 0));
+    ASSERT_TRUE(r1.start(b1.port, 100, 0));
+    Installation a, b;
+    ASSERT_TRUE(a.start("Ayse#1111", "Ayse", b0.port, b1.port, {{L"Tarkan - Kuzu Kuzu", 440}},
+                        "    { \"tag\": \"Burak#2222\", \"name\": \"Burak\" }\n"));
+    ASSERT_TRUE(b.start("Burak#2222", "Burak", r0.port, r1.port, {{L"Tarkan - Kuzu Kuzu", 550}},
+                        "    { \"tag\": \"Ayse#1111\", \"name\": \"Ayse\" }\n"));
+    ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
+    ASSERT_TRUE(b.state_shows("online=1", 20000)) << b.ask("state");
+    Sleep(1000);  // B's subscriptions, sent when its links came up, have reached the brokers
+    EXPECT_EQ(a.ask("friends"), "OK");
+    EXPECT_EQ(a.ask("play Tarkan - Kuzu Kuzu"), "OK");
+    EXPECT_EQ(a.ask("invite 0"), "OK");
+    ASSERT_TRUE(b.state_shows("invited=1", 10000)) << b.ask("state");
+    EXPECT_EQ(b.ask("join"), "OK");
+    ASSERT_TRUE(b.state_shows("playing=1", 10000)) << b.ask("state");
+    // The answer to B's ask was its first round trip with A.
+    ASSERT_TRUE(b.state_shows("jam=2 members=1", 5000)) << b.ask("state");
+    EXPECT_NE(b.ask("delay"), "DELAY -1");
+
+    auto pos = [](Installation& p) {
+        std::string line = p.ask("pos");
+        return line.rfind("POS ", 0) == 0 ? atoi(line.c_str() + 4) : -1;
+    };
+    std::vector<double> errors;
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(a.ask("pause"), "OK");
+        EXPECT_TRUE(b.state_shows("playing=0", 5000)) << b.ask("state");
+        Sleep(300);
+        EXPECT_EQ(a.ask("pause"), "OK");
+        EXPECT_TRUE(b.state_shows("playing=1", 5000)) << b.ask("state");
+        Sleep(500);
+        int a1 = pos(a), bp = pos(b), a2 = pos(a);
+        errors.push_back(fabs(bp - (a1 + a2) / 2.0));
+    }
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LE(errors[1], 30.0) << "B resumes within 30 ms of A (median of three; the longest was " << errors[2]
+                               << " ms)";
+    a.ask("quit");
+    b.ask("quit");
 }
