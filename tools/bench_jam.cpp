@@ -155,7 +155,7 @@ static void leave_all(PeerInstallation* p, int count) {
 }
 
 // Under Wine every file the player opens leaves a few threads behind, and after a hundred
-// openings or so one fails: each run of part 4 has a pair of its own, A (direct) and B
+// openings or so one fails: each run of figure 4 has a pair of its own, A (direct) and B
 // (through the relays), in a room with A playing.
 static void quit_pair(PeerInstallation* p) {
     for (int i = 0; i < 2; i++) {
@@ -316,7 +316,7 @@ int wmain(int argc, wchar_t** argv) {
     int drift_s = argc > 3 ? _wtoi(argv[3]) : 180;
     if (drift_s < 10) drift_s = 10;
     if (drift_s > TRACK_S - 30) drift_s = TRACK_S - 30;
-    // B's way to each broker, without delay until the figures of part 4 ask for one.
+    // B's way to each broker, without delay until figure 4 asks for one.
     DelayRelay relay0, relay1;
     DelayRelay* relays[2] = {&relay0, &relay1};
     if (!relay0.start(port0, 0, 0) || !relay1.start(port1, 0, 0)) {

@@ -187,8 +187,9 @@ static void publish_to_user(const wchar_t* tag, const char* payload, int id, int
         if (!text) continue;
         if (id && friend_topic(TOPIC_ID, tag, topic, sizeof topic)) mqtt_publish(topic, text);
         if (u && friend_topic(TOPIC_U, tag, topic, sizeof topic)) mqtt_publish(topic, text);
-        // The mailbox keeps one message: the signed one, which a friend who pinned us takes.
-        if (mailbox && friend_topic(TOPIC_MBOX, tag, topic, sizeof topic) && (text == sealed || !texts[1]))
+        // The mailbox keeps one message: unless the friend is verified, the plain one, which
+        // every installation of the original program takes as today.
+        if (mailbox && (forms != TRUST_BOTH || text == payload) && friend_topic(TOPIC_MBOX, tag, topic, sizeof topic))
             mqtt_publish(topic, text, true);
     }
 }
