@@ -27,6 +27,7 @@
 #include "net/mqtt.h"
 #include "update/updater.h"
 #include "bench_common.h"
+#include "bench_window.h"
 #include "program_home.h"
 
 enum { MSG_HEARTBEAT = WM_APP + 999 };
@@ -124,16 +125,7 @@ int wmain(int argc, wchar_t** argv) {
         wstr_format(name, 64, L"\\Sanat\u00e7\u0131 %d - Par\u00e7a %d.wav", i % 97, i);
         write_small_file(music + name);
     }
-    Settings s;
-    settings_defaults(&s);
-    wstr_copy(s.last_folder, music.c_str());
-    save_settings(&s, CONFIG_FILE_NAME);
-    app_process_setup();
-    app_state_init(&g_app);
-    // The window starts the transport: loopback, where no broker listens, not the public brokers.
-    for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
-    update_set_server(L"");
-    HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"");
+    HWND window = open_bench_window(music.c_str(), L"");
     pump_until([] { return track_list_count() >= library; }, 60000);
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
     g_original = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)measuring_proc);

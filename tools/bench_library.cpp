@@ -31,6 +31,7 @@
 #include "net/mqtt.h"
 #include "update/updater.h"
 #include "bench_common.h"
+#include "bench_window.h"
 #include "program_home.h"
 
 // Built against an older tree too, to give the figures before a change.
@@ -204,15 +205,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring work = home + L"\\window";
     CreateDirectoryW(work.c_str(), nullptr);
     SetCurrentDirectoryW(work.c_str());
-    Settings s;
-    settings_defaults(&s);
-    wstr_copy(s.last_folder, small.c_str());
-    save_settings(&s, CONFIG_FILE_NAME);
-    app_process_setup();
-    app_state_init(&g_app);
-    for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
-    update_set_server(L"");
-    HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"");
+    HWND window = open_bench_window(small.c_str(), L"");
     pump_until([] { return track_list_count() >= 1000 && scan_finished(1000); }, 60000);
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
     g_original = (WNDPROC)SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)measuring_proc);

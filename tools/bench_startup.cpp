@@ -19,6 +19,7 @@
 #include "playback/player.h"
 #include "update/updater.h"
 #include "bench_common.h"
+#include "bench_window.h"
 #include "program_home.h"
 
 static size_t working_set(void) {
@@ -48,16 +49,7 @@ static LRESULT CALLBACK count_paints(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
-    Settings s;
-    settings_defaults(&s);
-    wstr_copy(s.last_folder, folder);
-    save_settings(&s, CONFIG_FILE_NAME);
-    app_process_setup();
-    app_state_init(&g_app);
-    // The window starts the transport: loopback, where no broker listens, not the public brokers.
-    for (int i = 0; i < MQTT_LINK_COUNT; i++) mqtt_set_broker(i, "127.0.0.1", 1);
-    update_set_server(L"");
-    HWND window = main_window_create(GetModuleHandleW(nullptr), SW_SHOWNORMAL, L"bench");
+    HWND window = open_bench_window(folder, L"bench");
     while (track_list_count() < tracks) pump_for(1);
     FILETIME created, exited, kernel, user, now;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);

@@ -58,20 +58,26 @@ bool heard_tone(double frequency) {
     return false;
 }
 
-}  // namespace
-
-TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
-    winsock_up();
-    Broker b0, b1;
+// Two brokers, and A (Ayse#1111) and B (Burak#2222) online with their friends panels open.
+void start_strangers(Broker& b0, Broker& b1, Installation& a, Installation& b) {
     ASSERT_TRUE(b0.start());
     ASSERT_TRUE(b1.start());
-    Installation a, b;
     ASSERT_TRUE(a.start("Ayse#1111", "Ayse", b0.port, b1.port));
     ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port));
     ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
     ASSERT_TRUE(b.state_shows("online=1", 20000)) << b.ask("state");
     EXPECT_EQ(a.ask("friends"), "OK");
     EXPECT_EQ(b.ask("friends"), "OK");
+}
+
+}  // namespace
+
+TEST(TwoInstallations, BecomeFriendsAndSeeEachOther) {
+    winsock_up();
+    Broker b0, b1;
+    Installation a, b;
+    start_strangers(b0, b1, a, b);
+    if (HasFatalFailure()) return;
 
     // A finds B by tag and asks; B sees the request and accepts it.
     EXPECT_EQ(a.ask("request Burak#2222"), "OK");
@@ -125,15 +131,9 @@ static std::string first_starting(const std::vector<std::pair<std::string, std::
 TEST(TwoInstallations, SignedFriendsCannotBeImpersonated) {
     winsock_up();
     Broker b0, b1;
-    ASSERT_TRUE(b0.start());
-    ASSERT_TRUE(b1.start());
     Installation a, b;
-    ASSERT_TRUE(a.start("Ayse#1111", "Ayse", b0.port, b1.port));
-    ASSERT_TRUE(b.start("Burak#2222", "Burak", b0.port, b1.port));
-    ASSERT_TRUE(a.state_shows("online=1", 20000)) << a.ask("state");
-    ASSERT_TRUE(b.state_shows("online=1", 20000)) << b.ask("state");
-    EXPECT_EQ(a.ask("friends"), "OK");
-    EXPECT_EQ(b.ask("friends"), "OK");
+    start_strangers(b0, b1, a, b);
+    if (HasFatalFailure()) return;
     EXPECT_EQ(a.ask("request Burak#2222"), "OK");
     ASSERT_TRUE(b.state_shows("pending=1", 20000)) << b.ask("state");
     EXPECT_EQ(b.ask("accept 0 drop"), "OK");
