@@ -133,38 +133,12 @@ bool RawPeer::connect_to(int port, const char* client_id) {
     return send_all_bytes(s, packet, n) && recv_all(s, ack, 4) && ack[0] == 0x20 && ack[3] == 0;
 }
 
-// One whole packet: its first byte and its body. A PUBLISH is kept for receive.
-bool RawPeer::read_packet(uint8_t* header, std::string* body) {
-    if (!recv_all(s, header, 1)) return false;
-    uint32_t length = 0;
-    int count = 0, state = 0;
-    while (state == 0) {
-        uint8_t b;
-        if (!recv_all(s, &b, 1)) return false;
-        state = mqtt_remaining_length_byte(b, &count, &length);
-    }
-    if (state < 0) return false;
-    body->assign(length, '\0');
-    if (length && !recv_all(s, (uint8_t*)&(*body)[0], (int)length)) return false;
-    if ((*header >> 4) == 3 && body->size() >= 2) {
-        size_t topic_length = ((uint8_t)(*body)[0] << 8) | (uint8_t)(*body)[1];
-        size_t at = 2 + topic_length + ((*header & 0x06) ? 2 : 0);
-        if (at <= body->size()) early.push_back({body->substr(2, topic_length), body->substr(at)});
-    }
-    return true;
-}
-
 bool RawPeer::subscribe(const char* topic) {
     uint8_t packet[256];
     int n = mqtt_build_subscribe(packet, sizeof packet, 1, topic);
     if (!send_all_bytes(s, packet, n)) return false;
-    // Messages of earlier subscriptions may come before the acknowledgement.
-    for (;;) {
-        uint8_t header;
-        std::string body;
-        if (!read_packet(&header, &body)) return false;
-        if (header == 0x90) return body.size() == 3;
-    }
+    uint8_t ack[5];
+    return recv_all(s, ack, 5) && ack[0] == 0x90;
 }
 
 bool RawPeer::publish(const char* topic, const std::string& payload, bool retain) {
@@ -174,6 +148,7 @@ bool RawPeer::publish(const char* topic, const std::string& payload, bool retain
 }
 
 std::vector<std::pair<std::string, std::string>> RawPeer::receive(int ms) {
+    std::vector<std::pair<std::string, std::string>> out;
     DWORD start = GetTickCount();
     for (;;) {
         int left = ms - (int)(GetTickCount() - start);
@@ -184,11 +159,23 @@ std::vector<std::pair<std::string, std::string>> RawPeer::receive(int ms) {
         timeval wait = {left / 1000, (left % 1000) * 1000};
         if (select(0, &readable, nullptr, nullptr, &wait) <= 0) break;
         uint8_t header;
-        std::string body;
-        if (!read_packet(&header, &body)) break;
+        if (!recv_all(s, &header, 1)) break;
+        uint32_t length = 0;
+        int count = 0, state = 0;
+        while (state == 0) {
+            uint8_t b;
+            if (!recv_all(s, &b, 1)) return out;
+            state = mqtt_remaining_length_byte(b, &count, &length);
+        }
+        if (state < 0) break;
+        std::string body(length, '\0');
+        if (length && !recv_all(s, (uint8_t*)&body[0], (int)length)) break;
+        if ((header >> 4) != 3 || body.size() < 2) continue;
+        size_t topic_length = ((uint8_t)body[0] << 8) | (uint8_t)body[1];
+        size_t at = 2 + topic_length + ((header & 0x06) ? 2 : 0);
+        if (at > body.size()) continue;
+        out.push_back({body.substr(2, topic_length), body.substr(at)});
     }
-    std::vector<std::pair<std::string, std::string>> out;
-    out.swap(early);
     return out;
 }
 

@@ -33,11 +33,8 @@ struct RawPeer {
     bool connect_to(int port, const char* client_id);
     bool subscribe(const char* topic);
     bool publish(const char* topic, const std::string& payload, bool retain = false);
-    // PUBLISH messages received within ms (and those that came while subscribing), as topic
-    // and payload.
+    // PUBLISH messages received within ms, as topic and payload.
     std::vector<std::pair<std::string, std::string>> receive(int ms);
-    std::vector<std::pair<std::string, std::string>> early;
-    bool read_packet(uint8_t* header, std::string* body);
     void close();
     ~RawPeer() { close(); }
 };
