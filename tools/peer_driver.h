@@ -5,6 +5,8 @@
 // the two-installation tests and the friends benchmark.
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 
 struct PeerInstallation {
@@ -19,17 +21,18 @@ struct PeerInstallation {
                int port1, const std::wstring& update_server = L"") {
         folder = folder_path;
         std::wstring exe = folder + L"\\nelvo_peer.exe";
-        if (!CopyFileW(peer_exe.c_str(), exe.c_str(), FALSE)) return false;
+        if (!CopyFileW(peer_exe.c_str(), exe.c_str(), FALSE)) return failed("copying the program");
         CreateDirectoryW((folder + L"\\roaming").c_str(), nullptr);
         HANDLE f = CreateFileW((folder + L"\\friends.json").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return false;
+        if (f == INVALID_HANDLE_VALUE) return failed("writing friends.json");
         DWORD written;
         WriteFile(f, friends_json.data(), (DWORD)friends_json.size(), &written, nullptr);
         CloseHandle(f);
 
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         HANDLE child_in = nullptr, child_out = nullptr;
-        if (!CreatePipe(&child_in, &to_peer, &inherit, 0) || !CreatePipe(&from_peer, &child_out, &inherit, 0)) return false;
+        if (!CreatePipe(&child_in, &to_peer, &inherit, 0) || !CreatePipe(&from_peer, &child_out, &inherit, 0))
+            return failed("making its pipes");
         SetHandleInformation(to_peer, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(from_peer, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOW si = {};
@@ -51,7 +54,13 @@ struct PeerInstallation {
         SetEnvironmentVariableW(L"APPDATA", old_appdata[0] ? old_appdata : nullptr);
         CloseHandle(child_in);
         CloseHandle(child_out);
-        return ok != 0;
+        return ok ? true : failed("starting it");
+    }
+
+    // Says on the error stream which step of start failed, for a failure's report.
+    static bool failed(const char* step) {
+        fprintf(stderr, "installation: %s failed (error %lu)\n", step, GetLastError());
+        return false;
     }
 
     // The next line the installation writes, or "" after ms.

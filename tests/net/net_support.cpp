@@ -77,15 +77,21 @@ bool Broker::start() {
     for (char& c : windows_pid_file)
         if (c == '/') c = '\\';
     DeleteFileA(windows_pid_file.c_str());
-    if (!run_shell("exec /usr/sbin/mosquitto -p " + std::to_string(port) + " >/dev/null 2>&1 & echo $! > " + pid_file))
+    if (!run_shell("exec /usr/sbin/mosquitto -p " + std::to_string(port) + " >/dev/null 2>&1 & echo $! > " + pid_file)) {
+        fprintf(stderr, "broker on %d: the shell did not start (error %lu)\n", port, GetLastError());
         return false;
+    }
     for (int i = 0; i < 100 && !port_accepts(port); i++) Sleep(50);
     FILE* f = fopen(windows_pid_file.c_str(), "rb");
     if (f) {
         if (fscanf(f, "%d", &pid) != 1) pid = 0;
         fclose(f);
     }
-    return pid != 0 && port_accepts(port);
+    bool accepts = port_accepts(port);
+    if (!pid || !accepts)
+        fprintf(stderr, "broker on %d: pid %d (file %s), %s\n", port, pid, f ? "read" : "missing",
+                accepts ? "accepting" : "not accepting");
+    return pid != 0 && accepts;
 }
 
 void Broker::stop() {
