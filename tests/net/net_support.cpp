@@ -88,9 +88,13 @@ bool Broker::start() {
         fclose(f);
     }
     bool accepts = port_accepts(port);
-    if (!pid || !accepts)
-        fprintf(stderr, "broker on %d: pid %d (file %s), %s\n", port, pid, f ? "read" : "missing",
-                accepts ? "accepting" : "not accepting");
+    if (!pid || !accepts) {
+        SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        int error = probe == INVALID_SOCKET ? WSAGetLastError() : 0;
+        if (probe != INVALID_SOCKET) closesocket(probe);
+        fprintf(stderr, "broker on %d: pid %d (file %s), %s; a new socket: error %d\n", port, pid,
+                f ? "read" : "missing", accepts ? "accepting" : "not accepting", error);
+    }
     return pid != 0 && accepts;
 }
 
