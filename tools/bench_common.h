@@ -27,6 +27,17 @@ inline void pump_for(DWORD ms) {
     }
 }
 
+// Pumps until done() holds; false after ms.
+template <typename F>
+inline bool pump_until(F done, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > ms) return false;
+        pump_for(2);
+    }
+    return true;
+}
+
 // Kernel and user time of process so far, in ms.
 inline double process_cpu_ms(HANDLE process) {
     FILETIME created, exited, kernel, user;

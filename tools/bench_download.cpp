@@ -77,16 +77,6 @@ static DWORD WINAPI heartbeat(void* param) {
     return 0;
 }
 
-template <typename F>
-static bool pump_until(F done, DWORD ms) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms) return false;
-        pump_for(5);
-    }
-    return true;
-}
-
 static void write_small_file(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;

@@ -138,16 +138,6 @@ static LRESULT CALLBACK measuring_proc(HWND window, UINT message, WPARAM wparam,
     return result;
 }
 
-template <typename F>
-static bool pump_until(F done, DWORD ms) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms) return false;
-        pump_for(2);
-    }
-    return true;
-}
-
 static bool scan_finished(int expected) {
 #if HAS_SCAN_WORKER
     (void)expected;
