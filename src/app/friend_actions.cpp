@@ -11,6 +11,7 @@
 #include "net/mqtt.h"
 #include "social/friends.h"
 #include "social/jam.h"
+#include "social/inbound.h"
 #include "social/jam_wire.h"
 #include "social/trust.h"
 
@@ -30,15 +31,19 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
     const MqttEvent* event = (const MqttEvent*)wparam;
     if (event && event->kind == MQTT_EVENT_MESSAGE) {
         int jam_was_active = jam_is_active();
-        char room[JAM_TOPIC_CAPACITY] = "";
-        if (jam_in_room()) jam_room_topic(g_jam.room_id, room, sizeof room);
-        // Between installations that pinned each other's keys only signed messages count;
-        // what counts comes out whole, as any other message.
-        const char* message = trust_inbound(event->topic, event->payload, room);
-        if (message) {
-            friend_protocol_handle(event->topic, message, event->arrived_at);
-            jam_message_received(event->topic, message, event->arrived_at);
+        // The room topic exactly when the Jam protocol takes it: the gate and the handler
+        // must never disagree on which messages are the room's.
+        char room[JAM_TOPIC_CAPACITY];
+        jam_room_topic_now(room, sizeof room);
+        // Read once: between installations that pinned each other's keys only signed
+        // messages count, and the handlers act on the very record the check decided on.
+        InboundMessage m;
+        if (trust_inbound(event->topic, event->payload, room, event->link, &m)) {
+            friend_protocol_take(event->topic, m.family == INBOUND_FRIEND ? &m.friend_message : nullptr,
+                                 event->arrived_at);
+            if (m.family == INBOUND_JAM) jam_message_received(event->topic, m.text, &m.jam, event->arrived_at);
         }
+        if (trust_needs_tick()) choose_tick_period();
         if (jam_is_active() != jam_was_active) start_animation();
     } else if (event && event->kind == MQTT_EVENT_CONNECTED) {
         announce_online();

@@ -87,9 +87,9 @@ void jam_apply_sync(const JamSync* record) {
     choose_tick_period();
 }
 
-void jam_message_received(const char* topic, const char* payload, DWORD arrived_at) {
+void jam_message_received(const char* topic, const char* payload, const JamWireMessage* m, DWORD arrived_at) {
     int was_active = jam_is_active();
-    jam_protocol_handle(topic, payload, arrived_at);
+    jam_protocol_take(topic, payload, m, arrived_at);
     answer_askers();
     JamSync record;
     if (jam_take_sync(&record)) jam_apply_sync(&record);

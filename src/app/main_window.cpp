@@ -153,10 +153,22 @@ static void tell_friends_file_state(void) {
     banner_show(BANNER_DOWNLOAD, 0, L"Arkada\u015f listesi tam okunamad\u0131", subtitle, 8000);
 }
 
+// Without its own key the installation can sign nothing: its verified friends and their
+// rooms would hear nothing from it, and nothing else would say why.
+static void tell_key_problem(void) {
+    if (!trust_key_problem()) return;
+    banner_show(BANNER_DOWNLOAD, 0, L"\u0130mza anahtar\u0131n\u0131z a\u00e7\u0131lamad\u0131",
+                L"Do\u011frulanm\u0131\u015f arkada\u015flar\u0131n\u0131za mesaj gitmiyor \u2022 "
+                L"%APPDATA%\\Nelvo\\signing.key dosyas\u0131n\u0131 silip Nelvo'yu yeniden ba\u015flat\u0131n; "
+                L"arkada\u015flar\u0131n\u0131z sizi silip yeniden eklemeli",
+                15000);
+}
+
 void on_deferred_start(HWND window, const wchar_t* command_line) {
     identity_load();
     trust_start();
     tell_friends_file_state();
+    tell_key_problem();
     update_set_before_restart(friends_save_flush);
     ensure_transport_started();
     // The library fills in from the scan worker; the files given and the track to resume
@@ -223,6 +235,7 @@ static void on_destroy(HWND window) {
     jam_leave();
     if (!g_settings.jam_keep_downloads) delete_jam_downloads();
     friends_say_bye();
+    trust_stop();
     // The last second of changes may still wait for the store's writer thread.
     friends_save_flush();
     mqtt_stop();

@@ -76,7 +76,8 @@ void jam_on_download_done(void);
 void start_jam_fetch(void);
 // A transport message after the friend protocol: the room protocol, then the answers to
 // members who asked for the state, and the received state or position carried out.
-void jam_message_received(const char* topic, const char* payload, DWORD arrived_at);
+struct JamWireMessage;
+void jam_message_received(const char* topic, const char* payload, const JamWireMessage* m, DWORD arrived_at);
 struct JamSync;
 void jam_apply_sync(const JamSync* record);
 // Leaves the room with everything that belonged to it: its fetch, its wanted track, and the

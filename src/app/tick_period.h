@@ -10,6 +10,7 @@ struct TickInputs {
     int jam_active;
     int banner_hide_pending;  // the banner has a hide_at
     int friends_panel_open;
+    int trust_pending;  // deferred work of the friend trust layer (social/trust.h)
 };
 
 enum { TICK_STOPPED = 0, TICK_FAST = 200, TICK_NORMAL = 500, TICK_SLOW = 1500 };

@@ -11,6 +11,7 @@
 #include "playback/player.h"
 #include "social/friends.h"
 #include "social/jam.h"
+#include "social/trust.h"
 #include "ui/back_buffer.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
@@ -37,7 +38,7 @@ void choose_tick_period(void) {
         snap_springs();
     }
     TickInputs in = {g_app.window_active, g_app.window_minimized, g_app.friend_search_active, player_is_playing(),
-                     jam_is_active(), g_app.banner.hide_at != 0, friends_panel_open()};
+                     jam_is_active(), g_app.banner.hide_at != 0, friends_panel_open(), trust_needs_tick()};
     int period = tick_period_for(&in);
     if (period == g_app.tick_period) return;
     if (period == TICK_STOPPED) KillTimer(window, TIMER_TICK);
@@ -121,6 +122,8 @@ static void advance_friend_search(HWND window) {
 
 static void on_tick(HWND window) {
     g_app.tick_count++;
+    trust_tick();
+    if (!trust_needs_tick()) choose_tick_period();
     if (g_app.window_minimized) {
         release_back_buffer(&g_app.back_buffer);
         trim_working_set();

@@ -19,6 +19,7 @@ struct MqttEvent {
     // Messages: when the link read the message from its socket, on tick_fine's clock
     // (base/ticks.h; never 0), so that the time it waited for the window's thread counts.
     DWORD arrived_at;
+    int link;  // messages: the link that delivered it; -1 for other events
 };
 
 // The public brokers, one per link.
@@ -41,7 +42,9 @@ bool mqtt_start(HWND window, UINT message, const char* seed);
 void mqtt_stop(void);
 // Each queues its packet on every connected link and returns true when at least one took
 // it. A link whose queue is full drops the packet; mqtt_dropped_count counts it.
-bool mqtt_subscribe(const char* topic);
+// every_copy: a message on the topic is delivered once per link that brings it, with its
+// link, so that the receiver can compare what the two brokers hold.
+bool mqtt_subscribe(const char* topic, bool every_copy = false);
 bool mqtt_unsubscribe(const char* topic);
 bool mqtt_publish(const char* topic, const char* payload, bool retain = false);
 // Packets a full link queue dropped since the process started, both links together.
@@ -53,5 +56,7 @@ typedef void (*MqttObserver)(int sent, int link, const char* topic, const char* 
 void mqtt_set_observer(MqttObserver observer);
 // Running and at least one link connected.
 bool mqtt_is_online(void);
+// Running and that link connected.
+bool mqtt_link_connected(int link);
 // Frees what a MSG_MQTT_EVENT carried.
 void mqtt_event_free(WPARAM event);

@@ -75,6 +75,8 @@ static DWORD g_ping_ms = KEEP_ALIVE_MS * 3 / 5;     // likewise
 static DWORD g_silence_ms = KEEP_ALIVE_MS * 3 / 2;  // likewise
 static char g_seed[MQTT_CLIENT_ID_CAPACITY];
 static char g_subscriptions[MQTT_SUBSCRIPTIONS_MAX][MQTT_TOPIC_CAPACITY];
+// Per subscription: whether each link's copy of a message is delivered (under g_lock).
+static char g_every_copy[MQTT_SUBSCRIPTIONS_MAX];
 static int g_subscription_count;
 static uint16_t g_packet_id = 1;
 static MqttRecent g_recent;
@@ -112,10 +114,11 @@ static void wait_while_alive(int generation, int ms) {
     for (int waited = 0; waited < ms && alive(generation); waited += 100) Sleep(100);
 }
 
-static void post_event(int kind, const char* topic, const char* payload, DWORD arrived_at = 0) {
+static void post_event(int kind, const char* topic, const char* payload, DWORD arrived_at = 0, int link = -1) {
     MqttEvent* event = (MqttEvent*)calloc(1, sizeof(MqttEvent));
     if (!event) return;
     event->kind = kind;
+    event->link = link;
     event->arrived_at = arrived_at ? arrived_at : 1;
     if (topic) snprintf(event->topic, sizeof event->topic, "%s", topic);
     if (payload) snprintf(event->payload, sizeof event->payload, "%s", payload);
@@ -377,8 +380,10 @@ static void deliver(const char* topic, const char* payload, int link_index, DWOR
     uint64_t hash = mqtt_message_hash(topic, payload);
     EnterCriticalSection(&g_lock);
     int copy = mqtt_recent_seen(&g_recent, hash, link_index, GetTickCount());
+    for (int i = 0; copy && i < g_subscription_count; i++)
+        if (g_every_copy[i] && strcmp(g_subscriptions[i], topic) == 0) copy = 0;
     LeaveCriticalSection(&g_lock);
-    if (!copy) post_event(MQTT_EVENT_MESSAGE, topic, payload, arrived_at);
+    if (!copy) post_event(MQTT_EVENT_MESSAGE, topic, payload, arrived_at, link_index);
 }
 
 // Reads one packet; false ends the connection.
@@ -675,14 +680,18 @@ static bool link_queue_topic(MqttLink* link, uint8_t type, const char* topic) {
     return length && link_queue(link, packet, length);
 }
 
-bool mqtt_subscribe(const char* topic) {
+bool mqtt_subscribe(const char* topic, bool every_copy) {
     if (!g_running.load() || !topic || !topic[0]) return false;
     char normal[MQTT_TOPIC_CAPACITY];
     mqtt_normalize_topic(normal, topic);
     EnterCriticalSection(&g_lock);
     int known = 0;
-    for (int i = 0; i < g_subscription_count && !known; i++) known = strcmp(g_subscriptions[i], normal) == 0;
+    for (int i = 0; i < g_subscription_count && !known; i++) {
+        known = strcmp(g_subscriptions[i], normal) == 0;
+        if (known && every_copy) g_every_copy[i] = 1;
+    }
     if (!known && g_subscription_count < MQTT_SUBSCRIPTIONS_MAX) {
+        g_every_copy[g_subscription_count] = every_copy;
         memcpy(g_subscriptions[g_subscription_count++], normal, sizeof normal);
     }
     LeaveCriticalSection(&g_lock);
@@ -699,6 +708,7 @@ bool mqtt_unsubscribe(const char* topic) {
     for (int i = 0; i < g_subscription_count; i++) {
         if (strcmp(g_subscriptions[i], normal) != 0) continue;
         memmove(g_subscriptions[i], g_subscriptions[i + 1], (size_t)(g_subscription_count - i - 1) * MQTT_TOPIC_CAPACITY);
+        memmove(g_every_copy + i, g_every_copy + i + 1, (size_t)(g_subscription_count - i - 1));
         g_subscription_count--;
         break;
     }
@@ -718,6 +728,11 @@ bool mqtt_publish(const char* topic, const char* payload, bool retain) {
     bool any = false;
     for (MqttLink& link : g_links) any = link_queue(&link, packet, length) || any;
     return any;
+}
+
+bool mqtt_link_connected(int link) {
+    if (!g_running.load() || link < 0 || link >= MQTT_LINK_COUNT) return false;
+    return g_links[link].connected.load() && !g_links[link].broken.load();
 }
 
 bool mqtt_is_online(void) {

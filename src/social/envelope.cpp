@@ -55,27 +55,6 @@ long long envelope_next_time(long long now_ms, long long last_sent_ms) {
     return now_ms > last_sent_ms ? now_ms : last_sent_ms + 1;
 }
 
-int message_sender_number(const char* message, char* out, int capacity) {
-    if (capacity < 1) return 0;
-    out[0] = 0;
-    const char* tag = message ? strchr(message, '|') : nullptr;
-    if (!tag) return 0;
-    tag++;
-    const char* end = strchr(tag, '|');
-    if (!end) end = tag + strlen(tag);
-    const char* hash = (const char*)memchr(tag, '#', (size_t)(end - tag));
-    if (!hash) return 0;
-    const char* digits = hash + 1;
-    while (digits < end && (*digits < '0' || *digits > '9')) digits++;
-    int n = 0;
-    while (digits + n < end && digits[n] >= '0' && digits[n] <= '9' && n < capacity - 1) {
-        out[n] = digits[n];
-        n++;
-    }
-    out[n] = 0;
-    return n;
-}
-
 int key_record_parse(const char* payload, char* tag, int tag_capacity, char* key, int key_capacity) {
     static const int PREFIX_LENGTH = (int)sizeof KEY_RECORD_PREFIX - 1;
     if (!payload || strncmp(payload, KEY_RECORD_PREFIX, PREFIX_LENGTH) != 0) return 0;

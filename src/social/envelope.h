@@ -44,9 +44,5 @@ int envelope_time_verdict(long long time_ms, long long now_ms, long long last_ac
 // back), so that the receiver's last-accepted rule never drops a message of ours.
 long long envelope_next_time(long long now_ms, long long last_sent_ms);
 
-// The number of the user a friend or Jam message names as its sender: the digits after '#'
-// in the field after the kind ("PING|name#8421|..."). Returns its length, 0 when none.
-int message_sender_number(const char* message, char* out, int capacity);
-
 // A key record's tag and key: 1 when it is "NKEY|<tag>|<43..86 base64url characters>".
 int key_record_parse(const char* payload, char* tag, int tag_capacity, char* key, int key_capacity);

@@ -124,7 +124,6 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
         if (starts_with(payload, p.text)) prefix = &p;
     if (!prefix) return 0;
     out->kind = prefix->kind;
-    if (out->kind == FRIEND_MSG_REQ_ACK) return 1;
 
     const char* tag = payload + strlen(prefix->text);
     const char* bar = strchr(tag, '|');
@@ -132,11 +131,13 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     if (out->kind == FRIEND_MSG_BYE) bar = nullptr;
     if (!bar && prefix->needs_name_field) return 0;
     int tag_length = bar ? (int)(bar - tag) : (int)strlen(tag);
+    // Longer than any sender writes: cutting it would make another tag of it.
+    if (tag_length > RECEIVED_FIELD_BYTES) return 0;
     wchar_t raw[RECEIVED_FIELD_BYTES + 1];
     // A tag names a user by its number: bytes that are not text must not pass for one.
     wire_field(tag, tag_length, RECEIVED_FIELD_BYTES, raw, RECEIVED_FIELD_BYTES + 1, 1);
     if (!clean_received_tag(raw, out->tag, 32)) return 0;
-    if (out->kind == FRIEND_MSG_REG || out->kind == FRIEND_MSG_BYE || !bar) return 1;
+    if (out->kind == FRIEND_MSG_REG || out->kind == FRIEND_MSG_BYE || out->kind == FRIEND_MSG_REQ_ACK || !bar) return 1;
 
     const char* name = bar + 1;
     const char* name_end = strchr(name, '|');
@@ -144,6 +145,7 @@ int friend_message_parse(const char* payload, FriendMessage* out) {
     // REQ, ACC, NAME_CHG and PING carry nothing after the name: a '|' in it is the sender's.
     if (out->kind != FRIEND_MSG_PONG) name_end = nullptr;
     int name_length = name_end ? (int)(name_end - name) : (int)strlen(name);
+    if (name_length > RECEIVED_FIELD_BYTES) return 0;
     wire_field(name, name_length, RECEIVED_FIELD_BYTES, raw, RECEIVED_FIELD_BYTES + 1, 0);
     clean_received_name(raw, out->name, 64);
     if (out->kind != FRIEND_MSG_PONG) return 1;
@@ -347,31 +349,35 @@ static void on_bye(const FriendMessage* m) {
     wstr_copy(f->status_text, STATUS_OFFLINE);
 }
 
-void friend_protocol_handle(const char* topic, const char* payload, DWORD arrived_at) {
-    if (!topic || !payload || !payload[0]) return;
+void friend_protocol_take(const char* topic, const FriendMessage* m, DWORD arrived_at) {
+    if (!topic) return;
     if (!arrived_at) arrived_at = tick_fine();
     const char* lookup_topic = friend_lookup_reg_topic();
     if (lookup_topic[0] && _stricmp(topic, lookup_topic) == 0) {
-        FriendMessage m;
-        if (friend_message_parse(payload, &m) && m.kind == FRIEND_MSG_REG) friend_lookup_offer(m.tag);
+        if (m && m->kind == FRIEND_MSG_REG) friend_lookup_offer(m->tag);
         return;
     }
     if (!is_own_topic(topic)) return;
     char mailbox[FRIEND_TOPIC_CAPACITY];
     own_topic(TOPIC_MBOX, mailbox);
     // Emptied at once, so that the brokers do not hand the same message over at every connect.
-    if (mailbox[0] && _stricmp(topic, mailbox) == 0) mqtt_publish(mailbox, "", true);
-
-    FriendMessage m;
-    if (!friend_message_parse(payload, &m)) return;
-    switch (m.kind) {
-    case FRIEND_MSG_REQ: on_request(&m); break;
-    case FRIEND_MSG_ACC: on_accept(&m); break;
-    case FRIEND_MSG_NAME_CHG: on_name_change(&m); break;
-    case FRIEND_MSG_PING: on_ping(&m); break;
-    case FRIEND_MSG_PONG: on_pong(&m, arrived_at); break;
-    case FRIEND_MSG_BYE: on_bye(&m); break;
+    if (mailbox[0] && _stricmp(topic, mailbox) == 0) trust_clear_mailbox(mailbox);
+    if (!m) return;
+    switch (m->kind) {
+    case FRIEND_MSG_REQ: on_request(m); break;
+    case FRIEND_MSG_ACC: on_accept(m); break;
+    case FRIEND_MSG_NAME_CHG: on_name_change(m); break;
+    case FRIEND_MSG_PING: on_ping(m); break;
+    case FRIEND_MSG_PONG: on_pong(m, arrived_at); break;
+    case FRIEND_MSG_BYE: on_bye(m); break;
     }
+}
+
+void friend_protocol_handle(const char* topic, const char* payload, DWORD arrived_at) {
+    if (!topic || !payload || !payload[0]) return;
+    FriendMessage m;
+    int parsed = friend_message_parse(payload, &m);
+    friend_protocol_take(topic, parsed ? &m : nullptr, arrived_at);
 }
 
 //~ The user's actions

@@ -79,8 +79,12 @@ void send_to_user(const wchar_t* tag, const char* payload);
 void subscribe_own_topics(void);
 void publish_registration(void);
 void announce_online(void);
-// Offers a received message; what is not a friend message is left for the Jam protocol.
-// arrived_at: the transport's stamp (tick_fine); 0 takes the moment of the call.
+// Offers a received message, read by friend_message_parse (null: it is not a friend message
+// or is malformed; a mailbox is emptied all the same); what is not a friend message is left
+// for the Jam protocol. arrived_at: the transport's stamp (tick_fine); 0 takes the moment of
+// the call.
+void friend_protocol_take(const char* topic, const FriendMessage* m, DWORD arrived_at = 0);
+// The same for a message still as text.
 void friend_protocol_handle(const char* topic, const char* payload, DWORD arrived_at = 0);
 
 // Sends a friend request to the looked-up user, or to text. 0 when text names nobody, this

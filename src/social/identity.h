@@ -37,10 +37,21 @@ struct FriendEntry {
     // with one, only the friend's signed messages count. Stored in friends.json.
     char key[88];
     int32_t key_changed;      // the friend now publishes another key than the pinned one
-    uint32_t pin_until;       // tick until which a published key is pinned (friendship just made)
-    long long last_signed_ms;  // the last send time accepted from the friend, per kind of recipient
+    int32_t key_checked;      // the user compared the key's fingerprint with the friend's. Stored.
+    // While a friendship is new: since when a published key may be pinned (tick), and what
+    // each broker holds on the friend's key topic ("" nothing yet, "-" nothing usable).
+    int32_t pin_open;
+    unsigned long long pin_started;  // GetTickCount64: never wraps
+    char pin_seen[2][88];
+    int32_t key_differs[2];  // per broker: it holds another key than the pinned one
+    // The last send time accepted from the friend, per kind of recipient. Stored, so that
+    // a restart does not open the door to envelopes already taken.
+    long long last_signed_ms;
     long long last_room_signed_ms;
     int32_t signs_to_me;  // envelopes come from him though his key is not pinned here: he pinned ours
+    // Failed verifications: the budget left and when it was last refilled (tick).
+    int32_t verify_budget;
+    unsigned long long verify_budget_at;
 };
 
 struct PendingEntry {

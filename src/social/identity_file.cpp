@@ -255,8 +255,23 @@ static int find_list(Reader* r, const char* text, const char* end, const char* k
     return 1;
 }
 
-// Calls take(tag, name, key) for each entry of the list after key; stops when take returns 0
-// (the list is full: whatever follows is not kept).
+// What a friend's entry keeps besides tag and name; older readers skip all of it.
+struct EntryTrust {
+    char key[88];
+    int key_checked;
+    long long signed_ms, room_signed_ms;
+};
+
+// A stored send time: 1 to 18 digits, else 0 (nothing accepted yet).
+static long long stored_time(const wchar_t* text) {
+    long long value = 0;
+    int n = 0;
+    for (; text[n] >= L'0' && text[n] <= L'9' && n < 18; n++) value = value * 10 + (text[n] - L'0');
+    return text[n] ? 0 : value;
+}
+
+// Calls take(tag, name, trust) for each entry of the list after key; stops when take returns
+// 0 (the list is full: whatever follows is not kept).
 template <typename Take>
 static void read_entries(Reader* r, const char* text, const char* end, const char* key, Take take) {
     const char *p, *last;
@@ -268,13 +283,23 @@ static void read_entries(Reader* r, const char* text, const char* end, const cha
             r->whole = 0;
             return;
         }
-        wchar_t tag[USER_TAG_CAPACITY], name[IDENTITY_NAME_CAPACITY], key_text[88];
+        wchar_t tag[USER_TAG_CAPACITY], name[IDENTITY_NAME_CAPACITY], key_text[88], number[24];
         read_value(r, open + 1, close, "tag", tag, USER_TAG_CAPACITY);
         read_value(r, open + 1, close, "name", name, IDENTITY_NAME_CAPACITY);
         read_value(r, open + 1, close, "key", key_text, 88);
+        EntryTrust trust = {};
+        char* key = trust.key;
+        number[0] = 0;
+        read_value(r, open + 1, close, "key_checked", number, 24);
+        trust.key_checked = number[0] == L'1' && !number[1];
+        number[0] = 0;
+        read_value(r, open + 1, close, "signed_at", number, 24);
+        trust.signed_ms = stored_time(number);
+        number[0] = 0;
+        read_value(r, open + 1, close, "room_signed_at", number, 24);
+        trust.room_signed_ms = stored_time(number);
         // A key is 86 base64url characters; anything else is not kept, and the file is then
         // not whole (saving would lose it).
-        char key[88] = "";
         if (key_text[0]) {
             int n = 0;
             while (key_text[n] && n < 86 && key_text[n] < 128) key[n] = (char)key_text[n], n++;
@@ -291,7 +316,8 @@ static void read_entries(Reader* r, const char* text, const char* end, const cha
             continue;
         }
         if (!name[0]) wstr_copy(name, tag);
-        if (!take(tag, name, key)) {
+        if (!key[0]) trust.key_checked = 0;
+        if (!take(tag, name, &trust)) {
             r->whole = 0;
             return;
         }
@@ -352,17 +378,20 @@ int friends_json_parse(const char* text, int length, Identity* id, FriendStore* 
     if (!object_closed(&r, text, end)) r.whole = 0;
     read_value(&r, text, end, "my_tag", id->tag, USER_TAG_CAPACITY);
     read_value(&r, text, end, "my_name", id->name, IDENTITY_NAME_CAPACITY);
-    read_entries(&r, text, end, "friends", [&](const wchar_t* tag, const wchar_t* name, const char* key) {
+    read_entries(&r, text, end, "friends", [&](const wchar_t* tag, const wchar_t* name, const EntryTrust* trust) {
         if (store->friend_count >= FRIENDS_MAX) return 0;
         FriendEntry* f = &store->friends[store->friend_count++];
         *f = FriendEntry{};
         wstr_copy(f->tag, tag);
         wstr_copy(f->name, name);
-        memcpy(f->key, key, strlen(key) + 1);  // at most 86 characters
+        memcpy(f->key, trust->key, strlen(trust->key) + 1);  // at most 86 characters
+        f->key_checked = trust->key_checked;
+        f->last_signed_ms = trust->signed_ms;
+        f->last_room_signed_ms = trust->room_signed_ms;
         wstr_copy(f->status_text, OFFLINE_TEXT);
         return 1;
     });
-    read_entries(&r, text, end, "pending", [&](const wchar_t* tag, const wchar_t* name, const char*) {
+    read_entries(&r, text, end, "pending", [&](const wchar_t* tag, const wchar_t* name, const EntryTrust*) {
         if (store->pending_count >= PENDING_MAX) return 0;
         PendingEntry* e = &store->pending[store->pending_count++];
         wstr_copy(e->tag, tag);
@@ -427,16 +456,27 @@ static void put_value(JsonOut* o, const wchar_t* value) {
     put(o, "\"", 1);
 }
 
-// A pinned key goes inside the entry's braces, where a reader that does not know it skips it.
-static void put_entry(JsonOut* o, const wchar_t* tag, const wchar_t* name, const char* key, int last) {
+// A pinned key and what goes with it stay inside the entry's braces, where a reader that
+// does not know them skips them.
+static void put_entry(JsonOut* o, const wchar_t* tag, const wchar_t* name, const FriendEntry* f, int last) {
     put_text(o, "    { \"tag\": ");
     put_value(o, tag);
     put_text(o, ", \"name\": ");
     put_value(o, name);
-    if (key && key[0]) {
+    if (f && f->key[0]) {
         put_text(o, ", \"key\": \"");
-        put_text(o, key);  // base64url: nothing to escape
+        put_text(o, f->key);  // base64url: nothing to escape
         put_text(o, "\"");
+        if (f->key_checked) put_text(o, ", \"key_checked\": \"1\"");
+        char number[64];
+        if (f->last_signed_ms > 0) {
+            snprintf(number, sizeof number, ", \"signed_at\": \"%lld\"", f->last_signed_ms);
+            put_text(o, number);
+        }
+        if (f->last_room_signed_ms > 0) {
+            snprintf(number, sizeof number, ", \"room_signed_at\": \"%lld\"", f->last_room_signed_ms);
+            put_text(o, number);
+        }
     }
     put_text(o, last ? " }\n" : " },\n");
 }
@@ -451,7 +491,7 @@ int friends_json_format(const Identity* id, const FriendStore* store, char* out,
     put_value(&o, id->name);
     put_text(&o, ",\n  \"friends\": [\n");
     for (int i = 0; i < store->friend_count; i++)
-        put_entry(&o, store->friends[i].tag, store->friends[i].name, store->friends[i].key, i == store->friend_count - 1);
+        put_entry(&o, store->friends[i].tag, store->friends[i].name, &store->friends[i], i == store->friend_count - 1);
     put_text(&o, "  ],\n  \"pending\": [\n");
     for (int i = 0; i < store->pending_count; i++)
         put_entry(&o, store->pending[i].tag, store->pending[i].name, nullptr, i == store->pending_count - 1);

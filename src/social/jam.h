@@ -152,6 +152,13 @@ void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line);
 // A transport message after the friend protocol has seen it; arrived_at is the transport's
 // stamp (tick_fine), 0 for the moment of the call.
 void jam_protocol_handle(const char* topic, const char* payload, DWORD arrived_at = 0);
+// The same for a message already read by jam_wire_parse; payload is its text, by which the
+// copies that come on several topics are told apart.
+struct JamWireMessage;
+void jam_protocol_take(const char* topic, const char* payload, const JamWireMessage* m, DWORD arrived_at = 0);
+// The topic of the room whose messages the protocol takes: whenever a room id is set,
+// inviting included. Returns 0 with out empty when there is none.
+int jam_room_topic_now(char* out, int capacity);
 
 //~ Playback sync
 

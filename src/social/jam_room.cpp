@@ -480,16 +480,28 @@ static void on_sync(const JamWireMessage* m, int own, DWORD arrived_at) {
     wstr_copy(s->title, m->title);
 }
 
+int jam_room_topic_now(char* out, int capacity) {
+    if (capacity > 0) out[0] = 0;
+    if (!g_jam.room_id[0]) return 0;
+    jam_room_topic(g_jam.room_id, out, capacity);
+    return 1;
+}
+
 void jam_protocol_handle(const char* topic, const char* payload, DWORD arrived_at) {
     if (!topic || !payload || !payload[0]) return;
+    JamWireMessage m;
+    if (jam_wire_parse(payload, &m)) jam_protocol_take(topic, payload, &m, arrived_at);
+}
+
+void jam_protocol_take(const char* topic, const char* payload, const JamWireMessage* parsed, DWORD arrived_at) {
+    if (!topic || !payload || !parsed) return;
     if (!arrived_at) arrived_at = tick_fine();
-    char room_topic[JAM_TOPIC_CAPACITY] = "";
-    if (g_jam.room_id[0]) jam_room_topic(g_jam.room_id, room_topic, sizeof room_topic);
+    char room_topic[JAM_TOPIC_CAPACITY];
+    jam_room_topic_now(room_topic, sizeof room_topic);
     int own_index = own_topic_index(topic);
     int own = own_index >= 0;
     if (!own && !(room_topic[0] && _stricmp(topic, room_topic) == 0)) return;
-    JamWireMessage m;
-    if (!jam_wire_parse(payload, &m)) return;
+    const JamWireMessage& m = *parsed;
     // Each message comes on every topic it was sent to: one arrival of it counts.
     int path = own ? JAM_PATH_OWN_FIRST + own_index : JAM_PATH_ROOM;
     if (mqtt_recent_seen(&g_copies, mqtt_message_hash("", payload), path, tick_now())) return;

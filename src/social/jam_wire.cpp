@@ -45,16 +45,21 @@ static int next_field(const char** rest, const char** start, int* length) {
     return 1;
 }
 
+// A tag or name longer than any sender writes makes the message malformed: cut, it could
+// name someone else.
 static int take_tag(const char* field, int length, wchar_t* out) {
+    if (length > FIELD_BYTES) return 0;
     wchar_t raw[FIELD_BYTES + 1];
     wire_field(field, length, FIELD_BYTES, raw, FIELD_BYTES + 1, 1);
     return clean_received_tag(raw, out, JAM_TAG_CAPACITY);
 }
 
-static void take_name(const char* field, int length, wchar_t* out) {
+static int take_name(const char* field, int length, wchar_t* out) {
+    if (length > FIELD_BYTES) return 0;
     wchar_t raw[FIELD_BYTES + 1];
     wire_field(field, length, FIELD_BYTES, raw, FIELD_BYTES + 1, 0);
     clean_received_name(raw, out, JAM_NAME_CAPACITY);
+    return 1;
 }
 
 static int take_number(const char* field, int length, int max_bytes) {
@@ -92,8 +97,7 @@ int jam_wire_parse(const char* payload, JamWireMessage* out) {
     case JAM_MSG_INV:
     case JAM_MSG_JOIN:
     case JAM_MSG_HERE:
-        if (!next_field(&rest, &field, &length)) return 0;
-        take_name(field, length, out->name);
+        if (!next_field(&rest, &field, &length) || !take_name(field, length, out->name)) return 0;
         return take_room_id(rest, out->room_id);
     case JAM_MSG_ASK:
     case JAM_MSG_REJ:

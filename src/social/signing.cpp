@@ -98,6 +98,10 @@ static int sha256(const char* data, int length, unsigned char digest[32]) {
     return ok;
 }
 
+int signing_digest(const char* data, int length, unsigned char digest[32]) {
+    return providers_ready() && sha256(data, length, digest);
+}
+
 static int read_whole(const wchar_t* path, unsigned char* buffer, int capacity) {
     HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return -1;

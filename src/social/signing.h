@@ -22,6 +22,8 @@ int signing_key_open(const wchar_t* path);
 void signing_key_close(void);
 // The own public key in base64url; "" while none is open.
 const char* signing_public_key_text(void);
+// The SHA-256 of data.
+int signing_digest(const char* data, int length, unsigned char digest[32]);
 // Signs data (its SHA-256) with the own key.
 int signing_sign(const char* data, int length, unsigned char signature[SIGNATURE_BYTES]);
 // Whether signature is the key's (base64url) signature of data.

@@ -7,16 +7,20 @@
 #include <wchar.h>
 
 struct FriendEntry;
+struct InboundMessage;
 
 // Opens the installation's key (made at the first start) in the per-user folder.
 void trust_start(void);
+// 1 when a kept key could not be opened (another Windows user's, a damaged file): nothing
+// can be signed this run, so verified friends receive nothing.
+int trust_key_problem(void);
 // The retained key record on the own key topic; on every connection.
 void trust_publish_key(void);
-// Subscribes the key topic of every friend with a number (the retained records tell a
-// changed key).
+// Subscribes the own key topic (to answer whoever overwrites it) and the key topic of every
+// friend with a number, each broker's copy apart.
 void trust_subscribe_friend_keys(void);
-// A friendship was just made: the key the friend publishes, if any, is pinned when its
-// record arrives within the next half minute.
+// A friendship was just made: the key the friend publishes, if any, is pinned when every
+// connected broker hands over the same record for him within the next half minute.
 void trust_friendship_made(const wchar_t* tag);
 
 // Whether the friend's messages must be signed both ways.
@@ -31,11 +35,27 @@ int trust_for_user(const wchar_t* tag, const char* payload, char* sealed, int ca
 // when a member is not (or there is none), both when the room has both.
 void trust_publish_to_room(const char* topic, const char* payload, const wchar_t* const* member_tags, int members);
 
-// What of a received message counts: the message to act on (the envelope's inside, or the
-// payload), or null when it must be ignored (a plain message claiming a verified friend, an
-// envelope that does not verify, is stale or replayed, or comes from someone whose key was
-// not pinned). Key records are taken here and give null. room_topic: the current room's.
-const char* trust_inbound(const char* topic, const char* payload, const char* room_topic);
+// Reads a received message once into out and says whether it counts (1) or must be ignored
+// (0: a message claiming a verified friend that is not his valid envelope, a stale or
+// replayed envelope, a key record). An envelope from someone whose key is not pinned here
+// counts as the plain message inside it. room_topic: the topic of the room the Jam protocol
+// takes messages from (jam_room_topic_now); link: the broker that delivered it.
+int trust_inbound(const char* topic, const char* payload, const char* room_topic, int link, InboundMessage* out);
+// Empties the user's mailbox on the brokers, at most once a second; a clear asked for
+// meanwhile follows on the tick.
+void trust_clear_mailbox(const char* topic);
 
-// For the benchmark and tests: messages refused since start.
+// Whether the housekeeping tick must run for trust's sake, and what it does: deferred
+// clears and republishing, closing pin windows, saving the accepted times.
+int trust_needs_tick(void);
+void trust_tick(void);
+// At exit: the accepted times are written.
+void trust_stop(void);
+
+// A key's fingerprint as two friends compare it aloud: six groups of four digits. Empty for
+// something that is not a key.
+void trust_fingerprint(const char* key_text, wchar_t* out, int capacity);
+
+// For the benchmark and tests: messages refused, and signatures checked, since start.
 int trust_refused_count(void);
+int trust_verified_count(void);

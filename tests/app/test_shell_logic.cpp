@@ -15,21 +15,23 @@ TEST(TickPeriod, ChoosesTheSlowestThatServes) {
         TickInputs in;
         int period;
     } cases[] = {
-        // active, minimized, friend search, playing, jam, banner hide, friends panel
-        {{1, 0, 0, 0, 0, 0, 0}, TICK_STOPPED},
-        {{1, 0, 0, 1, 0, 0, 0}, TICK_NORMAL},
-        {{1, 0, 0, 0, 0, 1, 0}, TICK_NORMAL},
-        {{1, 0, 0, 0, 1, 0, 0}, TICK_SLOW},
-        {{1, 0, 0, 0, 0, 0, 1}, TICK_SLOW},
-        {{1, 0, 1, 0, 0, 0, 0}, TICK_FAST},
-        {{1, 0, 0, 1, 1, 0, 1}, TICK_NORMAL},
-        {{0, 0, 0, 1, 0, 0, 0}, TICK_FAST},
-        {{0, 0, 0, 0, 0, 1, 0}, TICK_FAST},
-        {{0, 0, 0, 0, 1, 0, 0}, TICK_FAST},
-        {{0, 0, 0, 0, 0, 0, 1}, TICK_STOPPED},
-        {{0, 0, 0, 0, 0, 0, 0}, TICK_STOPPED},
-        {{1, 1, 0, 0, 0, 0, 0}, TICK_STOPPED},
-        {{1, 1, 0, 1, 0, 0, 0}, TICK_FAST},
+        // active, minimized, friend search, playing, jam, banner hide, friends panel, trust work
+        {{1, 0, 0, 0, 0, 0, 0, 0}, TICK_STOPPED},
+        {{1, 0, 0, 1, 0, 0, 0, 0}, TICK_NORMAL},
+        {{1, 0, 0, 0, 0, 1, 0, 0}, TICK_NORMAL},
+        {{1, 0, 0, 0, 1, 0, 0, 0}, TICK_SLOW},
+        {{1, 0, 0, 0, 0, 0, 1, 0}, TICK_SLOW},
+        {{1, 0, 1, 0, 0, 0, 0, 0}, TICK_FAST},
+        {{1, 0, 0, 1, 1, 0, 1, 0}, TICK_NORMAL},
+        {{0, 0, 0, 1, 0, 0, 0, 0}, TICK_FAST},
+        {{0, 0, 0, 0, 0, 1, 0, 0}, TICK_FAST},
+        {{0, 0, 0, 0, 1, 0, 0, 0}, TICK_FAST},
+        {{0, 0, 0, 0, 0, 0, 1, 0}, TICK_STOPPED},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, TICK_STOPPED},
+        {{0, 0, 0, 0, 0, 0, 0, 1}, TICK_SLOW},
+        {{1, 0, 0, 0, 0, 0, 0, 1}, TICK_SLOW},
+        {{1, 1, 0, 0, 0, 0, 0, 0}, TICK_STOPPED},
+        {{1, 1, 0, 1, 0, 0, 0, 0}, TICK_FAST},
     };
     for (const Case& c : cases) EXPECT_EQ(tick_period_for(&c.in), c.period) << "row " << (&c - cases);
 }

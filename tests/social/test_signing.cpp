@@ -7,6 +7,7 @@
 #include <string>
 
 #include "social/envelope.h"
+#include "social/inbound.h"
 #include "social/signing.h"
 #include "test_support.h"
 
@@ -104,15 +105,23 @@ TEST(Envelope, FormatParseAndTheRulesOfTime) {
     EXPECT_EQ(envelope_next_time(now - 5000, now), now + 1) << "a clock set back";
 }
 
-TEST(Envelope, SenderNumbersAndKeyRecords) {
-    struct { const char* message; const char* number; } rows[] = {
-        {"PING|Ayse#8421|Ayse", "8421"}, {"BYE|Ayse#8421", "8421"}, {"JAM_STATE|x#12|jam_x|1|0|t|", "12"},
-        {"REQ|NoNumber|n", ""}, {"PONG", ""}, {"PONG||x", ""}, {"NAME_CHG|a#b77c|n", "77"},
+// The sender as the trust check and the handlers both read it: one parse, and a tag or name
+// longer than any sender writes makes the message nobody's rather than someone else's.
+TEST(Envelope, SendersAndKeyRecords) {
+    const std::string filler(118, 'x'), long_name(128, 'n');
+    struct { std::string message; const wchar_t* sender; } rows[] = {
+        {"PING|Ayse#8421|Ayse", L"Ayse#8421"}, {"BYE|Ayse#8421", L"Ayse#8421"},
+        {"JAM_STATE|x#12|jam_x|1|0|t|", L"x#12"}, {"REQ|NoNumber|n", L""}, {"PONG", L""}, {"PONG||x", L""},
+        {"REQ_ACK|Ayse#8421|Ayse", L"Ayse#8421"},
+        {"PONG|Ayse" + filler + "#12345|Sahte|1|text", L""}, {"NAME_CHG|Ayse" + filler + "#12345|Sahte", L""},
+        {"JAM_INV|Ayse" + filler + "#12345|Sahte|jam_x", L""}, {"JAM_POS|Ayse" + filler + "#12345|jam_x|0|9", L""},
+        {"JAM_JOIN|Ayse#8421|" + long_name + "|jam_x", L""}, {"NAME_CHG|Ayse#8421|" + long_name, L""},
+        {"BYE|X|Ayse#8421", L"XAyse#8421"},
     };
     for (const auto& r : rows) {
-        char number[16];
-        message_sender_number(r.message, number, 16);
-        EXPECT_STREQ(number, r.number) << r.message;
+        InboundMessage m;
+        inbound_parse(r.message.c_str(), &m);
+        EXPECT_STREQ(inbound_sender(&m), r.sender) << r.message;
     }
     std::string key(86, 'A');
     char tag[32], parsed[88];
