@@ -26,6 +26,7 @@
 #include "social/identity.h"
 #include "social/jam.h"
 #include "social/peer_delay.h"
+#include "social/trust.h"
 #include "update/updater.h"
 #include "test_update_key.h"
 #include "ui/hit_rects.h"
@@ -119,10 +120,10 @@ static void report_state(void) {
     utf8_of(notice, notice_text, sizeof notice_text);
     snprintf(line, sizeof line,
              "STATE tag=%s online=%d pending=%d tracks=%d playing=%d banner=%s jam=%d members=%d invited=%d "
-             "fetching=%d position=%d current=%s notice=%s friends=",
+             "fetching=%d position=%d current=%s notice=%s checks=%d friends=",
              a, mqtt_is_online() ? 1 : 0, pending_count(), track_list_count(), g_app.now_playing, b, jam_state(),
              jam_member_count(), jam_invitation_pending(), g_jam_fetch.running.load(), player_position_ms(), title,
-             notice_text);
+             notice_text, trust_verified_count());
     for (int i = 0; i < friend_count(); i++) {
         const FriendEntry* e = friend_at(i);
         utf8_of(e->name, a, sizeof a);
