@@ -10,6 +10,10 @@
 //    with 32 verified friends (pinned keys, every message signed both ways).
 // 3. What signing costs: CPU time to sign and to verify one message, the bytes an envelope
 //    adds, and one ping and its answer as they travel, signed and plain.
+// 4. A hostile client floods an installation with 5,000 forged envelopes a second in the
+//    name of a verified friend, half to its own topic, half to its mailbox, for 10 s: the
+//    share of the time its window thread was busy, its longest message, and the retained
+//    clears of its mailbox it published meanwhile.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -24,9 +28,11 @@
 
 #include "base/messages.h"
 #include "net/mqtt.h"
+#include "net/mqtt_packets.h"
 #include "social/envelope.h"
 #include "social/signing.h"
 #include "bench_peers.h"
+#include "bench_tap.h"
 #include "program_home.h"
 
 static void friendship_latency(int port0, int port1) {
@@ -204,6 +210,88 @@ static void signing_costs(void) {
            (int)strlen(ping), (int)ENVELOPE_OVERHEAD_MAX);
 }
 
+//~ A flood of forgeries
+
+static SOCKET raw_connect(int port, const char* id) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons((u_short)port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    uint8_t packet[256];
+    int n = mqtt_build_connect(packet, sizeof packet, id);
+    if (s == INVALID_SOCKET || connect(s, (sockaddr*)&at, sizeof at) != 0 || send(s, (const char*)packet, n, 0) != n) {
+        if (s != INVALID_SOCKET) closesocket(s);
+        return INVALID_SOCKET;
+    }
+    char ack[4];
+    recv(s, ack, 4, MSG_WAITALL);
+    return s;
+}
+
+static void flood_of_forgeries(int port0, int port1) {
+    std::wstring key_file = temp_folder(L"flood") + L"\\ayse.key";
+    if (!signing_key_open(key_file.c_str())) {
+        printf("flood: no key\n");
+        return;
+    }
+    std::string entry = std::string("    { \"tag\": \"Ayse#1111\", \"name\": \"Ayse\", \"key\": \"") +
+                        signing_public_key_text() + "\" }\n";
+    PeerInstallation p;
+    if (!p.start(temp_folder(L"flooded"), peer_exe(), peer_friends_json("Olcum#1234", "Olcum", entry), port0, port1) ||
+        !p.state_shows("online=1", 20000, 50)) {
+        printf("flood: the installation did not come online\n");
+        return;
+    }
+    BrokerTap clears;
+    clears.start(port1);
+    SOCKET s = raw_connect(port0, "flooder");
+    if (s == INVALID_SOCKET) {
+        printf("flood: no connection\n");
+        return;
+    }
+    p.ask("busy");
+    clears.take();
+    const std::string false_signature(86, 'A');
+    const int seconds = 10, per_second = 5000;
+    double start = now_ms();
+    int sent = 0;
+    std::string batch;
+    for (int second = 0; second < seconds; second++) {
+        for (int slice = 0; slice < 50; slice++) {  // 100 envelopes every 20 ms
+            batch.clear();
+            for (int i = 0; i < per_second / 50; i++, sent++) {
+                std::string payload = "NSIG|1111|" + std::to_string(wall_clock_ms()) + "|" + false_signature +
+                                      "|PONG|Ayse#1111|Ayse|1|Sahte";
+                uint8_t packet[512];
+                int n = mqtt_build_publish(packet, sizeof packet, i % 2 ? "zembrafold/mbox/1234" : "zembrafold/id/1234",
+                                           payload.c_str(), (int)payload.size(), false);
+                batch.append((const char*)packet, n);
+            }
+            send(s, batch.data(), (int)batch.size(), 0);
+            double due = start + second * 1000.0 + (slice + 1) * 20.0;
+            while (now_ms() < due) Sleep(1);
+        }
+    }
+    double wall = now_ms() - start;
+    Sleep(1000);  // what was queued is handled
+    std::string busy = p.ask("busy");
+    int clear_count = 0;
+    for (const TapMessage& m : clears.take())
+        if (m.topic == "zembrafold/mbox/1234" && m.payload.empty()) clear_count++;
+    double total = 0, slowest = 0;
+    sscanf(busy.c_str(), "BUSY total=%lf slowest=%lf", &total, &slowest);
+    printf("-- %d forged envelopes in a verified friend's name over %.1f s (%d a second)\n", sent, wall / 1000,
+           per_second);
+    printf("window thread busy %.1f %% of the time, longest message %.2f ms; %d mailbox clears published\n",
+           100.0 * total / (wall + 1000), slowest, clear_count);
+    closesocket(s);
+    clears.stop();
+    p.ask("quit");
+}
+
 int wmain(int argc, wchar_t** argv) {
     program_home_enter(L"bench-friends");
     if (argc < 3) {
@@ -211,9 +299,14 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     int port0 = _wtoi(argv[1]), port1 = _wtoi(argv[2]);
+    if (argc > 3 && !wcscmp(argv[3], L"flood")) {
+        flood_of_forgeries(port0, port1);
+        return 0;
+    }
     friendship_latency(port0, port1);
     signing_costs();
     idle_with_friends(port0, port1, 0);
     idle_with_friends(port0, port1, 1);
+    flood_of_forgeries(port0, port1);
     return 0;
 }

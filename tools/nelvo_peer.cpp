@@ -135,6 +135,31 @@ static void report_state(void) {
     reply(line);
 }
 
+// "busy": the time the main window spent in its messages since the last "busy", and the
+// longest single message; the first one starts the count.
+static WNDPROC g_main_proc;
+static double g_busy_ms, g_slowest_ms;
+
+static LRESULT CALLBACK timing_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
+    LRESULT r = CallWindowProcW(g_main_proc, w, m, wp, lp);
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    double ms = (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+    g_busy_ms += ms;
+    if (ms > g_slowest_ms) g_slowest_ms = ms;
+    return r;
+}
+
+static void report_busy(void) {
+    if (!g_main_proc) g_main_proc = (WNDPROC)SetWindowLongPtrW(g_app.main_window, GWLP_WNDPROC, (LONG_PTR)timing_proc);
+    char line[128];
+    snprintf(line, sizeof line, "BUSY total=%.1f slowest=%.2f", g_busy_ms, g_slowest_ms);
+    g_busy_ms = g_slowest_ms = 0;
+    reply(line);
+}
+
 static void run_command(char* line) {
     char* arg = strchr(line, ' ');
     if (arg) *arg++ = 0;
@@ -229,6 +254,8 @@ static void run_command(char* line) {
         return;
     } else if (!strcmp(line, "state")) {
         report_state();
+    } else if (!strcmp(line, "busy")) {
+        report_busy();
         return;
     } else if (!strcmp(line, "quit")) {
         reply("OK");

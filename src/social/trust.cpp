@@ -22,8 +22,11 @@ enum {
     // Each clear of the mailbox is a retained publish on both brokers: a flood of refused
     // messages must not turn into a flood of our own.
     MAILBOX_CLEAR_GAP_MS = 1000,
-    // Our key record put back after someone overwrote it, at most this often.
+    // Our key record put back after someone overwrote it: at once the first time, then
+    // after twice the last wait while it keeps being overwritten (two users who drew the
+    // same number must not keep the brokers busy with their records forever).
     REPUBLISH_GAP_MS = 1000,
+    REPUBLISH_GAP_MAX_MS = 600000,
     // The last accepted times are written at most this often while they move; at exit always.
     TIMES_SAVE_GAP_MS = 2000,
 };
@@ -34,6 +37,7 @@ static struct {
     int key_problem;
     long long last_sent_ms;
     unsigned long long last_mailbox_clear, last_republish, last_times_save;
+    unsigned long long republish_gap;
     int mailbox_clear_due, republish_due, times_dirty;
 } g_trust;
 
@@ -225,12 +229,17 @@ static void key_record_received(const char* topic, const char* payload, int link
     try_pin(f);
 }
 
-// A record on our own key topic: anything but ours is put right at once.
+// A record on our own key topic: anything but ours is put right.
 static void own_record_received(const char* payload) {
     char topic[FRIEND_TOPIC_CAPACITY], record[256];
     if (!own_key_record(topic, record, sizeof record) || !strcmp(payload, record)) return;
-    if (now64() - g_trust.last_republish >= REPUBLISH_GAP_MS) trust_publish_key();
-    else g_trust.republish_due = 1;
+    unsigned long long since = now64() - g_trust.last_republish;
+    if (!g_trust.republish_gap || since > 2 * g_trust.republish_gap + 60000) g_trust.republish_gap = REPUBLISH_GAP_MS;
+    g_trust.republish_due = 1;
+    if (since >= g_trust.republish_gap) {
+        trust_publish_key();
+        if (g_trust.republish_gap < REPUBLISH_GAP_MAX_MS) g_trust.republish_gap *= 2;
+    }
 }
 
 //~ Received
@@ -345,7 +354,7 @@ void trust_tick(void) {
         if (friend_topic(TOPIC_MBOX, g_identity.tag, mailbox, sizeof mailbox)) trust_clear_mailbox(mailbox);
         else g_trust.mailbox_clear_due = 0;
     }
-    if (g_trust.republish_due && now64() - g_trust.last_republish >= REPUBLISH_GAP_MS) trust_publish_key();
+    if (g_trust.republish_due && now64() - g_trust.last_republish >= g_trust.republish_gap) trust_publish_key();
     if (g_trust.times_dirty) times_changed();
     for (int i = 0; i < friend_count(); i++) {
         FriendEntry* f = friend_at(i);
