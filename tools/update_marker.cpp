@@ -1,8 +1,10 @@
 // The "new version" the updater tests download: a real program that, when started, writes
 // started.txt beside itself and, started by an update, reports to the program it replaces
-// as the real one does once its window is up; with quiet.txt beside it, it ends at once
-// without a word instead. Its padding makes it as large as a real download must be (the
-// updater takes nothing under 50000 bytes).
+// as the real one does once its window is up; then it does what the real one does once it
+// is up (remove_update_leftovers) and ends at once, as a new version that dies right after
+// its start would. With quiet.txt beside it, it ends at once without a word instead. Its
+// padding makes it as large as a real download must be (the updater takes nothing under
+// 50000 bytes).
 #include <windows.h>
 
 #include "update/update_info.h"
@@ -22,8 +24,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         CloseHandle(f);
     }
     lstrcpyW(path + n, L"quiet.txt");
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return 0;
     DWORD replaced = 0;
-    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && update_handover_parse(GetCommandLineW(), &replaced))
-        update_report_ready(replaced);
-    return 0;
+    if (update_handover_parse(GetCommandLineW(), &replaced)) update_report_ready(replaced);
+    remove_update_leftovers();
+    return 3;
 }

@@ -145,6 +145,19 @@ int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wch
         }
         return 1;
     }
+    if (info->refused) {
+        *caption = L"G\u00fcncelleme Kontrol\u00fc";
+        *flags = MB_ICONWARNING;
+        if (info->refused == UPDATE_NOT_NEWER) {
+            wstr_format(text, capacity,
+                        L"Sunucu v%ls s\u00fcr\u00fcm\u00fcn\u00fc duyuruyor, ancak imzal\u0131 g\u00fcncelleme bilgisi v%ls diyor: bu, "
+                        L"kulland\u0131\u011f\u0131n\u0131z v%ls s\u00fcr\u00fcm\u00fcnden yeni de\u011fil. Eski bir s\u00fcr\u00fcme d\u00f6n\u00fclmez; Nelvo de\u011fi\u015ftirilmedi.",
+                        info->version, info->signed_version, NELVO_VERSION);
+        } else {
+            update_failure_message(info->refused, L"", L"", text, capacity);
+        }
+        return 1;
+    }
     if (!info->manual) return 0;
     if (!info->reached) {
         // A check that never got an answer must not say that all is up to date.
@@ -162,25 +175,44 @@ int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wch
     return 1;
 }
 
-void update_failure_text(int code, wchar_t* text, int capacity) {
+void update_failure_message(int code, const wchar_t* old_program, const wchar_t* exe_name, wchar_t* text,
+                            int capacity) {
+    const wchar_t* old = old_program && old_program[0] ? old_program : L"Nelvo_old.tmp";
     switch (code) {
-    case 2:
-        wstr_copy(text, capacity, L"G\u00fcncelleme do\u011frulanamad\u0131; Nelvo de\u011fi\u015ftirilmedi.");
+    case UPDATE_UNVERIFIED: wstr_copy(text, capacity, L"G\u00fcncelleme do\u011frulanamad\u0131; Nelvo de\u011fi\u015ftirilmedi."); break;
+    case UPDATE_MOVE_FAILED:
+        wstr_format(text, capacity, L"%ls yerinden ta\u015f\u0131namad\u0131; g\u00fcncelleme yap\u0131lmad\u0131, Nelvo de\u011fi\u015ftirilmedi.\nEski s\u00fcr\u00fcm yerinde: %ls",
+                    exe_name, old);
         break;
-    case 5:
-        wstr_copy(text, capacity,
-                  L"Yeni s\u00fcr\u00fcm ba\u015flat\u0131lamad\u0131; g\u00fcncelleme geri al\u0131nd\u0131, Nelvo "
-                  L"eski s\u00fcr\u00fcm\u00fcyle \u00e7al\u0131\u015fmaya devam ediyor.");
+    case UPDATE_PLACE_FAILED:
+        wstr_format(text, capacity, L"Yeni s\u00fcr\u00fcm yerine konamad\u0131; g\u00fcncelleme geri al\u0131nd\u0131.\nEski s\u00fcr\u00fcm yerinde: %ls", old);
         break;
-    case 6:
+    case UPDATE_FAILED_START:
+        wstr_format(text, capacity,
+                    L"Yeni s\u00fcr\u00fcm ba\u015flat\u0131lamad\u0131; g\u00fcncelleme geri al\u0131nd\u0131, Nelvo eski s\u00fcr\u00fcm\u00fcyle \u00e7al\u0131\u015fmaya devam ediyor."
+                    L"\nEski s\u00fcr\u00fcm yerinde: %ls",
+                    old);
+        break;
+    case UPDATE_UNDO_FAILED:
+        // The one case where the user may have to act: say which file is the old program and
+        // what to do with it.
+        wstr_format(text, capacity,
+                    L"G\u00fcncelleme geri al\u0131namad\u0131; %ls eksik ya da yeni s\u00fcr\u00fcm olabilir.\nEski s\u00fcr\u00fcm \u015fu dosyada: %ls\n"
+                    L"Nelvo a\u00e7\u0131lmazsa bu dosyan\u0131n ad\u0131n\u0131 %ls olarak de\u011fi\u015ftirin.",
+                    exe_name, old, exe_name);
+        break;
+    case UPDATE_NOT_NEWER:
         wstr_copy(text, capacity,
-                  L"G\u00fcncelleme geri al\u0131namad\u0131. Nelvo.exe eksik ya da yar\u0131m olabilir; "
-                  L"l\u00fctfen Nelvo'yu yeniden kurun.");
+                  L"Sunulan g\u00fcncelleme bu s\u00fcr\u00fcmden yeni de\u011fil; eski bir s\u00fcr\u00fcme d\u00f6n\u00fclmez. Nelvo de\u011fi\u015ftirilmedi.");
+        break;
+    case UPDATE_STALE:
+        wstr_copy(text, capacity,
+                  L"G\u00fcncelleme bilgisi eskimi\u015f: imzas\u0131n\u0131n ge\u00e7erlilik s\u00fcresi dolmu\u015f. Sunucu yeni s\u00fcr\u00fcmleri "
+                  L"g\u00f6stermiyor olabilir; Nelvo de\u011fi\u015ftirilmedi.");
         break;
     default:
         wstr_copy(text, capacity,
-                  L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 "
-                  L"kontrol edip tekrar deneyin.");
+                  L"G\u00fcncelleme dosyas\u0131 indirilemedi.\nL\u00fctfen internet ba\u011flant\u0131n\u0131z\u0131 kontrol edip tekrar deneyin.");
     }
 }
 

@@ -6,6 +6,19 @@
 
 enum { UPDATE_VERSION_CAPACITY = 64, UPDATE_URL_CAPACITY = 1024, UPDATE_NOTES_CAPACITY = 1024 };
 
+// Why an update was not installed (MSG_UPDATE_RESULT's lParam), or why a check refuses what
+// the server offers (UpdateInfo.refused).
+enum {
+    UPDATE_DOWNLOAD_FAILED = 1,
+    UPDATE_UNVERIFIED = 2,    // no program for this machine, or not the one the update key vouches for
+    UPDATE_MOVE_FAILED = 3,   // the running program could not be moved aside
+    UPDATE_PLACE_FAILED = 4,  // the new one could not be moved in; the old one is back
+    UPDATE_FAILED_START = 5,  // the new program would not start; the old one is back
+    UPDATE_UNDO_FAILED = 6,   // a swap could not be undone: the old program is Nelvo_old.tmp
+    UPDATE_NOT_NEWER = 7,     // the signed version is not newer than this one: no going back
+    UPDATE_STALE = 8,         // the signed update information is past its expiry
+};
+
 #ifndef NELVO_VERSION_TEXT
 #define NELVO_VERSION_TEXT "1.4.3"
 #endif
@@ -15,12 +28,16 @@ enum { UPDATE_VERSION_CAPACITY = 64, UPDATE_URL_CAPACITY = 1024, UPDATE_NOTES_CA
 
 // Made by the check thread, handed to the main window with MSG_UPDATE_CHECKED, freed there.
 struct UpdateInfo {
-    int available;  // the server's version is newer than this program's
+    int available;  // the server offers a newer version (in a signed build: its signed manifest does)
     int manual;     // the user asked for the check
     int reached;    // the server answered with a version file
     wchar_t version[UPDATE_VERSION_CAPACITY];
     wchar_t url[UPDATE_URL_CAPACITY];
     wchar_t notes[UPDATE_NOTES_CAPACITY];  // each line ends in "\n"
+    // A signed build's objection to what the server offers (UPDATE_UNVERIFIED, _NOT_NEWER
+    // or _STALE), 0 for none; and the version the signed manifest names, when there is one.
+    int refused;
+    wchar_t signed_version[UPDATE_VERSION_CAPACITY];
 };
 
 // Reads a version file (bytes as received, at most 4095 used): version, download address or
@@ -46,9 +63,11 @@ int update_image_is_program(const unsigned char* head, int head_length, long lon
 // box flags (MB_YESNO when it asks whether to update).
 int update_prompt(const UpdateInfo* info, wchar_t* text, int capacity, const wchar_t** caption, UINT* flags);
 
-// The error box's text for a failed update's result code (see updater.h): what happened to
-// Nelvo.exe, which the user needs to know more than why.
-void update_failure_text(int code, wchar_t* text, int capacity);
+// The error box's text for a failed update's result code: what happened to Nelvo.exe, which
+// the user needs to know more than why, and for a failed swap where the old program is
+// (old_program, its full path; "" when unknown). exe_name: the program's own file name.
+void update_failure_message(int code, const wchar_t* old_program, const wchar_t* exe_name, wchar_t* text,
+                            int capacity);
 
 // The hand-over from the old program to the new one after a swap: the new one is started
 // with this single argument, naming the process it replaces, and signals the event named

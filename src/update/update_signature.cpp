@@ -98,8 +98,7 @@ int update_signature_decode(const unsigned char* bytes, int length, unsigned cha
 
 //~ The system's side
 
-// The SHA-256 of the file at path, read in blocks.
-static int hash_file(const wchar_t* path, unsigned char digest[32]) {
+int update_file_sha256(const wchar_t* path, unsigned char digest[32]) {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -126,10 +125,23 @@ done:
     return ok;
 }
 
-int update_signature_verify_file(const unsigned char key[UPDATE_KEY_BYTES], const wchar_t* path,
-                                 const unsigned char rs[UPDATE_SIGNATURE_BYTES]) {
-    unsigned char digest[32];
-    if (!hash_file(path, digest)) return 0;
+int update_bytes_sha256(const void* bytes, int length, unsigned char digest[32]) {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    int ok = 0;
+    if (length < 0 || BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) goto done;
+    if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) != 0) goto done;
+    if (length > 0 && BCryptHashData(hash, (PUCHAR)bytes, (ULONG)length, 0) != 0) goto done;
+    ok = BCryptFinishHash(hash, digest, 32, 0) == 0;
+done:
+    if (hash) BCryptDestroyHash(hash);
+    if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
+    return ok;
+}
+
+// Whether rs is key's signature of a SHA-256 digest.
+static int verify_digest(const unsigned char key[UPDATE_KEY_BYTES], const unsigned char digest[32],
+                         const unsigned char rs[UPDATE_SIGNATURE_BYTES]) {
     struct {
         BCRYPT_ECCKEY_BLOB header;
         unsigned char xy[UPDATE_KEY_BYTES];
@@ -143,9 +155,21 @@ int update_signature_verify_file(const unsigned char key[UPDATE_KEY_BYTES], cons
     if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) goto done;
     if (BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle, (PUCHAR)&blob, sizeof blob, 0) != 0)
         goto done;
-    ok = BCryptVerifySignature(handle, nullptr, digest, 32, (PUCHAR)rs, UPDATE_SIGNATURE_BYTES, 0) == 0;
+    ok = BCryptVerifySignature(handle, nullptr, (PUCHAR)digest, 32, (PUCHAR)rs, UPDATE_SIGNATURE_BYTES, 0) == 0;
 done:
     if (handle) BCryptDestroyKey(handle);
     if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
     return ok;
+}
+
+int update_signature_verify_file(const unsigned char key[UPDATE_KEY_BYTES], const wchar_t* path,
+                                 const unsigned char rs[UPDATE_SIGNATURE_BYTES]) {
+    unsigned char digest[32];
+    return update_file_sha256(path, digest) && verify_digest(key, digest, rs);
+}
+
+int update_signature_verify_bytes(const unsigned char key[UPDATE_KEY_BYTES], const void* bytes, int length,
+                                  const unsigned char rs[UPDATE_SIGNATURE_BYTES]) {
+    unsigned char digest[32];
+    return update_bytes_sha256(bytes, length, digest) && verify_digest(key, digest, rs);
 }

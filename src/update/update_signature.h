@@ -25,6 +25,12 @@ int update_signature_decode(const unsigned char* bytes, int length, unsigned cha
 
 //~ The system's side
 
-// 1 when rs is key's signature of the SHA-256 of the file at path.
+// The SHA-256 of the file at path (read in blocks), or of length bytes. 1 when made.
+int update_file_sha256(const wchar_t* path, unsigned char digest[32]);
+int update_bytes_sha256(const void* bytes, int length, unsigned char digest[32]);
+
+// 1 when rs is key's signature of the SHA-256 of the file at path, or of length bytes.
 int update_signature_verify_file(const unsigned char key[UPDATE_KEY_BYTES], const wchar_t* path,
                                  const unsigned char rs[UPDATE_SIGNATURE_BYTES]);
+int update_signature_verify_bytes(const unsigned char key[UPDATE_KEY_BYTES], const void* bytes, int length,
+                                  const unsigned char rs[UPDATE_SIGNATURE_BYTES]);

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "base/wstr.h"
 #include "update/http_fetch.h"
+#include "update/update_manifest.h"
 #include "update/update_signature.h"
 #include "update_key.h"
 
@@ -17,6 +18,9 @@
 #endif
 
 enum { THREAD_STACK = 64 * 1024, BLOCK_BYTES = 16384, VERSION_FILE_BYTES = 4095 };
+// The first clean start of a program swapped in leaves this beside it; the next one removes
+// it with the old program (see remove_update_leftovers).
+#define STARTED_ONCE_NAME L"Nelvo_started.tmp"
 // A rename that reaches the disk before it returns: a power cut right after the swap must
 // not find the program folder without a Nelvo.exe.
 enum { MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH };
@@ -64,15 +68,46 @@ static void program_path(wchar_t* exe, wchar_t* dir) {
     if (slash) *slash = 0;
 }
 
+// The marker of a first clean start, beside old.
+static void started_marker(const wchar_t* old, wchar_t* out) {
+    wstr_copy(out, MAX_PATH, old);
+    wchar_t* slash = wcsrchr(out, L'\\');
+    wstr_copy(slash ? slash + 1 : out, (int)(MAX_PATH - (slash ? slash + 1 - out : 0)), STARTED_ONCE_NAME);
+}
+
+static int file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
 void remove_update_leftovers(void) {
-    wchar_t exe[MAX_PATH], dir[MAX_PATH], path[MAX_PATH];
+    wchar_t exe[MAX_PATH], dir[MAX_PATH], path[MAX_PATH], old[MAX_PATH], marker[MAX_PATH];
     program_path(exe, dir);
-    static const wchar_t* const NAMES[] = {L"Nelvo_old.tmp", L"Nelvo_new.tmp", L"Zembrafold_old.tmp",
-                                           L"Zembrafold_new.tmp"};
+    static const wchar_t* const NAMES[] = {L"Nelvo_new.tmp", L"Zembrafold_old.tmp", L"Zembrafold_new.tmp"};
     for (const wchar_t* name : NAMES) {
         wstr_format(path, MAX_PATH, L"%ls\\%ls", dir, name);
         DeleteFileW(path);
     }
+    // The old program stays until the new one has come this far twice: one that reaches
+    // here and then dies, or dies at every later start, leaves the user the old program.
+    wstr_format(old, MAX_PATH, L"%ls\\Nelvo_old.tmp", dir);
+    started_marker(old, marker);
+    if (!file_exists(old)) {
+        DeleteFileW(marker);
+    } else if (!file_exists(marker)) {
+        HANDLE f = CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    } else if (DeleteFileW(old)) {
+        DeleteFileW(marker);
+    }
+}
+
+void update_failure_text(int code, wchar_t* text, int capacity) {
+    wchar_t exe[MAX_PATH], dir[MAX_PATH], old[MAX_PATH];
+    program_path(exe, dir);
+    wstr_format(old, MAX_PATH, L"%ls\\Nelvo_old.tmp", dir);
+    const wchar_t* slash = wcsrchr(exe, L'\\');
+    // After a failed undo the old program may be left only under its temporary name; after
+    // every other failure it is where it always was.
+    const wchar_t* where = code == UPDATE_UNDO_FAILED && file_exists(old) ? old : exe;
+    update_failure_message(code, where, slash ? slash + 1 : exe, text, capacity);
 }
 
 void update_record_release(LPARAM record) { free((void*)record); }
@@ -89,6 +124,53 @@ static void cache_breaking(const wchar_t* url, wchar_t* out, int capacity) {
     wstr_format(out, capacity, L"%ls?t=%lu", url, (unsigned long)GetTickCount());
 }
 
+// The body of url (cache-breaking query added) into bytes, at most capacity of them. The
+// number of bytes, or -1 when the request failed or the body is longer than capacity (when
+// whole is set: a body cut to fit is then no body at all).
+static int fetch_small(const wchar_t* url, char* bytes, int capacity, int whole) {
+    wchar_t request_url[1200];
+    cache_breaking(url, request_url, 1200);
+    HINTERNET internet, connection;
+    HINTERNET request = http_get(request_url, &internet, &connection);
+    if (!request) return -1;
+    int length = 0, ended = 0;
+    DWORD available = 0, got = 0;
+    while (length < capacity && WinHttpQueryDataAvailable(request, &available)) {
+        if (available == 0) {
+            ended = 1;
+            break;
+        }
+        DWORD want = available < (DWORD)(capacity - length) ? available : (DWORD)(capacity - length);
+        if (!WinHttpReadData(request, bytes + length, want, &got) || got == 0) break;
+        length += (int)got;
+    }
+    // Full: whole only when the server has nothing more to give.
+    if (!ended && length == capacity && WinHttpQueryDataAvailable(request, &available) && available == 0) ended = 1;
+    http_close(request, connection, internet);
+    return whole && !ended ? -1 : length;
+}
+
+static long long now_utc_seconds(void) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    return (long long)((t.QuadPart - 116444736000000000ULL) / 10000000ULL);
+}
+
+// The update server's signed manifest, fetched, read and verified with the update key. 1 and
+// *out when it holds.
+static int fetch_manifest(UpdateManifest* out) {
+    if (!g_key.usable || !g_server[0]) return 0;
+    wchar_t url[UPDATE_URL_CAPACITY];
+    wstr_format(url, UPDATE_URL_CAPACITY, L"%ls/version.txt.sig", g_server);
+    char bytes[UPDATE_MANIFEST_MAX];
+    int length = fetch_small(url, bytes, UPDATE_MANIFEST_MAX, 1);
+    return length > 0 && update_manifest_parse(bytes, length, out) &&
+           update_signature_verify_bytes(g_key.xy, bytes, out->signed_length, out->rs);
+}
+
 //~ The check
 
 struct CheckJob {
@@ -102,34 +184,23 @@ static DWORD WINAPI check_thread(void* parameter) {
     UpdateInfo* info = (UpdateInfo*)calloc(1, sizeof(UpdateInfo));
     if (!info) return 0;
     info->manual = job.manual;
-    wchar_t url[1200];
     wchar_t file_url[UPDATE_URL_CAPACITY];
     wstr_format(file_url, UPDATE_URL_CAPACITY, L"%ls/version.txt", g_server);
-    cache_breaking(file_url, url, 1200);
     char body[VERSION_FILE_BYTES + 1];
-    int length = 0;
-    HINTERNET internet, connection;
-    HINTERNET request = g_server[0] ? http_get(url, &internet, &connection) : nullptr;
-    if (request) {
-        DWORD available = 0;
-        while (length < VERSION_FILE_BYTES && WinHttpQueryDataAvailable(request, &available) && available) {
-            DWORD want = available < (DWORD)(VERSION_FILE_BYTES - length) ? available : VERSION_FILE_BYTES - length;
-            DWORD got = 0;
-            if (!WinHttpReadData(request, body + length, want, &got) || got == 0) break;
-            length += (int)got;
-        }
-        http_close(request, connection, internet);
-    }
-    body[length] = 0;
+    int length = g_server[0] ? fetch_small(file_url, body, VERSION_FILE_BYTES, 0) : -1;
     if (length > 0) {
+        body[length] = 0;
         version_file_parse(body, length, info);
         info->reached = 1;
     }
     wchar_t chosen[UPDATE_URL_CAPACITY];
     update_download_url(info->url, g_server, chosen, UPDATE_URL_CAPACITY);
     wstr_copy(info->url, chosen);
-    info->available = info->reached && version_compare(info->version, NELVO_VERSION) > 0;
-    if ((info->available || info->manual) && IsWindow(job.window) &&
+    UpdateManifest manifest;
+    int signed_build = g_key.present;
+    int verified = signed_build && info->reached && fetch_manifest(&manifest);
+    update_check_decide(info, signed_build, verified ? &manifest : nullptr, now_utc_seconds());
+    if ((info->available || info->manual || info->refused) && IsWindow(job.window) &&
         PostMessageW(job.window, MSG_UPDATE_CHECKED, 0, (LPARAM)info)) {
         info = nullptr;
     }
@@ -141,6 +212,7 @@ static DWORD WINAPI check_thread(void* parameter) {
 void start_update_check(HWND window, int manual) {
     // Without an update server there is nothing to ask; only a manual check answers.
     if (!g_server[0] && !manual) return;
+    update_signed();  // the key is read here, on the main thread, before the worker needs it
     CheckJob* job = (CheckJob*)malloc(sizeof(CheckJob));
     if (!job) return;
     *job = CheckJob{window, manual};
@@ -149,31 +221,48 @@ void start_update_check(HWND window, int manual) {
 
 //~ The swap
 
+// Puts the old program back into exe's place: by rename, or, when the file system refuses
+// (the old file held open by a scanner, say), by a copy that leaves old as it is. 1 when exe
+// is the old program again.
+static int put_back(const wchar_t* old, const wchar_t* exe) {
+    return MoveFileExW(old, exe, MOVE_FLAGS) || CopyFileW(old, exe, FALSE);
+}
+
 int update_install(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
     if (!update_file_is_program(fresh)) {
         DeleteFileW(fresh);
-        return 2;
+        return UPDATE_UNVERIFIED;
     }
+    // A marker of an earlier update's first start speaks of another program than the one
+    // about to become old.
+    wchar_t marker[MAX_PATH];
+    started_marker(old, marker);
+    DeleteFileW(marker);
     DeleteFileW(old);
     if (!MoveFileExW(exe, old, MOVE_FLAGS)) {
         DeleteFileW(fresh);
-        return 3;
+        return UPDATE_MOVE_FAILED;
     }
     if (!MoveFileExW(fresh, exe, MOVE_FLAGS)) {
-        if (!MoveFileExW(old, exe, MOVE_FLAGS)) return UPDATE_UNDO_FAILED;
+        if (!put_back(old, exe)) return UPDATE_UNDO_FAILED;
         DeleteFileW(fresh);
-        return 4;
+        return UPDATE_PLACE_FAILED;
     }
     return 0;
 }
 
-// Puts the old program back: the new one aside as fresh, old into exe's place. 1 when both
-// moves were made.
+// Puts the old program back after the new one failed: the new one aside as fresh, old into
+// exe's place. 1 when exe is the old program again. When that cannot be done exe is left
+// holding a program (the new one, moved back) and old stays where it is, for the failure
+// message to name.
 static int undo_swap(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
-    if (!MoveFileExW(exe, fresh, MOVE_FLAGS)) return 0;
-    if (!MoveFileExW(old, exe, MOVE_FLAGS)) return 0;
-    DeleteFileW(fresh);
-    return 1;
+    if (!MoveFileExW(exe, fresh, MOVE_FLAGS)) return CopyFileW(old, exe, FALSE);
+    if (put_back(old, exe)) {
+        DeleteFileW(fresh);
+        return 1;
+    }
+    MoveFileExW(fresh, exe, MOVE_FLAGS);
+    return 0;
 }
 
 int update_restart(const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
@@ -274,28 +363,22 @@ static int receive_into(HINTERNET request, HANDLE file, HWND window, long long l
 // Whether "<url>.sig" is the update key's signature of the file at path.
 static int signature_holds(const wchar_t* url, const wchar_t* path) {
     if (!g_key.usable) return 0;
-    wchar_t sig_url[UPDATE_URL_CAPACITY + 4], request_url[1200];
+    wchar_t sig_url[UPDATE_URL_CAPACITY + 4];
     wstr_format(sig_url, UPDATE_URL_CAPACITY + 4, L"%ls.sig", url);
-    cache_breaking(sig_url, request_url, 1200);
-    HINTERNET internet, connection;
-    HINTERNET request = http_get(request_url, &internet, &connection);
-    if (!request) return 0;
-    unsigned char bytes[UPDATE_SIGNATURE_MAX + 1];
-    int length = 0;
-    DWORD available = 0, got = 0;
-    int ended = 0;
-    while (length <= UPDATE_SIGNATURE_MAX && WinHttpQueryDataAvailable(request, &available)) {
-        if (available == 0) {
-            ended = 1;
-            break;
-        }
-        DWORD want = available < (DWORD)(UPDATE_SIGNATURE_MAX + 1 - length) ? available : UPDATE_SIGNATURE_MAX + 1 - length;
-        if (!WinHttpReadData(request, bytes + length, want, &got) || got == 0) break;
-        length += (int)got;
-    }
-    http_close(request, connection, internet);
+    char bytes[UPDATE_SIGNATURE_MAX];
+    int length = fetch_small(sig_url, bytes, UPDATE_SIGNATURE_MAX, 1);
     unsigned char rs[UPDATE_SIGNATURE_BYTES];
-    return ended && update_signature_decode(bytes, length, rs) && update_signature_verify_file(g_key.xy, path, rs);
+    return length > 0 && update_signature_decode((const unsigned char*)bytes, length, rs) &&
+           update_signature_verify_file(g_key.xy, path, rs);
+}
+
+// What the signed manifest says of the program downloaded to path: 0 to install it, else
+// the result code that says why not.
+static int manifest_allows(const wchar_t* path) {
+    UpdateManifest manifest;
+    unsigned char digest[UPDATE_DIGEST_BYTES];
+    if (!fetch_manifest(&manifest) || !update_file_sha256(path, digest)) return UPDATE_UNVERIFIED;
+    return update_manifest_verdict(&manifest, digest, now_utc_seconds());
 }
 
 static int download(const DownloadJob* job, const wchar_t* exe, const wchar_t* fresh, const wchar_t* old) {
@@ -321,9 +404,12 @@ static int download(const DownloadJob* job, const wchar_t* exe, const wchar_t* f
     http_close(request, connection, internet);
     if (!whole) return 1;
     post(job->window, MSG_UPDATE_PROGRESS, 100, 0);
-    if (update_signed() && !signature_holds(job->url, fresh)) {
-        DeleteFileW(fresh);
-        return 2;
+    if (update_signed()) {
+        int refused = signature_holds(job->url, fresh) ? manifest_allows(fresh) : UPDATE_UNVERIFIED;
+        if (refused) {
+            DeleteFileW(fresh);
+            return refused;
+        }
     }
     return update_install(exe, fresh, old);
 }

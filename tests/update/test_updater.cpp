@@ -15,6 +15,7 @@
 #include "peer_driver.h"
 #include "test_support.h"
 #include "update/http_fetch.h"
+#include "update/update_manifest.h"
 #include "update/update_signature.h"
 #include "update/updater.h"
 #include "other_update_key.h"
@@ -95,18 +96,18 @@ TEST(VersionFile, FormatComparisonAndTheAddressTrusted) {
     EXPECT_TRUE(update_handover_parse(line, &id) && id == 4000000000u);
 
     // The texts the window shows.
-    UpdateInfo newer = {1, 0, 1, L"1.5.0", L"", L"Daha h\u0131zl\u0131\n"};
+    UpdateInfo newer = {1, 0, 1, L"1.5.0", L"", L"Daha h\u0131zl\u0131\n", 0, L""};
     EXPECT_EQ(prompt_of(newer),
               L"G\u00fcncelleme Mevcut|NELVO i\u00e7in yeni bir g\u00fcncelleme mevcut!\n\nMevcut S\u00fcr\u00fcm: v1.4.3\n"
               L"Yeni S\u00fcr\u00fcm: v1.5.0\n\nYenilikler:\nDaha h\u0131zl\u0131\n\n\n\u015eimdi otomatik olarak indirip "
               L"g\u00fcncellemek istiyor musunuz?");
-    UpdateInfo same = {0, 1, 1, L"1.4.3", L"", L""};
+    UpdateInfo same = {0, 1, 1, L"1.4.3", L"", L"", 0, L""};
     EXPECT_EQ(prompt_of(same),
               L"G\u00fcncelleme Kontrol\u00fc|Zaten en g\u00fcncel s\u00fcr\u00fcm\u00fc kullan\u0131yorsunuz.\n(Mevcut "
               L"S\u00fcr\u00fcm: v1.4.3)");
     same.manual = 0;
     EXPECT_EQ(prompt_of(same), L"") << "an automatic check that finds nothing says nothing";
-    UpdateInfo unreachable = {0, 1, 0, L"", L"", L""};
+    UpdateInfo unreachable = {0, 1, 0, L"", L"", L"", 0, L""};
     EXPECT_EQ(prompt_of(unreachable).rfind(L"G\u00fcncelleme Kontrol\u00fc|G\u00fcncelleme sunucusuna ula\u015f\u0131lamad\u0131.", 0), 0u)
         << "no answer is not reported as up to date";
 }
@@ -178,6 +179,69 @@ TEST(Signature, KeysAndSignaturesAsOpensslWritesThem) {
             EXPECT_EQ(std::string((char*)rs, 64), r + std::string(1, '\0') + s) << g.name;
         }
     }
+}
+
+TEST(Manifest, OnlyTheFormReleasesWriteIsRead) {
+    // As the build wrote it for update_marker with the tests' key, the way scripts/release does.
+    std::string whole = read_file(beside_tests(L"update_marker.exe.newer.manifest"));
+    auto parses = [](const std::string& text) {
+        UpdateManifest m;
+        return update_manifest_parse(text.data(), (int)text.size(), &m) == 1;
+    };
+    UpdateManifest m;
+    ASSERT_TRUE(update_manifest_parse(whole.data(), (int)whole.size(), &m)) << whole;
+    EXPECT_STREQ(m.version, L"9.0.0");
+    EXPECT_EQ(m.expires, update_utc_seconds("2999-01-01T00:00:00Z", 20));
+    unsigned char digest[UPDATE_DIGEST_BYTES], key[UPDATE_KEY_BYTES];
+    ASSERT_TRUE(update_file_sha256(beside_tests(L"update_marker.exe").c_str(), digest));
+    EXPECT_EQ(memcmp(digest, m.sha256, UPDATE_DIGEST_BYTES), 0) << "the program's SHA-256";
+    ASSERT_TRUE(update_key_from_pem(NELVO_TEST_UPDATE_KEY_PEM, key));
+    EXPECT_TRUE(update_signature_verify_bytes(key, whole.data(), m.signed_length, m.rs)) << "openssl's signature";
+    std::string altered = whole;
+    altered[altered.find("9.0.0")] = '8';
+    ASSERT_TRUE(update_manifest_parse(altered.data(), (int)altered.size(), &m));
+    EXPECT_FALSE(update_signature_verify_bytes(key, altered.data(), m.signed_length, m.rs)) << "a version changed";
+
+    // Every cut of it is no manifest, except the one that drops only its last line end.
+    for (size_t n = 0; n + 1 < whole.size(); n++) EXPECT_FALSE(parses(whole.substr(0, n))) << "cut at " << n;
+    EXPECT_TRUE(parses(whole.substr(0, whole.size() - 1)));
+
+    size_t signature = whole.find("signature ");
+    auto with = [&](const std::string& from, const std::string& to) {
+        std::string t = whole;
+        return t.replace(t.find(from), from.size(), to);
+    };
+    auto before_signature = [&](const std::string& line) {
+        return whole.substr(0, signature) + line + whole.substr(signature);
+    };
+    std::string hash = whole.substr(whole.find("sha256 ") + 7, 2 * UPDATE_DIGEST_BYTES);
+    std::string crlf;
+    for (char c : whole) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string padded = whole;
+    while (padded.size() <= UPDATE_MANIFEST_MAX) padded = padded.substr(0, padded.find("signature ")) +
+                                                         "note " + std::string(90, 'x') + "\n" + whole.substr(signature);
+    struct {
+        const char* name;
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {"a field later versions may add", before_signature("channel stable\n"), true},
+        {"CR LF line ends", crlf, false},
+        {"another format", with("manifest 1", "manifest 2"), false},
+        {"no version", with("version 9.0.0\n", ""), false},
+        {"the version twice", before_signature("version 9.0.0\n"), false},
+        {"a version of two parts", with("9.0.0", "9.0"), false},
+        {"a version part of ten digits", with("9.0.0", "9.0.1234567890"), false},
+        {"a hash a digit short", with(hash, hash.substr(1)), false},
+        {"no such day", with("2999-01-01", "2999-02-29"), false},
+        {"a line after the signature", whole + "version 9.9.9\n", false},
+        {"a line longer than any field", before_signature("note " + std::string(300, 'x') + "\n"), false},
+        {"longer than a manifest may be", padded, false},
+        {"a signature that is not base64", with("signature ", "signature *"), false},
+    };
+    for (const auto& r : rows) EXPECT_EQ(parses(r.text), r.taken) << r.name;
+    EXPECT_GT(update_utc_seconds("2024-02-29T23:59:59Z", 20), 0) << "a leap day";
+    EXPECT_EQ(update_utc_seconds("2023-02-29T00:00:00Z", 20), -1);
 }
 
 //~ Against the server
@@ -376,6 +440,79 @@ TEST_F(Loopback, ADownloadThatIsNoProgramLeavesEverythingAsItWas) {
     EXPECT_EQ(posted.back().lParam, 1);
 }
 
+// Whoever controls the update server offers what he likes under any version number; only
+// the signed manifest says which program is which version, and until when that holds.
+TEST_F(Loopback, ASignedBuildInstallsOnlyANewerProgramItsSignedManifestNames) {
+    write_file(dir.file(L"Nelvo.exe"), "the running program");
+    std::string newer = read_file(beside_tests(L"update_marker.exe.newer.manifest"));
+    std::string altered = newer;
+    altered.replace(altered.find("9.0.0"), 5, "9.9.9");
+    ASSERT_TRUE(update_set_public_key(NELVO_TEST_UPDATE_KEY_PEM));
+    // An older release of ours, genuinely signed: the program, its signature, its manifest.
+    server.route("/Nelvo.exe", {200, read_file(beside_tests(L"update_marker.exe"))});
+    server.route("/Nelvo.exe.sig", {200, read_file(beside_tests(L"update_marker.exe.sig"))});
+    struct Attack {
+        const char* name;
+        const char* version_file;
+        HttpRoute manifest;
+        int check_refuses;         // what the automatic check says (0: it offers an update)
+        const wchar_t* check_says;
+        int download_refuses;      // and a download started all the same
+    } attacks[] = {
+        {"the older release offered as 9.9.9, its own manifest replayed", "9.9.9\n",
+         {200, read_file(beside_tests(L"update_marker.exe.older.manifest"))}, UPDATE_NOT_NEWER,
+         L"Sunucu v9.9.9 s\u00fcr\u00fcm\u00fcn\u00fc duyuruyor, ancak imzal\u0131 g\u00fcncelleme bilgisi v1.0.0 diyor",
+         UPDATE_NOT_NEWER},
+        {"the older release under a newer release's manifest", "9.9.9\n",
+         {200, read_file(beside_tests(L"nelvo_peer.exe.newer.manifest"))}, 0, L"Yeni S\u00fcr\u00fcm: v9.0.0",
+         UPDATE_UNVERIFIED},
+        {"a manifest with its version raised", "9.9.9\n", {200, altered}, UPDATE_UNVERIFIED,
+         L"G\u00fcncelleme do\u011frulanamad\u0131", UPDATE_UNVERIFIED},
+        {"no manifest", "9.9.9\n", {404, ""}, UPDATE_UNVERIFIED, L"G\u00fcncelleme do\u011frulanamad\u0131",
+         UPDATE_UNVERIFIED},
+        {"\"current\" forever, over a manifest past its expiry", "1.4.3\n",
+         {200, read_file(beside_tests(L"update_marker.exe.expired.manifest"))}, UPDATE_STALE,
+         L"G\u00fcncelleme bilgisi eskimi\u015f", UPDATE_STALE},
+    };
+    // Held as a running program is: a download let through fails to move it aside (code 3)
+    // instead of swapping and ending this process.
+    HANDLE running = CreateFileW(dir.file(L"Nelvo.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    for (const Attack& a : attacks) {
+        server.route("/version.txt", {200, a.version_file});
+        server.route("/version.txt.sig", a.manifest);
+        UpdateInfo* info = checked(0);
+        ASSERT_NE(info, nullptr) << a.name << ": the check said nothing";
+        EXPECT_EQ(info->refused, a.check_refuses) << a.name;
+        EXPECT_EQ(info->available, a.check_refuses == 0) << a.name;
+        EXPECT_NE(prompt_of(*info).find(a.check_says), std::wstring::npos) << a.name << ": " << prompt_of(*info);
+        update_record_release((LPARAM)info);
+
+        posted.clear();
+        ASSERT_TRUE(start_update_download(window, (server.base() + L"/Nelvo.exe").c_str())) << a.name;
+        ASSERT_TRUE(collect(20000, MSG_UPDATE_RESULT)) << a.name;
+        EXPECT_EQ(posted.back().lParam, a.download_refuses) << a.name;
+        EXPECT_EQ(read_file(dir.file(L"Nelvo.exe")), "the running program") << a.name;
+        EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp"))) << a.name;
+    }
+    CloseHandle(running);
+    wchar_t text[512];
+    update_failure_text(UPDATE_NOT_NEWER, text, 512);
+    EXPECT_NE(wcsstr(text, L"bu s\u00fcr\u00fcmden yeni de\u011fil"), nullptr) << text;
+    update_failure_text(UPDATE_STALE, text, 512);
+    EXPECT_NE(wcsstr(text, L"eskimi\u015f"), nullptr) << text;
+
+    // Nothing newer, and the signed manifest agrees: a manual check says so, and no more.
+    server.route("/version.txt", {200, "1.4.3\n"});
+    server.route("/version.txt.sig", {200, read_file(beside_tests(L"update_marker.exe.older.manifest"))});
+    UpdateInfo* info = checked(1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(prompt_of(*info).find(L"G\u00fcncelleme Kontrol\u00fc|Zaten en g\u00fcncel"), 0u) << prompt_of(*info);
+    update_record_release((LPARAM)info);
+    update_set_public_key("");
+}
+
 TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     TempDir dir;
     std::string marker = read_file(beside_tests(L"update_marker.exe"));
@@ -412,6 +549,35 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     EXPECT_TRUE(file_exists(dir.file(L"started.txt"))) << "it did start";
     EXPECT_TRUE(read_file(exe) == "old program");
     EXPECT_FALSE(file_exists(old));
+
+    // The same when the old program cannot be renamed back: what is at stake is that a
+    // program stays at Nelvo.exe, and that the user is told where the old one is.
+    update_set_program_path(exe.c_str());
+    struct Held {
+        const char* name;
+        DWORD share;  // how the old program's file is held open meanwhile
+        int code;
+        const char* at_exe;
+    } helds[] = {
+        {"renaming refused, copying allowed", FILE_SHARE_READ, UPDATE_FAILED_START, "old program"},
+        {"neither", 0, UPDATE_UNDO_FAILED, "new"},
+    };
+    for (const Held& h : helds) {
+        write_file(exe, marker);
+        write_file(old, "old program");
+        DeleteFileW(fresh.c_str());
+        held = CreateFileW(old.c_str(), GENERIC_READ, h.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE) << h.name;
+        EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), h.code) << h.name;
+        CloseHandle(held);
+        ASSERT_TRUE(file_exists(exe)) << h.name << ": no Nelvo.exe left";
+        EXPECT_TRUE(read_file(exe) == (strcmp(h.at_exe, "new") ? std::string(h.at_exe) : marker)) << h.name;
+        EXPECT_EQ(read_file(old), "old program") << h.name << ": the old program is kept";
+        wchar_t text[512];
+        update_failure_text(h.code, text, 512);
+        std::wstring where = h.code == UPDATE_UNDO_FAILED ? old : exe;
+        EXPECT_NE(wcsstr(text, where.c_str()), nullptr) << h.name << ": " << text;
+    }
     DeleteFileW(dir.file(L"quiet.txt").c_str());
     std::string broken = marker;
     unsigned pe = (unsigned char)broken[0x3C] | ((unsigned char)broken[0x3D] << 8);
@@ -420,18 +586,42 @@ TEST(Swap, EveryFailureLeavesTheOldProgramInPlace) {
     write_file(fresh, broken);
     EXPECT_FALSE(update_file_is_program(fresh.c_str())) << "nor would a download like it be swapped in";
 
+    // It starts, reports, gets as far as its clean-up and ends at once: the old program is
+    // kept through that first start, and through a start that dies before its clean-up;
+    // the next clean start removes it.
     reset();
+    write_file(dir.file(L"Nelvo_started.tmp"), "");  // left by an earlier update's first start
     ASSERT_EQ(update_install(exe.c_str(), fresh.c_str(), old.c_str()), 0);
     EXPECT_TRUE(read_file(exe) == marker);
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_started.tmp"))) << "it spoke of another program";
     EXPECT_EQ(update_restart(exe.c_str(), fresh.c_str(), old.c_str()), 0) << "it started and reported";
-    EXPECT_EQ(read_file(old), "old program") << "kept until the new one has proven itself";
-    update_set_program_path(exe.c_str());
+    DWORD wait = GetTickCount();
+    while (!file_exists(dir.file(L"Nelvo_started.tmp")) && GetTickCount() - wait < 10000) Sleep(20);
+    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_started.tmp"))) << "its first start went through its clean-up";
+    EXPECT_EQ(read_file(old), "old program") << "kept through the new one's first start";
+    auto start_again = [&] {
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::wstring command = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.path.c_str(), &si, &pi))
+            return false;
+        bool ended = WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return ended;
+    };
+    write_file(dir.file(L"quiet.txt"), "");
+    ASSERT_TRUE(start_again());
+    EXPECT_EQ(read_file(old), "old program") << "a start that died first is no clean start";
+    DeleteFileW(dir.file(L"quiet.txt").c_str());
     write_file(dir.file(L"Zembrafold_old.tmp"), "x");
-    remove_update_leftovers();
-    update_set_program_path(nullptr);
-    EXPECT_FALSE(file_exists(old));
+    ASSERT_TRUE(start_again());
+    EXPECT_FALSE(file_exists(old)) << "its second clean start removes it";
+    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_started.tmp")));
     EXPECT_FALSE(file_exists(dir.file(L"Zembrafold_old.tmp")));
     EXPECT_TRUE(file_exists(exe));
+    update_set_program_path(nullptr);
 }
 
 // The main windows open now, and the process of one of them.
@@ -472,6 +662,7 @@ TEST(Swap, AManualCheckFromTheMenuReplacesTheTestBuildWithASignedTestBuild) {
     ASSERT_GT(server.request_count(), 0u) << "the check at start-up";
     Sleep(300);
     server.route("/version.txt", {200, "9.0.0\nYeni s\xc3\xbcr\xc3\xbcm\n"});
+    server.route("/version.txt.sig", {200, read_file(beside_tests(L"nelvo_peer.exe.newer.manifest"))});
     DWORD yes = GetTickCount();
     EXPECT_EQ(program.ask("menu 6 yes"), "OK");
     // It ends only once the new one has reported its window.
@@ -482,8 +673,9 @@ TEST(Swap, AManualCheckFromTheMenuReplacesTheTestBuildWithASignedTestBuild) {
     EXPECT_NE(running, program.process.dwProcessId);
     printf("from Yes to the old program's end (the new window up): %lu ms\n", (unsigned long)replaced);
     DWORD start = GetTickCount();
-    while (file_exists(dir.file(L"Nelvo_old.tmp")) && GetTickCount() - start < 20000) Sleep(50);
-    EXPECT_FALSE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "removed by the new program once the old one ended";
+    while (!file_exists(dir.file(L"Nelvo_started.tmp")) && GetTickCount() - start < 20000) Sleep(50);
+    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_started.tmp"))) << "the new program's first start went through";
+    EXPECT_TRUE(file_exists(dir.file(L"Nelvo_old.tmp"))) << "the old program stays until its next start";
     EXPECT_FALSE(file_exists(dir.file(L"Nelvo_new.tmp")));
     HANDLE process = running ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, running) : nullptr;
     if (process) {
