@@ -254,6 +254,7 @@ static void run_command(char* line) {
         return;
     } else if (!strcmp(line, "state")) {
         report_state();
+        return;
     } else if (!strcmp(line, "busy")) {
         report_busy();
         return;

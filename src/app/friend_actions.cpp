@@ -29,6 +29,9 @@ void ensure_transport_started(void) {
 
 void on_mqtt_event(HWND window, WPARAM wparam) {
     const MqttEvent* event = (const MqttEvent*)wparam;
+    // A message that counts for nothing changes nothing on the screen: a flood of them must
+    // not turn into a flood of repaints.
+    int changed = 1;
     if (event && event->kind == MQTT_EVENT_MESSAGE) {
         int jam_was_active = jam_is_active();
         // The room topic exactly when the Jam protocol takes it: the gate and the handler
@@ -38,7 +41,9 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
         // Read once: between installations that pinned each other's keys only signed
         // messages count, and the handlers act on the very record the check decided on.
         InboundMessage m;
-        if (trust_inbound(event->topic, event->payload, room, event->link, &m)) {
+        int verdict = trust_inbound(event->topic, event->payload, room, event->link, &m);
+        changed = verdict != TRUST_IGNORED;
+        if (verdict == TRUST_TAKEN) {
             friend_protocol_take(event->topic, m.family == INBOUND_FRIEND ? &m.friend_message : nullptr,
                                  event->arrived_at);
             if (m.family == INBOUND_JAM) jam_message_received(event->topic, m.text, &m.jam, event->arrived_at);
@@ -54,7 +59,7 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
         if (jam_in_room() && g_app.current_index < 0 && !g_jam_fetch.running.load()) jam_ask_state();
     }
     mqtt_event_free(wparam);
-    InvalidateRect(window, nullptr, FALSE);
+    if (changed) InvalidateRect(window, nullptr, FALSE);
 }
 
 static int is_trimmed(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'@'; }

@@ -303,7 +303,7 @@ int trust_inbound(const char* topic, const char* payload, const char* room_topic
         char own[FRIEND_TOPIC_CAPACITY];
         if (friend_topic(TOPIC_KEY, g_identity.tag, own, sizeof own) && !_stricmp(topic, own)) own_record_received(payload);
         else key_record_received(topic, payload, link);
-        return 0;
+        return TRUST_KEY_RECORD;
     }
     int direct = is_own_topic(topic);
     int room = !direct && room_topic && room_topic[0] && !_stricmp(topic, room_topic);

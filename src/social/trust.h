@@ -35,11 +35,13 @@ int trust_for_user(const wchar_t* tag, const char* payload, char* sealed, int ca
 // when a member is not (or there is none), both when the room has both.
 void trust_publish_to_room(const char* topic, const char* payload, const wchar_t* const* member_tags, int members);
 
-// Reads a received message once into out and says whether it counts (1) or must be ignored
-// (0: a message claiming a verified friend that is not his valid envelope, a stale or
-// replayed envelope, a key record). An envelope from someone whose key is not pinned here
-// counts as the plain message inside it. room_topic: the topic of the room the Jam protocol
-// takes messages from (jam_room_topic_now); link: the broker that delivered it.
+// Reads a received message once into out and says whether it counts for the handlers
+// (TRUST_TAKEN), was a key record taken here (TRUST_KEY_RECORD: a friend's row may change), or
+// must be ignored (TRUST_IGNORED: a message claiming a verified friend that is not his valid
+// envelope, a stale or replayed envelope). An envelope from someone whose key is not pinned
+// here counts as the plain message inside it. room_topic: the topic of the room the Jam
+// protocol takes messages from (jam_room_topic_now); link: the broker that delivered it.
+enum { TRUST_IGNORED = 0, TRUST_TAKEN = 1, TRUST_KEY_RECORD = 2 };
 int trust_inbound(const char* topic, const char* payload, const char* room_topic, int link, InboundMessage* out);
 // Empties the user's mailbox on the brokers, at most once a second; a clear asked for
 // meanwhile follows on the tick.

@@ -372,6 +372,14 @@ TEST(TwoInstallations, SignedFriendsCannotBeImpersonated) {
     EXPECT_TRUE(a.state_shows(":v2", 10000)) << a.ask("state");
     EXPECT_EQ(read_file(a.dir.file(L"friends.json")).find(other_key), std::string::npos);
     EXPECT_EQ(a.ask("quit"), "OK");
+
+    // B's key can no longer be opened (a damaged file): B says so instead of going quiet.
+    b.stop();
+    write_file(b.dir.path + L"\\roaming\\Nelvo\\signing.key", "damaged");
+    ASSERT_TRUE(restart(b, b0.port, b1.port));
+    EXPECT_TRUE(b.state_shows("banner=\xc4\xb0mza anahtar\xc4\xb1n\xc4\xb1z a\xc3\xa7\xc4\xb1lamad\xc4\xb1", 5000))
+        << b.ask("state");
+    EXPECT_EQ(b.ask("quit"), "OK");
 }
 
 TEST(TwoInstallations, ListenTogetherInAJam) {
