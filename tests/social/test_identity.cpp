@@ -499,16 +499,21 @@ TEST_F(StoreTest, SentRequestsPersistWhereEarlierReadersDoNotLook) {
     EXPECT_TRUE(sent_request_has(L"N#3031"));
 }
 
-// A pinned key lives inside its friend's braces, where earlier readers skip it; a value
-// that is no key is not kept, and the file then counts as not read whole.
+// A pinned key, the user's mark that it was checked and the last send times taken live
+// inside their friend's braces, where earlier readers skip them; a value that is no key is
+// not kept, and the file then counts as not read whole.
 TEST_F(StoreTest, PinnedKeysStayInsideTheirEntries) {
     std::string key(86, 'A');
-    std::string with_key = "    { \"tag\": \"Ayse#4321\", \"name\": \"Ayse\", \"key\": \"" + key + "\" },\n";
+    std::string with_key = "    { \"tag\": \"Ayse#4321\", \"name\": \"Ayse\", \"key\": \"" + key +
+                           "\", \"key_checked\": \"1\", \"signed_at\": \"1765000000123\", \"room_signed_at\": \"1765000000456\" },\n";
     std::string text = friends_text("Ornek#8421", "Ornek", with_key + entry("Veli#5555", "Veli", true), "");
     Identity id;
     FriendStore store;
     EXPECT_TRUE(friends_json_parse(text.data(), (int)text.size(), &id, &store));
     EXPECT_EQ(std::string(store.friends[0].key), key);
+    EXPECT_EQ(store.friends[0].key_checked, 1);
+    EXPECT_EQ(store.friends[0].last_signed_ms, 1765000000123LL);
+    EXPECT_EQ(store.friends[0].last_room_signed_ms, 1765000000456LL);
     EXPECT_STREQ(store.friends[1].key, "");
     char out[4096];
     int n = friends_json_format(&id, &store, out, sizeof out);
