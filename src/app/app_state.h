@@ -142,6 +142,9 @@ struct AppState {
     Spring panel_scroll[2];       // the friends and requests lists, in pixels
     float panel_scroll_target[2];
     int name_editing;
+    // The friend whose key card is open over the list, by tag (the list may change under
+    // it); empty while closed.
+    wchar_t friend_card_tag[FRIEND_TAG_CAPACITY];
     int friend_search_active;
     DWORD friend_search_tick;
     wchar_t friend_search_tag[FRIEND_TAG_CAPACITY];

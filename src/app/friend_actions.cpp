@@ -95,3 +95,10 @@ void send_friend_request_from_input(void) {
     }
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
 }
+
+void toggle_key_checked(const wchar_t* tag) {
+    FriendEntry* f = friend_at(friend_find(tag));
+    if (!f || !trust_friend_verified(f)) return;
+    f->key_checked = !f->key_checked;
+    friends_save();
+}

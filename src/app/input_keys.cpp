@@ -27,6 +27,11 @@ static void select_and_show(int index) {
 void on_key_down(HWND window, WPARAM key) {
     note_input(window);
     int ctrl = GetKeyState(VK_CONTROL) < 0;
+    if (key == VK_ESCAPE && g_app.friend_card_tag[0]) {
+        g_app.friend_card_tag[0] = 0;
+        InvalidateRect(window, nullptr, FALSE);
+        return;
+    }
     if (key == VK_ESCAPE && g_app.sidebar_open) {
         open_sidebar(0);
         return;

@@ -22,6 +22,7 @@
 #include "playback/player.h"
 #include "social/friends.h"
 #include "social/jam.h"
+#include "social/trust.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
@@ -215,6 +216,13 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
                 return;
             }
         }
+        // Elsewhere on a verified friend's row: his key card.
+        for (int i = 0; i < FRIEND_ROWS_MAX; i++) {
+            if (!rect_has_area(&g_hit.friend_row[i]) || !PtInRect(&g_hit.friend_row[i], p)) continue;
+            const FriendEntry* f = friend_at(i);
+            if (f && trust_friend_verified(f)) wstr_copy(g_app.friend_card_tag, f->tag);
+            return;
+        }
     } else if (g_app.friends_tab == 1) {
         for (int i = 0; i < REQUEST_ROWS_MAX; i++) {
             if (rect_has_area(&g_hit.request_accept[i]) && PtInRect(&g_hit.request_accept[i], p)) {
@@ -237,6 +245,19 @@ static void press_in_friends_panel(HWND window, int id, POINT p) {
             }
         }
     }
+}
+
+// The key card lies over the panel: a press on it acts on the card alone (1); a press
+// anywhere else closes it and then acts as it would without it (0).
+static int press_on_friend_card(POINT p) {
+    if (!g_app.friend_card_tag[0]) return 0;
+    if (!PtInRect(&g_hit.friend_card, p)) {
+        g_app.friend_card_tag[0] = 0;
+        return 0;
+    }
+    if (PtInRect(&g_hit.friend_card_check, p)) toggle_key_checked(g_app.friend_card_tag);
+    else if (PtInRect(&g_hit.friend_card_close, p)) g_app.friend_card_tag[0] = 0;
+    return 1;
 }
 
 // A press on no element: the sidebar, the scrollbar or a row.
@@ -327,6 +348,11 @@ void on_left_button_down(HWND window, int x, int y) {
     g_app.pressed_menu_item = -1;
     g_app.press_row = -1;
     POINT p = {x, y};
+    if (press_on_friend_card(p)) {
+        InvalidateRect(window, nullptr, FALSE);
+        UpdateWindow(window);
+        return;
+    }
     int id = element_at(p);
     g_app.pressed_id = id;
     switch (id) {

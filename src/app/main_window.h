@@ -133,3 +133,6 @@ int friends_panel_open(void);
 // The friends panel's send button and Enter in the tag box: checks the typed tag and looks
 // the user up; the housekeeping timer sends the request once the user is found.
 void send_friend_request_from_input(void);
+// The friend's key card button: the user says he compared the key's code with the friend
+// (or takes that back); kept in friends.json.
+void toggle_key_checked(const wchar_t* tag);

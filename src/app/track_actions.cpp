@@ -329,6 +329,7 @@ void open_sidebar(int open) {
     if (!g_app.window_active || g_app.window_minimized) g_app.sidebar_progress = {open ? 1.0f : 0.0f, 0};
     if (!open) {
         g_app.name_editing = 0;
+        g_app.friend_card_tag[0] = 0;
     } else if (g_app.sidebar_mode == 1) {
         ensure_transport_started();
         presence_ping_all();

@@ -144,6 +144,8 @@ void jam_queue_asker(const wchar_t* tag);
 int jam_next_asker(wchar_t* buffer, int size);
 void jam_ask_state(void);
 
+// The Jam bar's title: the room's size and who is in it, each member who is not a verified
+// friend marked " (?)".
 void jam_banner_text(wchar_t* buffer, int size);
 void jam_notice_text(wchar_t* buffer, int size);
 // kind 1 marks a download in progress (the Jam bar grows for its progress line).

@@ -72,6 +72,12 @@ void jam_set_notice(const wchar_t* text, int kind, const wchar_t* second_line) {
 
 static const wchar_t* member_label(const JamMember* m) { return m->name[0] ? m->name : m->tag; }
 
+// A room is open to whoever reads its topic, and a name is whatever its sender typed: only a
+// verified friend's name is his; any other member carries a question mark.
+static const wchar_t* member_mark(const JamMember* m) {
+    return trust_friend_verified(friend_at(friend_find(m->tag))) ? L"" : L" (?)";
+}
+
 void jam_banner_text(wchar_t* buffer, int size) {
     if (g_jam.state == JAM_INVITING) {
         if (g_jam.pending_invites < 2) {
@@ -86,7 +92,8 @@ void jam_banner_text(wchar_t* buffer, int size) {
     wchar_t list[192] = L"Sen";
     for (int i = 0; i < g_jam.member_count && i < 3; i++) {
         wchar_t longer[192];
-        wstr_format(longer, 192, L"%ls, %ls", list, member_label(&g_jam.members[i]));
+        const JamMember* m = &g_jam.members[i];
+        wstr_format(longer, 192, L"%ls, %ls%ls", list, member_label(m), member_mark(m));
         wstr_copy(list, longer);
     }
     if (g_jam.member_count > 3) {

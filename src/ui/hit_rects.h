@@ -22,6 +22,10 @@ struct HitRects {
     int panel_list_max_scroll;  // how far that list scrolls, in pixels
     RECT friend_invite[FRIEND_ROWS_MAX];
     RECT friend_remove[FRIEND_ROWS_MAX];
+    RECT friend_row[FRIEND_ROWS_MAX];  // each friend's card, as much as the list shows
+    RECT friend_card;                  // the open key card, else empty
+    RECT friend_card_check;            // its button that sets or clears the checked mark
+    RECT friend_card_close;
     RECT request_accept[REQUEST_ROWS_MAX];
     RECT request_reject[REQUEST_ROWS_MAX];
 };

@@ -143,6 +143,20 @@ RECT invitation_rect(int width, int dpi) {
     return RECT{left, top, left + w, top + scale_at(54, dpi)};
 }
 
+FriendCardLayout friend_card_layout(int x0, int x1, int content_top, int highest_top, int bottom, int dpi) {
+    int height = scale_at(FRIEND_CARD_HEIGHT, dpi);
+    int top = content_top;
+    if (top + height > bottom) top = bottom - height;
+    if (top < highest_top) top = highest_top;
+    FriendCardLayout l;
+    l.card = RECT{x0 + scale_at(12, dpi), top, x1 - scale_at(12, dpi), top + height};
+    l.close = RECT{l.card.right - scale_at(34, dpi), top + scale_at(10, dpi), l.card.right - scale_at(10, dpi),
+                   top + scale_at(34, dpi)};
+    l.check = RECT{l.card.left + scale_at(14, dpi), l.card.bottom - scale_at(42, dpi), l.card.right - scale_at(14, dpi),
+                   l.card.bottom - scale_at(12, dpi)};
+    return l;
+}
+
 int sidebar_left(float progress, int dpi) {
     if (progress < 0) progress = 0;
     if (progress > 1) progress = 1;

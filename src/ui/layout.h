@@ -69,6 +69,17 @@ float playing_dot_pulse(DWORD ticks);
 // The Jam invitation notice, centred under the header.
 RECT invitation_rect(int width, int dpi);
 
+// The key card of a friend over the friends list, between the panel's edges x0 and x1: it
+// starts where the tab's contents start, and moves up (not above highest_top) when the
+// window is too short for it above bottom.
+enum { FRIEND_CARD_HEIGHT = 264 };
+struct FriendCardLayout {
+    RECT card;
+    RECT close;  // the glyph at the top right
+    RECT check;  // the button along the bottom
+};
+FriendCardLayout friend_card_layout(int x0, int x1, int content_top, int highest_top, int bottom, int dpi);
+
 // The sidebar panel's left edge for a slide fraction (its right edge is 278 further).
 int sidebar_left(float progress, int dpi);
 

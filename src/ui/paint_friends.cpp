@@ -59,6 +59,27 @@ int avatar_palette_index(const wchar_t* name) {
     return (int)(h % 6);
 }
 
+// One check: what arrives in his name was signed by the key pinned for him. Two: the user
+// also heard from him that the key is his.
+const wchar_t* friend_key_mark(const FriendEntry* e) {
+    if (!e->key[0] || e->key_changed) return L"";
+    return e->key_checked ? L" \u2713\u2713" : L" \u2713";
+}
+
+void fingerprint_lines(const wchar_t* fingerprint, wchar_t* first, wchar_t* second, int capacity) {
+    if (capacity <= 0) return;
+    first[0] = second[0] = 0;
+    if (!fingerprint || !fingerprint[0]) {
+        wstr_copy(first, capacity, L"\u2014");
+        return;
+    }
+    // The third blank ends the first line.
+    int head = 0, blanks = 0;
+    while (fingerprint[head] && !(fingerprint[head] == L' ' && ++blanks == 3)) head++;
+    wstr_copy_n(first, capacity, fingerprint, head);
+    wstr_copy(second, capacity, fingerprint[head] ? fingerprint + head + 1 : L"");
+}
+
 //~ Pieces
 
 static void paint_avatar(const PaintFrame* f, int cx, int cy, int radius, COLORREF fill, const wchar_t* name,
@@ -68,6 +89,11 @@ static void paint_avatar(const PaintFrame* f, int cx, int cy, int radius, COLORR
     avatar_letter(name, tag, s);
     paint_text(f, font, s, RECT{cx - dip(f, radius), cy - dip(f, radius), cx + dip(f, radius), cy + dip(f, radius)},
                text, TEXT_CENTRED);
+}
+
+void paint_friend_avatar(const PaintFrame* f, int cx, int cy, const wchar_t* name, const wchar_t* tag) {
+    paint_avatar(f, cx, cy, 15, AVATAR_PALETTE[avatar_palette_index(name)], name, tag, g_fonts.small_bold,
+                 PALETTE_WHITE);
 }
 
 static void paint_header(const PaintFrame* f, int x0, int x1) {
@@ -194,8 +220,7 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
     if (member) fill_round_rect(f->canvas, card, dip(f, 11), RGB(28, 16, 32), 255, PALETTE_PINK, 150);
     else fill_round_rect(f->canvas, card, dip(f, 11), PALETTE_CARD, 255, PALETTE_LINE, 150);
     int cx = card.left + dip(f, 24), cy = (card.top + card.bottom) / 2;
-    paint_avatar(f, cx, cy, 15, AVATAR_PALETTE[avatar_palette_index(e->name)], e->name, e->tag,
-                 g_fonts.small_bold, PALETTE_WHITE);
+    paint_friend_avatar(f, cx, cy, e->name, e->tag);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(5.2f, f->dpi), PALETTE_CARD, 255);
     fill_circle(f->canvas, (float)(cx + dip(f, 11)), (float)(cy + dip(f, 11)), scale_float(3.8f, f->dpi),
                 e->online ? PALETTE_ORANGE : PALETTE_OFFLINE, 255);
@@ -205,6 +230,7 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
     if (i < FRIEND_ROWS_MAX) {
         g_hit.friend_remove[i] = within(remove, view);
         g_hit.friend_invite[i] = within(invite, view);
+        g_hit.friend_row[i] = within(card, view);
     }
     paint_glyph(f, g_fonts.icon_small, L"\uE711", remove, PALETTE_MUTED);
     if (member) {
@@ -220,11 +246,8 @@ static void paint_friend_row(const PaintFrame* f, int i, const FriendEntry* e, i
             paint_text(f, g_fonts.caption, word, invite, PALETTE_MUTED, TEXT_CENTRED);
         }
     }
-    // A friend whose key is pinned carries a quiet check after the name: what arrives in his
-    // name was signed by him.
     wchar_t name[IDENTITY_NAME_CAPACITY + 4];
-    wstr_format(name, IDENTITY_NAME_CAPACITY + 4, e->key[0] && !e->key_changed ? L"%ls \u2713" : L"%ls",
-                e->name[0] ? e->name : e->tag);
+    wstr_format(name, IDENTITY_NAME_CAPACITY + 4, L"%ls%ls", e->name[0] ? e->name : e->tag, friend_key_mark(e));
     paint_text(f, g_fonts.label_bold, name,
                RECT{card.left + dip(f, 46), y + dip(f, 8), invite.left - dip(f, 6), y + dip(f, 27)}, PALETTE_WHITE,
                TEXT_ELLIPSIS);
@@ -354,7 +377,9 @@ void paint_friends_panel(const PaintFrame* f, int x0, int x1) {
     paint_tag_card(f, x0, x1);
     paint_tabs(f, x0, x1);
     int yc = dip(f, HEADER_HEIGHT) + dip(f, 150);
-    if (g_app.friends_tab == 0) paint_friend_list(f, x0, x1, yc);
-    else if (g_app.friends_tab == 1) paint_requests(f, x0, x1, yc);
+    if (g_app.friends_tab == 0) {
+        paint_friend_list(f, x0, x1, yc);
+        paint_friend_card(f, x0, x1, yc);
+    } else if (g_app.friends_tab == 1) paint_requests(f, x0, x1, yc);
     else paint_add_form(f, x0, x1, yc);
 }

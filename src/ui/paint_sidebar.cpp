@@ -37,7 +37,9 @@ static void clear_panel_rects(void) {
     g_hit.tag_box_frame = NO_RECT;
     g_hit.panel_list = NO_RECT;
     g_hit.panel_list_max_scroll = 0;
-    for (int i = 0; i < FRIEND_ROWS_MAX; i++) g_hit.friend_invite[i] = g_hit.friend_remove[i] = NO_RECT;
+    for (int i = 0; i < FRIEND_ROWS_MAX; i++)
+        g_hit.friend_invite[i] = g_hit.friend_remove[i] = g_hit.friend_row[i] = NO_RECT;
+    g_hit.friend_card = g_hit.friend_card_check = g_hit.friend_card_close = NO_RECT;
     for (int i = 0; i < REQUEST_ROWS_MAX; i++) g_hit.request_accept[i] = g_hit.request_reject[i] = NO_RECT;
 }
 

@@ -1,17 +1,23 @@
 // The friends panel used with a real mouse and keyboard: every box shows what is typed, in
 // the field drawn for it and nowhere else, however it was reached; long lists scroll and
-// their buttons act on the rows they are drawn on.
+// their buttons act on the rows they are drawn on; a verified friend's row opens the card on
+// which the user compares key codes and marks the key as checked.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <string.h>
+
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "base/wstr.h"
 #include "real_input.h"
 #include "social/friends.h"
+#include "social/jam.h"
+#include "social/trust.h"
 #include "ui/fonts.h"
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
@@ -254,6 +260,83 @@ TEST_F(FriendsInputTest, LongListsScrollAndTheirButtonsActOnTheirRows) {
         ASSERT_TRUE(pump_until([] { return pending_count() == 11; }, 3000));
     }
     EXPECT_STREQ(friend_at(19)->name, L"\u0130stek 12");
+    g_friends = FriendStore{};
+}
+
+TEST_F(FriendsInputTest, AVerifiedFriendsKeyCardShowsBothCodesAndKeepsTheCheck) {
+    open_at(680, 720);
+    add_friends(2);
+    FriendEntry* verified = friend_at(0);
+    memset(verified->key, 'A', 86);  // a pinned key: 64 zero bytes
+    wchar_t code[40];
+    trust_fingerprint(verified->key, code, 40);
+    ASSERT_TRUE(code[0]) << "the test's key has a code";
+    open_panel();
+    RECT row = g_hit.friend_row[0], invite = g_hit.friend_invite[0];
+    ASSERT_TRUE(rect_has_area(&row));
+    // The row's name line, where the mark follows the name.
+    RECT name_line = {row.left + 40, row.top + 6, invite.left - 4, row.top + 28};
+    int w = 0, h = 0;
+    std::vector<unsigned> before = screen_of(window, &w, &h);
+    auto shown = [&](int x, int y) {
+        std::vector<unsigned> now = screen_of(window, &w, &h);
+        return now[(size_t)y * w + x];
+    };
+    auto name_line_changed = [&]() {
+        std::vector<unsigned> now = screen_of(window, &w, &h);
+        for (int y = name_line.top; y < name_line.bottom; y++)
+            for (int x = name_line.left; x < name_line.right; x++)
+                if (now[(size_t)y * w + x] != before[(size_t)y * w + x]) return true;
+        return false;
+    };
+
+    // A click on the row, away from its buttons, opens the card over the list.
+    real_click(window, (row.left + invite.left) / 2, (row.top + row.bottom) / 2);
+    RECT card = g_hit.friend_card, check = g_hit.friend_card_check;
+    ASSERT_TRUE(rect_has_area(&card)) << "no card";
+    expect_text_only_in(nullptr, "the card");
+    int middle = (card.top + card.bottom) / 2;
+    EXPECT_EQ(shown(card.left + 6, middle), 0x140E18u) << "the card's own fill, on the screen";
+    EXPECT_EQ(shown(check.left + 6, (check.top + check.bottom) / 2), 0xFF925Cu) << "\"Kontrol et\" in orange";
+    int bright = 0;
+    std::vector<unsigned> now = screen_of(window, &w, &h);
+    for (int y = card.top; y < check.top; y++)
+        for (int x = card.left; x < card.right; x++) bright += (now[(size_t)y * w + x] & 0xFFFFFFu) == 0xFFFFFFu;
+    EXPECT_GT(bright, 300) << "the name and the two codes are written in white";
+    save_back_buffer(L"friends-key-card");
+
+    // The button sets the mark, which friends.json keeps; a click elsewhere on the card leaves it open.
+    real_click(window, check);
+    EXPECT_EQ(friend_at(0)->key_checked, 1);
+    friends_save_flush();
+    EXPECT_NE(read_file(work.file(L"friends.json")).find("\"key_checked\": \"1\""), std::string::npos);
+    EXPECT_EQ(shown(check.left + 6, (check.top + check.bottom) / 2), 0x2A142Cu) << "\"Kontrol edildi\"";
+    save_back_buffer(L"friends-key-checked");
+    real_click(window, card.left + 20, middle);
+    EXPECT_TRUE(rect_has_area(&g_hit.friend_card)) << "a click on the card itself";
+
+    // Esc closes it; the row now shows the checked key.
+    real_key(VK_ESCAPE);
+    pump(60);
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_card));
+    EXPECT_TRUE(g_app.sidebar_open) << "Esc closed the card, not the panel";
+    EXPECT_TRUE(name_line_changed()) << "the mark after the name did not change";
+    expect_text_only_in(nullptr, "the card closed");
+
+    // A friend whose key is not pinned has no card.
+    real_click(window, (g_hit.friend_row[1].left + g_hit.friend_invite[1].left) / 2, g_hit.friend_row[1].top + 10);
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_card));
+
+    // A click on a tab closes the card and acts; the invite button invites, opening nothing.
+    real_click(window, (row.left + invite.left) / 2, row.top + 10);
+    ASSERT_TRUE(rect_has_area(&g_hit.friend_card));
+    real_click(window, g_hit.element[ELEMENT_TAB_REQUESTS]);
+    EXPECT_EQ(g_app.friends_tab, 1);
+    real_click(window, g_hit.element[ELEMENT_TAB_FRIENDS]);
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_card));
+    real_click(window, g_hit.friend_invite[0]);
+    EXPECT_EQ(jam_state(), JAM_INVITING);
+    EXPECT_FALSE(rect_has_area(&g_hit.friend_card));
     g_friends = FriendStore{};
 }
 

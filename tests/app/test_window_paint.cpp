@@ -59,32 +59,7 @@ struct PaintTest : MainWindowTest {
         return b.pixels[(size_t)y * b.width + x] & 0xFFFFFFu;
     }
 
-    void save_picture(const wchar_t* name) {
-        wchar_t folder[MAX_PATH];
-        if (!GetEnvironmentVariableW(L"NELVO_TEST_ARTIFACTS", folder, MAX_PATH)) return;
-        CreateDirectoryW(folder, nullptr);
-        const BackBuffer& b = g_app.back_buffer;
-        if (!b.pixels) return;
-        std::wstring path = std::wstring(folder) + L"\\" + name + L".bmp";
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return;
-        DWORD size = (DWORD)b.width * b.height * 4;
-        BITMAPFILEHEADER fh = {};
-        BITMAPINFOHEADER ih = {};
-        fh.bfType = 0x4D42;
-        fh.bfOffBits = sizeof(fh) + sizeof(ih);
-        fh.bfSize = fh.bfOffBits + size;
-        ih.biSize = sizeof(ih);
-        ih.biWidth = b.width;
-        ih.biHeight = -b.height;
-        ih.biPlanes = 1;
-        ih.biBitCount = 32;
-        DWORD written;
-        WriteFile(f, &fh, sizeof(fh), &written, nullptr);
-        WriteFile(f, &ih, sizeof(ih), &written, nullptr);
-        WriteFile(f, b.pixels, size, &written, nullptr);
-        CloseHandle(f);
-    }
+    void save_picture(const wchar_t* name) { save_back_buffer(name); }
 
     void add_tracks(int n) {
         static const wchar_t* NAMES[] = {L"Tarkan - Kuzu Kuzu", L"Duman - Senden Daha G\u00fczel", L"Manga - Cevaps\u0131z Sorular",
@@ -364,6 +339,17 @@ TEST_F(PaintTest, TheFriendsPanelByTabAndState) {
     repaint();
     save_picture(L"friends-144");
     EXPECT_EQ(pixel(70, 447), rgb(255, 146, 92)) << "the first row's dot, at 144 dpi";
+
+    // A verified friend's key card in a window too short for it below the tabs: it rises,
+    // and its whole button shows.
+    memset(g_friends.friends[0].key, 'A', 86);
+    wstr_copy(g_app.friend_card_tag, g_friends.friends[0].tag);
+    set_client_size(680, 520);
+    repaint();
+    save_picture(L"friends-key-card-short-144");
+    RECT check = g_hit.friend_card_check;
+    EXPECT_EQ(check.bottom - check.top, scale(30)) << check.top << ".." << check.bottom;
+    EXPECT_EQ(pixel(check.left + 6, (check.top + check.bottom) / 2), rgb(255, 146, 92)) << "\"Kontrol et\"";
     g_friends = FriendStore{};
 }
 

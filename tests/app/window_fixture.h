@@ -85,6 +85,34 @@ inline HWND wait_for_main_window(DWORD pid, int ms) {
     }
 }
 
+// The last painted frame as a bitmap beside the test run, for a person to look at.
+inline void save_back_buffer(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    if (!GetEnvironmentVariableW(L"NELVO_TEST_ARTIFACTS", folder, MAX_PATH)) return;
+    CreateDirectoryW(folder, nullptr);
+    const BackBuffer& b = g_app.back_buffer;
+    if (!b.pixels) return;
+    std::wstring path = std::wstring(folder) + L"\\" + name + L".bmp";
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD size = (DWORD)b.width * b.height * 4;
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(ih);
+    fh.bfSize = fh.bfOffBits + size;
+    ih.biSize = sizeof(ih);
+    ih.biWidth = b.width;
+    ih.biHeight = -b.height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    DWORD written;
+    WriteFile(f, &fh, sizeof(fh), &written, nullptr);
+    WriteFile(f, &ih, sizeof(ih), &written, nullptr);
+    WriteFile(f, b.pixels, size, &written, nullptr);
+    CloseHandle(f);
+}
+
 // Each test gets its own working folder (config.json, and friends.json where the program
 // keeps it beside itself) and APPDATA, and a fresh window.
 struct MainWindowTest : ::testing::Test {

@@ -62,7 +62,7 @@ TEST_F(JamWire, AFriendsInvitationIsJoinedAndTheRoomEndsWhenTheHostLeaves) {
     EXPECT_TRUE(jam_in_room());
     EXPECT_FALSE(jam_is_host());
     EXPECT_EQ(jam_member_count(), 1);
-    EXPECT_EQ(banner(), L"CANLI JAM ODASI (2 Ki\u015fi)  \u2022  Sen, Ali");
+    EXPECT_EQ(banner(), L"CANLI JAM ODASI (2 Ki\u015fi)  \u2022  Sen, Ali (?)") << "Ali's key is not pinned";
 
     // The host's state becomes the pending sync; this user's own echo does not.
     ASSERT_TRUE(peer.publish(room_topic.c_str(), "JAM_STATE|Ben#1111|jam_ali_2222_5|1|5000|abcDEF12345|Kendi"));
@@ -123,7 +123,28 @@ TEST_F(JamWire, TheHostAnswersJoinsOnceAndSurvivesHostileMessages) {
     for (const std::string& m : hostile) ASSERT_TRUE(peer.publish(room().c_str(), m)) << m.substr(0, 40);
     deliver();
     EXPECT_EQ(jam_member_count(), 6);
-    EXPECT_EQ(banner(), L"CANLI JAM ODASI (7 Ki\u015fi)  \u2022  Sen, Ali, Veli, Cem +3");
+    EXPECT_EQ(banner(), L"CANLI JAM ODASI (7 Ki\u015fi)  \u2022  Sen, Ali (?), Veli (?), Cem (?) +3");
+    // Whoever reads the room topic may join under his own number with a friend's name: only
+    // a verified friend goes unmarked.
+    ASSERT_TRUE(peer.publish(room().c_str(), "JAM_HERE|Cem#4444|Ali|" + id()));
+    deliver();
+    // Each row changes the friends store, then the title is read again.
+    struct {
+        const char* step;
+        void (*change)();
+        const wchar_t* shown;
+    } rows[] = {
+        {"a stranger named Ali", [] {}, L"Sen, Ali (?), Veli (?), Ali (?) +3"},
+        {"Ali's key pinned", [] { memset(friend_at(0)->key, 'A', 86); }, L"Sen, Ali, Veli (?), Ali (?) +3"},
+        {"Veli a friend without a pinned key", [] { add_friend(L"Veli#3333", L"Veli"); },
+         L"Sen, Ali, Veli (?), Ali (?) +3"},
+    };
+    for (const auto& row : rows) {
+        row.change();
+        EXPECT_EQ(banner(), std::wstring(L"CANLI JAM ODASI (7 Ki\u015fi)  \u2022  ") + row.shown) << row.step;
+    }
+    friend_at(0)->key[0] = 0;
+    g_friends.friend_count = 1;
     for (int i = 0; i < jam_member_count(); i++) {
         EXPECT_EQ(wcschr(g_jam.members[i].name, 0x202E), nullptr) << "no direction marks are kept";
     }
