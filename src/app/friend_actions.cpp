@@ -48,7 +48,7 @@ void on_mqtt_event(HWND window, WPARAM wparam) {
                                  event->arrived_at);
             if (m.family == INBOUND_JAM) jam_message_received(event->topic, m.text, &m.jam, event->arrived_at);
         }
-        if (trust_needs_tick()) choose_tick_period();
+        if (trust_needs_tick() && !g_app.tick_period) choose_tick_period();
         if (jam_is_active() != jam_was_active) start_animation();
     } else if (event && event->kind == MQTT_EVENT_CONNECTED) {
         announce_online();

@@ -122,8 +122,11 @@ static void advance_friend_search(HWND window) {
 
 static void on_tick(HWND window) {
     g_app.tick_count++;
-    trust_tick();
-    if (!trust_needs_tick()) choose_tick_period();
+    // The tick ran for trust's deferred work too: once that is done it may slow down.
+    if (trust_needs_tick()) {
+        trust_tick();
+        if (!trust_needs_tick()) choose_tick_period();
+    }
     if (g_app.window_minimized) {
         release_back_buffer(&g_app.back_buffer);
         trim_working_set();
