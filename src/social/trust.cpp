@@ -115,7 +115,9 @@ void trust_friendship_made(const wchar_t* tag) {
     int index = friend_find(tag);
     if (index < 0) return;
     FriendEntry* f = friend_at(index);
-    if (f->key[0]) return;
+    // Without a key of our own nothing could be signed to him: pinned, he would hear nothing
+    // from us. Unpinned, the friendship goes on in the clear, as with the original program.
+    if (f->key[0] || !signing_public_key_text()[0]) return;
     f->pin_open = 1;
     f->pin_started = now64();
     memset(f->pin_seen, 0, sizeof f->pin_seen);
