@@ -84,10 +84,18 @@ TEST(Tags, TheCorpusReadsAsItsTaggerWroteIt) {
         EXPECT_EQ(std::wstring(t.artist), wide(c[3]));
         EXPECT_EQ(std::wstring(t.album), wide(c[4]));
         EXPECT_EQ(std::wstring(t.album_artist), wide(c[5]));
-        if (c[6] != "-") EXPECT_EQ(t.disc, atoi(c[6].c_str()));
-        if (c[7] != "-") EXPECT_EQ(t.track, atoi(c[7].c_str()));
-        if (c[8] != "-") EXPECT_EQ(t.year, atoi(c[8].c_str()));
-        if (c[9] != "-") EXPECT_NEAR(t.duration_ms, atoi(c[9].c_str()), atoi(c[10].c_str()));
+        if (c[6] != "-") {
+            EXPECT_EQ(t.disc, atoi(c[6].c_str()));
+        }
+        if (c[7] != "-") {
+            EXPECT_EQ(t.track, atoi(c[7].c_str()));
+        }
+        if (c[8] != "-") {
+            EXPECT_EQ(t.year, atoi(c[8].c_str()));
+        }
+        if (c[9] != "-") {
+            EXPECT_NEAR(t.duration_ms, atoi(c[9].c_str()), atoi(c[10].c_str()));
+        }
         EXPECT_EQ(t.picture_length > 0, c[11] == "1");
         if (t.picture_length) {
             // The picture's bytes are where the reader says: a JPEG or a PNG begins there.
