@@ -198,4 +198,20 @@ def make(out, tone):
     os.remove(wav)
     _tag(OggOpus(path), [])
     rows.append(["opus-bare.opus", "ogg-opus", "", "", "", "", 0, 0, 0, 1000, 30, 0])
+
+    # Downloads cut short: the tags before the cut are still there. A FLAC still says its
+    # length in STREAMINFO; a cut Ogg file's last page is gone, so its length is not checked.
+    _cut(out, "flac-full.flac", "flac-cut.flac")
+    rows.append(["flac-cut.flac", "flac", "Kırk Üç", "Barış Ünlü", "Güz", "Çeşitli Sanatçılar",
+                 2, 3, 2019, 2000, 30, 0])
+    _cut(out, "vorbis-long.ogg", "vorbis-cut.ogg")
+    rows.append(["vorbis-cut.ogg", "ogg-vorbis", "Uzun Yorum", TURKISH, GREEK, "", 1, 3, 2024, "-", 0, 0])
     return rows
+
+
+def _cut(out, name, cut_name):
+    """Writes the first 60 % of a file, cut in the middle of a page or frame."""
+    with open(os.path.join(out, name), "rb") as f:
+        data = f.read()
+    with open(os.path.join(out, cut_name), "wb") as f:
+        f.write(data[:len(data) * 6 // 10 + 7])
