@@ -11,10 +11,12 @@
 // The walk follows the few paths that lead somewhere (moov/trak/mdia/mdhd, moov/udta/meta/
 // ilst/item/data) and never recurses by what a box claims to hold, so nesting stops six
 // levels down whatever the file says.
+
 // A real movie box of a song holds a few hundred boxes; a hostile one of tiny boxes stops here.
 enum { MP4_MAX_BOXES = 100000, MP4_MAX_TOP_BOXES = 4096 };
-// A movie box larger than this is read only this far: its header boxes and tags come first
-// in every file seen, and a cover art of more than a few MB is rare.
+// A movie box larger than this (the sample tables of hours of audio, or a huge cover) is read
+// only this far rather than held whole in memory: the movie header comes first, and what a
+// box crossing the cap would have held is lost.
 static const uint64_t MP4_MOOV_CAP = 16 * 1024 * 1024;
 
 static uint32_t fourcc(const char* s) { return tag_be32((const unsigned char*)s); }
