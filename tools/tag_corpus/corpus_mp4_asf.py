@@ -27,6 +27,11 @@ def image(path, size="48x32", colour="red", noise=False):
     return data
 
 
+FFMPEG_TAGS = ["-metadata", "title=Çiçek Dağı", "-metadata", "artist=Zülfü", "-metadata", "album=Ölmez",
+               "-metadata", "album_artist=Çeşitli", "-metadata", "track=5/9", "-metadata", "disc=2/3",
+               "-metadata", "date=1999"]
+
+
 def length_ms(audio, seconds):
     """The length the tagger reads from the file, checked against the tone that was encoded."""
     ms = round(audio.info.length * 1000)
@@ -99,6 +104,18 @@ def mp4_rows(out_dir, tone):
     })
     rows.append(["mp4-scripts.m4a", "mp4", "夜の歌 🎵", "Αλέξης Βαμβακάρης", "Песни", "",
                  0, 7, 2001, ms, TOLERANCE_MS, 0])
+
+    # Tagged by ffmpeg's own muxer rather than by mutagen.
+    path = os.path.join(out_dir, "mp4-ffmpeg-tags.m4a")
+    tone(path, 1.2, 392, ["-c:a", "aac", "-b:a", "64k", *FFMPEG_TAGS])
+    audio = MP4(path)
+    assert audio.tags["\xa9nam"] == ["Çiçek Dağı"] and audio.tags["trkn"] == [(5, 9)], audio.tags
+    assert audio.tags["disk"] == [(2, 3)] and audio.tags["aART"] == ["Çeşitli"], audio.tags
+    length_ms(audio, 1.2)
+    with open(path, "rb") as f:
+        ms = movie_ms(f.read(), 1.2)
+    rows.append(["mp4-ffmpeg-tags.m4a", "mp4", "Çiçek Dağı", "Zülfü", "Ölmez", "Çeşitli", 2, 5, 1999,
+                 ms, TOLERANCE_MS, 0])
 
     # Nothing but what ffmpeg writes itself.
     path = os.path.join(out_dir, "mp4-untagged.m4a")
@@ -174,6 +191,16 @@ def asf_rows(out_dir, tone):
     })
     rows.append(["asf-big-picture.wma", "asf", "Büyük Kapak", "", "", "", 0, 1, 0, ms,
                  TOLERANCE_MS, 1])
+
+    # Tagged by ffmpeg's own muxer: the track and disc as "5/9" and "2/3" text, and the year
+    # under a name of its own ("date") rather than WM/Year, so the year is left unchecked.
+    path = os.path.join(out_dir, "asf-ffmpeg-tags.wma")
+    tone(path, 1.2, 392, ["-c:a", "wmav2", "-b:a", "64k", *FFMPEG_TAGS])
+    audio = ASF(path)
+    assert str(audio["WM/TrackNumber"][0]) == "5/9" and str(audio["WM/PartOfSet"][0]) == "2/3", audio
+    assert "WM/Year" not in audio, audio
+    rows.append(["asf-ffmpeg-tags.wma", "asf", "Çiçek Dağı", "Zülfü", "Ölmez", "Çeşitli", 2, 5, "-",
+                 length_ms(audio, 1.2), TOLERANCE_MS, 0])
 
     # Nothing but what ffmpeg writes itself.
     path = os.path.join(out_dir, "asf-untagged.wma")
