@@ -213,6 +213,20 @@ def make(out_dir, tone):
     write(os.path.join(out_dir, "v24-extended-unsync.mp3"), id3_header(4, 0x40, body) + without_id3v2(vbr_audio))
     mp3("v24-extended-unsync.mp3", None, "ÿÿ Dört", "Dördüncü", "", "", 2, "-", "-", 0)
 
+    # Junk between the tag and the audio that begins like a frame header (MPEG-1 layer III,
+    # 32 kbit/s) with no frame where its length points: taken for audio, it would hide the
+    # Xing frame and give a duration four times too long.
+    path = os.path.join(out_dir, "junk-before-audio.mp3")
+    junk = b"\xff\xfb\x10\x00" + b"\x55" * 300
+    tags = id3.ID3()
+    tags.add(id3.TIT2(encoding=3, text=["Çöp"]))
+    write(path, vbr_audio)
+    tags.save(path, v2_version=4, v1=0, padding=lambda info: 0)
+    data = read(path)
+    tag_size = 10 + ((data[6] << 21) | (data[7] << 14) | (data[8] << 7) | data[9])
+    write(path, data[:tag_size] + junk + without_id3v2(vbr_audio))
+    mp3("junk-before-audio.mp3", None, "Çöp", "", "", "", "-", "-", "-", 0)
+
     # ID3v1.1 alone, in Windows-1254 as a Turkish program of its day wrote it.
     v1 = (b"TAG" + b"Bar\xfd\xfe Man\xe7o".ljust(30, b"\x00") + b"Kurtalan Ekspres".ljust(30, b"\x00") +
           b"Da\xf0lar".ljust(30, b"\x00") + b"1975" + b"".ljust(28, b"\x00") + b"\x00\x07" + b"\x0c")
