@@ -52,26 +52,40 @@ static int tag_file_read(void* context, uint64_t offset, void* out, int length) 
     return done;
 }
 
-int tags_read_file(const wchar_t* path, TrackTags* out) {
-    memset(out, 0, sizeof *out);
+TagFile* tag_file_open(const wchar_t* path) {
     // Other programs may be writing, renaming or deleting the file while it is read.
     HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return TAG_FORMAT_NONE;
-    int format = TAG_FORMAT_NONE;
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size;
     TagFile* file = nullptr;
-    if (!GetFileSizeEx(handle, &size)) goto done;
-    file = (TagFile*)calloc(1, sizeof *file);
-    if (!file) goto done;
+    if (GetFileSizeEx(handle, &size)) file = (TagFile*)calloc(1, sizeof *file);
+    if (!file) {
+        CloseHandle(handle);
+        return nullptr;
+    }
     file->handle = handle;
     file->size = (uint64_t)size.QuadPart;
-    {
-        TagSource source = {file, tag_file_read, file->size};
-        format = tags_read(&source, out);
-    }
-done:
+    return file;
+}
+
+TagSource tag_file_source(TagFile* file) {
+    TagSource source = {file, tag_file_read, file->size};
+    return source;
+}
+
+void tag_file_close(TagFile* file) {
+    if (!file) return;
+    CloseHandle(file->handle);
     free(file);
-    CloseHandle(handle);
+}
+
+int tags_read_file(const wchar_t* path, TrackTags* out) {
+    memset(out, 0, sizeof *out);
+    TagFile* file = tag_file_open(path);
+    if (!file) return TAG_FORMAT_NONE;
+    TagSource source = tag_file_source(file);
+    int format = tags_read(&source, out);
+    tag_file_close(file);
     return format;
 }

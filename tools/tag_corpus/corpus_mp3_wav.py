@@ -107,7 +107,7 @@ def make(out_dir, tone):
     run("lame", "--quiet", "-V", "4", source, vbr)
     # MPEG-2 layer III, mono: the other table of rates and the shorter side information.
     run("lame", "--quiet", "-m", "m", "--resample", "22.05", "-V", "6", source, low)
-    run("ffmpeg", "-v", "error", "-y", "-i", long_source, "-c:a", "libmp3lame", "-b:a", "128k",
+    run("ffmpeg", "-v", "error", "-y", "-i", long_source, "-c:a", "libmp3lame", "-b:a", "256k",
         "-write_xing", "0", "-id3v2_version", "0", bare)
     jpeg = os.path.join(work, "cover.jpg")
     png = os.path.join(work, "cover.png")
