@@ -126,6 +126,7 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
     if (tag_resynced) length = id3_resync(body, length);
 
     uint32_t at = 0;
+    int capped = !tag_resynced && length == ID3_READ_CAP && body_size > ID3_READ_CAP;
     if (version >= 3 && (flags & 0x40)) {
         if (length < 4) goto done;
         // 2.3 counts the extended header's size without its own four bytes; 2.4 counts them.
@@ -154,26 +155,35 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
                 size = syncsafe_ok(f + 4) ? syncsafe32(f + 4) : tag_be32(f + 4);
                 format_flags = f[9];
             }
-            if (size > length - at - header_size) break;
-            uint32_t data_at = at + header_size;
-            uint32_t data_size = size;
-            at = data_at + size;
-
             int field = frame_field(f, v22);
+            uint32_t room = length - at - header_size;
+            // A picture may run past what was read when the tag is larger than the cap: its
+            // bytes still lie whole in the file, and only its start needs reading. Whatever
+            // follows it is left unread.
+            int cut = size > room;
+            if (cut && !(capped && field == FIELD_PICTURE && 10 + (uint64_t)at + header_size + size <= limit &&
+                         10 + (uint64_t)at + header_size + size <= 10 + body_size))
+                break;
+            uint32_t data_at = at + header_size;
+            uint32_t data_size = cut ? room : size;
+            uint32_t whole_size = size;  // the frame's data as the file holds it, cut or not
+            at = cut ? length : data_at + size;
+
             if (field == FIELD_NONE) continue;
             int frame_resynced = 0;
             if (version == 3) {
                 if (format_flags & 0xC0) continue;  // compressed or encrypted
                 if (format_flags & 0x20) {           // a group byte
                     if (data_size < 1) continue;
-                    data_at++, data_size--;
+                    data_at++, data_size--, whole_size--;
                 }
             } else if (version == 4) {
                 if (format_flags & 0x0C) continue;  // compressed or encrypted
                 uint32_t extra = (format_flags & 0x40 ? 1 : 0) + (format_flags & 0x01 ? 4 : 0);
                 if (data_size < extra) continue;
-                data_at += extra, data_size -= extra;
+                data_at += extra, data_size -= extra, whole_size -= extra;
                 if ((format_flags & 0x02) || (flags & 0x80)) {
+                    if (cut) continue;
                     data_size = id3_resync(body + data_at, data_size);
                     frame_resynced = 1;
                 }
@@ -187,7 +197,7 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
                 if (picture.front || !picture_start(data, data_size, v22, &type, &start)) continue;
                 if (picture.found && type != 3) continue;
                 out->picture_offset = offset + 10 + data_at + start;
-                out->picture_length = data_size - start;
+                out->picture_length = whole_size - start;
                 picture.found = 1;
                 picture.front = type == 3;
                 continue;

@@ -170,6 +170,16 @@ def make(out_dir, tone):
     tagged("v24-png.mp3", read(low), 4, 0, {"TIT2": "Mono"}, [(4, "image/png", png_bytes)])
     mp3("v24-png.mp3", None, "Mono", "", "", "", "-", "-", "-", 1)
 
+    # A cover larger than the reader reads of a tag at once (20 MB of noise as PNG): its
+    # place is still known, from the start of its frame.
+    big = os.path.join(work, "big.png")
+    run("ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "color=c=gray:s=2600x2600,noise=alls=100:allf=u",
+        "-frames:v", "1", "-pix_fmt", "rgb24", big)
+    assert os.path.getsize(big) > 17 << 20
+    tagged("v24-big-cover.mp3", vbr_audio, 4, 3, {"TIT2": "Büyük Kapak", "TPE1": "Kara Kedi"},
+           [(3, "image/png", read(big))])
+    mp3("v24-big-cover.mp3", None, "Büyük Kapak", "Kara Kedi", "", "", "-", "-", "-", 1)
+
     # No Xing frame: the duration is estimated from the bitrate (3 s of audio, 3 %).
     tagged("cbr-estimate.mp3", bare_audio, 4, 3, {"TIT2": "Tahmin", "TRCK": "9"})
     mp3("cbr-estimate.mp3", bare_audio, "Tahmin", "", "", "", "-", 9, "-", 0, 3000, 90)
