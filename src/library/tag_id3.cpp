@@ -1,0 +1,221 @@
+#include "library/tag_id3.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "library/tag_text.h"
+
+// A tag is read in one read of its declared size; beyond this a tag is almost always one big
+// picture, whose bytes the reader never needs, only where they start.
+static const uint32_t ID3_READ_CAP = 16u << 20;
+
+static int syncsafe_ok(const unsigned char* p) { return !((p[0] | p[1] | p[2] | p[3]) & 0x80); }
+
+static uint32_t syncsafe32(const unsigned char* p) {
+    return (uint32_t)(p[0] & 0x7F) << 21 | (uint32_t)(p[1] & 0x7F) << 14 | (uint32_t)(p[2] & 0x7F) << 7 | (p[3] & 0x7F);
+}
+
+// Undoes unsynchronisation in place (every 0xFF 0x00 was written for 0xFF); returns the new length.
+static uint32_t id3_resync(unsigned char* p, uint32_t length) {
+    uint32_t w = 0;
+    for (uint32_t r = 0; r < length; r++) {
+        p[w++] = p[r];
+        if (p[r] == 0xFF && r + 1 < length && p[r + 1] == 0x00) r++;
+    }
+    return w;
+}
+
+static int frame_id_ok(const unsigned char* p, int length) {
+    for (int i = 0; i < length; i++)
+        if (!((p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= '0' && p[i] <= '9'))) return 0;
+    return 1;
+}
+
+// The ID3 text fields the player keeps, by their 2.3/2.4 and 2.2 names.
+enum { FIELD_NONE, FIELD_TITLE, FIELD_ARTIST, FIELD_ALBUM, FIELD_ALBUM_ARTIST, FIELD_TRACK, FIELD_DISC, FIELD_YEAR, FIELD_PICTURE };
+
+static int frame_field(const unsigned char* id, int v22) {
+    static const struct { const char* id; const char* id22; int field; } FRAMES[] = {
+        {"TIT2", "TT2", FIELD_TITLE},  {"TPE1", "TP1", FIELD_ARTIST}, {"TALB", "TAL", FIELD_ALBUM},
+        {"TPE2", "TP2", FIELD_ALBUM_ARTIST}, {"TRCK", "TRK", FIELD_TRACK}, {"TPOS", "TPA", FIELD_DISC},
+        {"TDRC", "TYE", FIELD_YEAR},   {"TYER", "TYE", FIELD_YEAR},   {"APIC", "PIC", FIELD_PICTURE},
+    };
+    for (const auto& f : FRAMES)
+        if (!memcmp(id, v22 ? f.id22 : f.id, v22 ? 3 : 4)) return f.field;
+    return FIELD_NONE;
+}
+
+static void set_text(wchar_t* field, int encoding, const unsigned char* data, uint32_t length) {
+    if (field[0]) return;
+    tag_text_id3(encoding, data, (int)length, field, TAG_TEXT_CAPACITY);
+}
+
+static void set_number(int* field, int field_kind, int encoding, const unsigned char* data, uint32_t length) {
+    if (*field) return;
+    wchar_t text[64];
+    tag_text_id3(encoding, data, (int)length, text, 64);
+    *field = field_kind == FIELD_YEAR ? tag_year(text) : tag_leading_number(text);
+}
+
+// Where the terminator of text in the given ID3 encoding ends, within length; -1 when there is
+// none. UTF-16 ends on two zero bytes at an even distance from its start.
+static int64_t after_terminator(int encoding, const unsigned char* p, uint32_t length) {
+    if (encoding == 1 || encoding == 2) {
+        for (uint32_t i = 0; i + 1 < length; i += 2)
+            if (!p[i] && !p[i + 1]) return i + 2;
+        return -1;
+    }
+    const void* z = memchr(p, 0, length);
+    return z ? (const unsigned char*)z - p + 1 : -1;
+}
+
+// The picture of an APIC (or 2.2 PIC) frame: its type and where its bytes start within data.
+// Returns 0 when the frame is too short to hold one.
+static int picture_start(const unsigned char* data, uint32_t length, int v22, int* type, uint32_t* start) {
+    if (length < 2) return 0;
+    int encoding = data[0];
+    uint32_t at = 1;
+    if (v22) {
+        at += 3;  // the image format, three letters
+    } else {
+        int64_t mime = after_terminator(0, data + at, length - at);
+        if (mime < 0) return 0;
+        at += (uint32_t)mime;
+    }
+    if (at >= length) return 0;
+    *type = data[at++];
+    int64_t description = after_terminator(encoding, data + at, length - at);
+    if (description < 0) return 0;
+    at += (uint32_t)description;
+    if (at >= length) return 0;
+    *start = at;
+    return 1;
+}
+
+struct PictureChoice {
+    int found;
+    int front;
+};
+
+uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limit, TrackTags* out) {
+    if (offset >= source->size || limit < 10) return 0;
+    if (limit > source->size - offset) limit = source->size - offset;
+    unsigned char header[10];
+    if (source->read(source->context, offset, header, 10) != 10) return 0;
+    int version = header[3];
+    if (memcmp(header, "ID3", 3) || version < 2 || version > 4 || header[4] == 0xFF || !syncsafe_ok(header + 6)) return 0;
+    int flags = header[5];
+    uint64_t body_size = syncsafe32(header + 6);
+    uint64_t whole = 10 + body_size + (version == 4 && (flags & 0x10) ? 10 : 0);
+    // 2.2's compression was never defined: such a tag cannot be read, only stepped over.
+    if (version == 2 && (flags & 0x40)) return whole;
+
+    // A tag cut by the end of its file (or its chunk) is read as far as it goes; its frames
+    // are checked against what was read.
+    uint64_t available = limit - 10;
+    if (available > body_size) available = body_size;
+    if (available > ID3_READ_CAP) available = ID3_READ_CAP;
+    uint32_t length = (uint32_t)available;
+    unsigned char* body = (unsigned char*)malloc(length ? length : 1);
+    if (!body) return whole;
+    if (length && source->read(source->context, offset + 10, body, (int)length) != (int)length) length = 0;
+
+    // In 2.2 and 2.3 unsynchronisation covers the whole body, the extended header with it;
+    // frame positions then no longer match the file's, so no picture is placed.
+    int tag_resynced = version < 4 && (flags & 0x80);
+    if (tag_resynced) length = id3_resync(body, length);
+
+    uint32_t at = 0;
+    int capped = !tag_resynced && length == ID3_READ_CAP && body_size > ID3_READ_CAP;
+    if (version >= 3 && (flags & 0x40)) {
+        if (length < 4) goto done;
+        // 2.3 counts the extended header's size without its own four bytes; 2.4 counts them.
+        uint32_t extended = version == 3 ? tag_be32(body) + 4 : syncsafe32(body);
+        if (extended < 6 || extended > length) goto done;
+        at = extended;
+    }
+    {
+        int v22 = version == 2;
+        uint32_t header_size = v22 ? 6 : 10;
+        PictureChoice picture = {0, 0};
+        while (at + header_size <= length) {
+            const unsigned char* f = body + at;
+            if (f[0] == 0) break;  // padding
+            if (!frame_id_ok(f, v22 ? 3 : 4)) break;
+            uint32_t size;
+            int format_flags = 0;
+            if (v22) {
+                size = (uint32_t)f[3] << 16 | (uint32_t)f[4] << 8 | f[5];
+            } else if (version == 3) {
+                size = tag_be32(f + 4);
+                format_flags = f[9];
+            } else {
+                // Some writers put plain sizes in 2.4 frames; a size with the high bit of a
+                // byte set can only be one of those.
+                size = syncsafe_ok(f + 4) ? syncsafe32(f + 4) : tag_be32(f + 4);
+                format_flags = f[9];
+            }
+            int field = frame_field(f, v22);
+            uint32_t room = length - at - header_size;
+            // A picture may run past what was read when the tag is larger than the cap: its
+            // bytes still lie whole in the file, and only its start needs reading. Whatever
+            // follows it is left unread.
+            int cut = size > room;
+            if (cut && !(capped && field == FIELD_PICTURE && 10 + (uint64_t)at + header_size + size <= limit &&
+                         10 + (uint64_t)at + header_size + size <= 10 + body_size))
+                break;
+            uint32_t data_at = at + header_size;
+            uint32_t data_size = cut ? room : size;
+            uint32_t whole_size = size;  // the frame's data as the file holds it, cut or not
+            at = cut ? length : data_at + size;
+
+            if (field == FIELD_NONE) continue;
+            int frame_resynced = 0;
+            if (version == 3) {
+                if (format_flags & 0xC0) continue;  // compressed or encrypted
+                if (format_flags & 0x20) {           // a group byte
+                    if (data_size < 1) continue;
+                    data_at++, data_size--, whole_size--;
+                }
+            } else if (version == 4) {
+                if (format_flags & 0x0C) continue;  // compressed or encrypted
+                uint32_t extra = (format_flags & 0x40 ? 1 : 0) + (format_flags & 0x01 ? 4 : 0);
+                if (data_size < extra) continue;
+                data_at += extra, data_size -= extra, whole_size -= extra;
+                if ((format_flags & 0x02) || (flags & 0x80)) {
+                    if (cut) continue;
+                    data_size = id3_resync(body + data_at, data_size);
+                    frame_resynced = 1;
+                }
+            }
+            const unsigned char* data = body + data_at;
+            if (data_size < 1) continue;
+            if (field == FIELD_PICTURE) {
+                int type = 0;
+                uint32_t start = 0;
+                if (tag_resynced || frame_resynced) continue;
+                if (picture.front || !picture_start(data, data_size, v22, &type, &start)) continue;
+                if (picture.found && type != 3) continue;
+                out->picture_offset = offset + 10 + data_at + start;
+                out->picture_length = whole_size - start;
+                picture.found = 1;
+                picture.front = type == 3;
+                continue;
+            }
+            int encoding = data[0];
+            data++, data_size--;
+            switch (field) {
+            case FIELD_TITLE: set_text(out->title, encoding, data, data_size); break;
+            case FIELD_ARTIST: set_text(out->artist, encoding, data, data_size); break;
+            case FIELD_ALBUM: set_text(out->album, encoding, data, data_size); break;
+            case FIELD_ALBUM_ARTIST: set_text(out->album_artist, encoding, data, data_size); break;
+            case FIELD_TRACK: set_number(&out->track, field, encoding, data, data_size); break;
+            case FIELD_DISC: set_number(&out->disc, field, encoding, data, data_size); break;
+            case FIELD_YEAR: set_number(&out->year, field, encoding, data, data_size); break;
+            }
+        }
+    }
+done:
+    free(body);
+    return whole;
+}
