@@ -106,17 +106,22 @@ static void mp4_track(Mp4Parse* p, const Mp4Box& trak) {
     }
 }
 
-static void mp4_text(Mp4Parse* p, const Mp4Box& item, wchar_t* field) {
-    if (field[0]) return;  // the first of a repeated item wins
+// The value of an item's first data box: its type indicator (1 UTF-8, 2 UTF-16BE, 0 or 21
+// binary), then the value itself after the indicator and the locale.
+template <typename Take>
+static void mp4_first_data(Mp4Parse* p, const Mp4Box& item, Take take) {
     int done = 0;
     mp4_children(p, item.body, item.body + item.size, [&](const Mp4Box& d) {
-        // A data box: a type indicator, a locale, then the value.
         if (done || d.type != fourcc("data") || d.size < 8) return;
         done = 1;
-        const unsigned char* value = p->moov + d.body + 8;
-        uint64_t length = d.size - 8;
+        take(tag_be32(p->moov + d.body) & 0xFFFFFF, p->moov + d.body + 8, d.size - 8);
+    });
+}
+
+static void mp4_text(Mp4Parse* p, const Mp4Box& item, wchar_t* field) {
+    if (field[0]) return;  // the first of a repeated item wins
+    mp4_first_data(p, item, [&](uint32_t kind, const unsigned char* value, uint64_t length) {
         int n = length > 0x7FFFFFFF ? 0x7FFFFFFF : (int)length;
-        uint32_t kind = tag_be32(p->moov + d.body) & 0xFFFFFF;
         if (kind == 1) tag_text_utf8(value, n, field, TAG_TEXT_CAPACITY);
         else if (kind == 2) tag_text_utf16(value, n, 1, field, TAG_TEXT_CAPACITY);
     });
@@ -125,13 +130,7 @@ static void mp4_text(Mp4Parse* p, const Mp4Box& item, wchar_t* field) {
 // trkn and disk: two zero bytes, the number, the total. Some taggers write them as text.
 static void mp4_number(Mp4Parse* p, const Mp4Box& item, int* field) {
     if (*field) return;
-    int done = 0;
-    mp4_children(p, item.body, item.body + item.size, [&](const Mp4Box& d) {
-        if (done || d.type != fourcc("data") || d.size < 8) return;
-        done = 1;
-        const unsigned char* value = p->moov + d.body + 8;
-        uint64_t length = d.size - 8;
-        uint32_t kind = tag_be32(p->moov + d.body) & 0xFFFFFF;
+    mp4_first_data(p, item, [&](uint32_t kind, const unsigned char* value, uint64_t length) {
         if ((kind == 0 || kind == 21) && length >= 4) {
             *field = tag_be16(value + 2);
         } else if (kind == 1) {
