@@ -311,7 +311,10 @@ int trust_inbound(const char* topic, const char* payload, const char* room_topic
     int room = !direct && room_topic && room_topic[0] && !_stricmp(topic, room_topic);
     Envelope e;
     // Registrations and lookups are public by design; an empty payload clears a mailbox.
-    if (!direct && !room) return inbound_parse(payload, out), 1;
+    if (!direct && !room) {
+        inbound_parse(payload, out);
+        return TRUST_TAKEN;
+    }
     if (!envelope_parse(payload, &e)) return take_plain(topic, payload, out);
     FriendEntry* f = friend_by_number(e.number);
     if (!trust_friend_verified(f)) {
