@@ -380,21 +380,40 @@ void trust_stop(void) {
 int trust_refused_count(void) { return g_trust.refused; }
 int trust_verified_count(void) { return g_trust.verified; }
 
+// The codes are painted on every frame while a key card is open: the two it shows (the
+// friend's and the user's own) are remembered rather than hashed again each time.
+static struct {
+    char key[SIGNING_TEXT_CAPACITY];
+    wchar_t code[32];
+} g_codes[2];
+static int g_codes_next;
+
 void trust_fingerprint(const char* key_text, wchar_t* out, int capacity) {
     if (capacity <= 0) return;
     out[0] = 0;
-    unsigned char point[SIGNING_KEY_BYTES], digest[32];
     int length = key_text ? (int)strlen(key_text) : 0;
-    if (!length || base64url_decode(key_text, length, point, SIGNING_KEY_BYTES) != SIGNING_KEY_BYTES ||
+    if (!length || length >= SIGNING_TEXT_CAPACITY) return;
+    for (const auto& c : g_codes) {
+        if (c.code[0] && !strcmp(c.key, key_text)) {
+            if ((int)wcslen(c.code) < capacity) wcscpy(out, c.code);
+            return;
+        }
+    }
+    unsigned char point[SIGNING_KEY_BYTES], digest[32];
+    if (base64url_decode(key_text, length, point, SIGNING_KEY_BYTES) != SIGNING_KEY_BYTES ||
         !signing_digest((const char*)point, SIGNING_KEY_BYTES, digest))
         return;
     // Six groups of four digits, 80 bits of the key's hash: short enough to read aloud,
     // long enough that nobody makes a key to match.
-    wchar_t text[40];
+    wchar_t text[32];
     int n = 0;
     for (int g = 0; g < 6; g++) {
         unsigned value = ((unsigned)digest[2 * g] << 8 | digest[2 * g + 1]) % 10000;
-        n += swprintf(text + n, 40 - n, g ? L" %04u" : L"%04u", value);
+        n += swprintf(text + n, 32 - n, g ? L" %04u" : L"%04u", value);
     }
-    if (n < capacity) memcpy(out, text, (n + 1) * sizeof(wchar_t));
+    auto& slot = g_codes[g_codes_next];
+    g_codes_next = (g_codes_next + 1) % 2;
+    memcpy(slot.key, key_text, (size_t)length + 1);
+    memcpy(slot.code, text, (size_t)(n + 1) * sizeof(wchar_t));
+    if (n < capacity) memcpy(out, text, (size_t)(n + 1) * sizeof(wchar_t));
 }
