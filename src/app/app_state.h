@@ -51,6 +51,7 @@ struct Settings {
     int volume;                // 0..100
     int shuffle;               // 0 or 1
     int repeat;                // 0 stop at the end, 1 repeat the list, 2 repeat the track
+    int sort;                  // the list's order: SORT_DISK, SORT_TITLE...
     int jam_keep_downloads;    // keep tracks downloaded during a Jam after leaving it
     wchar_t resume_path[260];  // the track that was current at the last exit; "" none
     int resume_ms;             // and where it stood

@@ -1,6 +1,7 @@
-// The rows the search box leaves, kept up with typing over 100,000 tracks: a text typed on
-// from an earlier one looks only at the rows that one passed, and the rows of the texts
-// typed on the way are kept, so that deleting back to them costs a copy.
+// The rows the list shows: the tracks in the chosen order, less those the search box leaves
+// out. Kept up with typing over 100,000 tracks: a text typed on from an earlier one looks
+// only at the rows that one passed, and the rows of the texts typed on the way are kept, so
+// that deleting back to them costs a copy.
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,6 +9,7 @@
 #include "app/main_window.h"
 #include "base/wstr.h"
 #include "library/matching.h"
+#include "library/track_order.h"
 #include "library/track_list.h"
 
 // The rows of one text, valid for the list as it was (changes and count) when made.
@@ -25,6 +27,7 @@ static struct {
     int used;
     unsigned changes;
     int tracks;
+    int sort;
 } g_levels;
 
 static void levels_forget(void) {
@@ -69,7 +72,7 @@ static void levels_keep(const wchar_t* text, int key_length, const int* rows, in
 // and its text had a key (a title found by key for the longer text has the shorter key
 // too) or text has none.
 static const FilterLevel* levels_find(const wchar_t* text, int key_length) {
-    if (g_levels.changes != g_tracks.changes || g_levels.tracks != track_list_count()) {
+    if (g_levels.changes != g_tracks.changes || g_levels.tracks != track_list_count() || g_levels.sort != g_settings.sort) {
         levels_forget();
         return nullptr;
     }
@@ -81,15 +84,23 @@ static const FilterLevel* levels_find(const wchar_t* text, int key_length) {
     return nullptr;
 }
 
+// The sorted order with nothing left out is shown through the rows too.
+static int rows_needed(void) {
+    return g_app.filter.text[0] != 0 || g_settings.sort != SORT_DISK;
+}
+
 void rebuild_filter_rows(void) {
     SearchFilter* f = &g_app.filter;
-    f->active = f->text[0] != 0;
+    f->active = rows_needed();
     f->filtered_count = 0;
     if (!f->active) return;
     FilterPlan plan;
     filter_plan_make(f->text, &plan);
+    FilterMemo memo = {};
+    const wchar_t* root = g_settings.last_folder;
     int count = track_list_count();
     room_for(&f->filtered_indices, &f->filtered_capacity, count);
+    const int* order = track_order(g_settings.sort);
     const FilterLevel* from = levels_find(f->text, plan.key_length);
     if (from && !wcscmp(from->text, f->text) && from->count <= f->filtered_capacity) {
         memcpy(f->filtered_indices, from->rows, (size_t)from->count * sizeof(int));
@@ -97,11 +108,14 @@ void rebuild_filter_rows(void) {
     } else if (from && from->count <= f->filtered_capacity) {
         for (int r = 0; r < from->count; r++) {
             int i = from->rows[r];
-            if (title_passes_filter(g_tracks.items[i].title, &plan)) f->filtered_indices[f->filtered_count++] = i;
+            if (track_passes_filter(&g_tracks.items[i], &plan, root, &memo)) f->filtered_indices[f->filtered_count++] = i;
         }
     } else {
-        for (int i = 0; i < count && f->filtered_count < f->filtered_capacity; i++)
-            if (title_passes_filter(g_tracks.items[i].title, &plan)) f->filtered_indices[f->filtered_count++] = i;
+        for (int r = 0; r < count && f->filtered_count < f->filtered_capacity; r++) {
+            int i = order ? order[r] : r;
+            if (!f->text[0] || track_passes_filter(&g_tracks.items[i], &plan, root, &memo))
+                f->filtered_indices[f->filtered_count++] = i;
+        }
     }
     // Rows cut short by memory would make what is narrowed from them wrong too.
     if (f->filtered_capacity < count) {
@@ -110,11 +124,18 @@ void rebuild_filter_rows(void) {
     }
     g_levels.changes = g_tracks.changes;
     g_levels.tracks = count;
+    g_levels.sort = g_settings.sort;
     levels_keep(f->text, plan.key_length, f->filtered_indices, f->filtered_count);
 }
 
 void filter_tracks_appended(int first) {
     SearchFilter* f = &g_app.filter;
+    if (f->active && g_settings.sort != SORT_DISK) {
+        // New tracks take their places among the old: the order merges them in.
+        levels_forget();
+        rebuild_filter_rows();
+        return;
+    }
     if (f->active) {
         // Tracks only came at the end: the rows before keep their places, and a scan of
         // 100,000 tracks costs each track one match rather than each batch the whole list.
@@ -122,8 +143,10 @@ void filter_tracks_appended(int first) {
         room_for(&f->filtered_indices, &f->filtered_capacity, count);
         FilterPlan plan;
         filter_plan_make(f->text, &plan);
+        FilterMemo memo = {};
         for (int i = first; i < count && f->filtered_count < f->filtered_capacity; i++)
-            if (title_passes_filter(g_tracks.items[i].title, &plan)) f->filtered_indices[f->filtered_count++] = i;
+            if (track_passes_filter(&g_tracks.items[i], &plan, g_settings.last_folder, &memo))
+                f->filtered_indices[f->filtered_count++] = i;
     }
     // The kept levels lack the new tracks.
     levels_forget();

@@ -28,6 +28,7 @@
 #include "ui/hit_test.h"
 #include "ui/list_geometry.h"
 #include "ui/main_paint.h"
+#include "ui/paint_parts.h"
 #include "update/updater.h"
 
 enum { SIDEBAR_WIDTH = 278, DRAG_THRESHOLD = 7, EDGE_ZONE = 14, MENU_TOP = 74, MENU_ITEM_HEIGHT = 52 };
@@ -81,7 +82,7 @@ int track_at(HWND window, int x, int y) {
 static int menu_item_at(int y) {
     if (y < scale(MENU_TOP)) return -1;
     int item = (y - scale(MENU_TOP)) / scale(MENU_ITEM_HEIGHT);
-    return item <= 6 ? item : -1;
+    return item < MENU_ROW_COUNT ? item : -1;
 }
 
 void clear_search(void) {
@@ -400,6 +401,7 @@ void on_left_button_down(HWND window, int x, int y) {
     case ELEMENT_NEXT: play_next(); break;
     case ELEMENT_REPEAT: cycle_repeat(); break;
     case ELEMENT_MUTE: toggle_mute(); break;
+    case ELEMENT_SORT: choose_sort(g_settings.sort + 1); break;
     case ELEMENT_SEEK: seek_bar_press(x, g_hit.seek_left, g_hit.seek_right); break;
     case ELEMENT_VOLUME:
         g_app.volume_dragging = 1;
@@ -522,7 +524,8 @@ static void clear_track_list(void) {
 }
 
 static void run_menu_item(int item) {
-    if (item != 2) open_sidebar(0);
+    // Choosing the order leaves the sidebar open, so that the next click tries the next one.
+    if (item != 2 && item != MENU_ROW_SORT) open_sidebar(0);
     switch (item) {
     case 0: choose_music_folder(); break;
     case 1:
@@ -534,6 +537,7 @@ static void run_menu_item(int item) {
     case 4: export_playlist(); break;
     case 5: clear_track_list(); break;
     case 6: start_update_check(g_app.main_window, 1); break;
+    case MENU_ROW_SORT: choose_sort(g_settings.sort + 1); break;
     }
 }
 

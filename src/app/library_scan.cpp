@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/resume.h"
+#include "app/settings.h"
 #include "app/track_actions.h"
 #include "base/messages.h"
 #include "base/wstr.h"
@@ -65,7 +66,9 @@ static void run_steps(void) {
     while (g_queue.count && !g_queue.running) {
         ScanStep step = g_queue.steps[0];
         if (step.kind == STEP_FOLDER) {
-            unsigned generation = scan_worker_start(g_app.main_window, MSG_SCAN_BATCH, step.path);
+            wchar_t cache[MAX_PATH];
+            tag_cache_file(cache, MAX_PATH);
+            unsigned generation = scan_worker_start(g_app.main_window, MSG_SCAN_BATCH, step.path, cache);
             if (generation) {
                 g_queue.running = generation;
                 g_app.scan_running = 1;
@@ -88,6 +91,14 @@ static void run_steps(void) {
         list_grew();
         apply_filter();
     }
+}
+
+void tag_cache_file(wchar_t* out, int capacity) {
+    wchar_t folder[MAX_PATH];
+    out[0] = 0;
+    if (!settings_mirror_folder(folder, MAX_PATH)) return;
+    CreateDirectoryW(folder, nullptr);  // an existing folder is fine
+    wstr_format(out, capacity, L"%ls\\tags.cache", folder);
 }
 
 void library_scan_folder(const wchar_t* folder) {

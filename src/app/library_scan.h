@@ -26,3 +26,7 @@ int library_scan_busy(void);
 void on_scan_batch(WPARAM generation, LPARAM batch);
 // The window's end: the scan threads stop, and nothing waits any more.
 void library_scan_shutdown(void);
+
+// Where the scans keep what they read from files: "tags.cache" in the per-user folder ("" when
+// there is none).
+void tag_cache_file(wchar_t* out, int capacity);

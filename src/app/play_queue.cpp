@@ -13,6 +13,7 @@
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
+#include "library/track_order.h"
 #include "library/video_id.h"
 #include "playback/player.h"
 #include "social/friends.h"
@@ -24,7 +25,8 @@
 void refresh_now_playing(void) {
     const Track* t = track_list_at(g_app.current_index);
     g_app.now_playing = player_is_playing();
-    wstr_copy(g_app.now_playing_title, t ? t->title : L"");
+    // Friends, the system's media flyout and the taskbar know a track as "Artist - Title".
+    track_full_title(t, g_app.now_playing_title, (int)(sizeof(g_app.now_playing_title) / sizeof(wchar_t)));
     presence_set_playing(g_app.now_playing, g_app.now_playing_title);
     taskbar_show_playing(g_app.now_playing);
     media_overlay_show(g_app.now_playing_title, g_app.now_playing, t != nullptr);
@@ -78,7 +80,9 @@ void play_track(int index, int start_ms, int paused, int quiet) {
         wchar_t id[VIDEO_ID_CAPACITY];
         video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
         jam_set_notice(L"\u2713 Canl\u0131 milisaniye senkronize", 0, nullptr);
-        jam_send_state(!paused, t->title, id, start_ms);
+        wchar_t title[TRACK_TEXT_CAPACITY];
+        track_full_title(t, title, TRACK_TEXT_CAPACITY);
+        jam_send_state(!paused, title, id, start_ms);
     }
     g_app.applying_sync = was_applying;
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
@@ -129,17 +133,17 @@ static void play_and_show(int index) {
 void play_next(void) {
     // A manual next leaves a repeated track and wraps at the end of the list.
     int repeat = g_settings.repeat == REPEAT_TRACK ? REPEAT_LIST : g_settings.repeat;
-    play_and_show(track_list_next_index(g_app.current_index, g_settings.shuffle, repeat));
+    play_and_show(track_order_next(g_settings.sort, g_app.current_index, g_settings.shuffle, repeat));
 }
 
 void play_previous(void) {
-    play_and_show(track_list_prev_index(g_app.current_index));
+    play_and_show(track_order_prev(g_settings.sort, g_app.current_index));
 }
 
 void on_track_ended(void) {
     g_app.failed_in_row = 0;
     if (!jam_in_room() || jam_is_host()) {
-        int next = track_list_next_index(g_app.current_index, g_settings.shuffle, g_settings.repeat);
+        int next = track_order_next(g_settings.sort, g_app.current_index, g_settings.shuffle, g_settings.repeat);
         if (next >= 0) {
             play_and_show(next);
             return;
@@ -171,7 +175,7 @@ void on_track_failed(void) {
     int next = -1;
     if (failures < count && (!jam_in_room() || jam_is_host())) {
         int repeat = g_settings.repeat == REPEAT_TRACK ? REPEAT_LIST : g_settings.repeat;
-        next = track_list_next_index(g_app.current_index, g_settings.shuffle, repeat);
+        next = track_order_next(g_settings.sort, g_app.current_index, g_settings.shuffle, repeat);
     }
     if (next >= 0) {
         play_and_show(next);

@@ -8,6 +8,7 @@
 
 #include "base/file_replace.h"
 #include "base/wstr.h"
+#include "library/track_order.h"
 
 enum { FOLDER_UTF8_MAX = 519, FOLDER_UTF8_OUT_MAX = 780, FOLDER_ESCAPED_MAX = 1038 };
 
@@ -16,6 +17,7 @@ void settings_defaults(Settings* s) {
     s->volume = DEFAULT_VOLUME;
     s->shuffle = 0;
     s->repeat = 0;
+    s->sort = 0;
     s->jam_keep_downloads = 1;
     s->resume_path[0] = 0;
     s->resume_ms = 0;
@@ -91,6 +93,8 @@ void settings_parse(const char* text, Settings* s) {
     if (read_int_key(text, "\"volume\"", &volume) && volume >= 0 && volume <= 100) s->volume = volume;
     read_int_key(text, "\"shuffle\"", &s->shuffle);
     read_int_key(text, "\"repeat\"", &s->repeat);
+    read_int_key(text, "\"sort\"", &s->sort);
+    if (s->sort < 0 || s->sort >= SORT_MODES) s->sort = 0;
     read_int_key(text, "\"jam_keep_downloads\"", &s->jam_keep_downloads);
     read_path_key(text, "\"resume_path\"", s->resume_path, 260);
     read_int_key(text, "\"resume_ms\"", &s->resume_ms);
@@ -182,6 +186,12 @@ int settings_format(const Settings* s, char* out, int capacity) {
         int more = snprintf(out + len, (size_t)(capacity - len),
                             ",\n  \"resume_path\": \"%s\",\n  \"resume_ms\": %d,\n  \"resume_length_ms\": %d", escaped,
                             s->resume_ms, s->resume_length_ms);
+        if (more < 0 || more >= capacity - len) return -1;
+        len += more;
+    }
+    // Likewise the list's sort, when it is not the order on disk.
+    if (s->sort > 0) {
+        int more = snprintf(out + len, (size_t)(capacity - len), ",\n  \"sort\": %d", s->sort);
         if (more < 0 || more >= capacity - len) return -1;
         len += more;
     }

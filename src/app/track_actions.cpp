@@ -24,6 +24,7 @@
 #include "library/matching.h"
 #include "library/playlist.h"
 #include "library/track_list.h"
+#include "library/track_order.h"
 #include "playback/player.h"
 #include "social/friends.h"
 
@@ -372,4 +373,14 @@ void delete_jam_downloads(void) {
     if (g_app.selected_index >= count) g_app.selected_index = count - 1;
     refresh_now_playing();
     apply_filter();
+}
+
+void choose_sort(int mode) {
+    if (mode < 0 || mode >= SORT_MODES) mode = SORT_DISK;
+    g_settings.sort = mode;
+    save_settings(&g_settings, CONFIG_FILE_NAME);
+    apply_filter();
+    int keep = g_app.selected_index >= 0 ? g_app.selected_index : g_app.current_index;
+    if (keep >= 0) scroll_into_view(keep);
+    invalidate_all();
 }

@@ -30,6 +30,9 @@ void use_music_folder(const wchar_t* folder);
 int import_playlist(const wchar_t* path);
 void import_playlist_from_dialog(void);
 void export_playlist(void);
+// Shows and plays the list in another order (SORT_*; past the last one, the first again),
+// remembered in the settings. The selected track stays in view.
+void choose_sort(int mode);
 // The queue side of an import, under the queue's lock: entries already waiting are not
 // queued again. Returns how many wait afterwards.
 int queue_wanted_tracks(SharedQueue* q, const WantedTrack* wanted, int count);

@@ -6,6 +6,8 @@
 
 #include "base/wstr.h"
 #include "library/audio_files.h"
+#include "library/tag_file.h"
+#include "library/track_info.h"
 #include "library/track_list.h"
 
 // Where one walk is: the folder being listed is path[0..length).
@@ -41,7 +43,7 @@ static void walk_folder(ScanWalk* w, int length, int depth) {
             if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
             w->path[length] = L'\\';
             wstr_copy(w->path + length + 1, TRACK_TEXT_CAPACITY - length - 1, fd.cFileName);
-            if (!w->visit(w->user, nullptr, length + 1 + name_length)) w->stopped = 1;
+            if (!w->visit(w->user, nullptr, length + 1 + name_length, nullptr)) w->stopped = 1;
             else walk_folder(w, length + 1 + name_length, depth + 1);
             w->path[length] = 0;
             if (w->stopped) break;
@@ -50,7 +52,11 @@ static void walk_folder(ScanWalk* w, int length, int depth) {
         if (!has_audio_extension(fd.cFileName)) continue;
         w->path[length] = L'\\';
         wstr_copy(w->path + length + 1, TRACK_TEXT_CAPACITY - length - 1, fd.cFileName);
-        if (!w->visit(w->user, w->path, length + 1 + name_length)) w->stopped = 1;
+        ScanFile file;
+        file.size = (unsigned long long)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
+        file.written = (unsigned long long)fd.ftLastWriteTime.dwHighDateTime << 32 | fd.ftLastWriteTime.dwLowDateTime;
+        file.created_minutes = file_time_minutes(fd.ftCreationTime.dwLowDateTime, fd.ftCreationTime.dwHighDateTime);
+        if (!w->visit(w->user, w->path, length + 1 + name_length, &file)) w->stopped = 1;
         w->path[length] = 0;
     } while (!w->stopped && FindNextFileW(find, &fd));
     FindClose(find);
@@ -74,20 +80,36 @@ int scan_walk(const wchar_t* folder, ScanVisit visit, void* user) {
 }
 
 struct ListScan {
+    const wchar_t* root;
     int dedupe;
     int counted;
+    TrackTags tags;
+    TrackShown shown;
 };
 
-static int add_scanned_file(void* user, const wchar_t* path, int) {
+static int add_scanned_file(void* user, const wchar_t* path, int, const ScanFile* file) {
     ListScan* scan = (ListScan*)user;
-    if (path && track_list_add(path, scan->dedupe) >= 0) scan->counted++;
+    if (!path) return 1;
+    int index = scan->dedupe ? track_list_find_path(path) : -1;
+    if (index < 0) {
+        int tagged = tags_read_file(path, &scan->tags) != TAG_FORMAT_NONE;
+        track_shown_make(path, scan->root, tagged ? &scan->tags : nullptr, &scan->shown);
+        TrackInfo info = track_shown_info(&scan->shown, file->created_minutes);
+        index = track_list_add_info(path, &info, 0);
+    }
+    if (index >= 0) scan->counted++;
     return 1;
 }
 
 int scan_music_folder(const wchar_t* folder) {
-    ListScan scan = {track_list_count() > 0, 0};
-    scan_walk(folder, add_scanned_file, &scan);
-    return scan.counted;
+    ListScan* scan = (ListScan*)calloc(1, sizeof(ListScan));
+    if (!scan) return 0;
+    scan->root = folder;
+    scan->dedupe = track_list_count() > 0;
+    scan_walk(folder, add_scanned_file, scan);
+    int counted = scan->counted;
+    free(scan);
+    return counted;
 }
 
 static wchar_t g_program_folder[MAX_PATH];

@@ -13,12 +13,19 @@ enum { SCAN_MAX_DEPTH = 16 };
 // junctions, hidden and system folders. When the list already held tracks, files already
 // listed are not added again. Returns the number of audio files that ended up with an
 // index (new or existing). A file whose full path would pass 259 characters is skipped: a
-// track cannot hold its path.
+// track cannot hold its path. New files' tags are read here, on the calling thread.
 int scan_music_folder(const wchar_t* folder);
 
-// Called by scan_walk for each folder it is about to enter (path null) and each audio file
-// (path its full path, length characters); 0 stops the walk. The path is only lent.
-typedef int (*ScanVisit)(void* user, const wchar_t* path, int length);
+// What the listing says of a file, without opening it.
+struct ScanFile {
+    unsigned long long size;
+    unsigned long long written;  // last write time, 100 ns since 1601
+    unsigned created_minutes;    // creation time in minutes since 1601
+};
+
+// Called by scan_walk for each folder it is about to enter (path and file null) and each
+// audio file (path its full path, length characters); 0 stops the walk. Both are only lent.
+typedef int (*ScanVisit)(void* user, const wchar_t* path, int length, const ScanFile* file);
 // Walks folder as scan_music_folder does, touching no list; any thread. 1 when it went
 // through to the end (a folder that cannot be listed has no end to reach), 0 when a visit
 // stopped it or memory ran out.

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "base/wstr.h"
+#include "library/display_title.h"
 #include "library/text_case.h"
 #include "library/track_list.h"
 #include "library/video_id.h"
@@ -198,21 +199,37 @@ static void title_keys(const wchar_t* text, const wchar_t* path, TitleText* t, T
     if (path) video_id_from_file_name(path, k->id, VIDEO_ID_CAPACITY);
 }
 
+// The titles a local track answers to: "Artist - Title" as the list shows it, and, when the
+// tags made that differ from the file's name, the title of the name too (a friend whose
+// copy has no tags names it by the file). Returns how many there are (1 or 2); title
+// `which` into out.
+static int track_title_count(const Track* t) {
+    return (t->flags & TRACK_NAME_DIFFERS) ? 2 : 1;
+}
+
+static void track_title(const Track* t, int which, wchar_t* out, int capacity) {
+    if (which == 0) track_full_title(t, out, capacity);
+    else make_path_display_title(t->path, out, capacity);
+}
+
 //~ Keys kept for a batch of searches
 
 // A playlist import searches once per entry; working out every track's keys each time
 // would make it quadratic. Between matching_cache_begin and matching_cache_end the keys
-// are kept beside the list: appended tracks are added, any other change starts afresh.
+// are kept beside the list, one entry per title of each track: appended tracks are added,
+// any other change starts afresh.
 struct CachedTrack {
     TitleKeys keys;
-    int key_at, artist_at, title_at;  // offsets into the text pool
-    int title_length;                 // of the track's own title
+    int track;
+    int key_at, artist_at, title_at, text_at;  // offsets into the text pool
+    int title_length;                          // of the title itself
 };
 
 static struct {
     int on;
     unsigned changes;
-    int count;
+    int count;    // tracks whose titles are kept
+    int entries;  // titles kept
     CachedTrack* tracks;
     int capacity;
     wchar_t* pool;
@@ -240,27 +257,36 @@ static int pool_add(const wchar_t* text) {
 static int cache_sync(void) {
     if (g_cache.changes != g_tracks.changes || g_cache.count > track_list_count()) {
         g_cache.count = 0;
+        g_cache.entries = 0;
         g_cache.pool_used = 0;
         g_cache.changes = g_tracks.changes;
     }
     int count = track_list_count();
-    if (count > g_cache.capacity) {
-        int grown = count + 1024;
-        CachedTrack* tracks = (CachedTrack*)realloc(g_cache.tracks, (size_t)grown * sizeof(CachedTrack));
-        if (!tracks) return 0;
-        g_cache.tracks = tracks;
-        g_cache.capacity = grown;
-    }
     for (; g_cache.count < count; g_cache.count++) {
         const Track* t = track_list_at(g_cache.count);
-        CachedTrack* c = &g_cache.tracks[g_cache.count];
-        TitleText text;
-        title_keys(t->title, t->path, &text, &c->keys);
-        c->title_length = (int)wcslen(t->title);
-        c->key_at = pool_add(text.key);
-        c->artist_at = pool_add(text.artist);
-        c->title_at = pool_add(text.title);
-        if (c->key_at < 0 || c->artist_at < 0 || c->title_at < 0) return 0;
+        int titles = track_title_count(t);
+        if (g_cache.entries + titles > g_cache.capacity) {
+            int grown = g_cache.capacity + (count - g_cache.count) + 1024;
+            CachedTrack* tracks = (CachedTrack*)realloc(g_cache.tracks, (size_t)grown * sizeof(CachedTrack));
+            if (!tracks) return 0;
+            g_cache.tracks = tracks;
+            g_cache.capacity = grown;
+        }
+        for (int which = 0; which < titles; which++) {
+            CachedTrack* c = &g_cache.tracks[g_cache.entries];
+            wchar_t title[TRACK_TEXT_CAPACITY];
+            track_title(t, which, title, TRACK_TEXT_CAPACITY);
+            TitleText text;
+            title_keys(title, which == 0 ? t->path : nullptr, &text, &c->keys);
+            c->track = g_cache.count;
+            c->title_length = (int)wcslen(title);
+            c->text_at = pool_add(title);
+            c->key_at = pool_add(text.key);
+            c->artist_at = pool_add(text.artist);
+            c->title_at = pool_add(text.title);
+            if (c->text_at < 0 || c->key_at < 0 || c->artist_at < 0 || c->title_at < 0) return 0;
+            g_cache.entries++;
+        }
     }
     return 1;
 }
@@ -268,6 +294,7 @@ static int cache_sync(void) {
 void matching_cache_begin(void) {
     g_cache.on = 1;
     g_cache.count = 0;
+    g_cache.entries = 0;
     g_cache.pool_used = 0;
     g_cache.changes = g_tracks.changes;
 }
@@ -276,20 +303,6 @@ void matching_cache_end(void) {
     free(g_cache.tracks);
     free(g_cache.pool);
     memset(&g_cache, 0, sizeof(g_cache));
-}
-
-// The keys of track i: kept ones, or worked out into scratch.
-static const TitleKeys* keys_of(int i, int cached, TitleText* scratch_text, TitleKeys* scratch) {
-    if (cached) {
-        CachedTrack* c = &g_cache.tracks[i];
-        c->keys.key = g_cache.pool + c->key_at;
-        c->keys.artist = g_cache.pool + c->artist_at;
-        c->keys.title = g_cache.pool + c->title_at;
-        return &c->keys;
-    }
-    const Track* t = track_list_at(i);
-    title_keys(t->title, t->path, scratch_text, scratch);
-    return scratch;
 }
 
 enum { SCORE_SAME = 920, SCORE_CLOSE = 880, SCORE_REVERSED = 870, SCORE_TITLE_ONLY = 820, SCORE_THRESHOLD = 800 };
@@ -319,17 +332,65 @@ static int id_in_file_name(const Track* t, const wchar_t* id) {
     return found[0] && !wcscmp(found, id);
 }
 
+// One pass of the search over every title of every track: kept ones, or worked out on the
+// spot. The visit returns 1 to stop; the pass returns the track it stopped at, or -1.
+struct TitleVisit {
+    const wchar_t* text;  // the title
+    int length;
+    const wchar_t* key;   // its key, once asked for
+    const TitleKeys* keys;
+};
+enum { NEED_TEXT = 0, NEED_KEY = 1, NEED_KEYS = 2 };
+
+template <typename Visit>
+static int each_title(int cached, int need, Visit visit) {
+    if (cached) {
+        for (int e = 0; e < g_cache.entries; e++) {
+            CachedTrack* c = &g_cache.tracks[e];
+            c->keys.key = g_cache.pool + c->key_at;
+            c->keys.artist = g_cache.pool + c->artist_at;
+            c->keys.title = g_cache.pool + c->title_at;
+            TitleVisit v = {g_cache.pool + c->text_at, c->title_length, c->keys.key, &c->keys};
+            if (visit(&v)) return c->track;
+        }
+        return -1;
+    }
+    int count = track_list_count();
+    wchar_t title[TRACK_TEXT_CAPACITY];
+    TitleText text;
+    TitleKeys keys;
+    for (int i = 0; i < count; i++) {
+        const Track* t = track_list_at(i);
+        for (int which = 0; which < track_title_count(t); which++) {
+            track_title(t, which, title, TRACK_TEXT_CAPACITY);
+            TitleVisit v = {title, (int)wcslen(title), nullptr, nullptr};
+            if (need == NEED_KEY) {
+                make_compare_key(title, text.key, COMPARE_KEY_CAPACITY);
+                v.key = text.key;
+            } else if (need == NEED_KEYS) {
+                title_keys(title, nullptr, &text, &keys);
+                v.key = text.key;
+                v.keys = &keys;
+            }
+            if (visit(&v)) return i;
+        }
+    }
+    return -1;
+}
+
 int find_matching_track(const wchar_t* title, const wchar_t* video_id) {
     int count = track_list_count();
     int cached = g_cache.on && cache_sync();
-    TitleText scratch_text;
-    TitleKeys scratch;
-    if (video_id && wcslen(video_id) == VIDEO_ID_LENGTH)
-        for (int i = 0; i < count; i++) {
-            if (cached ? !wcscmp(g_cache.tracks[i].keys.id, video_id) && g_cache.tracks[i].keys.id[0]
-                       : id_in_file_name(track_list_at(i), video_id))
-                return i;
+    if (video_id && wcslen(video_id) == VIDEO_ID_LENGTH) {
+        if (cached) {
+            for (int e = 0; e < g_cache.entries; e++)
+                if (g_cache.tracks[e].keys.id[0] && !wcscmp(g_cache.tracks[e].keys.id, video_id))
+                    return g_cache.tracks[e].track;
+        } else {
+            for (int i = 0; i < count; i++)
+                if (id_in_file_name(track_list_at(i), video_id)) return i;
         }
+    }
     if (!title || !title[0]) return -1;
     TitleText wanted_text;
     TitleKeys wanted;
@@ -337,30 +398,26 @@ int find_matching_track(const wchar_t* title, const wchar_t* video_id) {
     if (!wanted.key[0]) return -1;
     // Titles equal letter for letter have equal lengths; the length rules most out cheaply.
     int length = (int)wcslen(title);
-    for (int i = 0; i < count; i++) {
-        const wchar_t* own = track_list_at(i)->title;
-        int own_length = cached ? g_cache.tracks[i].title_length : (int)wcslen(own);
-        if (own_length == length && same_title(own, title)) return i;
-    }
-    for (int i = 0; i < count; i++) {
-        const wchar_t* key;
-        if (cached) {
-            key = g_cache.pool + g_cache.tracks[i].key_at;
-        } else {
-            make_compare_key(track_list_at(i)->title, scratch_text.key, COMPARE_KEY_CAPACITY);
-            key = scratch_text.key;
-        }
-        if (!wcscmp(key, wanted.key)) return i;
-    }
-    int best = -1, best_score = 0;
-    for (int i = 0; i < count; i++) {
-        int score = match_score(&wanted, keys_of(i, cached, &scratch_text, &scratch));
+    int found = each_title(cached, NEED_TEXT,
+                           [&](const TitleVisit* v) { return v->length == length && same_title(v->text, title); });
+    if (found >= 0) return found;
+    found = each_title(cached, NEED_KEY, [&](const TitleVisit* v) { return !wcscmp(v->key, wanted.key); });
+    if (found >= 0) return found;
+    int best = -1, best_score = 0, at = -1;
+    each_title(cached, NEED_KEYS, [&](const TitleVisit* v) {
+        at++;
+        int score = match_score(&wanted, v->keys);
         if (score > best_score) {
             best_score = score;
-            best = i;
+            best = at;
         }
-    }
-    return best_score >= SCORE_THRESHOLD ? best : -1;
+        return 0;
+    });
+    if (best_score < SCORE_THRESHOLD) return -1;
+    // The best title's place in the pass, back to its track.
+    if (cached) return g_cache.tracks[best].track;
+    at = -1;
+    return each_title(0, NEED_TEXT, [&](const TitleVisit*) { return ++at == best; });
 }
 
 int title_matches_wanted(const wchar_t* title, const wchar_t* wanted) {
@@ -380,11 +437,15 @@ int track_matches_wanted(int index, const wchar_t* title, const wchar_t* video_i
     if (!t) return 0;
     if (video_id && wcslen(video_id) == VIDEO_ID_LENGTH && id_in_file_name(t, video_id)) return 1;
     if (!title || !title[0]) return 0;
-    if (same_title(t->title, title)) return 1;
-    wchar_t a[COMPARE_KEY_CAPACITY], b[COMPARE_KEY_CAPACITY];
-    make_compare_key(t->title, a, COMPARE_KEY_CAPACITY);
-    make_compare_key(title, b, COMPARE_KEY_CAPACITY);
-    if (a[0] && !wcscmp(a, b)) return 1;
+    for (int which = 0; which < track_title_count(t); which++) {
+        wchar_t own[TRACK_TEXT_CAPACITY];
+        track_title(t, which, own, TRACK_TEXT_CAPACITY);
+        if (same_title(own, title)) return 1;
+        wchar_t a[COMPARE_KEY_CAPACITY], b[COMPARE_KEY_CAPACITY];
+        make_compare_key(own, a, COMPARE_KEY_CAPACITY);
+        make_compare_key(title, b, COMPARE_KEY_CAPACITY);
+        if (a[0] && !wcscmp(a, b)) return 1;
+    }
     return find_matching_track(title, video_id) == index;
 }
 
@@ -433,8 +494,19 @@ void filter_plan_make(const wchar_t* text, FilterPlan* plan) {
 }
 
 int title_passes_filter(const wchar_t* title, const FilterPlan* plan) {
+    return text_passes_filter(title, -1, plan);
+}
+
+int text_passes_filter(const wchar_t* title, int length, const FilterPlan* plan) {
     if (!title) return 0;
     if (!plan->raw_length) return 1;
+    if (length >= 0 && title[length] != 0) {
+        // A part of a longer text (a path's folders): copied out once, as the slow path
+        // below needs a terminated text.
+        wchar_t part[TRACK_TEXT_CAPACITY];
+        wstr_copy_n(part, TRACK_TEXT_CAPACITY, title, length);
+        return text_passes_filter(part, -1, plan);
+    }
     if (!plan->fast) {
         if (StrStrIW(title, plan->text)) return 1;
         if (!plan->key_length) return 0;
@@ -480,5 +552,51 @@ int track_matches_filter(int index, const wchar_t* text) {
     if (!t) return 0;
     FilterPlan plan;
     filter_plan_make(text, &plan);
-    return title_passes_filter(t->title, &plan);
+    FilterMemo memo = {};
+    return track_passes_filter(t, &plan, nullptr, &memo);
+}
+
+// The folders of path below root, as a range of it: all of them when path lies in root,
+// else the one holding the file. Length 0 when there are none.
+static int folder_part(const wchar_t* path, const wchar_t* root, const wchar_t** at) {
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; p++)
+        if (*p == L'\\' || *p == L'/') name = p;
+    *at = path;
+    if (name == path) return 0;
+    int root_length = root ? (int)wcslen(root) : 0;
+    while (root_length > 0 && (root[root_length - 1] == L'\\' || root[root_length - 1] == L'/')) root_length--;
+    if (root_length > 0 && name - path > root_length && (path[root_length] == L'\\' || path[root_length] == L'/') &&
+        !_wcsnicmp(path, root, (size_t)root_length)) {
+        *at = path + root_length + 1;
+        return (int)(name - *at);
+    }
+    const wchar_t* parent = name;
+    while (parent > path && parent[-1] != L'\\' && parent[-1] != L'/') parent--;
+    *at = parent;
+    return (int)(name - parent);
+}
+
+int track_passes_filter(const Track* t, const FilterPlan* plan, const wchar_t* root, FilterMemo* memo) {
+    if (title_passes_filter(t->title, plan)) return 1;
+    // Neighbouring tracks share their artist, album and folders: each is matched once a run.
+    if (t->artist != memo->artist) {
+        memo->artist = t->artist;
+        memo->artist_passes = t->artist[0] && title_passes_filter(t->artist, plan);
+    }
+    if (memo->artist_passes) return 1;
+    if (t->album != memo->album) {
+        memo->album = t->album;
+        memo->album_passes = t->album[0] && title_passes_filter(t->album, plan);
+    }
+    if (memo->album_passes) return 1;
+    const wchar_t* folders;
+    int length = folder_part(t->path, root, &folders);
+    if (length <= 0) return 0;
+    if (length != memo->folder_length || !memo->folder || wcsncmp(folders, memo->folder, (size_t)length) != 0) {
+        memo->folder = folders;
+        memo->folder_length = length;
+        memo->folder_passes = text_passes_filter(folders, length, plan);
+    }
+    return memo->folder_passes;
 }

@@ -53,3 +53,20 @@ struct FilterPlan {
 void filter_plan_make(const wchar_t* text, FilterPlan* plan);
 // track_matches_filter for a title and a prepared text.
 int title_passes_filter(const wchar_t* title, const FilterPlan* plan);
+// The same for length characters of text (-1: up to its terminator).
+int text_passes_filter(const wchar_t* text, int length, const FilterPlan* plan);
+
+// What a pass over the list remembers of the track before (its shared texts and folders),
+// zeroed before the pass.
+struct FilterMemo {
+    const wchar_t* artist;
+    const wchar_t* album;
+    const wchar_t* folder;
+    int folder_length;
+    int artist_passes, album_passes, folder_passes;
+};
+struct Track;
+// Whether a track passes the prepared text: by its title, artist, album, or the names of
+// the folders it lies in below root (the music folder; null or another place: the folder
+// holding it).
+int track_passes_filter(const Track* t, const FilterPlan* plan, const wchar_t* root, FilterMemo* memo);

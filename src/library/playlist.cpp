@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/wanted_track.h"
@@ -148,7 +149,12 @@ int write_playlist_file(const wchar_t* file_name) {
             wchar_t id[VIDEO_ID_CAPACITY];
             video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
             if (id[0]) writer_line(&w, "#EXTNELVO:YTID=", id);
-            writer_line(&w, "#EXTINF:-1,", t->title);
+            // Friends find the track by "Artist - Title"; other players read the seconds.
+            wchar_t title[TRACK_TEXT_CAPACITY];
+            track_full_title(t, title, TRACK_TEXT_CAPACITY);
+            char info[32];
+            snprintf(info, sizeof(info), "#EXTINF:%d,", t->duration_ms > 0 ? (t->duration_ms + 500) / 1000 : -1);
+            writer_line(&w, info, title);
             writer_line(&w, "", t->path);
         }
         writer_flush(&w);

@@ -6,8 +6,10 @@
 #include <atomic>
 
 #include "base/wstr.h"
-#include "library/display_title.h"
 #include "library/folder_scan.h"
+#include "library/tag_cache.h"
+#include "library/tag_file.h"
+#include "library/track_info.h"
 #include "library/track_list.h"
 
 // The first batch goes out quickly so that the window shows tracks at once; the later ones
@@ -29,6 +31,11 @@ struct ScanJob {
     UINT message;
     unsigned generation;
     wchar_t folder[TRACK_TEXT_CAPACITY];
+    wchar_t cache_file[TRACK_TEXT_CAPACITY];
+    TagCache* cache;
+    TrackTags tags;
+    TrackShown shown;
+    int found;
     ScanBatch* batch;
     DWORD batch_started;
     int sent;  // batches posted so far
@@ -38,13 +45,19 @@ struct ScanJob {
 
 static ScanBatch* batch_new(const ScanJob* job) {
     // Room for the tracks at a usual length, and always for one of the longest.
-    size_t capacity = (size_t)g_batch_tracks.load() * 96;
-    if (capacity < 2 * TRACK_TEXT_CAPACITY) capacity = 2 * TRACK_TEXT_CAPACITY;
+    size_t capacity = (size_t)g_batch_tracks.load() * 160;
+    if (capacity < 2 * TRACK_TEXT_CAPACITY + 4 * TAG_TEXT_CAPACITY) capacity = 2 * TRACK_TEXT_CAPACITY + 4 * TAG_TEXT_CAPACITY;
     ScanBatch* b = (ScanBatch*)malloc(sizeof(ScanBatch) + capacity * sizeof(wchar_t));
     if (!b) return nullptr;
     memset(b, 0, sizeof(ScanBatch));
     b->generation = job->generation;
     b->capacity = capacity;
+    b->track_capacity = g_batch_tracks.load() > FIRST_BATCH_TRACKS ? g_batch_tracks.load() : FIRST_BATCH_TRACKS;
+    b->tracks = (ScanTrack*)malloc((size_t)b->track_capacity * sizeof(ScanTrack));
+    if (!b->tracks) {
+        free(b);
+        return nullptr;
+    }
     return b;
 }
 
@@ -65,6 +78,7 @@ static void post_batch(ScanJob* job, int last, int complete) {
     b->complete = complete && !job->lost;
     b->folders = job->folders;
     b->files = job->files;
+    b->found = job->found;
     if (cancelled(job) || !PostMessageW(job->receiver, job->message, (WPARAM)job->generation, (LPARAM)b)) {
         scan_batch_free(b);
         job->lost = 1;
@@ -82,7 +96,7 @@ static int batch_due(const ScanJob* job) {
     return (int)(GetTickCount() - job->batch_started) >= g_batch_wait_ms.load();
 }
 
-static int visit(void* user, const wchar_t* path, int length) {
+static int visit(void* user, const wchar_t* path, int length, const ScanFile* file) {
     ScanJob* job = (ScanJob*)user;
     if (cancelled(job)) return 0;
     if (!path) {
@@ -91,11 +105,24 @@ static int visit(void* user, const wchar_t* path, int length) {
         return 1;
     }
     job->files++;
-    wchar_t title[TRACK_TEXT_CAPACITY];
-    make_path_display_title(path, title, TRACK_TEXT_CAPACITY);
-    int title_length = (int)wcslen(title);
-    size_t needed = (size_t)length + 1 + (size_t)title_length + 1;
-    if (job->batch && job->batch->used + needed > job->batch->capacity) post_batch(job, 0, 0);
+    TrackTags* tags = &job->tags;
+    int tagged = 1;
+    if (tag_cache_find(job->cache, path, file->size, file->written, tags)) {
+        job->found++;
+    } else {
+        tagged = tags_read_file(path, tags) != TAG_FORMAT_NONE;
+        if (!tagged) memset(tags, 0, sizeof(*tags));
+    }
+    // Files of no known format are kept too, so that the next start does not open them.
+    tag_cache_keep(job->cache, path, file->size, file->written, tags);
+    TrackShown* shown = &job->shown;
+    track_shown_make(path, job->folder, tagged ? tags : nullptr, shown);
+    const wchar_t* texts[4] = {shown->title, shown->artist, shown->album, shown->album_artist};
+    int lengths[4];
+    size_t needed = (size_t)length + 1;
+    for (int i = 0; i < 4; i++) needed += (size_t)(lengths[i] = (int)wcslen(texts[i])) + 1;
+    if (job->batch && (job->batch->used + needed > job->batch->capacity || job->batch->count >= job->batch->track_capacity))
+        post_batch(job, 0, 0);
     if (!job->batch) {
         job->batch = batch_new(job);
         job->batch_started = GetTickCount();
@@ -105,10 +132,19 @@ static int visit(void* user, const wchar_t* path, int length) {
         }
     }
     ScanBatch* b = job->batch;
+    ScanTrack* t = &b->tracks[b->count];
+    t->text_at = b->used;
+    t->duration_ms = shown->duration_ms;
+    t->number = shown->number;
+    t->disc = shown->disc;
+    t->added = file->created_minutes;
+    t->flags = shown->flags;
     memcpy(b->text + b->used, path, ((size_t)length + 1) * sizeof(wchar_t));
     b->used += (size_t)length + 1;
-    memcpy(b->text + b->used, title, ((size_t)title_length + 1) * sizeof(wchar_t));
-    b->used += (size_t)title_length + 1;
+    for (int i = 0; i < 4; i++) {
+        memcpy(b->text + b->used, texts[i], ((size_t)lengths[i] + 1) * sizeof(wchar_t));
+        b->used += (size_t)lengths[i] + 1;
+    }
     b->count++;
     if (batch_due(job)) post_batch(job, 0, 0);
     return 1;
@@ -116,7 +152,13 @@ static int visit(void* user, const wchar_t* path, int length) {
 
 static DWORD WINAPI scan_thread(void* param) {
     ScanJob* job = (ScanJob*)param;
+    job->cache = tag_cache_load(job->cache_file);
     int complete = scan_walk(job->folder, visit, job);
+    // Only a walk that went through knows every file: a cut one would make the next start
+    // read again what it did not reach.
+    if (complete && !cancelled(job) && job->cache_file[0] && tag_cache_changed(job->cache))
+        tag_cache_save(job->cache, job->cache_file);
+    tag_cache_free(job->cache);
     if (!cancelled(job)) post_batch(job, 1, complete);
     if (job->batch) scan_batch_free(job->batch);
     free(job);
@@ -132,7 +174,7 @@ static void close_ended_threads(void) {
     }
 }
 
-unsigned scan_worker_start(HWND receiver, UINT message, const wchar_t* folder) {
+unsigned scan_worker_start(HWND receiver, UINT message, const wchar_t* folder, const wchar_t* cache_file) {
     scan_worker_cancel();
     close_ended_threads();
     int slot = -1;
@@ -154,6 +196,7 @@ unsigned scan_worker_start(HWND receiver, UINT message, const wchar_t* folder) {
     if (!generation) generation = ++g_next_generation;  // 0 means "none"
     job->generation = generation;
     wstr_copy(job->folder, folder ? folder : L"");
+    wstr_copy(job->cache_file, cache_file ? cache_file : L"");
     g_generation.store(generation);
     // The walk itself needs little stack: its path lives in the heap.
     HANDLE thread = CreateThread(nullptr, 256 * 1024, scan_thread, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
@@ -189,19 +232,32 @@ void scan_worker_shutdown(DWORD timeout_ms) {
 int scan_batch_add(const ScanBatch* batch) {
     if (!batch) return 0;
     int added = 0;
-    const wchar_t* at = batch->text;
     for (int i = 0; i < batch->count; i++) {
-        const wchar_t* path = at;
-        at += wcslen(at) + 1;
-        const wchar_t* title = at;
-        at += wcslen(at) + 1;
+        const ScanTrack* t = &batch->tracks[i];
+        const wchar_t* texts[5];
+        const wchar_t* at = batch->text + t->text_at;
+        for (int k = 0; k < 5; k++) {
+            texts[k] = at;
+            at += wcslen(at) + 1;
+        }
+        TrackInfo info;
+        info.title = texts[1];
+        info.artist = texts[2];
+        info.album = texts[3];
+        info.album_artist = texts[4];
+        info.duration_ms = t->duration_ms;
+        info.number = t->number;
+        info.disc = t->disc;
+        info.added = t->added;
+        info.flags = t->flags;
         int before = track_list_count();
-        if (track_list_add_titled(path, title, 1) >= before) added++;
+        if (track_list_add_info(texts[0], &info, 1) >= before) added++;
     }
     return added;
 }
 
 void scan_batch_free(ScanBatch* batch) {
+    if (batch) free(batch->tracks);
     free(batch);
 }
 

@@ -4,9 +4,18 @@
 // makes the titles; the window adds what it hands over, batch by batch.
 #include <windows.h>
 
-// One batch of a scan: count tracks as path and title pairs, each ending in a terminator,
-// end to end in text. Allocated by the worker, freed with scan_batch_free by whoever
-// receives (or fails to post) it.
+// One track of a batch: its five texts (path, title, artist, album, album artist, each
+// terminated) stand end to end in the batch's text from text_at.
+struct ScanTrack {
+    size_t text_at;
+    int duration_ms;
+    int number, disc;
+    unsigned added;
+    unsigned flags;
+};
+
+// One batch of a scan: count tracks, their texts end to end in text. Allocated by the
+// worker, freed with scan_batch_free by whoever receives (or fails to post) it.
 struct ScanBatch {
     unsigned generation;  // the scan it belongs to
     int last;             // the scan's final batch (possibly empty): the walk has ended
@@ -14,6 +23,9 @@ struct ScanBatch {
     int count;
     int folders;          // folders entered so far by the whole scan
     int files;            // audio files found so far by the whole scan
+    int found;            // tracks whose tags came from the cache, so far
+    ScanTrack* tracks;    // count of them
+    int track_capacity;
     size_t used, capacity;  // characters of text
     wchar_t text[1];
 };
@@ -21,8 +33,10 @@ struct ScanBatch {
 // Starts scanning folder and its subfolders on a new thread, which posts each ScanBatch to
 // receiver as message (wParam its generation, lParam the batch). Any scan still running
 // is cancelled first: its batches that are still on their way carry an older generation.
+// Tags come from cache_file (tag_cache.h) where it knows the file, else from the file; a
+// scan that went through writes what it listed back to cache_file (null: no cache).
 // Returns the new scan's generation, 0 when no thread could be started (nothing will come).
-unsigned scan_worker_start(HWND receiver, UINT message, const wchar_t* folder);
+unsigned scan_worker_start(HWND receiver, UINT message, const wchar_t* folder, const wchar_t* cache_file);
 // Cancels the running scan, if any, without starting another.
 void scan_worker_cancel(void);
 // The generation whose batches are current: the last started scan's, or 0 after a cancel.

@@ -7,7 +7,10 @@
 
 #include "base/wstr.h"
 #include "library/display_title.h"
+#include "library/matching.h"
+#include "library/tag_file.h"
 #include "library/text_case.h"
+#include "library/track_info.h"
 
 TrackList g_tracks;
 
@@ -135,6 +138,67 @@ static void text_free(void) {
     g_text.first = g_text.current = nullptr;
 }
 
+//~ Shared texts
+
+// Artists and albums repeat: a library of 100,000 tracks names a few thousand. Each text is
+// stored once, found again through a table of stored texts by hash; the table is emptied
+// with the store it points into.
+static struct {
+    const wchar_t** slots;
+    unsigned mask;
+    int used;
+} g_shared;
+
+static unsigned text_hash(const wchar_t* text, size_t length) {
+    unsigned h = 2166136261u;
+    for (size_t i = 0; i < length; i++) {
+        h ^= text[i];
+        h *= 16777619u;
+    }
+    return h;
+}
+
+static int shared_grow(void) {
+    unsigned size = g_shared.slots ? (g_shared.mask + 1) * 2 : 1024;
+    const wchar_t** slots = (const wchar_t**)calloc(size, sizeof(const wchar_t*));
+    if (!slots) return 0;
+    for (unsigned i = 0; g_shared.slots && i <= g_shared.mask; i++) {
+        const wchar_t* text = g_shared.slots[i];
+        if (!text) continue;
+        unsigned at = text_hash(text, wcslen(text)) & (size - 1);
+        while (slots[at]) at = (at + 1) & (size - 1);
+        slots[at] = text;
+    }
+    free(g_shared.slots);
+    g_shared.slots = slots;
+    g_shared.mask = size - 1;
+    return 1;
+}
+
+// The stored copy of text (cut at 259 characters), "" for null or empty; null when memory ran out.
+static const wchar_t* shared_text(const wchar_t* text) {
+    if (!text || !text[0]) return L"";
+    size_t length = wcslen(text);
+    if (length >= TRACK_TEXT_CAPACITY) length = TRACK_TEXT_CAPACITY - 1;
+    if ((unsigned)(g_shared.used + 1) * 2 > (g_shared.slots ? g_shared.mask + 1 : 0) && !shared_grow())
+        return text_store(text, length);
+    unsigned at = text_hash(text, length) & g_shared.mask;
+    for (; g_shared.slots[at]; at = (at + 1) & g_shared.mask) {
+        const wchar_t* stored = g_shared.slots[at];
+        if (!wcsncmp(stored, text, length) && !stored[length]) return stored;
+    }
+    const wchar_t* stored = text_store(text, length);
+    if (!stored) return nullptr;
+    g_shared.slots[at] = stored;
+    g_shared.used++;
+    return stored;
+}
+
+static void shared_forget(void) {
+    if (g_shared.slots) memset(g_shared.slots, 0, (g_shared.mask + 1) * sizeof(const wchar_t*));
+    g_shared.used = 0;
+}
+
 //~ The array
 
 // The array lives in one reserved stretch of address space whose pages are committed as
@@ -251,8 +315,9 @@ int track_list_find_path(const wchar_t* path) {
     return -1;
 }
 
-int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe) {
-    if (!path || !path[0] || !title) return -1;
+int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe) {
+    if (!path || !path[0] || !info) return -1;
+    const wchar_t* title = info->title ? info->title : L"";
     // A longer path cannot be stored whole, and a cut one names no file: it could never
     // play, and two names alike in their first 259 characters would become one track.
     size_t path_length = wcslen(path);
@@ -266,7 +331,10 @@ int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe)
     if (title_length >= TRACK_TEXT_CAPACITY) title_length = TRACK_TEXT_CAPACITY - 1;
     const wchar_t* stored_path = text_store(path, path_length);
     const wchar_t* stored_title = stored_path ? text_store(title, title_length) : nullptr;
-    if (!stored_title) return -1;
+    const wchar_t* artist = stored_title ? shared_text(info->artist) : nullptr;
+    const wchar_t* album = artist ? shared_text(info->album) : nullptr;
+    const wchar_t* album_artist = album ? shared_text(info->album_artist) : nullptr;
+    if (!album_artist) return -1;
     // Once lost, the hashes stay away until the list is empty: the earlier ones are unknown.
     if (g_hash_capacity <= g_tracks.count && (g_hashes || g_tracks.count == 0)) {
         int capacity = g_tracks.capacity > g_tracks.count ? g_tracks.capacity : g_tracks.count + 1;
@@ -285,6 +353,14 @@ int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe)
     Track* t = &g_tracks.items[g_tracks.count];
     t->path = stored_path;
     t->title = stored_title;
+    t->artist = artist;
+    t->album = album;
+    t->album_artist = album_artist;
+    t->duration_ms = info->duration_ms > 0 ? info->duration_ms : 0;
+    t->number = (unsigned short)(info->number > 0 && info->number < 65536 ? info->number : 0);
+    t->disc = (unsigned short)(info->disc > 0 && info->disc < 65536 ? info->disc : 0);
+    t->added = info->added;
+    t->flags = info->flags;
     int index = g_tracks.count++;
     // Kept current only while it is: a stale table is rebuilt at the next question.
     if (g_index.valid && g_index.changes == g_tracks.changes && (unsigned)g_tracks.count * 2 < g_index.mask + 1)
@@ -294,15 +370,50 @@ int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe)
     return index;
 }
 
+int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe) {
+    if (!title) return -1;
+    wchar_t artist[TRACK_TEXT_CAPACITY], own[TRACK_TEXT_CAPACITY];
+    split_artist_title(title, artist, TRACK_TEXT_CAPACITY, own, TRACK_TEXT_CAPACITY);
+    TrackInfo info = {};
+    info.title = own;
+    info.artist = artist;
+    return track_list_add_info(path, &info, dedupe);
+}
+
 int track_list_add(const wchar_t* path, int dedupe) {
     if (!path || !path[0] || wcslen(path) >= TRACK_TEXT_CAPACITY) return -1;
     if (dedupe) {
         int existing = track_list_find_path(path);
         if (existing >= 0) return existing;
     }
-    wchar_t title[TRACK_TEXT_CAPACITY];
-    make_path_display_title(path, title, TRACK_TEXT_CAPACITY);
-    return track_list_add_titled(path, title, 0);
+    // One file at a time (a download, a drop, a playlist's entry): read at once, without the
+    // scan's cache.
+    TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags) + sizeof(TrackShown));
+    if (!tags) return -1;
+    TrackShown* shown = (TrackShown*)(tags + 1);
+    int tagged = tags_read_file(path, tags) != TAG_FORMAT_NONE;
+    track_shown_make(path, nullptr, tagged ? tags : nullptr, shown);
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    unsigned added = 0;
+    if (GetFileAttributesExW(path, GetFileExInfoStandard, &facts))
+        added = file_time_minutes(facts.ftCreationTime.dwLowDateTime, facts.ftCreationTime.dwHighDateTime);
+    TrackInfo info = track_shown_info(shown, added);
+    int index = track_list_add_info(path, &info, 0);
+    free(tags);
+    return index;
+}
+
+unsigned file_time_minutes(unsigned low, unsigned high) {
+    unsigned long long t = ((unsigned long long)high << 32 | low) / 600000000ull;
+    return t > 0xffffffffull ? 0xffffffffu : (unsigned)t;
+}
+
+void track_full_title(const Track* t, wchar_t* out, int capacity) {
+    if (!out || capacity <= 0) return;
+    out[0] = 0;
+    if (!t) return;
+    if (t->artist && t->artist[0]) wstr_format(out, capacity, L"%ls - %ls", t->artist, t->title);
+    else wstr_copy(out, capacity, t->title);
 }
 
 int track_list_add_unique(const wchar_t* path) {
@@ -311,11 +422,13 @@ int track_list_add_unique(const wchar_t* path) {
 
 int track_list_set_title(int index, const wchar_t* title) {
     if (index < 0 || index >= g_tracks.count || !title) return 0;
-    wchar_t cut[TRACK_TEXT_CAPACITY];
-    int length = wstr_copy(cut, title);
-    const wchar_t* stored = text_store(cut, (size_t)length);
-    if (!stored) return 0;
+    wchar_t artist[TRACK_TEXT_CAPACITY], own[TRACK_TEXT_CAPACITY];
+    split_artist_title(title, artist, TRACK_TEXT_CAPACITY, own, TRACK_TEXT_CAPACITY);
+    const wchar_t* stored = text_store(own, wcslen(own));
+    const wchar_t* shared = stored ? shared_text(artist) : nullptr;
+    if (!shared) return 0;
     g_tracks.items[index].title = stored;
+    g_tracks.items[index].artist = shared;
     g_tracks.changes++;  // a filter made over the old title no longer holds
     return 1;
 }
@@ -350,6 +463,7 @@ void track_list_move(int from, int to) {
 void track_list_clear(void) {
     g_tracks.count = 0;
     path_index_drop();
+    shared_forget();
     text_rewind();
     g_tracks.changes++;
 }
@@ -357,6 +471,8 @@ void track_list_clear(void) {
 void track_list_free(void) {
     if (g_tracks.items) VirtualFree(g_tracks.items, 0, MEM_RELEASE);
     text_free();
+    free(g_shared.slots);
+    memset(&g_shared, 0, sizeof(g_shared));
     path_index_drop();
     free(g_hashes);
     g_hashes = nullptr;

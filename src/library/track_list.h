@@ -5,12 +5,37 @@
 
 enum { TRACK_TEXT_CAPACITY = 260 };  // paths and titles: 259 characters and a terminator
 
-// Two pointers into the list's own text store, so that a library of 100,000 tracks costs
-// what its names take rather than 1 KB a track, and reordering moves 16 bytes. The texts
-// stay where they are until the list is cleared or freed; they are read-only.
+// Pointers into the list's own text store, so that a library of 100,000 tracks costs what
+// its names take rather than 1 KB a track. Artist and album texts are stored once and shared
+// by every track that names them. The texts stay where they are until the list is cleared
+// or freed; they are read-only and never null ("" when unknown).
 struct Track {
     const wchar_t* path;
+    const wchar_t* title;         // what the list shows in bold
+    const wchar_t* artist;
+    const wchar_t* album;
+    const wchar_t* album_artist;  // from the tags only
+    int duration_ms;              // 0 unknown
+    unsigned short number, disc;  // 0 unknown
+    unsigned added;               // when the file came: its creation time in minutes since 1601
+    unsigned flags;               // TRACK_NAME_DIFFERS
+};
+
+// The title made from the file's name alone ("Artist - Title" of a downloaded name) differs
+// from the one made of artist and title: friends who name the track by its file are matched
+// against that name too.
+enum { TRACK_NAME_DIFFERS = 1 };
+
+// What a new track carries beside its path; null texts are "".
+struct TrackInfo {
     const wchar_t* title;
+    const wchar_t* artist;
+    const wchar_t* album;
+    const wchar_t* album_artist;
+    int duration_ms;
+    int number, disc;
+    unsigned added;
+    unsigned flags;
 };
 
 struct TrackList {
@@ -35,11 +60,20 @@ void track_list_init(void);
 // path of more than 259 characters, which a track cannot hold).
 int track_list_add(const wchar_t* path, int dedupe);
 int track_list_add_unique(const wchar_t* path);
-// As track_list_add, with the title already made (cut at 259 characters).
+// As track_list_add, with the title already made as a name gives it: "Artist - Title" is
+// taken apart (cut at 259 characters).
 int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe);
+// As track_list_add, with everything already read (texts cut at 259 characters).
+int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe);
+// The title friends and other programs know the track by: "Artist - Title", or the title
+// alone when the artist is unknown. At most capacity-1 characters.
+void track_full_title(const Track* t, wchar_t* out, int capacity);
+// A file time (100 ns since 1601) in the minutes Track.added keeps.
+unsigned file_time_minutes(unsigned low, unsigned high);
 // The first track whose path equals path without regard to case, -1 when none.
 int track_list_find_path(const wchar_t* path);
-// Gives track index another title (cut at 259 characters); 0 when memory ran out.
+// Gives track index another title, "Artist - Title" taken apart (cut at 259 characters); 0
+// when memory ran out.
 int track_list_set_title(int index, const wchar_t* title);
 void track_list_remove(int index);
 void track_list_move(int from, int to);

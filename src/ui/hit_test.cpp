@@ -40,7 +40,8 @@ int element_hit_test(const RECT* rects, POINT p, const HitState* s) {
     if ((s->banner_shown || s->banner_progress > 0.1f) && hit(rects, ELEMENT_BANNER_CANCEL, p))
         return ELEMENT_BANNER_CANCEL;
     static const int CONTROL_ORDER[] = {ELEMENT_PLAY,   ELEMENT_PREVIOUS, ELEMENT_NEXT, ELEMENT_SHUFFLE,
-                                        ELEMENT_REPEAT, ELEMENT_MUTE,     ELEMENT_SEEK, ELEMENT_VOLUME};
+                                        ELEMENT_REPEAT, ELEMENT_MUTE,     ELEMENT_SEEK, ELEMENT_VOLUME,
+                                        ELEMENT_SORT};
     for (int id : CONTROL_ORDER)
         if (hit(rects, id, p)) return id;
     return ELEMENT_NONE;

@@ -31,7 +31,8 @@ enum ElementId {
     ELEMENT_TAB_REQUESTS = 23,
     ELEMENT_TAB_ADD = 24,
     ELEMENT_SEND_REQUEST = 25,
-    ELEMENT_COUNT = 26,
+    ELEMENT_SORT = 26,
+    ELEMENT_COUNT = 27,
 };
 
 // The state the hit test depends on besides the rectangles.

@@ -9,6 +9,7 @@
 #include "base/shared_queue.h"
 #include "base/wstr.h"
 #include "library/track_list.h"
+#include "library/track_order.h"
 #include "social/friends.h"
 #include "social/jam.h"
 #include "ui/fonts.h"
@@ -244,9 +245,34 @@ static void paint_banner(const PaintFrame* f, int top, int h) {
 
 //~ Column header and the invitation notice
 
+const wchar_t* sort_mode_name(int mode) {
+    static const wchar_t* const NAMES[SORT_MODES] = {
+        L"Disk s\u0131ras\u0131", L"Ba\u015fl\u0131k", L"Sanat\u00e7\u0131", L"Alb\u00fcm", L"S\u00fcre",
+        L"Eklenme tarihi",
+    };
+    return NAMES[mode >= 0 && mode < SORT_MODES ? mode : 0];
+}
+
+// The order is chosen here: a click moves to the next one.
+static void paint_sort_chip(const PaintFrame* f, int u, int l, int right) {
+    wchar_t text[64];
+    wstr_format(text, 64, L"\u21C5 %ls", sort_mode_name(g_settings.sort));
+    RECT chip = {right - dip(f, 150), u + dip(f, 3), right, l - dip(f, 3)};
+    if (chip.left < dip(f, 200)) {
+        g_hit.element[ELEMENT_SORT] = RECT{0, 0, 0, 0};
+        return;
+    }
+    g_hit.element[ELEMENT_SORT] = chip;
+    int hot = g_app.hover_id == ELEMENT_SORT;
+    if (hot || g_settings.sort != SORT_DISK)
+        fill_round_rect(f->canvas, chip, dip(f, 8), hot ? PALETTE_CONTROL : PALETTE_CARD, 255, PALETTE_LINE, 140);
+    paint_text(f, g_fonts.caption, text, chip, g_settings.sort != SORT_DISK || hot ? PALETTE_WHITE : PALETTE_MUTED,
+               TEXT_CENTRED);
+}
+
 static void paint_column_header(const PaintFrame* f, int u, int l, int shown) {
     paint_text(f, g_fonts.caption, L"#", RECT{dip(f, 18), u + dip(f, 2), dip(f, 48), l}, PALETTE_MUTED, TEXT_CENTRED);
-    paint_text(f, g_fonts.caption, L"PAR\u00c7A VE SANAT\u00c7I", RECT{dip(f, 68), u + dip(f, 2), f->width - dip(f, 120), l},
+    paint_text(f, g_fonts.caption, L"PAR\u00c7A VE SANAT\u00c7I", RECT{dip(f, 68), u + dip(f, 2), f->width - dip(f, 280), l},
                PALETTE_MUTED, TEXT_LEFT);
     // A scan that takes longer than a moment says so beside the count, which grows as the
     // batches arrive; a quick one is not worth a flicker of text.
@@ -257,6 +283,7 @@ static void paint_column_header(const PaintFrame* f, int u, int l, int shown) {
     paint_text(f, g_fonts.caption, count,
                RECT{f->width - dip(f, scanning ? 240 : 120), u + dip(f, 2), f->width - dip(f, 20), l}, PALETTE_MUTED,
                TEXT_RIGHT);
+    paint_sort_chip(f, u, l, f->width - dip(f, scanning ? 248 : 128));
     fill_round_rect(f->canvas, RECT{dip(f, 14), l - 1, f->width - dip(f, 14), l}, 0, PALETTE_LINE, 180, 0, 0);
 }
 
@@ -324,6 +351,7 @@ void paint_main_window(HDC dc, RECT client, RECT damage) {
     int u = banner_top + banner_h;
     int l = u + dip(&f, LIST_GAP_ABOVE);
     int shown = g_app.filter.active ? g_app.filter.filtered_count : track_list_count();
+    g_hit.element[ELEMENT_SORT] = RECT{0, 0, 0, 0};
     paint_column_header(&f, u, l, shown);
     paint_track_list(&f, l, shown);
     paint_player_card(&f);

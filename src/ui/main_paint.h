@@ -9,3 +9,6 @@ void paint_main_window(HDC dc, RECT client, RECT damage);
 int jam_bar_tall(void);
 // Where the list begins now, with the Jam bar and the banner as far as they have slid in.
 int current_list_top(void);
+
+// The Turkish name of a sort mode, as the list's header and the sidebar show it.
+const wchar_t* sort_mode_name(int mode);

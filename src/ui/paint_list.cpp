@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "base/wstr.h"
 #include "library/matching.h"
+#include "library/track_info.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "ui/fonts.h"
@@ -67,8 +68,10 @@ struct VisibleRow {
     int cy;
     int column_end;
     RECT badge;  // empty without a badge
-    wchar_t artist[128];
-    wchar_t title[160];
+    RECT duration;  // empty when unknown or there is no room
+    const wchar_t* title;
+    wchar_t second[TRACK_TEXT_CAPACITY];
+    wchar_t duration_text[16];
 };
 
 static void paint_row_shapes(const PaintFrame* f, VisibleRow* v) {
@@ -87,9 +90,14 @@ static void paint_row_shapes(const PaintFrame* f, VisibleRow* v) {
     RECT more = {r.right - dip(f, 34), cy - dip(f, 14), r.right - dip(f, 6), cy + dip(f, 14)};
     paint_glyph(f, g_fonts.icon_small, L"\uE712", more, s->hovered ? PALETTE_WHITE : PALETTE_MUTED);
     v->column_end = more.left - dip(f, 6);
+    v->duration = RECT{0, 0, 0, 0};
+    if (v->duration_text[0] && f->width >= dip(f, 360)) {
+        v->duration = RECT{v->column_end - dip(f, 52), r.top, v->column_end, r.bottom};
+        v->column_end = v->duration.left - dip(f, 8);
+    }
     v->badge = RECT{0, 0, 0, 0};
     if (s->current && f->width >= dip(f, 460)) {
-        v->badge = RECT{more.left - dip(f, 72), cy - dip(f, 11), more.left - dip(f, 6), cy + dip(f, 11)};
+        v->badge = RECT{v->column_end - dip(f, 66), cy - dip(f, 11), v->column_end, cy + dip(f, 11)};
         fill_round_rect(f->canvas, v->badge, dip(f, 11), RGB(32, 18, 30), 255, PALETTE_PINK, 160);
         v->column_end = v->badge.left - dip(f, 10);
     }
@@ -121,10 +129,13 @@ static void paint_row_texts(const PaintFrame* f, VisibleRow* rows, int n) {
     }
     for (int i = 0; i < n; i++) {
         VisibleRow* v = &rows[i];
-        paint_text(f, g_fonts.small, v->artist[0] ? v->artist : L"Yerel Par\u00e7a",
+        paint_text(f, g_fonts.small, v->second,
                    RECT{v->card.left + dip(f, 56), v->cy + dip(f, 1), v->column_end, v->cy + dip(f, 19)},
                    v->s.hovered ? PALETTE_WHITE : PALETTE_SECONDARY, TEXT_ELLIPSIS);
     }
+    for (int i = 0; i < n; i++)
+        if (rect_has_area(&rows[i].duration))
+            paint_text(f, g_fonts.small, rows[i].duration_text, rows[i].duration, PALETTE_SECONDARY, TEXT_RIGHT);
 }
 
 enum { ROW_BATCH = 32 };
@@ -158,7 +169,9 @@ static void paint_rows(const PaintFrame* f, int top, int clip_bottom, int shown)
         v->y = y;
         v->card = RECT{dip(f, 12), y, f->width - dip(f, 18), y + dip(f, 52)};
         v->cy = (v->card.top + v->card.bottom) / 2;
-        split_artist_title(t->title, v->artist, 128, v->title, 160);
+        v->title = t->title;
+        track_second_line(t, v->second, TRACK_TEXT_CAPACITY);
+        format_track_duration(v->duration_text, 16, t->duration_ms);
         paint_row_shapes(f, v);
         if (++n == ROW_BATCH) {
             paint_row_texts(f, batch, n);
@@ -184,7 +197,7 @@ static void paint_empty_card(const PaintFrame* f, int top, int clip_bottom) {
     int m = (top + clip_bottom) / 2;
     RECT card = {dip(f, 28), m - dip(f, 58), f->width - dip(f, 28), m + dip(f, 58)};
     fill_round_rect(f->canvas, card, dip(f, 14), PALETTE_CARD, 180, PALETTE_LINE, 140);
-    if (g_app.filter.active) {
+    if (g_app.filter.text[0]) {
         paint_text(f, g_fonts.label_bold, L"E\u015fle\u015fen \u015fark\u0131 bulunamad\u0131", card, PALETTE_WHITE,
                    TEXT_CENTRED);
         return;

@@ -87,9 +87,8 @@ static void paint_now_playing(const PaintFrame* f, const PlayerLayout* p, const 
                    RECT{left, p->pc + dip(f, 1), right, p->pc + dip(f, 19)}, PALETTE_MUTED, TEXT_LEFT);
         return;
     }
-    wchar_t artist[128], title[160];
-    split_artist_title(t->title, artist, 128, title, 160);
-    paint_text(f, g_fonts.label_bold, title, RECT{left, p->pc - dip(f, 19), right, p->pc + dip(f, 1)}, PALETTE_WHITE,
+    const wchar_t* artist = t->artist;
+    paint_text(f, g_fonts.label_bold, t->title, RECT{left, p->pc - dip(f, 19), right, p->pc + dip(f, 1)}, PALETTE_WHITE,
                TEXT_ELLIPSIS);
     const wchar_t* second = artist[0] ? artist : (playing ? L"\u015eu an \u00e7al\u0131yor" : L"Duraklat\u0131ld\u0131");
     paint_text(f, g_fonts.small, second, RECT{left, p->pc + dip(f, 1), right, p->pc + dip(f, 19)}, PALETTE_SECONDARY,

@@ -9,6 +9,7 @@
 #include "ui/layout.h"
 #include "ui/paint_friends.h"
 #include "ui/list_geometry.h"
+#include "ui/main_paint.h"
 #include "ui/paint_parts.h"
 
 static const RECT NO_RECT = {0, 0, 0, 0};
@@ -20,7 +21,7 @@ struct MenuRow {
     int accent;
 };
 
-static const MenuRow MENU_ROWS[7] = {
+static const MenuRow MENU_ROWS[MENU_ROW_COUNT] = {
     {L"\uE8B7", L"M\u00fczik Klas\u00f6r\u00fc Se\u00e7", L"Yerel ar\u015fivi tara", 0},
     {L"\uE896", L"M\u00fczik Ara ve \u0130ndir", L"YouTube'dan y\u00fcksek kalite", 1},
     {L"\uE716", L"Arkada\u015flar ve Jam", L"Birlikte canl\u0131 dinle", 1},
@@ -28,6 +29,7 @@ static const MenuRow MENU_ROWS[7] = {
     {L"\uE74E", L"Oynatma Listesini D\u0131\u015fa Aktar", L"Arkada\u015flar\u0131nla payla\u015fmak i\u00e7in", 0},
     {L"\uE74D", L"Listeyi Temizle", L"Ekran\u0131 s\u0131f\u0131rla", 0},
     {L"\uE72C", L"G\u00fcncellemeleri Denetle", L"v1.4.3 s\u00fcr\u00fcm\u00fc", 0},
+    {L"\uE8CB", L"S\u0131ralama", nullptr, 0},  // its line below says the order in use
 };
 
 static void clear_panel_rects(void) {
@@ -45,7 +47,7 @@ static void clear_panel_rects(void) {
 
 static void paint_menu(const PaintFrame* f, int x0, int x1) {
     int pending = friend_pending_count();
-    for (int row = 0; row < 7; row++) {
+    for (int row = 0; row < MENU_ROW_COUNT; row++) {
         const MenuRow* m = &MENU_ROWS[row];
         int top = dip(f, 60 + 14) + dip(f, 52) * row;
         RECT card = {x0 + dip(f, 10), top, x1 - dip(f, 10), top + dip(f, 46)};
@@ -67,7 +69,9 @@ static void paint_menu(const PaintFrame* f, int x0, int x1) {
         paint_text(f, g_fonts.label_bold, m->title,
                    RECT{card.left + dip(f, 38), card.top + dip(f, 6), card.right - e, card.top + dip(f, 25)},
                    m->accent ? PALETTE_ORANGE : PALETTE_WHITE, TEXT_ELLIPSIS);
-        paint_text(f, g_fonts.caption, m->subtitle,
+        wchar_t order[64];
+        if (!m->subtitle) wstr_format(order, 64, L"%ls \u2022 de\u011fi\u015ftirmek i\u00e7in t\u0131kla", sort_mode_name(g_settings.sort));
+        paint_text(f, g_fonts.caption, m->subtitle ? m->subtitle : order,
                    RECT{card.left + dip(f, 38), card.top + dip(f, 24), card.right - e, card.bottom - dip(f, 5)},
                    PALETTE_MUTED, TEXT_ELLIPSIS);
         if (row == 2 && pending > 0) {

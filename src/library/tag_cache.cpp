@@ -1,0 +1,428 @@
+#include "library/tag_cache.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/file_replace.h"
+#include "base/wstr.h"
+
+// The file, little-endian:
+//   "NVTAGC01", u32 string count, u32 record count, the strings, the records, u32 check
+//   string:  u16 length, UTF-16 characters
+//   record:  u16 characters shared with the previous path, u16 more, those characters,
+//            u64 size, u64 write time, u16 title length, title, u32 artist, u32 album,
+//            u32 album artist (string numbers, 0 the empty text), i32 duration ms,
+//            u16 track, u16 disc, u16 year, u64 picture offset, u32 picture length
+// Paths share their folders with the one before, so 100,000 records take a few MB.
+static const char MAGIC[8] = {'N', 'V', 'T', 'A', 'G', 'C', '0', '1'};
+enum { CACHE_MAX_BYTES = 256 * 1024 * 1024, PATH_CAPACITY = 260 };
+
+//~ Growing byte buffers
+
+struct Bytes {
+    unsigned char* data;
+    size_t used, capacity;
+    int failed;
+};
+
+static void put(Bytes* b, const void* data, size_t n) {
+    if (b->failed) return;
+    if (b->used + n > b->capacity) {
+        size_t grown = b->capacity ? b->capacity * 2 : 65536;
+        while (grown < b->used + n) grown *= 2;
+        unsigned char* data_grown = (unsigned char*)realloc(b->data, grown);
+        if (!data_grown) {
+            b->failed = 1;
+            return;
+        }
+        b->data = data_grown;
+        b->capacity = grown;
+    }
+    memcpy(b->data + b->used, data, n);
+    b->used += n;
+}
+
+static void put16(Bytes* b, unsigned v) {
+    unsigned char x[2] = {(unsigned char)v, (unsigned char)(v >> 8)};
+    put(b, x, 2);
+}
+static void put32(Bytes* b, uint32_t v) {
+    unsigned char x[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16), (unsigned char)(v >> 24)};
+    put(b, x, 4);
+}
+static void put64(Bytes* b, uint64_t v) {
+    put32(b, (uint32_t)v);
+    put32(b, (uint32_t)(v >> 32));
+}
+static void put_text(Bytes* b, const wchar_t* text, int length) {
+    for (int i = 0; i < length; i++) put16(b, text[i]);
+}
+
+//~ Reading, every length checked against what remains
+
+struct Reader {
+    const unsigned char* at;
+    const unsigned char* end;
+    int bad;
+};
+
+static int have(Reader* r, size_t n) {
+    if (r->bad || (size_t)(r->end - r->at) < n) {
+        r->bad = 1;
+        return 0;
+    }
+    return 1;
+}
+static unsigned get16(Reader* r) {
+    if (!have(r, 2)) return 0;
+    unsigned v = r->at[0] | (unsigned)r->at[1] << 8;
+    r->at += 2;
+    return v;
+}
+static uint32_t get32(Reader* r) {
+    uint32_t lo = get16(r);
+    return lo | (uint32_t)get16(r) << 16;
+}
+static uint64_t get64(Reader* r) {
+    uint64_t lo = get32(r);
+    return lo | (uint64_t)get32(r) << 32;
+}
+// length characters into out (capacity characters with the terminator); bad when it passes.
+static void get_text(Reader* r, wchar_t* out, unsigned length, unsigned capacity) {
+    if (length >= capacity || !have(r, (size_t)length * 2)) {
+        r->bad = 1;
+        out[0] = 0;
+        return;
+    }
+    for (unsigned i = 0; i < length; i++) out[i] = (wchar_t)(r->at[2 * i] | r->at[2 * i + 1] << 8);
+    out[length] = 0;
+    r->at += (size_t)length * 2;
+}
+
+static uint32_t check_of(const unsigned char* data, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; i++) {
+        h ^= data[i];
+        h *= 16777619u;
+    }
+    return h;
+}
+
+//~ The cache
+
+struct LoadedRecord {
+    size_t path_at;  // into paths
+    uint64_t size, written;
+    int duration_ms, track, disc, year;
+    uint64_t picture_offset;
+    uint32_t picture_length;
+    size_t title_at;
+    uint32_t artist, album, album_artist;
+    int found;
+};
+
+struct TagCache {
+    // Loaded
+    wchar_t* strings;       // every string, terminated, end to end
+    size_t* string_at;
+    uint32_t string_count;
+    wchar_t* paths;         // loaded paths and titles, terminated
+    LoadedRecord* records;
+    uint32_t record_count;
+    uint32_t* slots;        // record + 1 by path hash
+    uint32_t mask;
+    int found;
+    // Kept
+    Bytes kept_text;        // the kept strings, terminated, end to end
+    size_t* kept_at;        // string number - 1 to its place in kept_text (in characters)
+    uint32_t kept_string_count, kept_at_capacity;
+    uint32_t* kept_slots;   // string number by hash
+    uint32_t kept_mask;
+    Bytes kept_records;
+    uint32_t kept_count;
+    wchar_t last_path[PATH_CAPACITY];
+    int changed;
+    int failed;
+};
+
+static uint32_t hash_text(const wchar_t* text) {
+    uint32_t h = 2166136261u;
+    for (; *text; text++) {
+        h ^= *text;
+        h *= 16777619u;
+    }
+    return h;
+}
+
+static int parse(TagCache* c, const unsigned char* bytes, size_t size) {
+    if (size < sizeof(MAGIC) + 12 || memcmp(bytes, MAGIC, sizeof(MAGIC)) != 0) return -1;
+    Reader check = {bytes + size - 4, bytes + size, 0};
+    if (get32(&check) != check_of(bytes, size - 4)) return -1;
+    Reader r = {bytes + sizeof(MAGIC), bytes + size - 4, 0};
+    uint32_t string_count = get32(&r), record_count = get32(&r);
+    // Each string takes at least 2 bytes and each record at least 50: counts the file cannot
+    // hold are not believed (nor allocated for).
+    size_t left = (size_t)(r.end - r.at);
+    if (string_count > left / 2 || record_count > left / 50) return -1;
+    if (!c) return (int)record_count;
+    c->string_at = (size_t*)calloc((size_t)string_count + 1, sizeof(size_t));
+    c->strings = (wchar_t*)malloc(left + sizeof(wchar_t) * ((size_t)string_count + 2));
+    c->records = (LoadedRecord*)calloc((size_t)record_count + 1, sizeof(LoadedRecord));
+    // Paths and titles: at most what the file holds of them, plus terminators and the shared
+    // parts of paths (259 characters a record at worst).
+    size_t path_chars = left / 2 + (size_t)record_count * (PATH_CAPACITY + 2);
+    c->paths = (wchar_t*)malloc(path_chars * sizeof(wchar_t));
+    uint32_t slots = 16;
+    while (slots < record_count * 2 + 2) slots *= 2;
+    c->slots = (uint32_t*)calloc(slots, sizeof(uint32_t));
+    if (!c->string_at || !c->strings || !c->records || !c->paths || !c->slots) return -1;
+    c->mask = slots - 1;
+    size_t used = 0;
+    c->strings[used++] = 0;  // number 0: the empty text
+    c->string_at[0] = 0;
+    for (uint32_t i = 1; i <= string_count; i++) {
+        unsigned length = get16(&r);
+        c->string_at[i] = used;
+        get_text(&r, c->strings + used, length, TAG_TEXT_CAPACITY);
+        if (r.bad) return -1;
+        used += length + 1;
+    }
+    c->string_count = string_count;
+    wchar_t path[PATH_CAPACITY] = {0};
+    size_t pool = 0;
+    for (uint32_t i = 0; i < record_count; i++) {
+        LoadedRecord* rec = &c->records[i];
+        unsigned shared = get16(&r), more = get16(&r);
+        if (shared > wcslen(path) || shared + more >= PATH_CAPACITY) return -1;
+        get_text(&r, path + shared, more, PATH_CAPACITY - shared);
+        rec->size = get64(&r);
+        rec->written = get64(&r);
+        unsigned title_length = get16(&r);
+        wchar_t title[TAG_TEXT_CAPACITY];
+        get_text(&r, title, title_length, TAG_TEXT_CAPACITY);
+        rec->artist = get32(&r);
+        rec->album = get32(&r);
+        rec->album_artist = get32(&r);
+        rec->duration_ms = (int)get32(&r);
+        rec->track = (int)get16(&r);
+        rec->disc = (int)get16(&r);
+        rec->year = (int)get16(&r);
+        rec->picture_offset = get64(&r);
+        rec->picture_length = get32(&r);
+        if (r.bad || rec->artist > string_count || rec->album > string_count || rec->album_artist > string_count ||
+            rec->duration_ms < 0)
+            return -1;
+        size_t path_length = shared + more;
+        rec->path_at = pool;
+        memcpy(c->paths + pool, path, (path_length + 1) * sizeof(wchar_t));
+        pool += path_length + 1;
+        rec->title_at = pool;
+        memcpy(c->paths + pool, title, ((size_t)title_length + 1) * sizeof(wchar_t));
+        pool += title_length + 1;
+        uint32_t at = hash_text(path) & c->mask;
+        while (c->slots[at]) at = (at + 1) & c->mask;
+        c->slots[at] = i + 1;
+    }
+    if (r.at != r.end) return -1;
+    c->record_count = record_count;
+    return (int)record_count;
+}
+
+static void forget_loaded(TagCache* c) {
+    free(c->strings);
+    free(c->string_at);
+    free(c->paths);
+    free(c->records);
+    free(c->slots);
+    c->strings = c->paths = nullptr;
+    c->string_at = nullptr;
+    c->records = nullptr;
+    c->slots = nullptr;
+    c->string_count = c->record_count = 0;
+}
+
+int tag_cache_parse_count(const unsigned char* bytes, size_t size) {
+    if (!bytes) return -1;
+    TagCache* c = (TagCache*)calloc(1, sizeof(TagCache));
+    if (!c) return -1;
+    int count = parse(c, bytes, size);
+    forget_loaded(c);
+    free(c);
+    return count;
+}
+
+TagCache* tag_cache_load(const wchar_t* file) {
+    TagCache* c = (TagCache*)calloc(1, sizeof(TagCache));
+    if (!c) return nullptr;
+    HANDLE h = file && file[0] ? CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                               : INVALID_HANDLE_VALUE;
+    if (h == INVALID_HANDLE_VALUE) return c;
+    LARGE_INTEGER size;
+    unsigned char* bytes = nullptr;
+    DWORD got = 0;
+    if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart <= CACHE_MAX_BYTES) {
+        bytes = (unsigned char*)malloc((size_t)size.QuadPart);
+        if (bytes && !ReadFile(h, bytes, (DWORD)size.QuadPart, &got, nullptr)) got = 0;
+    }
+    CloseHandle(h);
+    if (bytes && got == (DWORD)size.QuadPart && parse(c, bytes, got) < 0) forget_loaded(c);
+    free(bytes);
+    return c;
+}
+
+int tag_cache_find(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, TrackTags* out) {
+    if (!c || !c->slots || !path) return 0;
+    for (uint32_t at = hash_text(path) & c->mask; c->slots[at]; at = (at + 1) & c->mask) {
+        LoadedRecord* rec = &c->records[c->slots[at] - 1];
+        if (wcscmp(c->paths + rec->path_at, path) != 0) continue;
+        if (rec->size != size || rec->written != written) return 0;
+        memset(out, 0, sizeof(*out));
+        out->duration_ms = rec->duration_ms;
+        out->track = rec->track;
+        out->disc = rec->disc;
+        out->year = rec->year;
+        out->picture_offset = rec->picture_offset;
+        out->picture_length = rec->picture_length;
+        wstr_copy(out->title, c->paths + rec->title_at);
+        wstr_copy(out->artist, c->strings + c->string_at[rec->artist]);
+        wstr_copy(out->album, c->strings + c->string_at[rec->album]);
+        wstr_copy(out->album_artist, c->strings + c->string_at[rec->album_artist]);
+        if (!rec->found) c->found++;
+        rec->found = 1;
+        return 1;
+    }
+    return 0;
+}
+
+static const wchar_t* kept_text_of(const TagCache* c, uint32_t n) {
+    return (const wchar_t*)c->kept_text.data + c->kept_at[n - 1];
+}
+
+static int kept_slots_grow(TagCache* c) {
+    uint32_t size = c->kept_slots ? (c->kept_mask + 1) * 2 : 1024;
+    uint32_t* slots = (uint32_t*)calloc(size, sizeof(uint32_t));
+    if (!slots) return 0;
+    free(c->kept_slots);
+    c->kept_slots = slots;
+    c->kept_mask = size - 1;
+    for (uint32_t n = 1; n <= c->kept_string_count; n++) {
+        uint32_t at = hash_text(kept_text_of(c, n)) & c->kept_mask;
+        while (c->kept_slots[at]) at = (at + 1) & c->kept_mask;
+        c->kept_slots[at] = n;
+    }
+    return 1;
+}
+
+// The number of text among the kept strings, added when new; 0 for the empty text.
+static uint32_t kept_string(TagCache* c, const wchar_t* text) {
+    if (!text[0] || c->failed) return 0;
+    if ((c->kept_string_count + 1) * 2 > (c->kept_slots ? c->kept_mask + 1 : 0) && !kept_slots_grow(c)) {
+        c->failed = 1;
+        return 0;
+    }
+    uint32_t at = hash_text(text) & c->kept_mask;
+    for (; c->kept_slots[at]; at = (at + 1) & c->kept_mask)
+        if (!wcscmp(kept_text_of(c, c->kept_slots[at]), text)) return c->kept_slots[at];
+    if (c->kept_string_count == c->kept_at_capacity) {
+        uint32_t grown = c->kept_at_capacity ? c->kept_at_capacity * 2 : 1024;
+        size_t* at_grown = (size_t*)realloc(c->kept_at, grown * sizeof(size_t));
+        if (!at_grown) {
+            c->failed = 1;
+            return 0;
+        }
+        c->kept_at = at_grown;
+        c->kept_at_capacity = grown;
+    }
+    size_t place = c->kept_text.used / sizeof(wchar_t);
+    put(&c->kept_text, text, (wcslen(text) + 1) * sizeof(wchar_t));
+    if (c->kept_text.failed) {
+        c->failed = 1;
+        return 0;
+    }
+    c->kept_at[c->kept_string_count++] = place;
+    c->kept_slots[at] = c->kept_string_count;
+    return c->kept_string_count;
+}
+
+static int text_length(const wchar_t* text, int capacity) {
+    int n = 0;
+    while (n < capacity - 1 && text[n]) n++;
+    return n;
+}
+
+int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags) {
+    if (!c || !path || !tags || c->failed) return 0;
+    int path_length = (int)wcslen(path);
+    if (path_length >= PATH_CAPACITY) return 1;  // no track holds it either
+    int shared = 0;
+    while (shared < path_length && shared < 65535 && c->last_path[shared] == path[shared]) shared++;
+    uint32_t artist = kept_string(c, tags->artist), album = kept_string(c, tags->album),
+             album_artist = kept_string(c, tags->album_artist);
+    Bytes* b = &c->kept_records;
+    put16(b, (unsigned)shared);
+    put16(b, (unsigned)(path_length - shared));
+    put_text(b, path + shared, path_length - shared);
+    put64(b, size);
+    put64(b, written);
+    int title_length = text_length(tags->title, TAG_TEXT_CAPACITY);
+    put16(b, (unsigned)title_length);
+    put_text(b, tags->title, title_length);
+    put32(b, artist);
+    put32(b, album);
+    put32(b, album_artist);
+    put32(b, (uint32_t)(tags->duration_ms > 0 ? tags->duration_ms : 0));
+    put16(b, (unsigned)(tags->track > 0 && tags->track < 65536 ? tags->track : 0));
+    put16(b, (unsigned)(tags->disc > 0 && tags->disc < 65536 ? tags->disc : 0));
+    put16(b, (unsigned)(tags->year > 0 && tags->year < 65536 ? tags->year : 0));
+    put64(b, tags->picture_offset);
+    put32(b, tags->picture_length);
+    if (b->failed || c->failed) {
+        c->failed = 1;
+        return 0;
+    }
+    wstr_copy(c->last_path, path);
+    c->kept_count++;
+    return 1;
+}
+
+int tag_cache_found(const TagCache* c) {
+    return c ? c->found : 0;
+}
+
+int tag_cache_changed(const TagCache* c) {
+    // Every kept record was found among the loaded ones, and every loaded one was kept: the
+    // file would come out the same (or in another order, which does not matter).
+    return c && (c->kept_count != (uint32_t)c->found || c->record_count != (uint32_t)c->found);
+}
+
+int tag_cache_save(TagCache* c, const wchar_t* file) {
+    if (!c || c->failed || !file || !file[0]) return 0;
+    Bytes out = {};
+    put(&out, MAGIC, sizeof(MAGIC));
+    put32(&out, c->kept_string_count);
+    put32(&out, c->kept_count);
+    for (uint32_t n = 1; n <= c->kept_string_count; n++) {
+        const wchar_t* text = kept_text_of(c, n);
+        int length = text_length(text, TAG_TEXT_CAPACITY);
+        put16(&out, (unsigned)length);
+        put_text(&out, text, length);
+    }
+    if (c->kept_records.used) put(&out, c->kept_records.data, c->kept_records.used);
+    if (!out.failed) put32(&out, check_of(out.data, out.used));
+    int ok = !out.failed && out.used <= CACHE_MAX_BYTES && file_replace_contents(file, (const char*)out.data, (int)out.used);
+    free(out.data);
+    return ok;
+}
+
+void tag_cache_free(TagCache* c) {
+    if (!c) return;
+    forget_loaded(c);
+    free(c->kept_text.data);
+    free(c->kept_at);
+    free(c->kept_slots);
+    free(c->kept_records.data);
+    free(c);
+}
