@@ -15,6 +15,7 @@
 #include "audio_support.h"
 #include "base/messages.h"
 #include "base/wstr.h"
+#include "library/tag_cache.h"
 #include "library/track_list.h"
 #include "playback/player.h"
 #include "test_support.h"
@@ -22,6 +23,7 @@
 #include "ui/hit_rects.h"
 #include "ui/hit_test.h"
 #include "ui/main_paint.h"
+#include "real_input.h"
 #include "window_fixture.h"
 
 namespace {
@@ -316,3 +318,159 @@ TEST_F(InputTest, TypeAheadScrollingAndTheSidebar) {
 }
 
 }  // namespace
+
+// A library as people keep it: tagged files, and untagged ones in artist and album folders.
+// The rows say what the files say, the header's order is chosen with real clicks, the
+// search box finds artists and albums, and the next start lists it all from the tag cache.
+TEST_F(InputTest, TagsAndFoldersMakeTheRowsAndTheHeaderSortsThem) {
+    wchar_t here[MAX_PATH];
+    GetModuleFileNameW(nullptr, here, MAX_PATH);
+    std::wstring corpus = here;
+    corpus = corpus.substr(0, corpus.find_last_of(L'\\')) + L"\\tag-corpus\\";
+    std::wstring tagged = music + L"\\kedi.wav";
+    ASSERT_TRUE(CopyFileW((corpus + L"info.wav").c_str(), tagged.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((corpus + L"id3-chunk.wav").c_str(), (music + L"\\ferah.wav").c_str(), FALSE));
+    CreateDirectoryW((music + L"\\Pink Floyd").c_str(), nullptr);
+    CreateDirectoryW((music + L"\\Pink Floyd\\The Wall").c_str(), nullptr);
+    ASSERT_TRUE(write_tone_wav(music + L"\\Pink Floyd\\The Wall\\01 - In the Flesh.wav", {{440.0, 3000}}));
+    ASSERT_TRUE(write_tone_wav(music + L"\\Pink Floyd\\The Wall\\02. The Thin Ice.wav", {{550.0, 1000}}));
+    open_sized(680, 720);
+    bring_to_front(window);
+    ASSERT_EQ(track_list_count(), 4);
+    // A new start in this process: the list and the window's state begin again, the
+    // settings and the cache stay.
+    auto reopen = [&]() {
+        track_list_clear();
+        app_state_init(&g_app);
+        open_window();
+    };
+    auto row_track = [](int row) {
+        int index = g_app.filter.active ? g_app.filter.filtered_indices[row] : row;
+        return track_list_at(index);
+    };
+    auto find = [](const wchar_t* title) -> const Track* {
+        for (int i = 0; i < track_list_count(); i++)
+            if (!wcscmp(track_list_at(i)->title, title)) return track_list_at(i);
+        return nullptr;
+    };
+    const Track* flesh = find(L"In the Flesh");
+    ASSERT_NE(flesh, nullptr) << "the track number left the title";
+    EXPECT_STREQ(flesh->artist, L"Pink Floyd");
+    EXPECT_STREQ(flesh->album, L"The Wall");
+    EXPECT_EQ(flesh->number, 1);
+    EXPECT_EQ(flesh->duration_ms, 3000) << "known before it plays";
+    ASSERT_NE(find(L"The Thin Ice"), nullptr);
+    const Track* kedi = find(L"I\u015f\u0131k \u015eark\u0131s\u0131 \u011f\u00fc\u015f \u0130\u015e\u011e");
+    ASSERT_NE(kedi, nullptr) << "the WAV's own title";
+    EXPECT_STREQ(kedi->artist, L"Kara Kedi");
+    EXPECT_STREQ(kedi->album, L"Yollar");
+
+    // Every row shows a duration at its right, in the place the title's column gave up.
+    repaint();
+    int w = 0, h = 0;
+    std::vector<unsigned> screen = screen_of(window, &w, &h);
+    auto ink_in = [&](const std::vector<unsigned>& s, RECT r) {
+        int ink = 0;
+        for (int y = r.top; y < r.bottom; y++)
+            for (int x = r.left; x < r.right; x++) {
+                unsigned p = s[(size_t)y * w + x];
+                ink += ((p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF)) > 300;
+            }
+        return ink;
+    };
+    for (int row = 0; row < 4; row++) {
+        RECT duration = {680 - scale(96), row_y(row) - scale(10), 680 - scale(44), row_y(row) + scale(10)};
+        EXPECT_GT(ink_in(screen, duration), 5) << "no duration drawn on row " << row;
+    }
+
+    // The header's order, clicked through: title, artist, album, duration.
+    ASSERT_TRUE(rect_has_area(&g_hit.element[ELEMENT_SORT])) << "the header offers the order";
+    RECT title_line = {scale(68), row_y(0) - scale(20), scale(300), row_y(0)};
+    int before = ink_in(screen, title_line);
+    real_click(window, g_hit.element[ELEMENT_SORT]);
+    EXPECT_EQ(g_settings.sort, 1);
+    EXPECT_STREQ(row_track(0)->title, L"In the Flesh");
+    EXPECT_STREQ(row_track(1)->artist, L"Kara Kedi") << "\u0131\u015f after In";
+    EXPECT_STREQ(row_track(3)->artist, L"\u015eebnem Ferah") << "Greek after the Latin letters";
+    real_click(window, g_hit.element[ELEMENT_SORT]);
+    EXPECT_STREQ(row_track(0)->artist, L"Kara Kedi");
+    EXPECT_STREQ(row_track(1)->artist, L"Pink Floyd");
+    EXPECT_STREQ(row_track(1)->title, L"In the Flesh") << "an artist's tracks by album and number";
+    EXPECT_STREQ(row_track(3)->artist, L"\u015eebnem Ferah") << "\u015e after S";
+    real_click(window, g_hit.element[ELEMENT_SORT]);
+    real_click(window, g_hit.element[ELEMENT_SORT]);
+    EXPECT_EQ(g_settings.sort, 4);
+    EXPECT_STREQ(row_track(0)->title, L"The Thin Ice") << "the shortest first";
+    EXPECT_NE(read_file(work.file(L"config.json")).find("\"sort\": 4"), std::string::npos) << "remembered";
+    screen = screen_of(window, &w, &h);
+    EXPECT_NE(ink_in(screen, title_line), before) << "the screen shows another first row";
+
+    // Next and previous follow the rows as shown; a drag moves nothing in a sorted list.
+    click(300, row_y(0));
+    EXPECT_STREQ(track_list_at(g_app.current_index)->title, L"The Thin Ice");
+    play_next();
+    EXPECT_EQ(track_list_at(g_app.current_index), row_track(1));
+    play_previous();
+    EXPECT_EQ(track_list_at(g_app.current_index), row_track(0));
+    stop_playback();
+    down(300, row_y(0));
+    drag(300, row_y(2));
+    EXPECT_FALSE(g_app.row_dragging);
+    up(300, row_y(2));
+
+    // The search box finds artists, albums and folders, typed as a person types.
+    real_click(window, g_hit.search_box);
+    real_type(L"floyd");
+    pump(100);
+    EXPECT_EQ(g_app.filter.filtered_count, 2);
+    real_retype(L"yollar");
+    pump(100);
+    ASSERT_EQ(g_app.filter.filtered_count, 1);
+    EXPECT_EQ(row_track(0), kedi);
+    real_retype(L"the wall");
+    pump(100);
+    EXPECT_EQ(g_app.filter.filtered_count, 2);
+    real_key(VK_ESCAPE);
+
+    // The next start lists from the cache: a file changed in place, size and time kept, is
+    // not read again...
+    DestroyWindow(window);
+    pump(50);
+    std::wstring cache = work.file(L"roaming\\Nelvo\\tags.cache");
+    ASSERT_TRUE(file_exists(cache)) << "the scan kept what it read";
+    HANDLE f = CreateFileW(tagged.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME written;
+    GetFileTime(f, nullptr, nullptr, &written);
+    CloseHandle(f);
+    std::string bytes = read_file(tagged);
+    size_t at = bytes.find("Kara Kedi");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 9, "Mavi Kedi");
+    ASSERT_TRUE(write_file(tagged, bytes));
+    f = CreateFileW(tagged.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFileTime(f, nullptr, nullptr, &written);
+    CloseHandle(f);
+    reopen();
+    ASSERT_EQ(track_list_count(), 4);
+    EXPECT_STREQ(find(L"I\u015f\u0131k \u015eark\u0131s\u0131 \u011f\u00fc\u015f \u0130\u015e\u011e")->artist, L"Kara Kedi");
+    EXPECT_EQ(g_settings.sort, 4) << "the order came back with the settings";
+
+    // ...and a damaged cache is read as none: the files are read again, and it is made anew.
+    DestroyWindow(window);
+    pump(50);
+    std::string kept = read_file(cache);
+    ASSERT_GT(kept.size(), 64u);
+    for (size_t i = 20; i < kept.size(); i += 7) kept[i] = (char)(kept[i] ^ 0x5A);
+    ASSERT_TRUE(write_file(cache, kept));
+    reopen();
+    ASSERT_EQ(track_list_count(), 4);
+    EXPECT_STREQ(find(L"I\u015f\u0131k \u015eark\u0131s\u0131 \u011f\u00fc\u015f \u0130\u015e\u011e")->artist, L"Mavi Kedi");
+    std::string remade = read_file(cache);
+    EXPECT_EQ(tag_cache_parse_count((const unsigned char*)remade.data(), remade.size()), 4);
+    // A cache cut short, or not a cache at all, is the same.
+    DestroyWindow(window);
+    pump(50);
+    ASSERT_TRUE(write_file(cache, remade.substr(0, remade.size() / 2)));
+    reopen();
+    EXPECT_EQ(track_list_count(), 4);
+}

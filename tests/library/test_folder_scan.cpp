@@ -75,7 +75,8 @@ TEST_F(FolderScanTest, TakesAudioFilesFromNestedFoldersOnly) {
     EXPECT_EQ(listed_paths(), expected) << (linked ? "with" : "without") << " the loop";
     for (int i = 0; i < track_list_count(); i++) {
         if (std::wstring(track_list_at(i)->path).find(L"Official") != std::wstring::npos) {
-            EXPECT_STREQ(track_list_at(i)->title, L"Artist - Song");
+            EXPECT_STREQ(track_list_at(i)->title, L"Song");
+            EXPECT_STREQ(track_list_at(i)->artist, L"Artist");
         }
     }
 }

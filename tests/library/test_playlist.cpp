@@ -130,7 +130,11 @@ TEST_F(PlaylistTest, RoundTripHereElsewhereAndAgainstOtherFileNames) {
     const wchar_t* ids[] = {L"dQw4w9WgXcQ", L"", L"aB3dE5fG7hJ", L""};
     for (const wchar_t* n : names) ASSERT_GE(track_list_add(touch(n).c_str(), 0), 0);
     std::vector<std::wstring> titles;
-    for (int i = 0; i < 4; i++) titles.push_back(track_list_at(i)->title);
+    for (int i = 0; i < 4; i++) {
+        wchar_t full[TRACK_TEXT_CAPACITY];
+        track_full_title(track_list_at(i), full, TRACK_TEXT_CAPACITY);
+        titles.push_back(full);
+    }
 
     std::wstring list = dir.file(L"list.nelvo");
     ASSERT_EQ(write_playlist_file(list.c_str()), 1);

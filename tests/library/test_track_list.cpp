@@ -36,7 +36,8 @@ TEST_F(TrackListTest, AddMakesPathAndTitle) {
     EXPECT_EQ(track_list_add(L"", 1), -1);
     EXPECT_EQ(track_list_add(L"C:\\M\u00fczik\\mp3indirdur-gripin-aci-veriyor.mp3", 0), 0);
     EXPECT_STREQ(track_list_at(0)->path, L"C:\\M\u00fczik\\mp3indirdur-gripin-aci-veriyor.mp3");
-    EXPECT_STREQ(track_list_at(0)->title, L"Gripin - Aci Veriyor");
+    EXPECT_STREQ(track_list_at(0)->title, L"Aci Veriyor");
+    EXPECT_STREQ(track_list_at(0)->artist, L"Gripin");
     EXPECT_EQ(track_list_at(1), nullptr);
     EXPECT_EQ(track_list_at(-1), nullptr);
 }
