@@ -233,7 +233,9 @@ int import_playlist(const wchar_t* path) {
     if (track_list_count() == 0) {
         wchar_t folder[260];
         resolve_music_folder(folder);
-        if (folder[0]) scan_music_folder(folder);
+        wchar_t cache[MAX_PATH];
+        tag_cache_file(cache, MAX_PATH);
+        if (folder[0]) scan_music_folder_cached(folder, cache);
     }
     WantedTrack* wanted = (WantedTrack*)calloc(SHARED_QUEUE_CAPACITY, sizeof(WantedTrack));
     if (!wanted) return 0;

@@ -51,7 +51,9 @@ void banner_show(int state, int percent, const wchar_t* title, const wchar_t* su
 // at once, since the caller looks for the download right after.
 void rescan_music_folder(void) {
     if (!g_settings.last_folder[0]) return;
-    scan_music_folder(g_settings.last_folder);
+    wchar_t cache[MAX_PATH];
+    tag_cache_file(cache, MAX_PATH);
+    scan_music_folder_cached(g_settings.last_folder, cache);
     if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
     apply_filter();
 }
@@ -91,7 +93,7 @@ void on_download_done(void) {
     wchar_t path[260];
     search_window_copy_last_download_path(path, 260);
     if (path[0] && is_audio_file_in(path, g_settings.last_folder)) track_list_add(path, 1);
-    else scan_music_folder(g_settings.last_folder);
+    else rescan_music_folder();
     if (g_app.filter.active) clear_search();
     int added = track_list_count() - before;
     if (added > 0) {
@@ -101,8 +103,10 @@ void on_download_done(void) {
         g_app.selected_index = 0;
         g_app.scroll_target = 0;
         if (g_app.banner.state == BANNER_HIDDEN || g_app.banner.state == BANNER_DOWNLOAD) {
-            banner_show(BANNER_DOWNLOAD, 100, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)",
-                        track_list_at(0)->title, 2600);
+            wchar_t title[TRACK_TEXT_CAPACITY];
+            track_full_title(track_list_at(0), title, TRACK_TEXT_CAPACITY);
+            banner_show(BANNER_DOWNLOAD, 100, L"\u2713 M\u00dcZ\u0130K \u0130ND\u0130R\u0130LD\u0130 (%100)", title,
+                        2600);
             choose_tick_period();
         }
         start_animation();

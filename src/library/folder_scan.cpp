@@ -6,6 +6,7 @@
 
 #include "base/wstr.h"
 #include "library/audio_files.h"
+#include "library/tag_cache.h"
 #include "library/tag_file.h"
 #include "library/track_info.h"
 #include "library/track_list.h"
@@ -81,6 +82,7 @@ int scan_walk(const wchar_t* folder, ScanVisit visit, void* user) {
 
 struct ListScan {
     const wchar_t* root;
+    TagCache* cache;
     int dedupe;
     int counted;
     TrackTags tags;
@@ -92,7 +94,13 @@ static int add_scanned_file(void* user, const wchar_t* path, int, const ScanFile
     if (!path) return 1;
     int index = scan->dedupe ? track_list_find_path(path) : -1;
     if (index < 0) {
-        int tagged = tags_read_file(path, &scan->tags) != TAG_FORMAT_NONE;
+        int tagged = 1;
+        if (!tag_cache_find(scan->cache, path, file->size, file->written, &scan->tags)) {
+            tagged = tags_read_file(path, &scan->tags) != TAG_FORMAT_NONE;
+            if (!tagged) memset(&scan->tags, 0, sizeof(scan->tags));
+        }
+        // Only a scan into an empty list meets every file, and may write the cache whole.
+        if (!scan->dedupe) tag_cache_keep(scan->cache, path, file->size, file->written, &scan->tags);
         track_shown_make(path, scan->root, tagged ? &scan->tags : nullptr, &scan->shown);
         TrackInfo info = track_shown_info(&scan->shown, file->created_minutes);
         index = track_list_add_info(path, &info, 0);
@@ -101,15 +109,22 @@ static int add_scanned_file(void* user, const wchar_t* path, int, const ScanFile
     return 1;
 }
 
-int scan_music_folder(const wchar_t* folder) {
+int scan_music_folder_cached(const wchar_t* folder, const wchar_t* cache_file) {
     ListScan* scan = (ListScan*)calloc(1, sizeof(ListScan));
     if (!scan) return 0;
     scan->root = folder;
     scan->dedupe = track_list_count() > 0;
-    scan_walk(folder, add_scanned_file, scan);
+    scan->cache = cache_file && cache_file[0] ? tag_cache_load(cache_file) : nullptr;
+    int complete = scan_walk(folder, add_scanned_file, scan);
+    if (complete && !scan->dedupe && scan->cache && tag_cache_changed(scan->cache)) tag_cache_save(scan->cache, cache_file);
+    tag_cache_free(scan->cache);
     int counted = scan->counted;
     free(scan);
     return counted;
+}
+
+int scan_music_folder(const wchar_t* folder) {
+    return scan_music_folder_cached(folder, nullptr);
 }
 
 static wchar_t g_program_folder[MAX_PATH];

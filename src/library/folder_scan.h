@@ -15,6 +15,9 @@ enum { SCAN_MAX_DEPTH = 16 };
 // index (new or existing). A file whose full path would pass 259 characters is skipped: a
 // track cannot hold its path. New files' tags are read here, on the calling thread.
 int scan_music_folder(const wchar_t* folder);
+// The same, with the tags of files the cache file knows taken from it (tag_cache.h); a scan
+// into an empty list that went through writes what it listed back.
+int scan_music_folder_cached(const wchar_t* folder, const wchar_t* cache_file);
 
 // What the listing says of a file, without opening it.
 struct ScanFile {
