@@ -156,7 +156,8 @@ static DWORD WINAPI scan_thread(void* param) {
     int complete = scan_walk(job->folder, visit, job);
     // Only a walk that went through knows every file: a cut one would make the next start
     // read again what it did not reach.
-    if (complete && !cancelled(job) && job->cache_file[0] && tag_cache_changed(job->cache))
+    if (complete && !cancelled(job) && job->cache_file[0] && tag_cache_keep_others(job->cache, job->folder) &&
+        tag_cache_changed(job->cache))
         tag_cache_save(job->cache, job->cache_file);
     tag_cache_free(job->cache);
     if (!cancelled(job)) post_batch(job, 1, complete);

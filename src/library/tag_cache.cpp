@@ -9,15 +9,16 @@
 #include "base/wstr.h"
 
 // The file, little-endian:
-//   "NVTAGC01", u32 string count, u32 record count, the strings, the records, u32 check
+//   "NVTAGC02", u32 string count, u32 record count, the strings, the records, u32 check
 //   string:  u16 length, UTF-16 characters
 //   record:  u16 characters shared with the previous path, u16 more, those characters,
 //            u64 size, u64 write time, u16 title length, title, u32 artist, u32 album,
 //            u32 album artist (string numbers, 0 the empty text), i32 duration ms,
 //            u16 track, u16 disc, u16 year, u64 picture offset, u32 picture length
-// Paths share their folders with the one before, so 100,000 records take a few MB.
-static const char MAGIC[8] = {'N', 'V', 'T', 'A', 'G', 'C', '0', '1'};
-enum { CACHE_MAX_BYTES = 256 * 1024 * 1024, PATH_CAPACITY = 260 };
+// Paths share their folders (never part of the file's name) with the one before, so
+// 100,000 records take a few MB.
+static const char MAGIC[8] = {'N', 'V', 'T', 'A', 'G', 'C', '0', '2'};
+enum { CACHE_MAX_BYTES = 256 * 1024 * 1024, PATH_CAPACITY = 260, RECORD_FIXED_BYTES = 4 + 16 + 2 + 12 + 4 + 6 + 12 };
 
 //~ Growing byte buffers
 
@@ -57,7 +58,7 @@ static void put64(Bytes* b, uint64_t v) {
     put32(b, (uint32_t)(v >> 32));
 }
 static void put_text(Bytes* b, const wchar_t* text, int length) {
-    for (int i = 0; i < length; i++) put16(b, text[i]);
+    put(b, text, (size_t)length * sizeof(wchar_t));  // little-endian UTF-16, as wchar_t is here
 }
 
 //~ Reading, every length checked against what remains
@@ -96,7 +97,7 @@ static void get_text(Reader* r, wchar_t* out, unsigned length, unsigned capacity
         out[0] = 0;
         return;
     }
-    for (unsigned i = 0; i < length; i++) out[i] = (wchar_t)(r->at[2 * i] | r->at[2 * i + 1] << 8);
+    memcpy(out, r->at, (size_t)length * 2);  // the file's UTF-16 is little-endian, as wchar_t is here
     out[length] = 0;
     r->at += (size_t)length * 2;
 }
@@ -110,25 +111,50 @@ static uint32_t check_of(const unsigned char* data, size_t n) {
     return h;
 }
 
+static uint64_t hash_path(const wchar_t* text, size_t length) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a, 64 bits
+    for (size_t i = 0; i < length; i++) {
+        h ^= text[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+static uint32_t hash_text(const wchar_t* text) {
+    uint32_t h = 2166136261u;
+    for (; *text; text++) {
+        h ^= *text;
+        h *= 16777619u;
+    }
+    return h;
+}
+
+static size_t name_start(const wchar_t* path, size_t length) {
+    size_t n = length;
+    while (n > 0 && path[n - 1] != L'\\' && path[n - 1] != L'/') n--;
+    return n;
+}
+
 //~ The cache
 
+// A loaded record is where it stands in the file's bytes, which stay loaded, and its path's
+// hash: a start with 100,000 records copies no path and no text, so that listing the folder
+// is what it waits for. A record is taken when the hash of the whole path and its file's
+// name letter for letter agree, and its size and write time.
 struct LoadedRecord {
-    size_t path_at;  // into paths
-    uint64_t size, written;
-    int duration_ms, track, disc, year;
-    uint64_t picture_offset;
-    uint32_t picture_length;
-    size_t title_at;
-    uint32_t artist, album, album_artist;
+    uint64_t hash;
+    uint32_t at;  // the record's first byte in bytes
+    uint16_t shared, more;
     int found;
 };
 
 struct TagCache {
     // Loaded
+    unsigned char* bytes;
+    size_t size;
     wchar_t* strings;       // every string, terminated, end to end
-    size_t* string_at;
+    uint32_t* string_at;
     uint32_t string_count;
-    wchar_t* paths;         // loaded paths and titles, terminated
     LoadedRecord* records;
     uint32_t record_count;
     uint32_t* slots;        // record + 1 by path hash
@@ -142,18 +168,32 @@ struct TagCache {
     uint32_t kept_mask;
     Bytes kept_records;
     uint32_t kept_count;
+    uint32_t kept_others;   // loaded records of other folders, kept as they were
     wchar_t last_path[PATH_CAPACITY];
     int changed;
     int failed;
 };
 
-static uint32_t hash_text(const wchar_t* text) {
-    uint32_t h = 2166136261u;
-    for (; *text; text++) {
-        h ^= *text;
-        h *= 16777619u;
-    }
-    return h;
+// The fields after a record's path into out (texts included; null: only the size and write
+// time); the record was checked whole when loaded.
+static void read_record(const TagCache* c, const LoadedRecord* rec, uint64_t* size, uint64_t* written,
+                        TrackTags* out) {
+    Reader r = {c->bytes + rec->at + 4 + (size_t)rec->more * 2, c->bytes + c->size - 4, 0};
+    *size = get64(&r);
+    *written = get64(&r);
+    if (!out) return;
+    memset(out, 0, sizeof(*out));
+    get_text(&r, out->title, get16(&r), TAG_TEXT_CAPACITY);
+    uint32_t artist = get32(&r), album = get32(&r), album_artist = get32(&r);
+    wstr_copy(out->artist, c->strings + c->string_at[artist]);
+    wstr_copy(out->album, c->strings + c->string_at[album]);
+    wstr_copy(out->album_artist, c->strings + c->string_at[album_artist]);
+    out->duration_ms = (int)get32(&r);
+    out->track = (int)get16(&r);
+    out->disc = (int)get16(&r);
+    out->year = (int)get16(&r);
+    out->picture_offset = get64(&r);
+    out->picture_length = get32(&r);
 }
 
 static int parse(TagCache* c, const unsigned char* bytes, size_t size) {
@@ -162,81 +202,86 @@ static int parse(TagCache* c, const unsigned char* bytes, size_t size) {
     if (get32(&check) != check_of(bytes, size - 4)) return -1;
     Reader r = {bytes + sizeof(MAGIC), bytes + size - 4, 0};
     uint32_t string_count = get32(&r), record_count = get32(&r);
-    // Each string takes at least 2 bytes and each record at least 50: counts the file cannot
-    // hold are not believed (nor allocated for).
+    // Each string takes at least 2 bytes and each record at least its fixed part: counts the
+    // file cannot hold are not believed (nor allocated for).
     size_t left = (size_t)(r.end - r.at);
-    if (string_count > left / 2 || record_count > left / 50) return -1;
-    if (!c) return (int)record_count;
-    c->string_at = (size_t*)calloc((size_t)string_count + 1, sizeof(size_t));
-    c->strings = (wchar_t*)malloc(left + sizeof(wchar_t) * ((size_t)string_count + 2));
-    c->records = (LoadedRecord*)calloc((size_t)record_count + 1, sizeof(LoadedRecord));
-    // Paths and titles: at most what the file holds of them, plus terminators and the shared
-    // parts of paths (259 characters a record at worst).
-    size_t path_chars = left / 2 + (size_t)record_count * (PATH_CAPACITY + 2);
-    c->paths = (wchar_t*)malloc(path_chars * sizeof(wchar_t));
+    if (string_count > left / 2 || record_count > left / RECORD_FIXED_BYTES || size > 0xFFFFFFFFu) return -1;
+    if (!c) c = (TagCache*)calloc(1, sizeof(TagCache));  // counting only
+    else c->bytes = (unsigned char*)bytes;
+    TagCache* counting = c->bytes ? nullptr : c;
+    int result = -1;
     uint32_t slots = 16;
     while (slots < record_count * 2 + 2) slots *= 2;
+    c->string_at = (uint32_t*)malloc(((size_t)string_count + 1) * sizeof(uint32_t));
+    c->strings = (wchar_t*)malloc(left + sizeof(wchar_t) * ((size_t)string_count + 2));
+    c->records = (LoadedRecord*)malloc(((size_t)record_count + 1) * sizeof(LoadedRecord));
     c->slots = (uint32_t*)calloc(slots, sizeof(uint32_t));
-    if (!c->string_at || !c->strings || !c->records || !c->paths || !c->slots) return -1;
+    wchar_t path[PATH_CAPACITY];
+    size_t used = 0, path_length = 0;
+    if (!c->string_at || !c->strings || !c->records || !c->slots) goto done;
     c->mask = slots - 1;
-    size_t used = 0;
     c->strings[used++] = 0;  // number 0: the empty text
     c->string_at[0] = 0;
     for (uint32_t i = 1; i <= string_count; i++) {
         unsigned length = get16(&r);
-        c->string_at[i] = used;
+        c->string_at[i] = (uint32_t)used;
         get_text(&r, c->strings + used, length, TAG_TEXT_CAPACITY);
-        if (r.bad) return -1;
+        if (r.bad) goto done;
         used += length + 1;
     }
     c->string_count = string_count;
-    wchar_t path[PATH_CAPACITY] = {0};
-    size_t pool = 0;
+    path[0] = 0;
     for (uint32_t i = 0; i < record_count; i++) {
         LoadedRecord* rec = &c->records[i];
+        rec->at = (uint32_t)(r.at - bytes);
         unsigned shared = get16(&r), more = get16(&r);
-        if (shared > wcslen(path) || shared + more >= PATH_CAPACITY) return -1;
+        // The shared part ends where a folder does: the file's own name is always in the record.
+        if (shared > path_length || shared + more >= PATH_CAPACITY || more == 0) goto done;
+        if (shared > 0 && path[shared - 1] != L'\\' && path[shared - 1] != L'/') goto done;
         get_text(&r, path + shared, more, PATH_CAPACITY - shared);
-        rec->size = get64(&r);
-        rec->written = get64(&r);
+        path_length = shared + more;
+        if (r.bad || name_start(path, path_length) < shared) goto done;
+        rec->shared = (uint16_t)shared;
+        rec->more = (uint16_t)more;
+        rec->found = 0;
+        rec->hash = hash_path(path, path_length);
+        get64(&r);
+        get64(&r);
         unsigned title_length = get16(&r);
-        wchar_t title[TAG_TEXT_CAPACITY];
-        get_text(&r, title, title_length, TAG_TEXT_CAPACITY);
-        rec->artist = get32(&r);
-        rec->album = get32(&r);
-        rec->album_artist = get32(&r);
-        rec->duration_ms = (int)get32(&r);
-        rec->track = (int)get16(&r);
-        rec->disc = (int)get16(&r);
-        rec->year = (int)get16(&r);
-        rec->picture_offset = get64(&r);
-        rec->picture_length = get32(&r);
-        if (r.bad || rec->artist > string_count || rec->album > string_count || rec->album_artist > string_count ||
-            rec->duration_ms < 0)
-            return -1;
-        size_t path_length = shared + more;
-        rec->path_at = pool;
-        memcpy(c->paths + pool, path, (path_length + 1) * sizeof(wchar_t));
-        pool += path_length + 1;
-        rec->title_at = pool;
-        memcpy(c->paths + pool, title, ((size_t)title_length + 1) * sizeof(wchar_t));
-        pool += title_length + 1;
-        uint32_t at = hash_text(path) & c->mask;
+        if (title_length >= TAG_TEXT_CAPACITY || !have(&r, (size_t)title_length * 2)) goto done;
+        r.at += (size_t)title_length * 2;
+        uint32_t artist = get32(&r), album = get32(&r), album_artist = get32(&r);
+        int32_t duration = (int32_t)get32(&r);
+        if (!have(&r, 6 + 12)) goto done;
+        r.at += 6 + 12;
+        if (artist > string_count || album > string_count || album_artist > string_count || duration < 0) goto done;
+        uint32_t at = (uint32_t)rec->hash & c->mask;
         while (c->slots[at]) at = (at + 1) & c->mask;
         c->slots[at] = i + 1;
     }
-    if (r.at != r.end) return -1;
+    if (r.at != r.end) goto done;
     c->record_count = record_count;
-    return (int)record_count;
+    result = (int)record_count;
+done:
+    if (counting) {
+        counting->bytes = nullptr;
+        free(counting->string_at);
+        free(counting->strings);
+        free(counting->records);
+        free(counting->slots);
+        free(counting);
+    }
+    return result;
 }
 
 static void forget_loaded(TagCache* c) {
+    free(c->bytes);
     free(c->strings);
     free(c->string_at);
-    free(c->paths);
     free(c->records);
     free(c->slots);
-    c->strings = c->paths = nullptr;
+    c->bytes = nullptr;
+    c->strings = nullptr;
     c->string_at = nullptr;
     c->records = nullptr;
     c->slots = nullptr;
@@ -245,12 +290,7 @@ static void forget_loaded(TagCache* c) {
 
 int tag_cache_parse_count(const unsigned char* bytes, size_t size) {
     if (!bytes) return -1;
-    TagCache* c = (TagCache*)calloc(1, sizeof(TagCache));
-    if (!c) return -1;
-    int count = parse(c, bytes, size);
-    forget_loaded(c);
-    free(c);
-    return count;
+    return parse(nullptr, bytes, size);
 }
 
 TagCache* tag_cache_load(const wchar_t* file) {
@@ -268,28 +308,39 @@ TagCache* tag_cache_load(const wchar_t* file) {
         if (bytes && !ReadFile(h, bytes, (DWORD)size.QuadPart, &got, nullptr)) got = 0;
     }
     CloseHandle(h);
-    if (bytes && got == (DWORD)size.QuadPart && parse(c, bytes, got) < 0) forget_loaded(c);
-    free(bytes);
+    if (bytes && got == (DWORD)size.QuadPart && parse(c, bytes, got) >= 0) {
+        c->size = got;  // the records point into the bytes, which stay
+        return c;
+    }
+    if (!c->bytes) free(bytes);  // else it goes with the rest of what was loaded
+    forget_loaded(c);
     return c;
 }
 
+// Whether the record's file name is name (length characters), letter for letter.
+static int record_name_is(const TagCache* c, const LoadedRecord* rec, const wchar_t* name, size_t length) {
+    const unsigned char* suffix = c->bytes + rec->at + 4;
+    size_t more = rec->more;
+    if (length > more) return 0;
+    const unsigned char* own = suffix + (more - length) * 2;
+    if (memcmp(own, name, length * 2) != 0) return 0;
+    if (length == more) return rec->shared > 0;  // the name starts after the shared folders
+    wchar_t before = (wchar_t)(own[-2] | own[-1] << 8);
+    return before == L'\\' || before == L'/';
+}
+
 int tag_cache_find(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, TrackTags* out) {
-    if (!c || !c->slots || !path) return 0;
-    for (uint32_t at = hash_text(path) & c->mask; c->slots[at]; at = (at + 1) & c->mask) {
+    if (!c || !c->slots || !c->record_count || !path) return 0;
+    size_t length = wcslen(path);
+    uint64_t hash = hash_path(path, length);
+    size_t name = name_start(path, length);
+    for (uint32_t at = (uint32_t)hash & c->mask; c->slots[at]; at = (at + 1) & c->mask) {
         LoadedRecord* rec = &c->records[c->slots[at] - 1];
-        if (wcscmp(c->paths + rec->path_at, path) != 0) continue;
-        if (rec->size != size || rec->written != written) return 0;
-        memset(out, 0, sizeof(*out));
-        out->duration_ms = rec->duration_ms;
-        out->track = rec->track;
-        out->disc = rec->disc;
-        out->year = rec->year;
-        out->picture_offset = rec->picture_offset;
-        out->picture_length = rec->picture_length;
-        wstr_copy(out->title, c->paths + rec->title_at);
-        wstr_copy(out->artist, c->strings + c->string_at[rec->artist]);
-        wstr_copy(out->album, c->strings + c->string_at[rec->album]);
-        wstr_copy(out->album_artist, c->strings + c->string_at[rec->album_artist]);
+        if (rec->hash != hash || !record_name_is(c, rec, path + name, length - name)) continue;
+        uint64_t record_size, record_written;
+        read_record(c, rec, &record_size, &record_written, nullptr);
+        if (record_size != size || record_written != written) return 0;
+        read_record(c, rec, &record_size, &record_written, out);
         if (!rec->found) c->found++;
         rec->found = 1;
         return 1;
@@ -357,8 +408,10 @@ int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t wri
     if (!c || !path || !tags || c->failed) return 0;
     int path_length = (int)wcslen(path);
     if (path_length >= PATH_CAPACITY) return 1;  // no track holds it either
+    // Shared up to a folder's end only: the file's name always stands in its own record.
     int shared = 0;
-    while (shared < path_length && shared < 65535 && c->last_path[shared] == path[shared]) shared++;
+    while (shared < path_length && c->last_path[shared] == path[shared]) shared++;
+    while (shared > 0 && path[shared - 1] != L'\\' && path[shared - 1] != L'/') shared--;
     uint32_t artist = kept_string(c, tags->artist), album = kept_string(c, tags->album),
              album_artist = kept_string(c, tags->album_artist);
     Bytes* b = &c->kept_records;
@@ -395,7 +448,34 @@ int tag_cache_found(const TagCache* c) {
 int tag_cache_changed(const TagCache* c) {
     // Every kept record was found among the loaded ones, and every loaded one was kept: the
     // file would come out the same (or in another order, which does not matter).
-    return c && (c->kept_count != (uint32_t)c->found || c->record_count != (uint32_t)c->found);
+    return c && (c->kept_count - c->kept_others != (uint32_t)c->found || c->kept_count != c->record_count);
+}
+
+static int path_in_folder(const wchar_t* path, const wchar_t* folder) {
+    size_t n = wcslen(folder);
+    while (n > 0 && (folder[n - 1] == L'\\' || folder[n - 1] == L'/')) n--;
+    return n > 0 && !_wcsnicmp(path, folder, n) && (path[n] == L'\\' || path[n] == L'/');
+}
+
+int tag_cache_keep_others(TagCache* c, const wchar_t* folder) {
+    if (!c || !folder || !c->records) return 1;
+    TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags));
+    if (!tags) return 0;
+    int ok = 1;
+    wchar_t path[PATH_CAPACITY];
+    for (uint32_t i = 0; i < c->record_count && ok; i++) {
+        // Paths are made again in order, each from the one before.
+        const LoadedRecord* rec = &c->records[i];
+        memcpy(path + rec->shared, c->bytes + rec->at + 4, (size_t)rec->more * 2);
+        path[rec->shared + rec->more] = 0;
+        if (rec->found || path_in_folder(path, folder)) continue;
+        uint64_t size, written;
+        read_record(c, rec, &size, &written, tags);
+        ok = tag_cache_keep(c, path, size, written, tags);
+        if (ok) c->kept_others++;
+    }
+    free(tags);
+    return ok;
 }
 
 int tag_cache_save(TagCache* c, const wchar_t* file) {

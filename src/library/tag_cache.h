@@ -19,6 +19,9 @@ int tag_cache_find(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t
 // Keeps a record for the next save (every file the scan lists, found or read); 0 when
 // memory ran out (the save is then given up: it would forget files).
 int tag_cache_keep(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags);
+// Keeps the loaded records of files outside folder as they were, so that a scan of one music
+// folder does not make another one's start read every file again. 0 when memory ran out.
+int tag_cache_keep_others(TagCache* cache, const wchar_t* folder);
 // How many loaded records were found, and whether the kept records differ from the loaded.
 int tag_cache_found(const TagCache* cache);
 int tag_cache_changed(const TagCache* cache);

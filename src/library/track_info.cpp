@@ -86,6 +86,12 @@ static void copy_folder(const Folders* f, int k, wchar_t* out, int capacity) {
     if (f->name[k] && f->length[k] > 0) wstr_copy_n(out, capacity, f->name[k], f->length[k]);
 }
 
+static int has_text(const wchar_t* text) {
+    for (; *text; text++)
+        if (*text != L' ' && *text != L'\t') return 1;
+    return 0;
+}
+
 static void trim_blanks(wchar_t* text) {
     int n = (int)wcslen(text);
     while (n > 0 && (text[n - 1] == L' ' || text[n - 1] == L'\t')) n--;
@@ -95,7 +101,12 @@ static void trim_blanks(wchar_t* text) {
     if (s) memmove(text, text + s, (size_t)(n - s + 1) * sizeof(wchar_t));
 }
 
-static void shown_from_name(const wchar_t* path, const wchar_t* root, TrackShown* out) {
+// Fills out from the name and folders; name_title gets the title of the file's name alone
+// (today's rules for downloaded names), which is what was made when no number led it.
+// With titled set the tags name the title and the artist, and the name's title (the
+// costly part of a scan that reads from the cache) is not made.
+static void shown_from_name(const wchar_t* path, const wchar_t* root, int titled, TrackShown* out,
+                            wchar_t* name_title) {
     Folders folders;
     find_folders(path, root, &folders);
     const wchar_t* name = path;
@@ -109,9 +120,10 @@ static void shown_from_name(const wchar_t* path, const wchar_t* root, TrackShown
     const wchar_t* rest = stem;
     int number = leading_track_number(stem, in_album, &rest);
     wchar_t made[TRACK_TEXT_CAPACITY];
-    made[0] = 0;
-    make_display_title(number ? rest : stem, made, TRACK_TEXT_CAPACITY);
-    if (!made[0]) make_display_title(stem, made, TRACK_TEXT_CAPACITY);
+    made[0] = name_title[0] = 0;
+    if (!titled) make_display_title(name, name_title, TRACK_TEXT_CAPACITY);
+    if (number && !titled) make_display_title(rest, made, TRACK_TEXT_CAPACITY);
+    if (!made[0]) wstr_copy(made, name_title);
     wchar_t artist[TAG_TEXT_CAPACITY];
     split_artist_title(made, artist, TAG_TEXT_CAPACITY, out->title, TRACK_TEXT_CAPACITY);
     wstr_copy(out->artist, artist);
@@ -144,9 +156,9 @@ static void shown_from_name(const wchar_t* path, const wchar_t* root, TrackShown
 void track_shown_make(const wchar_t* path, const wchar_t* root, const TrackTags* tags, TrackShown* out) {
     memset(out, 0, sizeof(*out));
     if (!path) return;
-    shown_from_name(path, root, out);
     wchar_t name_title[TRACK_TEXT_CAPACITY];
-    make_path_display_title(path, name_title, TRACK_TEXT_CAPACITY);
+    int titled = tags && has_text(tags->title) && (has_text(tags->artist) || has_text(tags->album_artist));
+    shown_from_name(path, root, titled, out, name_title);
     if (tags) {
         wchar_t text[TAG_TEXT_CAPACITY];
         wstr_copy(text, tags->title);
@@ -171,12 +183,19 @@ void track_shown_make(const wchar_t* path, const wchar_t* root, const TrackTags*
     if (out->number > 65535 || out->number < 0) out->number = 0;
     if (out->disc > 65535 || out->disc < 0) out->disc = 0;
     if (!out->title[0]) wstr_copy(out->title, name_title);
-    wchar_t full[TRACK_TEXT_CAPACITY];
-    Track t = {};
-    t.title = out->title;
-    t.artist = out->artist;
-    track_full_title(&t, full, TRACK_TEXT_CAPACITY);
-    if (wcscmp(full, name_title) != 0) out->flags |= TRACK_NAME_DIFFERS;
+    if (titled) {
+        // Matching makes the name's title when it needs it.
+        out->flags |= TRACK_NAME_DIFFERS;
+        return;
+    }
+    // "artist - title" against the name's title, without making it.
+    size_t artist_length = wcslen(out->artist);
+    const wchar_t* own = name_title;
+    if (artist_length) {
+        if (wcsncmp(own, out->artist, artist_length) || wcsncmp(own + artist_length, L" - ", 3)) own = nullptr;
+        else own += artist_length + 3;
+    }
+    if (!own || wcscmp(own, out->title) != 0) out->flags |= TRACK_NAME_DIFFERS;
 }
 
 TrackInfo track_shown_info(const TrackShown* shown, unsigned added) {
