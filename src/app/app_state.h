@@ -93,7 +93,10 @@ struct AppState {
     int last_volume;  // last volume above 0, restored by unmute
     int now_playing;
     wchar_t now_playing_title[NOW_PLAYING_CAPACITY];
-    IUnknown* cover_picture;  // IPicture of the current track's folder image, or null
+    // The current track's picture (app/cover_art.h), decoded when the track starts: a
+    // top-down 32-bit premultiplied BGRA DIB section of cover_side a side; null for none.
+    HBITMAP cover_bitmap;
+    int cover_side;
     int applying_sync;        // a play request comes from a Jam message: do not echo it
     int failed_in_row;        // tracks that could not be played one after another
 

@@ -253,8 +253,8 @@ static void on_destroy(HWND window) {
     delete_fonts();
     if (g_app.edit_brush) DeleteObject(g_app.edit_brush);
     g_app.edit_brush = nullptr;
-    if (g_app.cover_picture) g_app.cover_picture->Release();
-    g_app.cover_picture = nullptr;
+    if (g_app.cover_bitmap) DeleteObject(g_app.cover_bitmap);
+    g_app.cover_bitmap = nullptr;
     if (g_app.window_icon) DestroyIcon(g_app.window_icon);
     g_app.window_icon = nullptr;
     g_app.main_window = nullptr;

@@ -3,6 +3,7 @@
 #include <inspectable.h>
 #include <eventtoken.h>
 #include <hstring.h>
+#include <shlwapi.h>
 
 #include <atomic>
 #include <new>
@@ -21,6 +22,8 @@ const IID IID_CONTROLS = {0x99fa3ff4, 0x1742, 0x42a6, {0x90, 0x2e, 0x08, 0x7d, 0
 const IID IID_BUTTON_HANDLER = {0x0557e996, 0x7b23, 0x5bae, {0xaa, 0x81, 0xea, 0x0d, 0x67, 0x11, 0x43, 0xa4}};
 const IID IID_MUSIC_PROPERTIES = {0x6bbf0c59, 0xd0a0, 0x4d26, {0x92, 0xa0, 0xf9, 0x78, 0xe1, 0xd1, 0x8e, 0x7b}};
 const IID IID_AGILE = {0x94ea2b94, 0xe9cc, 0x49e0, {0xc0, 0xff, 0xee, 0x64, 0xca, 0x8f, 0x5b, 0x90}};
+const IID IID_RANDOM_ACCESS_STREAM = {0x905a0fe1, 0xbc53, 0x11df, {0x8c, 0x49, 0x00, 0x1e, 0x4f, 0xc6, 0x86, 0xda}};
+const IID IID_STREAM_REFERENCE_STATICS = {0x857309dc, 0x3fbf, 0x4e7d, {0x98, 0x6f, 0xef, 0x3b, 0x1a, 0x07, 0xa9, 0x64}};
 
 enum { STATUS_STOPPED = 2, STATUS_PLAYING = 3, STATUS_PAUSED = 4, TYPE_MUSIC = 1 };
 
@@ -50,6 +53,14 @@ struct IDisplayUpdater : IInspectable {
     virtual HRESULT STDMETHODCALLTYPE CopyFromFileAsync(int type, IUnknown* source, IUnknown** operation) = 0;
     virtual HRESULT STDMETHODCALLTYPE ClearAll(void) = 0;
     virtual HRESULT STDMETHODCALLTYPE Update(void) = 0;
+};
+
+// Windows.Storage.Streams.RandomAccessStreamReference's statics: the thumbnail is a
+// reference to a stream.
+struct IStreamReferenceStatics : IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE CreateFromFile(IUnknown* file, IUnknown** reference) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateFromUri(IUnknown* uri, IUnknown** reference) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateFromStream(IUnknown* stream, IUnknown** reference) = 0;
 };
 
 struct IButtonPressedArgs : IInspectable {
@@ -90,6 +101,8 @@ struct IControls : IInspectable {
 typedef HRESULT(WINAPI* RoGetActivationFactoryFn)(HSTRING, REFIID, void**);
 typedef HRESULT(WINAPI* WindowsCreateStringFn)(const WCHAR*, UINT32, HSTRING*);
 typedef HRESULT(WINAPI* WindowsDeleteStringFn)(HSTRING);
+// shcore.dll's, not declared by mingw's headers; options 0 is BSOS_DEFAULT.
+typedef HRESULT(WINAPI* StreamOverStreamFn)(IStream*, int options, REFIID, void**);
 
 // The handler the overlay calls, on a thread of its own, when one of its buttons is pressed.
 struct ButtonHandler final : IUnknown {
@@ -125,6 +138,7 @@ struct ButtonHandler final : IUnknown {
 
 static struct {
     HMODULE combase;
+    RoGetActivationFactoryFn get_factory;
     WindowsCreateStringFn create_string;
     WindowsDeleteStringFn delete_string;
     IControls* controls;
@@ -137,6 +151,7 @@ int media_overlay_start(HWND window) {
     if (!g_overlay.combase) g_overlay.combase = LoadLibraryW(L"combase.dll");
     if (!g_overlay.combase) return 0;
     auto get_factory = (RoGetActivationFactoryFn)(void*)GetProcAddress(g_overlay.combase, "RoGetActivationFactory");
+    g_overlay.get_factory = get_factory;
     g_overlay.create_string = (WindowsCreateStringFn)(void*)GetProcAddress(g_overlay.combase, "WindowsCreateString");
     g_overlay.delete_string = (WindowsDeleteStringFn)(void*)GetProcAddress(g_overlay.combase, "WindowsDeleteString");
     if (!get_factory || !g_overlay.create_string || !g_overlay.delete_string) return 0;
@@ -205,6 +220,42 @@ void media_overlay_show(const wchar_t* display_title, int playing, int has_track
         }
     }
     updater->Update();
+    updater->Release();
+}
+
+// A stream reference over a copy of the bytes, or null where the system lacks a piece of it.
+static IUnknown* make_thumbnail(const void* bytes, int length) {
+    static StreamOverStreamFn over_stream = nullptr;
+    if (!over_stream) {
+        HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        if (shcore) over_stream = (StreamOverStreamFn)(void*)GetProcAddress(shcore, "CreateRandomAccessStreamOverStream");
+    }
+    if (!over_stream || !g_overlay.get_factory) return nullptr;
+    IUnknown* reference = nullptr;
+    IUnknown* random = nullptr;
+    IStreamReferenceStatics* statics = nullptr;
+    HSTRING name = nullptr;
+    IStream* stream = SHCreateMemStream((const BYTE*)bytes, (UINT)length);
+    if (!stream) return nullptr;
+    if (SUCCEEDED(over_stream(stream, 0, IID_RANDOM_ACCESS_STREAM, (void**)&random)) && random &&
+        (name = make_string(L"Windows.Storage.Streams.RandomAccessStreamReference")) != nullptr &&
+        SUCCEEDED(g_overlay.get_factory(name, IID_STREAM_REFERENCE_STATICS, (void**)&statics)) && statics) {
+        if (FAILED(statics->CreateFromStream(random, &reference))) reference = nullptr;
+    }
+    if (statics) statics->Release();
+    if (name) g_overlay.delete_string(name);
+    if (random) random->Release();
+    stream->Release();
+    return reference;
+}
+
+void media_overlay_set_cover(const void* bytes, int length) {
+    if (!g_overlay.controls) return;
+    IDisplayUpdater* updater = nullptr;
+    if (FAILED(g_overlay.controls->get_DisplayUpdater(&updater)) || !updater) return;
+    IUnknown* thumbnail = bytes && length > 0 ? make_thumbnail(bytes, length) : nullptr;
+    updater->put_Thumbnail(thumbnail);  // null takes the last track's picture away
+    if (thumbnail) thumbnail->Release();
     updater->Release();
 }
 

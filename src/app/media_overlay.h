@@ -11,6 +11,10 @@ int media_overlay_start(HWND window);
 int media_overlay_active(void);
 // What the overlay shows; has_track 0 shows it stopped.
 void media_overlay_show(const wchar_t* display_title, int playing, int has_track);
+// The picture the overlay shows from the next media_overlay_show on: a track's cover as
+// encoded bytes (any format the system reads; the overlay keeps its own copy), or null for
+// none.
+void media_overlay_set_cover(const void* bytes, int length);
 void media_overlay_stop(void);
 // MSG_SMTC_BUTTON: does what the overlay's button asks. 1 when it was one of ours.
 int on_media_overlay_button(WPARAM button);

@@ -1,11 +1,11 @@
 #include "app/play_queue.h"
 
 #include <windows.h>
-#include <olectl.h>
 
 #include <math.h>
 
 #include "app/app_state.h"
+#include "app/cover_art.h"
 #include "app/main_window.h"
 #include "app/media_overlay.h"
 #include "app/settings.h"
@@ -40,26 +40,14 @@ void invalidate_control_bar(void) {
     InvalidateRect(g_app.main_window, &r, FALSE);
 }
 
-// A picture beside the track with the same name: song.jpg for song.mp3. A file that exists
-// but cannot be loaded lets the next name be tried.
+// Decoded here, once per track, so that painting only copies pixels. The overlay gets the
+// same picture; a track without one clears the last track's there too.
 static void load_cover(const Track* t) {
-    if (g_app.cover_picture) g_app.cover_picture->Release();
-    g_app.cover_picture = nullptr;
-    static const wchar_t* const EXTENSIONS[] = {L".jpg", L".jpeg", L".png", L".webp"};
-    wchar_t base[260];
-    wstr_copy(base, t->path);
-    wchar_t* dot = wcsrchr(base, L'.');
-    if (dot && !wcschr(dot, L'\\')) *dot = 0;
-    for (const wchar_t* ext : EXTENSIONS) {
-        wchar_t candidate[270];
-        wstr_format(candidate, 270, L"%ls%ls", base, ext);
-        if (GetFileAttributesW(candidate) == INVALID_FILE_ATTRIBUTES) continue;
-        IPicture* picture = nullptr;
-        if (SUCCEEDED(OleLoadPicturePath(candidate, nullptr, 0, 0, IID_IPicture, (void**)&picture)) && picture) {
-            g_app.cover_picture = picture;
-            return;
-        }
-    }
+    if (g_app.cover_bitmap) DeleteObject(g_app.cover_bitmap);
+    CoverBytes encoded;
+    g_app.cover_bitmap = cover_art_load(t->path, &g_app.cover_side, &encoded);
+    media_overlay_set_cover(encoded.data, encoded.length);
+    cover_bytes_free(&encoded);
 }
 
 void play_track(int index, int start_ms, int paused, int quiet) {

@@ -1,8 +1,5 @@
 // The player card at the bottom: transport buttons, seek bar and times, the cover, the
 // now-playing text and the volume slider.
-#include <ocidl.h>
-#include <olectl.h>
-
 #include "app/app_state.h"
 #include "base/wstr.h"
 #include "library/matching.h"
@@ -46,30 +43,32 @@ static void format_time(wchar_t* out, int capacity, int seconds) {
     wstr_format(out, capacity, L"%d:%02d", seconds / 60, seconds % 60);
 }
 
+// The picture was decoded and cut to a square when the track started; here it is only
+// fitted into the rounded square. Transparent parts come out black, as if the picture lay
+// on the dark card.
 static void paint_cover(const PaintFrame* f, RECT r, int has_track) {
     fill_round_rect(f->canvas, r, dip(f, 10), PALETTE_CONTROL, 255, PALETTE_LINE, 160);
-    IPicture* picture = nullptr;
-    if (g_app.cover_picture) g_app.cover_picture->QueryInterface(IID_IPicture, (void**)&picture);
-    if (picture) {
+    if (g_app.cover_bitmap) {
         if (!f->canvas->bits || rects_meet(&r, &f->canvas->clip)) {
-            OLE_XSIZE_HIMETRIC w = 0;
-            OLE_YSIZE_HIMETRIC h = 0;
-            picture->get_Width(&w);
-            picture->get_Height(&h);
-            int saved = SaveDC(f->dc);
-            HRGN round = CreateRoundRectRgn(r.left + 1, r.top + 1, r.right, r.bottom, dip(f, 9), dip(f, 9));
-            if (round) {
-                ExtSelectClipRgn(f->dc, round, RGN_AND);
-                DeleteObject(round);
+            HDC source = CreateCompatibleDC(f->dc);
+            HGDIOBJ old = source ? SelectObject(source, g_app.cover_bitmap) : nullptr;
+            if (old) {
+                int saved = SaveDC(f->dc);
+                HRGN round = CreateRoundRectRgn(r.left + 1, r.top + 1, r.right, r.bottom, dip(f, 9), dip(f, 9));
+                if (round) {
+                    ExtSelectClipRgn(f->dc, round, RGN_AND);
+                    DeleteObject(round);
+                }
+                SetStretchBltMode(f->dc, HALFTONE);
+                SetBrushOrgEx(f->dc, 0, 0, nullptr);
+                f->canvas->gdi_dirty = 1;
+                StretchBlt(f->dc, r.left, r.top, r.right - r.left, r.bottom - r.top, source, 0, 0, g_app.cover_side,
+                           g_app.cover_side, SRCCOPY);
+                RestoreDC(f->dc, saved);
+                SelectObject(source, old);
             }
-            SetStretchBltMode(f->dc, HALFTONE);
-            SetBrushOrgEx(f->dc, 0, 0, nullptr);
-            f->canvas->gdi_dirty = 1;
-            // Pictures are measured bottom-up: start at the bottom row and go up.
-            picture->Render(f->dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, h, w, -h, nullptr);
-            RestoreDC(f->dc, saved);
+            if (source) DeleteDC(source);
         }
-        picture->Release();
         return;
     }
     float cx = (float)(r.left + r.right) / 2, cy = (float)(r.top + r.bottom) / 2;

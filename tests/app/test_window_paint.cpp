@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/app_state.h"
@@ -382,6 +383,69 @@ TEST_F(PaintTest, HostileSizesAndLists) {
         }
     }
     EXPECT_TRUE(IsWindow(window));
+}
+
+// The player card's cover for three generated tracks (tools/cover_clips.py), each in a
+// folder of its own: a red Folder.JPG beside a track whose tag holds a blue PNG; that PNG
+// with an unreadable cover.jpg beside it; a PNG cut short in the tag.
+TEST_F(PaintTest, TheCoverComesFromBesideTheTrackThenFromItsTag) {
+    wchar_t here[MAX_PATH];
+    GetModuleFileNameW(nullptr, here, MAX_PATH);
+    std::wstring clips = here;
+    clips = clips.substr(0, clips.find_last_of(L'\\')) + L"\\cover-clips";
+    const wchar_t* folders[] = {L"beside", L"inside", L"broken"};
+    for (const wchar_t* folder : folders) {
+        std::wstring from = clips + L"\\" + folder, to = music + L"\\" + folder;
+        CreateDirectoryW(to.c_str(), nullptr);
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE) << "no clips: tools/cover_clips.py makes them at build time";
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            std::wstring name = found.cFileName;
+            EXPECT_TRUE(CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE));
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    use_music_folder();
+    open_window();
+    set_client_size(680, 720);
+    ASSERT_EQ(track_list_count(), 3);
+    RECT cover = player_layout(680, 720, 96).cover;
+    int cx = (cover.left + cover.right) / 2, cy = (cover.top + cover.bottom) / 2;
+    // Two spots inside the rounded square: its middle, and near its left edge, clear of the
+    // glyph's disc. A JPEG's colour may be a step or two off; a PNG's is exact.
+    POINT spots[] = {{cx, cy}, {cover.left + 5, cy}};
+    struct Shown {
+        const wchar_t* folder;
+        int picture;
+        unsigned colour;
+        int tolerance;
+        const char* why;
+    } shown[] = {
+        {L"beside", 1, rgb(0xDC, 0x3C, 0x28), 6, "Folder.JPG beside the track comes before its tag"},
+        {L"inside", 1, rgb(0x28, 0xAA, 0xE6), 0, "an unreadable cover.jpg gives way to the tag's PNG"},
+        {L"broken", 0, 0, 0, "a picture cut short leaves the empty square and its glyph"},
+    };
+    for (const Shown& s : shown) {
+        int index = track_list_find_path((music + L"\\" + s.folder + L"\\Kapak.flac").c_str());
+        ASSERT_GE(index, 0);
+        play_track(index, 0, 1, 0);
+        repaint();
+        save_picture((std::wstring(L"cover-") + s.folder).c_str());
+        if (!s.picture) {
+            EXPECT_EQ(pixel(cover.left + 5, cy), rgb(24, 24, 24)) << s.why;
+            EXPECT_EQ(pixel(cx - 14, cy), rgb(32, 32, 32)) << s.why;
+            continue;
+        }
+        for (POINT at : spots) {
+            unsigned got = pixel(at.x, at.y);
+            int off = 0;
+            for (int shift : {0, 8, 16}) off = std::max(off, abs((int)((got >> shift) & 255) - (int)((s.colour >> shift) & 255)));
+            EXPECT_LE(off, s.tolerance) << s.why << ": " << std::hex << got << " at " << std::dec << at.x << "," << at.y;
+        }
+    }
+    stop_playback();
 }
 
 }  // namespace
