@@ -454,6 +454,16 @@ TEST_F(InputTest, TagsAndFoldersMakeTheRowsAndTheHeaderSortsThem) {
     ASSERT_EQ(track_list_count(), 4);
     EXPECT_STREQ(find(L"I\u015f\u0131k \u015eark\u0131s\u0131 \u011f\u00fc\u015f \u0130\u015e\u011e")->artist, L"Kara Kedi");
     EXPECT_EQ(g_settings.sort, 4) << "the order came back with the settings";
+    // The sidebar's last row chooses the order too, and stays open for the next click.
+    bring_to_front(window);
+    real_click(window, g_hit.element[ELEMENT_MENU]);
+    pump(400);
+    ASSERT_TRUE(g_app.sidebar_open);
+    real_click(window, scale(120), scale(74) + scale(52) * 7 + scale(23));
+    EXPECT_EQ(g_settings.sort, 5) << "by the date added";
+    EXPECT_TRUE(g_app.sidebar_open);
+    real_click(window, scale(120), scale(74) + scale(52) * 7 + scale(23));
+    EXPECT_EQ(g_settings.sort, 0) << "and round to the order on disk";
 
     // ...and a damaged cache is read as none: the files are read again, and it is made anew.
     DestroyWindow(window);
