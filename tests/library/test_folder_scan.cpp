@@ -7,6 +7,7 @@
 
 #include "base/wstr.h"
 #include "library/folder_scan.h"
+#include "library/matching.h"
 #include "library/track_list.h"
 #include "test_support.h"
 
@@ -138,4 +139,45 @@ TEST_F(FolderScanTest, NothingToScan) {
     EXPECT_EQ(scan_music_folder(dir.file(L"missing").c_str()), 0);
     EXPECT_EQ(scan_music_folder(dir.path.c_str()), 0);
     EXPECT_EQ(track_list_count(), 0);
+}
+
+// Untagged files as people lay them out: the folders name the artist and the album, and a
+// leading track number is no part of the title. Downloaded names keep their own rules.
+TEST_F(FolderScanTest, UntaggedFilesTakeTheirArtistAndAlbumFromTheFolders) {
+    for (const wchar_t* folder : {L"Pink Floyd", L"Pink Floyd\\The Wall", L"Sezen Aksu - Gidiyorum", L"Sampler"})
+        ASSERT_TRUE(CreateDirectoryW(dir.file(folder).c_str(), nullptr));
+    struct Row {
+        const wchar_t *name, *title, *artist, *album;
+        int number;
+    } rows[] = {
+        {L"Pink Floyd\\The Wall\\01 - In the Flesh.mp3", L"In the Flesh", L"Pink Floyd", L"The Wall", 1},
+        {L"Pink Floyd\\The Wall\\02 The Thin Ice.flac", L"The Thin Ice", L"Pink Floyd", L"The Wall", 2},
+        {L"Pink Floyd\\The Wall\\1-03. Another Brick.ogg", L"Another Brick", L"Pink Floyd", L"The Wall", 3},
+        {L"Pink Floyd\\The Wall\\Mother.wav", L"Mother", L"Pink Floyd", L"The Wall", 0},
+        {L"Sezen Aksu - Gidiyorum\\04 Hayat.mp3", L"Hayat", L"Sezen Aksu", L"Gidiyorum", 4},
+        {L"Sampler\\05 - Duman - Bu Ak\u015fam.mp3", L"Bu Ak\u015fam", L"Duman", L"Sampler", 5},
+        {L"99 Luftballons.mp3", L"99 Luftballons", L"", L"", 0},
+        {L"09 Yal\u0131n.mp3", L"Yal\u0131n", L"", L"", 9},
+        {L"Tarkan - Kuzu Kuzu (Official Video) [dQw4w9WgXcQ].m4a", L"Kuzu Kuzu", L"Tarkan", L"", 0},
+    };
+    for (const Row& r : rows) touch(r.name);
+    EXPECT_EQ(scan_music_folder(dir.path.c_str()), 9);
+    for (const Row& r : rows) {
+        int i = track_list_find_path(dir.file(r.name).c_str());
+        ASSERT_GE(i, 0) << r.name;
+        const Track* t = track_list_at(i);
+        EXPECT_STREQ(t->title, r.title) << r.name;
+        EXPECT_STREQ(t->artist, r.artist) << r.name;
+        EXPECT_STREQ(t->album, r.album) << r.name;
+        EXPECT_EQ(t->number, r.number) << r.name;
+        EXPECT_EQ(t->duration_ms, 0) << "a one-byte file has no known length";
+    }
+    // Friends know the downloaded track by its file's name, and the ripped one by artist and title.
+    wchar_t full[TRACK_TEXT_CAPACITY];
+    track_full_title(track_list_at(track_list_find_path(dir.file(rows[0].name).c_str())), full, TRACK_TEXT_CAPACITY);
+    EXPECT_STREQ(full, L"Pink Floyd - In the Flesh");
+    EXPECT_EQ(find_matching_track(L"Pink Floyd - In the Flesh", L""), track_list_find_path(dir.file(rows[0].name).c_str()));
+    EXPECT_EQ(find_matching_track(L"01 - In the Flesh", L""), track_list_find_path(dir.file(rows[0].name).c_str()))
+        << "by the name of an untagged copy too";
+    EXPECT_EQ(find_matching_track(L"Tarkan - Kuzu Kuzu", L""), track_list_find_path(dir.file(rows[8].name).c_str()));
 }
