@@ -114,7 +114,9 @@ static void report_state(void) {
     utf8_of(g_app.banner.title, b, sizeof b);
     const Track* current = track_list_at(g_app.current_index);
     char title[256], notice_text[256];
-    utf8_of(current ? current->title : L"", title, sizeof title);
+    wchar_t full[TRACK_TEXT_CAPACITY];
+    track_full_title(current, full, TRACK_TEXT_CAPACITY);  // as friends know the track
+    utf8_of(full, title, sizeof title);
     wchar_t notice[128];
     jam_notice_text(notice, 128);
     utf8_of(notice, notice_text, sizeof notice_text);
@@ -230,8 +232,11 @@ static void run_command(char* line) {
             wchar_t title[256];
             if (MultiByteToWideChar(CP_UTF8, 0, arg, -1, title, 256) <= 0) title[0] = 0;
             index = -1;
-            for (int i = 0; i < track_list_count() && index < 0; i++)
-                if (!wcscmp(track_list_at(i)->title, title)) index = i;
+            for (int i = 0; i < track_list_count() && index < 0; i++) {
+                wchar_t full[TRACK_TEXT_CAPACITY];
+                track_full_title(track_list_at(i), full, TRACK_TEXT_CAPACITY);
+                if (!wcscmp(track_list_at(i)->title, title) || !wcscmp(full, title)) index = i;
+            }
         }
         if (track_list_at(index)) play_track(index, start_ms, 0, 0);
     } else if (!strcmp(line, "pause")) {

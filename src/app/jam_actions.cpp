@@ -24,7 +24,9 @@ static void answer_askers(void) {
         if (!t || !jam_in_room()) continue;
         wchar_t id[VIDEO_ID_CAPACITY];
         video_id_from_file_name(t->path, id, VIDEO_ID_CAPACITY);
-        jam_send_state_to(tag, player_is_playing(), t->title, id, player_position_ms());
+        wchar_t title[TRACK_TEXT_CAPACITY];
+        track_full_title(t, title, TRACK_TEXT_CAPACITY);
+        jam_send_state_to(tag, player_is_playing(), title, id, player_position_ms());
     }
 }
 

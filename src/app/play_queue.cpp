@@ -153,10 +153,10 @@ void on_track_failed(void) {
     int count = track_list_count();
     // Like the notices of finished downloads, it never covers a shared-playlist or update banner.
     if (g_app.banner.state == BANNER_HIDDEN || g_app.banner.state == BANNER_DOWNLOAD) {
+        wchar_t title[TRACK_TEXT_CAPACITY];
+        track_full_title(t, title, TRACK_TEXT_CAPACITY);
         banner_show(BANNER_DOWNLOAD, 0, L"\u26a0 PAR\u00c7A \u00c7ALINAMADI",
-                    failures >= count ? L"Listedeki hi\u00e7bir par\u00e7a a\u00e7\u0131lamad\u0131"
-                                      : (t ? t->title : L""),
-                    3000);
+                    failures >= count ? L"Listedeki hi\u00e7bir par\u00e7a a\u00e7\u0131lamad\u0131" : title, 3000);
     }
     // A file that cannot be played is skipped the way a manual next skips it (a repeated
     // track does not repeat), and in a Jam a guest waits for the host as at a track end.

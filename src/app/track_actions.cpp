@@ -89,11 +89,12 @@ static int index_of_path(const wchar_t* path) {
 static void delete_from_disk(HWND owner, int index) {
     const Track* t = track_list_at(index);
     if (!t || !t->path[0]) return;
-    wchar_t path[260], question[384];
+    wchar_t path[260], question[384], title[TRACK_TEXT_CAPACITY];
     wstr_copy(path, t->path);
+    track_full_title(t, title, TRACK_TEXT_CAPACITY);
     wstr_format(question, 384,
                 L"\"%ls\" dosyas\u0131n\u0131 cihaz\u0131n\u0131zdan kal\u0131c\u0131 olarak silmek istiyor musunuz?",
-                t->title);
+                title);
     if (MessageBoxW(owner, question, L"Cihazdan Sil", MB_YESNO | MB_ICONWARNING) != IDYES) return;
     index = index_of_path(path);
     if (index >= 0) remove_track_keeping_indices(index, 1);

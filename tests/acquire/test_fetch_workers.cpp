@@ -105,8 +105,11 @@ TEST(JamWants, AnotherTrackByIdOrByTitle) {
 //~ End to end
 
 static int title_index(const wchar_t* title) {
-    for (int i = 0; i < track_list_count(); i++)
-        if (wcscmp(track_list_at(i)->title, title) == 0) return i;
+    for (int i = 0; i < track_list_count(); i++) {
+        wchar_t full[TRACK_TEXT_CAPACITY];
+        track_full_title(track_list_at(i), full, TRACK_TEXT_CAPACITY);
+        if (wcscmp(full, title) == 0) return i;
+    }
     return -1;
 }
 
