@@ -110,13 +110,16 @@ static int mpeg_duration_ms(const TagSource* source, uint64_t frame_at, const Mp
     } else if (36 + 18 <= got && !memcmp(head + 36, "VBRI", 4)) {
         frames = tag_be32(head + 36 + 14);
     }
+    uint64_t ms;
     if (frames) {
+        // The header's count of frames may stand for years, more than an int of milliseconds holds.
         uint64_t samples = frames * (uint64_t)f->samples;
         if (trimmed < samples) samples -= trimmed;
-        return (int)(samples * 1000 / (uint64_t)f->sample_rate);
+        ms = samples * 1000 / (uint64_t)f->sample_rate;
+    } else {
+        // bits over kilobits per second gives milliseconds
+        ms = (audio_end - frame_at) * 8 / (uint64_t)f->bitrate_kbps;
     }
-    // bits over kilobits per second gives milliseconds
-    uint64_t ms = (audio_end - frame_at) * 8 / (uint64_t)f->bitrate_kbps;
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : (int)ms;
 }
 
