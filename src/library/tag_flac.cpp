@@ -53,7 +53,9 @@ static void read_streaminfo(const TagSource* s, uint64_t at, uint32_t length, Tr
 }
 
 static void read_comments(const TagSource* s, uint64_t at, uint32_t length, TrackTags* out) {
-    if (length > FLAC_MAX_COMMENTS) return;
+    // An empty block holds no comment; reading nothing for it would still cost a read each,
+    // and a file of empty blocks is a thousand of them.
+    if (!length || length > FLAC_MAX_COMMENTS) return;
     unsigned char* block = (unsigned char*)malloc(length ? length : 1);
     if (!block) return;
     if (read_exact(s, at, block, (int)length)) tags_vorbis_comments(block, length, out);

@@ -148,6 +148,12 @@ TEST(Tags, BrokenFilesCostOnlyTheirSize) {
     EXPECT_EQ(tag_fuzz_read(wav, &counted, &t, &format), "");
     EXPECT_EQ(format, TAG_FORMAT_WAV);
     EXPECT_EQ(t.duration_ms, 0);
+
+    // A FLAC stream of a thousand empty comment blocks: no read for a block with nothing in it.
+    std::string flac = "fLaC";
+    for (int i = 0; i < 1000; i++) flac += std::string("\x04\0\0\0", 4);
+    EXPECT_EQ(tag_fuzz_read(flac, &counted, &t, &format), "");
+    EXPECT_EQ(format, TAG_FORMAT_FLAC);
 }
 
 // Old Turkish files hold Windows-1254 in fields marked Latin-1; Icelandic and other Latin-1
