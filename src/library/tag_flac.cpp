@@ -33,7 +33,7 @@ static int flac_start(const TagSource* s, uint64_t* start) {
         if (!read_exact(s, 0, head, 10)) return 0;
         at = 10 + ((uint64_t)(head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 | (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
         if (head[5] & 0x10) at += 10;  // a footer follows the tag
-        if (at > s->size || !read_exact(s, at, head, 4)) return 0;
+        if (at > s->size || s->size - at < 4 || !read_exact(s, at, head, 4)) return 0;
     }
     if (memcmp(head, "fLaC", 4)) return 0;
     *start = at;
