@@ -5,10 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-// The readers ask for a few bytes at a time (a chunk header, a frame header); reading whole
-// aligned blocks turns those into one system call per block. Larger reads go straight through.
-enum { TAG_FILE_BLOCK = 64 * 1024 };
-
 struct TagFile {
     HANDLE handle;
     uint64_t size;
@@ -59,13 +55,17 @@ TagFile* tag_file_open(const wchar_t* path) {
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size;
     TagFile* file = nullptr;
-    if (GetFileSizeEx(handle, &size)) file = (TagFile*)calloc(1, sizeof *file);
+    // Not zeroed: the block is written before it is read, and clearing 64 KB for every file
+    // opened would be work for nothing.
+    if (GetFileSizeEx(handle, &size)) file = (TagFile*)malloc(sizeof *file);
     if (!file) {
         CloseHandle(handle);
         return nullptr;
     }
     file->handle = handle;
     file->size = (uint64_t)size.QuadPart;
+    file->block_at = 0;
+    file->block_length = 0;
     return file;
 }
 

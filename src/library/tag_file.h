@@ -2,6 +2,11 @@
 // The tag readers (library/tags.h) over a file on disk. Any thread.
 #include "library/tags.h"
 
+// The readers ask for a few bytes at a time (a chunk header, a frame header); reading whole
+// aligned blocks of this size turns those into one system call per block. Larger reads go
+// straight through.
+enum { TAG_FILE_BLOCK = 64 * 1024 };
+
 // A file opened for the readers, read through a cache of one block.
 struct TagFile;
 // Opens path (others may keep writing, renaming or deleting it); null when it cannot be opened.

@@ -33,7 +33,7 @@ static int flac_start(const TagSource* s, uint64_t* start) {
         if (!read_exact(s, 0, head, 10)) return 0;
         at = 10 + ((uint64_t)(head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 | (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
         if (head[5] & 0x10) at += 10;  // a footer follows the tag
-        if (at > s->size || !read_exact(s, at, head, 4)) return 0;
+        if (at > s->size || s->size - at < 4 || !read_exact(s, at, head, 4)) return 0;
     }
     if (memcmp(head, "fLaC", 4)) return 0;
     *start = at;
@@ -53,7 +53,9 @@ static void read_streaminfo(const TagSource* s, uint64_t at, uint32_t length, Tr
 }
 
 static void read_comments(const TagSource* s, uint64_t at, uint32_t length, TrackTags* out) {
-    if (length > FLAC_MAX_COMMENTS) return;
+    // An empty block holds no comment; reading nothing for it would still cost a read each,
+    // and a file of empty blocks is a thousand of them.
+    if (!length || length > FLAC_MAX_COMMENTS) return;
     unsigned char* block = (unsigned char*)malloc(length ? length : 1);
     if (!block) return;
     if (read_exact(s, at, block, (int)length)) tags_vorbis_comments(block, length, out);

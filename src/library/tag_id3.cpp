@@ -5,9 +5,17 @@
 
 #include "library/tag_text.h"
 
-// A tag is read in one read of its declared size; beyond this a tag is almost always one big
-// picture, whose bytes the reader never needs, only where they start.
+// The frames are walked through the source, header by header, and only the frames kept are
+// read: a tag is mostly one picture, of which only the start is needed. A tag whose whole
+// body is unsynchronised must be read at once to find its frames; it is read this far.
 static const uint32_t ID3_READ_CAP = 16u << 20;
+// A text frame is read this far: far more than the 255 characters kept.
+static const uint32_t ID3_TEXT_READ = 64 * 1024;
+// A picture frame is read this far for its MIME type, type and description.
+static const uint32_t ID3_PICTURE_HEAD = 4096;
+// Each frame header is read with this much of what follows: most text frames are shorter,
+// and come with their header in one read.
+enum { ID3_FRAME_PEEK = 64 };
 
 static int syncsafe_ok(const unsigned char* p) { return !((p[0] | p[1] | p[2] | p[3]) & 0x80); }
 
@@ -97,6 +105,27 @@ struct PictureChoice {
     int front;
 };
 
+// The tag's body as the frame walk sees it: the file through the source, or the body read
+// whole and undone from unsynchronisation in memory.
+struct Id3Body {
+    const TagSource* source;
+    uint64_t at;                 // where the body starts in the file
+    const unsigned char* bytes;  // the body in memory, or null
+    uint32_t length;
+};
+
+// Copies up to length bytes from position at of the body; returns how many it gave.
+static uint32_t id3_body_read(const Id3Body* b, uint32_t at, unsigned char* out, uint32_t length) {
+    if (at >= b->length) return 0;
+    if (length > b->length - at) length = b->length - at;
+    if (b->bytes) {
+        memcpy(out, b->bytes + at, length);
+        return length;
+    }
+    int got = b->source->read(b->source->context, b->at + at, out, (int)length);
+    return got > 0 ? (uint32_t)got : 0;
+}
+
 uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limit, TrackTags* out) {
     if (offset >= source->size || limit < 10) return 0;
     if (limit > source->size - offset) limit = source->size - offset;
@@ -111,26 +140,30 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
     if (version == 2 && (flags & 0x40)) return whole;
 
     // A tag cut by the end of its file (or its chunk) is read as far as it goes; its frames
-    // are checked against what was read.
+    // are checked against what is there.
     uint64_t available = limit - 10;
     if (available > body_size) available = body_size;
-    if (available > ID3_READ_CAP) available = ID3_READ_CAP;
-    uint32_t length = (uint32_t)available;
-    unsigned char* body = (unsigned char*)malloc(length ? length : 1);
-    if (!body) return whole;
-    if (length && source->read(source->context, offset + 10, body, (int)length) != (int)length) length = 0;
-
+    Id3Body body = {source, offset + 10, nullptr, (uint32_t)available};
     // In 2.2 and 2.3 unsynchronisation covers the whole body, the extended header with it;
     // frame positions then no longer match the file's, so no picture is placed.
     int tag_resynced = version < 4 && (flags & 0x80);
-    if (tag_resynced) length = id3_resync(body, length);
-
-    uint32_t at = 0;
-    int capped = !tag_resynced && length == ID3_READ_CAP && body_size > ID3_READ_CAP;
+    unsigned char* whole_body = nullptr;
+    if (tag_resynced) {
+        uint32_t length = body.length < ID3_READ_CAP ? body.length : ID3_READ_CAP;
+        whole_body = (unsigned char*)malloc(length ? length : 1);
+        if (!whole_body) return whole;
+        if (length && source->read(source->context, offset + 10, whole_body, (int)length) != (int)length) length = 0;
+        body.bytes = whole_body;
+        body.length = id3_resync(whole_body, length);
+    }
+    unsigned char* data = nullptr;  // the frame being read, grown as needed
+    uint32_t data_capacity = 0;
+    uint32_t length = body.length, at = 0;
     if (version >= 3 && (flags & 0x40)) {
-        if (length < 4) goto done;
+        unsigned char b[4];
+        if (id3_body_read(&body, 0, b, 4) != 4) goto done;
         // 2.3 counts the extended header's size without its own four bytes; 2.4 counts them.
-        uint32_t extended = version == 3 ? tag_be32(body) + 4 : syncsafe32(body);
+        uint32_t extended = version == 3 ? tag_be32(b) + 4 : syncsafe32(b);
         if (extended < 6 || extended > length) goto done;
         at = extended;
     }
@@ -139,7 +172,9 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
         uint32_t header_size = v22 ? 6 : 10;
         PictureChoice picture = {0, 0};
         while (at + header_size <= length) {
-            const unsigned char* f = body + at;
+            unsigned char f[10 + ID3_FRAME_PEEK];
+            uint32_t frame_at = at, peeked = id3_body_read(&body, at, f, sizeof f);
+            if (peeked < header_size) break;
             if (f[0] == 0) break;  // padding
             if (!frame_id_ok(f, v22 ? 3 : 4)) break;
             uint32_t size;
@@ -155,19 +190,11 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
                 size = syncsafe_ok(f + 4) ? syncsafe32(f + 4) : tag_be32(f + 4);
                 format_flags = f[9];
             }
+            if (size > length - at - header_size) break;
             int field = frame_field(f, v22);
-            uint32_t room = length - at - header_size;
-            // A picture may run past what was read when the tag is larger than the cap: its
-            // bytes still lie whole in the file, and only its start needs reading. Whatever
-            // follows it is left unread.
-            int cut = size > room;
-            if (cut && !(capped && field == FIELD_PICTURE && 10 + (uint64_t)at + header_size + size <= limit &&
-                         10 + (uint64_t)at + header_size + size <= 10 + body_size))
-                break;
             uint32_t data_at = at + header_size;
-            uint32_t data_size = cut ? room : size;
-            uint32_t whole_size = size;  // the frame's data as the file holds it, cut or not
-            at = cut ? length : data_at + size;
+            uint32_t data_size = size;
+            at = data_at + size;
 
             if (field == FIELD_NONE) continue;
             int frame_resynced = 0;
@@ -175,47 +202,57 @@ uint64_t tags_read_id3v2(const TagSource* source, uint64_t offset, uint64_t limi
                 if (format_flags & 0xC0) continue;  // compressed or encrypted
                 if (format_flags & 0x20) {           // a group byte
                     if (data_size < 1) continue;
-                    data_at++, data_size--, whole_size--;
+                    data_at++, data_size--;
                 }
             } else if (version == 4) {
                 if (format_flags & 0x0C) continue;  // compressed or encrypted
                 uint32_t extra = (format_flags & 0x40 ? 1 : 0) + (format_flags & 0x01 ? 4 : 0);
                 if (data_size < extra) continue;
-                data_at += extra, data_size -= extra, whole_size -= extra;
-                if ((format_flags & 0x02) || (flags & 0x80)) {
-                    if (cut) continue;
-                    data_size = id3_resync(body + data_at, data_size);
-                    frame_resynced = 1;
-                }
+                data_at += extra, data_size -= extra;
+                frame_resynced = (format_flags & 0x02) || (flags & 0x80);
             }
-            const unsigned char* data = body + data_at;
             if (data_size < 1) continue;
-            if (field == FIELD_PICTURE) {
+            int is_picture = field == FIELD_PICTURE;
+            if (is_picture && (tag_resynced || frame_resynced || picture.front)) continue;
+            // The first of a repeated field wins: the others need not be read.
+            wchar_t* text_field = field == FIELD_TITLE ? out->title : field == FIELD_ARTIST ? out->artist
+                                : field == FIELD_ALBUM ? out->album : field == FIELD_ALBUM_ARTIST ? out->album_artist : nullptr;
+            int* number_field = field == FIELD_TRACK ? &out->track : field == FIELD_DISC ? &out->disc
+                              : field == FIELD_YEAR ? &out->year : nullptr;
+            if ((text_field && text_field[0]) || (number_field && *number_field)) continue;
+            uint32_t want = is_picture ? ID3_PICTURE_HEAD : ID3_TEXT_READ;
+            if (want > data_size) want = data_size;
+            if (want > data_capacity) {
+                unsigned char* grown = (unsigned char*)realloc(data, want);
+                if (!grown) break;
+                data = grown;
+                data_capacity = want;
+            }
+            if (data_at + want <= frame_at + peeked) {
+                memcpy(data, f + (data_at - frame_at), want);
+            } else if (id3_body_read(&body, data_at, data, want) != want) {
+                break;
+            }
+            uint32_t got = want;
+            if (is_picture) {
                 int type = 0;
                 uint32_t start = 0;
-                if (tag_resynced || frame_resynced) continue;
-                if (picture.front || !picture_start(data, data_size, v22, &type, &start)) continue;
+                if (!picture_start(data, got, v22, &type, &start)) continue;
                 if (picture.found && type != 3) continue;
                 out->picture_offset = offset + 10 + data_at + start;
-                out->picture_length = whole_size - start;
+                out->picture_length = data_size - start;
                 picture.found = 1;
                 picture.front = type == 3;
                 continue;
             }
-            int encoding = data[0];
-            data++, data_size--;
-            switch (field) {
-            case FIELD_TITLE: set_text(out->title, encoding, data, data_size); break;
-            case FIELD_ARTIST: set_text(out->artist, encoding, data, data_size); break;
-            case FIELD_ALBUM: set_text(out->album, encoding, data, data_size); break;
-            case FIELD_ALBUM_ARTIST: set_text(out->album_artist, encoding, data, data_size); break;
-            case FIELD_TRACK: set_number(&out->track, field, encoding, data, data_size); break;
-            case FIELD_DISC: set_number(&out->disc, field, encoding, data, data_size); break;
-            case FIELD_YEAR: set_number(&out->year, field, encoding, data, data_size); break;
-            }
+            if (frame_resynced) got = id3_resync(data, got);
+            if (got < 1) continue;
+            if (text_field) set_text(text_field, data[0], data + 1, got - 1);
+            else set_number(number_field, field, data[0], data + 1, got - 1);
         }
     }
 done:
-    free(body);
+    free(data);
+    free(whole_body);
     return whole;
 }

@@ -1,6 +1,5 @@
 // MPEG audio files: an ID3v2 tag at the start, an ID3v1 tag at the end, and the duration from
 // the first frame (its Xing/Info or VBRI header, else its bitrate over the audio's size).
-#include <stdlib.h>
 #include <string.h>
 
 #include "library/tag_id3.h"
@@ -10,6 +9,13 @@
 // How far past the tag the first frame is looked for: encoders and taggers leave padding
 // and junk there, but a file whose audio starts later than this is not read as MPEG.
 static const int FRAME_SEARCH_WINDOW = 64 * 1024;
+// The window is looked at a step at a time, each read holding what follows the step far
+// enough for the successor of a frame that starts in it: the longest frame (MPEG 2.5 layer
+// II at 160 kbit/s and 8 kHz, padded) is 2,881 bytes. A buffer of the whole window made and
+// dropped for every file costs more than the reading.
+enum { FRAME_SCAN_STEP = 4096, FRAME_LOOKAHEAD = 4096 };
+// How far from its start the search may read: more audio than this and it never reaches ID3v1.
+static const uint64_t FRAME_SEARCH_REACH = FRAME_SEARCH_WINDOW + FRAME_SCAN_STEP + FRAME_LOOKAHEAD;
 // A tag followed by another one is not unusual after careless retagging; more is a loop.
 static const int MAX_LEADING_TAGS = 4;
 
@@ -63,39 +69,35 @@ static int mpeg_frame_header(const unsigned char* h, MpegFrame* f) {
 // exactly needs no successor. Returns its offset, -1 when the window holds none.
 static int64_t mpeg_find_first_frame(const TagSource* source, uint64_t start, uint64_t audio_end, MpegFrame* first) {
     if (start >= audio_end) return -1;
-    uint64_t want = audio_end - start;
-    // The window and enough beyond it for the successor of a frame that starts at its end.
-    if (want > (uint64_t)FRAME_SEARCH_WINDOW + 4096) want = FRAME_SEARCH_WINDOW + 4096;
-    unsigned char* window = (unsigned char*)malloc((size_t)want);
-    if (!window) return -1;
-    int got = source->read(source->context, start, window, (int)want);
-    int64_t found = -1;
-    int last = got < FRAME_SEARCH_WINDOW ? got : FRAME_SEARCH_WINDOW;
-    for (int i = 0; i + 4 <= last && found < 0; i++) {
-        MpegFrame f, next;
-        if (window[i] != 0xFF || !mpeg_frame_header(window + i, &f)) continue;
-        uint64_t next_at = (uint64_t)i + (uint64_t)f.length;
-        if (start + next_at == audio_end) {
-            found = (int64_t)(start + i);
-        } else if (next_at + 4 <= (uint64_t)got) {
-            if (mpeg_frame_header(window + next_at, &next) && next.version == f.version && next.layer == f.layer &&
-                next.sample_rate == f.sample_rate)
-                found = (int64_t)(start + i);
+    uint64_t room = audio_end - start;
+    uint64_t window = room < (uint64_t)FRAME_SEARCH_WINDOW ? room : (uint64_t)FRAME_SEARCH_WINDOW;
+    unsigned char bytes[FRAME_SCAN_STEP + FRAME_LOOKAHEAD];
+    for (uint64_t from = 0; from < window; from += FRAME_SCAN_STEP) {
+        uint64_t want = room - from < sizeof bytes ? room - from : sizeof bytes;
+        int got = source->read(source->context, start + from, bytes, (int)want);
+        uint64_t last = window - from < (uint64_t)FRAME_SCAN_STEP ? window - from : (uint64_t)FRAME_SCAN_STEP;
+        if (last > (uint64_t)got) last = got > 0 ? (uint64_t)got : 0;
+        for (uint64_t i = 0; i + 4 <= last; i++) {
+            MpegFrame f, next;
+            if (bytes[i] != 0xFF || !mpeg_frame_header(bytes + i, &f)) continue;
+            uint64_t next_at = i + (uint64_t)f.length;
+            if (start + from + next_at != audio_end &&
+                !(next_at + 4 <= (uint64_t)got && mpeg_frame_header(bytes + next_at, &next) && next.version == f.version &&
+                  next.layer == f.layer && next.sample_rate == f.sample_rate))
+                continue;
+            *first = f;
+            return (int64_t)(start + from + i);
         }
-        if (found >= 0) *first = f;
+        if ((uint64_t)got < want) break;
     }
-    free(window);
-    return found;
+    return -1;
 }
 
 // The stream's length from the first frame's Xing/Info or VBRI header (the count of frames,
 // less the encoder's delay and padding where a LAME-style header gives them), else from its
-// bitrate over the audio's size, as a constant bitrate gives it.
-static int mpeg_duration_ms(const TagSource* source, uint64_t frame_at, const MpegFrame* f, uint64_t audio_end) {
-    unsigned char head[256] = {};
-    uint64_t room = audio_end - frame_at;
-    int want = room < sizeof head ? (int)room : (int)sizeof head;
-    int got = source->read(source->context, frame_at, head, want);
+// bitrate over the audio's size, as a constant bitrate gives it. head holds got bytes from
+// the frame's start, none past the audio's end.
+static int mpeg_duration_ms(const unsigned char* head, int got, uint64_t frame_at, const MpegFrame* f, uint64_t audio_end) {
     int side = f->version == 1 ? (f->mono ? 17 : 32) : (f->mono ? 9 : 17);
     uint64_t frames = 0, trimmed = 0;
     int xing = 4 + side;
@@ -110,13 +112,16 @@ static int mpeg_duration_ms(const TagSource* source, uint64_t frame_at, const Mp
     } else if (36 + 18 <= got && !memcmp(head + 36, "VBRI", 4)) {
         frames = tag_be32(head + 36 + 14);
     }
+    uint64_t ms;
     if (frames) {
+        // The header's count of frames may stand for years, more than an int of milliseconds holds.
         uint64_t samples = frames * (uint64_t)f->samples;
         if (trimmed < samples) samples -= trimmed;
-        return (int)(samples * 1000 / (uint64_t)f->sample_rate);
+        ms = samples * 1000 / (uint64_t)f->sample_rate;
+    } else {
+        // bits over kilobits per second gives milliseconds
+        ms = (audio_end - frame_at) * 8 / (uint64_t)f->bitrate_kbps;
     }
-    // bits over kilobits per second gives milliseconds
-    uint64_t ms = (audio_end - frame_at) * 8 / (uint64_t)f->bitrate_kbps;
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : (int)ms;
 }
 
@@ -138,7 +143,19 @@ static int id3v1_read(const TagSource* source, TrackTags* out) {
     return 1;
 }
 
+// Where a FLAC stream would begin after the ID3v2 tag the file starts with, as some taggers
+// write it: where the tag's header says the tag ends, however else the header is broken.
+// 0 when the file does not start with a tag.
+static uint64_t flac_after_tag(const TagSource* source) {
+    unsigned char h[10];
+    if (source->read(source->context, 0, h, 10) != 10 || memcmp(h, "ID3", 3)) return 0;
+    uint64_t start = 10 + ((uint64_t)(h[6] & 0x7F) << 21 | (h[7] & 0x7F) << 14 | (h[8] & 0x7F) << 7 | (h[9] & 0x7F));
+    return start + (h[5] & 0x10 ? 10 : 0);  // a footer
+}
+
 int tags_read_mp3(const TagSource* source, TrackTags* out) {
+    // Looked for where the tag ends once the tag is read: the reading goes on from there.
+    uint64_t flac_at = flac_after_tag(source);
     uint64_t audio_start = 0;
     int tagged = 0;
     for (int i = 0; i < MAX_LEADING_TAGS; i++) {
@@ -148,10 +165,30 @@ int tags_read_mp3(const TagSource* source, TrackTags* out) {
         audio_start += whole;
         if (audio_start >= source->size) break;
     }
+    unsigned char magic[4];
+    if (flac_at && flac_at < source->size && source->size - flac_at >= 4 &&
+        source->read(source->context, flac_at, magic, 4) == 4 && !memcmp(magic, "fLaC", 4))
+        return 0;
+    // The first frame and its header lie near the tags just read, ID3v1 at the other end of
+    // the file: read in this order, the file's first block is read once. The search keeps
+    // clear of the last 128 bytes unless the audio is short, and is then made again.
+    MpegFrame first = {};
+    int64_t frame_at = mpeg_find_first_frame(source, audio_start, source->size, &first);
+    unsigned char head[256];
+    int got = 0;
+    if (frame_at >= 0) {
+        uint64_t room = source->size - (uint64_t)frame_at;
+        got = source->read(source->context, (uint64_t)frame_at, head, room < sizeof head ? (int)room : (int)sizeof head);
+    }
     int has_v1 = id3v1_read(source, out);
     uint64_t audio_end = source->size - (has_v1 ? 128 : 0);
-    MpegFrame first = {};
-    int64_t frame_at = audio_start < audio_end ? mpeg_find_first_frame(source, audio_start, audio_end, &first) : -1;
-    if (frame_at >= 0) out->duration_ms = mpeg_duration_ms(source, (uint64_t)frame_at, &first, audio_end);
+    if (has_v1 && (audio_start >= audio_end || audio_end - audio_start < FRAME_SEARCH_REACH + 128)) {
+        frame_at = mpeg_find_first_frame(source, audio_start, audio_end, &first);
+        got = frame_at >= 0 ? source->read(source->context, (uint64_t)frame_at, head, (int)sizeof head) : 0;
+    }
+    if (frame_at >= 0) {
+        if ((uint64_t)got > audio_end - (uint64_t)frame_at) got = (int)(audio_end - (uint64_t)frame_at);
+        out->duration_ms = mpeg_duration_ms(head, got, (uint64_t)frame_at, &first, audio_end);
+    }
     return tagged || frame_at >= 0;
 }

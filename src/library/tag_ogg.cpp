@@ -14,7 +14,6 @@
 
 enum {
     OGG_PAGE_HEADER = 27,
-    OGG_MAX_BODY = 255 * 255,
     // The two header packets of a real file lie within a few pages unless a picture rides in
     // the comments; this bounds the walk however the pages are cut.
     OGG_MAX_PAGES = 4096,
@@ -23,6 +22,8 @@ enum {
     OGG_MAX_PACKET = 16 * 1024 * 1024,
     // The last page is at most 65,307 bytes long and ends the file, so it begins in this tail.
     OGG_TAIL = 64 * 1024,
+    // It is a few kilobytes long in practice: the end of the tail is looked at first.
+    OGG_NEAR_TAIL = 8 * 1024,
     OPUS_RATE = 48000,
 };
 
@@ -78,8 +79,11 @@ static int packet_append(OggPacket* p, const unsigned char* bytes, uint32_t leng
 // pages of other streams are passed over unread. Returns 0 when the file does not begin
 // with a page; *serial is the stream's.
 static int ogg_header_packets(const TagSource* s, OggPacket packets[2], uint32_t* serial) {
-    unsigned char* body = (unsigned char*)malloc(OGG_MAX_BODY);
-    if (!body) return 0;
+    // As large as the largest page read, not as a page may be: pages are a few kilobytes, and
+    // buffers of tens of kilobytes made and dropped for every file cost more than the reading
+    // (the heap gives their memory back to the system each time).
+    unsigned char* body = nullptr;
+    uint32_t body_capacity = 0;
     uint64_t at = 0;
     int index = 0, overflow = 0, pages = 0;
     for (; pages < OGG_MAX_PAGES && index < 2; pages++) {
@@ -95,8 +99,14 @@ static int ogg_header_packets(const TagSource* s, OggPacket packets[2], uint32_t
         uint64_t body_at = at + OGG_PAGE_HEADER + segments;
         at = body_at + body_length;
         if (tag_le32(header + 14) != *serial) continue;
+        if (body_length > body_capacity) {
+            unsigned char* grown = (unsigned char*)realloc(body, body_length);
+            if (!grown) break;
+            body = grown;
+            body_capacity = body_length;
+        }
         // A cut page still gives the segments that are whole.
-        int got = s->read(s->context, body_at, body, (int)body_length);
+        int got = body_length ? s->read(s->context, body_at, body, (int)body_length) : 0;
         if (got < 0) got = 0;
         uint32_t used = 0;
         for (int i = 0; i < segments && index < 2; i++) {
@@ -119,11 +129,11 @@ static int ogg_header_packets(const TagSource* s, OggPacket packets[2], uint32_t
     return pages > 0;
 }
 
-// The granule position of the stream's last page, found in the file's tail: the last page
-// there of that serial whose CRC holds (so that "OggS" inside compressed audio is not taken
-// for a page) and on which a packet ends. Returns 0 when there is none.
-static int ogg_last_granule(const TagSource* s, uint32_t serial, uint64_t* granule) {
-    uint64_t from = s->size > OGG_TAIL ? s->size - OGG_TAIL : 0;
+// The granule position of the stream's last page that begins in the last tail_length bytes:
+// the last page there of that serial whose CRC holds (so that "OggS" inside compressed audio
+// is not taken for a page) and on which a packet ends. Returns 0 when there is none.
+static int ogg_granule_in_tail(const TagSource* s, uint32_t serial, uint64_t tail_length, uint64_t* granule) {
+    uint64_t from = s->size > tail_length ? s->size - tail_length : 0;
     int length = (int)(s->size - from);
     unsigned char* tail = (unsigned char*)malloc(length ? length : 1);
     if (!tail) return 0;
@@ -144,6 +154,13 @@ static int ogg_last_granule(const TagSource* s, uint32_t serial, uint64_t* granu
     }
     free(tail);
     return found;
+}
+
+// A page found near the end is the one a search of the whole tail finds too: no page that
+// begins later can lie before it.
+static int ogg_last_granule(const TagSource* s, uint32_t serial, uint64_t* granule) {
+    return ogg_granule_in_tail(s, serial, OGG_NEAR_TAIL, granule) ||
+           (s->size > OGG_NEAR_TAIL && ogg_granule_in_tail(s, serial, OGG_TAIL, granule));
 }
 
 static int duration_from(uint64_t samples, uint32_t rate) {

@@ -72,7 +72,9 @@ int tags_read_wav(const TagSource* source, TrackTags* out) {
     uint64_t data_size = 0;
     int have_data = 0;
     uint64_t at = 12;
-    for (int chunks = 0; chunks < WAV_MAX_CHUNKS && end - at >= 8; chunks++) {
+    // The pad byte of an odd last chunk may lie past the end the RIFF size gives, and so may
+    // the next chunk's start.
+    for (int chunks = 0; chunks < WAV_MAX_CHUNKS && at < end && end - at >= 8; chunks++) {
         unsigned char c[8];
         if (source->read(source->context, at, c, 8) != 8) break;
         uint64_t size = tag_le32(c + 4);

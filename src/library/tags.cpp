@@ -21,15 +21,14 @@ int tags_read(const TagSource* source, TrackTags* out) {
     unsigned char head[16] = {};
     int got = source->read(source->context, 0, head, sizeof head);
     if (got < 4) return TAG_FORMAT_NONE;
-    // A FLAC stream may follow an ID3v2 tag that some taggers put before it.
-    uint64_t start = 0;
+    // A FLAC stream may follow an ID3v2 tag that some taggers put before it. The MP3 reader
+    // turns such a file down once it has read past the tag, where it reads anyway: looked
+    // for here, the tag's end would be read before its start, and a file source that holds
+    // one block would read the first block twice.
     if (got >= 10 && !memcmp(head, "ID3", 3)) {
-        start = 10 + ((uint64_t)(head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 | (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
-        if (head[5] & 0x10) start += 10;  // a footer
-        unsigned char after[4];
-        if (source->read(source->context, start, after, 4) == 4 && !memcmp(after, "fLaC", 4))
-            return tags_read_flac(source, out) ? TAG_FORMAT_FLAC : TAG_FORMAT_NONE;
-        return tags_read_mp3(source, out) ? TAG_FORMAT_MP3 : TAG_FORMAT_NONE;
+        if (tags_read_mp3(source, out)) return TAG_FORMAT_MP3;
+        memset(out, 0, sizeof *out);
+        return tags_read_flac(source, out) ? TAG_FORMAT_FLAC : TAG_FORMAT_NONE;
     }
     if (!memcmp(head, "fLaC", 4)) return tags_read_flac(source, out) ? TAG_FORMAT_FLAC : TAG_FORMAT_NONE;
     if (!memcmp(head, "OggS", 4)) {

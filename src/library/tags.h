@@ -57,7 +57,8 @@ int tags_read(const TagSource* source, TrackTags* out);
 
 // Each format's reader, as tags_read calls them once the format is known; each returns 1
 // when the file is of its format.
-int tags_read_mp3(const TagSource* source, TrackTags* out);   // ID3v2.2-2.4, ID3v1/1.1, Xing/Info/VBRI, CBR
+int tags_read_mp3(const TagSource* source, TrackTags* out);   // ID3v2.2-2.4, ID3v1/1.1, Xing/Info/VBRI, CBR;
+                                                              // 0 for a FLAC stream after an ID3v2 tag
 int tags_read_flac(const TagSource* source, TrackTags* out);  // STREAMINFO, VORBIS_COMMENT, PICTURE
 int tags_read_ogg(const TagSource* source, TrackTags* out, int* format);  // Vorbis or Opus
 int tags_read_mp4(const TagSource* source, TrackTags* out);   // moov/udta/meta/ilst, mvhd/mdhd, covr
