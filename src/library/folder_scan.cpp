@@ -116,9 +116,8 @@ int scan_music_folder_cached(const wchar_t* folder, const wchar_t* cache_file) {
     scan->dedupe = track_list_count() > 0;
     scan->cache = cache_file && cache_file[0] ? tag_cache_load(cache_file) : nullptr;
     int complete = scan_walk(folder, add_scanned_file, scan);
-    if (complete && !scan->dedupe && scan->cache && tag_cache_keep_others(scan->cache, folder) &&
-        tag_cache_changed(scan->cache))
-        tag_cache_save(scan->cache, cache_file);
+    if (complete && !scan->dedupe && tag_cache_changed(scan->cache, folder))
+        tag_cache_save(scan->cache, cache_file, folder);
     tag_cache_free(scan->cache);
     int counted = scan->counted;
     free(scan);

@@ -45,7 +45,7 @@ struct ScanJob {
 
 static ScanBatch* batch_new(const ScanJob* job) {
     // Room for the tracks at a usual length, and always for one of the longest.
-    size_t capacity = (size_t)g_batch_tracks.load() * 160;
+    size_t capacity = (size_t)g_batch_tracks.load() * 128;
     if (capacity < 2 * TRACK_TEXT_CAPACITY + 4 * TAG_TEXT_CAPACITY) capacity = 2 * TRACK_TEXT_CAPACITY + 4 * TAG_TEXT_CAPACITY;
     ScanBatch* b = (ScanBatch*)malloc(sizeof(ScanBatch) + capacity * sizeof(wchar_t));
     if (!b) return nullptr;
@@ -156,9 +156,8 @@ static DWORD WINAPI scan_thread(void* param) {
     int complete = scan_walk(job->folder, visit, job);
     // Only a walk that went through knows every file: a cut one would make the next start
     // read again what it did not reach.
-    if (complete && !cancelled(job) && job->cache_file[0] && tag_cache_keep_others(job->cache, job->folder) &&
-        tag_cache_changed(job->cache))
-        tag_cache_save(job->cache, job->cache_file);
+    if (complete && !cancelled(job) && job->cache_file[0] && tag_cache_changed(job->cache, job->folder))
+        tag_cache_save(job->cache, job->cache_file, job->folder);
     tag_cache_free(job->cache);
     if (!cancelled(job)) post_batch(job, 1, complete);
     if (job->batch) scan_batch_free(job->batch);

@@ -168,7 +168,9 @@ struct TagCache {
     uint32_t kept_mask;
     Bytes kept_records;
     uint32_t kept_count;
-    uint32_t kept_others;   // loaded records of other folders, kept as they were
+    uint32_t missed;        // files kept that were not found as they were
+    int writing;            // the records to write are being made
+    const LoadedRecord* last_hit;  // what the last find found
     wchar_t last_path[PATH_CAPACITY];
     int changed;
     int failed;
@@ -330,6 +332,7 @@ static int record_name_is(const TagCache* c, const LoadedRecord* rec, const wcha
 }
 
 int tag_cache_find(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, TrackTags* out) {
+    if (c) c->last_hit = nullptr;
     if (!c || !c->slots || !c->record_count || !path) return 0;
     size_t length = wcslen(path);
     uint64_t hash = hash_path(path, length);
@@ -343,6 +346,7 @@ int tag_cache_find(TagCache* c, const wchar_t* path, uint64_t size, uint64_t wri
         read_record(c, rec, &record_size, &record_written, out);
         if (!rec->found) c->found++;
         rec->found = 1;
+        c->last_hit = rec;
         return 1;
     }
     return 0;
@@ -404,8 +408,8 @@ static int text_length(const wchar_t* text, int capacity) {
     return n;
 }
 
-int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags) {
-    if (!c || !path || !tags || c->failed) return 0;
+// Appends a record to the ones to write.
+static int append_record(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags) {
     int path_length = (int)wcslen(path);
     if (path_length >= PATH_CAPACITY) return 1;  // no track holds it either
     // Shared up to a folder's end only: the file's name always stands in its own record.
@@ -441,14 +445,52 @@ int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t wri
     return 1;
 }
 
-int tag_cache_found(const TagCache* c) {
-    return c ? c->found : 0;
+// Each loaded record in order, its path made again from the one before it.
+template <typename Visit>
+static int each_loaded(TagCache* c, Visit visit) {
+    wchar_t path[PATH_CAPACITY];
+    for (uint32_t i = 0; i < c->record_count; i++) {
+        const LoadedRecord* rec = &c->records[i];
+        memcpy(path + rec->shared, c->bytes + rec->at + 4, (size_t)rec->more * 2);
+        path[rec->shared + rec->more] = 0;
+        if (!visit(rec, path)) return 0;
+    }
+    return 1;
 }
 
-int tag_cache_changed(const TagCache* c) {
-    // Every kept record was found among the loaded ones, and every loaded one was kept: the
-    // file would come out the same (or in another order, which does not matter).
-    return c && (c->kept_count - c->kept_others != (uint32_t)c->found || c->kept_count != c->record_count);
+// The records found so far become records to write: from here on every file kept is
+// written. Until the first file that was not found, a scan that finds every file as it was
+// builds nothing.
+static int start_writing(TagCache* c) {
+    if (c->writing) return !c->failed;
+    c->writing = 1;
+    TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags));
+    if (!tags) {
+        c->failed = 1;
+        return 0;
+    }
+    int ok = each_loaded(c, [&](const LoadedRecord* rec, const wchar_t* path) {
+        if (!rec->found) return 1;
+        uint64_t size, written;
+        read_record(c, rec, &size, &written, tags);
+        return append_record(c, path, size, written, tags);
+    });
+    free(tags);
+    return ok;
+}
+
+int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags) {
+    if (!c || !path || !tags || c->failed) return 0;
+    const LoadedRecord* hit = c->last_hit;
+    c->last_hit = nullptr;
+    if (!c->writing && hit && hit->hash == hash_path(path, wcslen(path))) return 1;  // found as it was
+    c->missed++;
+    if (!start_writing(c)) return 0;
+    return append_record(c, path, size, written, tags);
+}
+
+int tag_cache_found(const TagCache* c) {
+    return c ? c->found : 0;
 }
 
 static int path_in_folder(const wchar_t* path, const wchar_t* folder) {
@@ -457,29 +499,37 @@ static int path_in_folder(const wchar_t* path, const wchar_t* folder) {
     return n > 0 && !_wcsnicmp(path, folder, n) && (path[n] == L'\\' || path[n] == L'/');
 }
 
-int tag_cache_keep_others(TagCache* c, const wchar_t* folder) {
-    if (!c || !folder || !c->records) return 1;
+int tag_cache_changed(TagCache* c, const wchar_t* folder) {
+    if (!c || c->failed) return 0;
+    if (c->missed) return 1;
+    // A file of the scanned folder that was not met is gone; the other folders' stay.
+    int gone = 0;
+    each_loaded(c, [&](const LoadedRecord* rec, const wchar_t* path) {
+        if (!rec->found && (!folder || path_in_folder(path, folder))) gone = 1;
+        return !gone;
+    });
+    return gone;
+}
+
+// The loaded records of files outside folder, as they were: a scan of one music folder
+// does not make another one's start read every file again.
+static int keep_others(TagCache* c, const wchar_t* folder) {
+    if (!folder || !c->records) return 1;
     TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags));
     if (!tags) return 0;
-    int ok = 1;
-    wchar_t path[PATH_CAPACITY];
-    for (uint32_t i = 0; i < c->record_count && ok; i++) {
-        // Paths are made again in order, each from the one before.
-        const LoadedRecord* rec = &c->records[i];
-        memcpy(path + rec->shared, c->bytes + rec->at + 4, (size_t)rec->more * 2);
-        path[rec->shared + rec->more] = 0;
-        if (rec->found || path_in_folder(path, folder)) continue;
+    int ok = each_loaded(c, [&](const LoadedRecord* rec, const wchar_t* path) {
+        if (rec->found || path_in_folder(path, folder)) return 1;
         uint64_t size, written;
         read_record(c, rec, &size, &written, tags);
-        ok = tag_cache_keep(c, path, size, written, tags);
-        if (ok) c->kept_others++;
-    }
+        return append_record(c, path, size, written, tags);
+    });
     free(tags);
     return ok;
 }
 
-int tag_cache_save(TagCache* c, const wchar_t* file) {
+int tag_cache_save(TagCache* c, const wchar_t* file, const wchar_t* folder) {
     if (!c || c->failed || !file || !file[0]) return 0;
+    if (!start_writing(c) || !keep_others(c, folder)) return 0;
     Bytes out = {};
     put(&out, MAGIC, sizeof(MAGIC));
     put32(&out, c->kept_string_count);

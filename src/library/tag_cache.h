@@ -16,17 +16,19 @@ struct TagCache;
 TagCache* tag_cache_load(const wchar_t* file);
 // The record of path with that size and write time into out: 1 when there is one.
 int tag_cache_find(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t written, TrackTags* out);
-// Keeps a record for the next save (every file the scan lists, found or read); 0 when
-// memory ran out (the save is then given up: it would forget files).
+// Keeps a record for the next save: every file the scan lists, after its find (one that was
+// found as it was costs nothing until something changed). 0 when memory ran out (the save is
+// then given up: it would forget files).
 int tag_cache_keep(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags);
-// Keeps the loaded records of files outside folder as they were, so that a scan of one music
-// folder does not make another one's start read every file again. 0 when memory ran out.
-int tag_cache_keep_others(TagCache* cache, const wchar_t* folder);
-// How many loaded records were found, and whether the kept records differ from the loaded.
+// How many loaded records were found.
 int tag_cache_found(const TagCache* cache);
-int tag_cache_changed(const TagCache* cache);
-// Writes the kept records whole to file. 1 when written.
-int tag_cache_save(TagCache* cache, const wchar_t* file);
+// Whether a scan of folder changed the cache: a file not found as it was, or one of folder's
+// files that the scan did not meet.
+int tag_cache_changed(TagCache* cache, const wchar_t* folder);
+// Writes the kept records whole to file, with the loaded records of files outside folder as
+// they were (so that a scan of one music folder does not make another one's start read
+// every file again). 1 when written.
+int tag_cache_save(TagCache* cache, const wchar_t* file, const wchar_t* folder);
 void tag_cache_free(TagCache* cache);
 
 // The bytes of a cache file as records (for tests and the fuzz run): the same reading

@@ -251,8 +251,8 @@ TEST(TagCache, KeepsWhatWasReadAndIgnoresWhatIsDamaged) {
     ASSERT_NE(c, nullptr);
     EXPECT_FALSE(tag_cache_find(c, paths[0], 10, 20, &out)) << "no file, no records";
     for (int i = 0; i < 4; i++) ASSERT_TRUE(tag_cache_keep(c, paths[i], 10 + i, 20 + i, i % 2 ? &b : &a));
-    ASSERT_TRUE(tag_cache_changed(c));
-    ASSERT_TRUE(tag_cache_save(c, file.c_str()));
+    ASSERT_TRUE(tag_cache_changed(c, nullptr));
+    ASSERT_TRUE(tag_cache_save(c, file.c_str(), nullptr));
     tag_cache_free(c);
 
     c = tag_cache_load(file.c_str());
@@ -267,16 +267,27 @@ TEST(TagCache, KeepsWhatWasReadAndIgnoresWhatIsDamaged) {
     EXPECT_FALSE(tag_cache_find(c, paths[0], 10, 99, &out)) << "written again since";
     EXPECT_FALSE(tag_cache_find(c, paths[0], 11, 20, &out)) << "another size";
     EXPECT_FALSE(tag_cache_find(c, L"C:\\M\\Ar\\Al\\01 A.flac", 10, 20, &out)) << "another name";
-    // A scan of C:\M that met only one of its files keeps D:\Other's record, not the other two.
-    ASSERT_TRUE(tag_cache_keep(c, paths[1], 11, 21, &b));
-    ASSERT_TRUE(tag_cache_keep_others(c, L"C:\\M"));
-    ASSERT_TRUE(tag_cache_changed(c));
-    ASSERT_TRUE(tag_cache_save(c, file.c_str()));
+    tag_cache_free(c);
+    // A scan that meets every file as it was changes nothing.
+    c = tag_cache_load(file.c_str());
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(tag_cache_find(c, paths[i], 10 + i, 20 + i, &out));
+        ASSERT_TRUE(tag_cache_keep(c, paths[i], 10 + i, 20 + i, &out));
+    }
+    EXPECT_FALSE(tag_cache_changed(c, nullptr));
+    tag_cache_free(c);
+    // A scan of the first folder that met only one of its files keeps the other folder's record.
+    c = tag_cache_load(file.c_str());
+    ASSERT_TRUE(tag_cache_find(c, paths[1], 11, 21, &out));
+    ASSERT_TRUE(tag_cache_keep(c, paths[1], 11, 21, &out));
+    EXPECT_TRUE(tag_cache_changed(c, L"C:\\M"));
+    ASSERT_TRUE(tag_cache_save(c, file.c_str(), L"C:\\M"));
     tag_cache_free(c);
     std::string saved = read_file(file);
     EXPECT_EQ(tag_cache_parse_count((const unsigned char*)saved.data(), saved.size()), 2);
     c = tag_cache_load(file.c_str());
     EXPECT_TRUE(tag_cache_find(c, paths[3], 13, 23, &out));
+    EXPECT_TRUE(tag_cache_find(c, paths[1], 11, 21, &out));
     EXPECT_FALSE(tag_cache_find(c, paths[2], 12, 22, &out));
     tag_cache_free(c);
 
