@@ -96,7 +96,7 @@ void rebuild_filter_rows(void) {
     if (!f->active) return;
     FilterPlan plan;
     filter_plan_make(f->text, &plan);
-    FilterMemo memo = {};
+    FilterMemo memo = FILTER_MEMO_START;
     const wchar_t* root = g_settings.last_folder;
     int count = track_list_count();
     room_for(&f->filtered_indices, &f->filtered_capacity, count);
@@ -143,7 +143,7 @@ void filter_tracks_appended(int first) {
         room_for(&f->filtered_indices, &f->filtered_capacity, count);
         FilterPlan plan;
         filter_plan_make(f->text, &plan);
-        FilterMemo memo = {};
+        FilterMemo memo = FILTER_MEMO_START;
         for (int i = first; i < count && f->filtered_count < f->filtered_capacity; i++)
             if (track_passes_filter(&g_tracks.items[i], &plan, g_settings.last_folder, &memo))
                 f->filtered_indices[f->filtered_count++] = i;

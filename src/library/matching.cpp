@@ -466,10 +466,13 @@ static int filter_tables_ready(void) {
         free(key);
         return 0;
     }
+    // One call for the whole table, each character mapped on its own as CharLowerW maps
+    // one: 65,536 calls through the locale cost the first keystroke tens of milliseconds.
+    for (unsigned c = 0; c < 65536; c++) lower[c] = (wchar_t)c;
+    CharLowerBuffW(lower + 128, 65536 - 128);
     for (unsigned c = 0; c < 65536; c++) {
         wchar_t ch = (wchar_t)c;
         if (c < 128) lower[c] = (c >= 'A' && c <= 'Z') ? (wchar_t)(c + 32) : ch;
-        else lower[c] = (wchar_t)(ULONG_PTR)CharLowerW((LPWSTR)(ULONG_PTR)ch);
         key[c] = key_char(ch);
     }
     lower[0] = key[0] = 0;
@@ -552,22 +555,23 @@ int track_matches_filter(int index, const wchar_t* text) {
     if (!t) return 0;
     FilterPlan plan;
     filter_plan_make(text, &plan);
-    FilterMemo memo = {};
+    FilterMemo memo = FILTER_MEMO_START;
     return track_passes_filter(t, &plan, nullptr, &memo);
 }
 
-// The folders of path below root, as a range of it: all of them when path lies in root,
-// else the one holding the file. Length 0 when there are none.
-static int folder_part(const wchar_t* path, const wchar_t* root, const wchar_t** at) {
+// The folders of path below root (root_length characters, no separator at its end), as a
+// range of it: all of them when path lies in root, else the one holding the file. Length 0
+// when there are none.
+static int folder_part(const wchar_t* path, const wchar_t* root, int root_length, const wchar_t** at) {
     const wchar_t* name = path;
     for (const wchar_t* p = path; *p; p++)
         if (*p == L'\\' || *p == L'/') name = p;
     *at = path;
     if (name == path) return 0;
-    int root_length = root ? (int)wcslen(root) : 0;
-    while (root_length > 0 && (root[root_length - 1] == L'\\' || root[root_length - 1] == L'/')) root_length--;
+    // Paths found by the scan begin with the music folder as it was given: compared exactly
+    // first, since a comparison without regard to case goes through the locale.
     if (root_length > 0 && name - path > root_length && (path[root_length] == L'\\' || path[root_length] == L'/') &&
-        !_wcsnicmp(path, root, (size_t)root_length)) {
+        (!wcsncmp(path, root, (size_t)root_length) || !_wcsnicmp(path, root, (size_t)root_length))) {
         *at = path + root_length + 1;
         return (int)(name - *at);
     }
@@ -590,8 +594,13 @@ int track_passes_filter(const Track* t, const FilterPlan* plan, const wchar_t* r
         memo->album_passes = t->album[0] && title_passes_filter(t->album, plan);
     }
     if (memo->album_passes) return 1;
+    if (memo->root_length < 0) {
+        int n = root ? (int)wcslen(root) : 0;
+        while (n > 0 && (root[n - 1] == L'\\' || root[n - 1] == L'/')) n--;
+        memo->root_length = n;
+    }
     const wchar_t* folders;
-    int length = folder_part(t->path, root, &folders);
+    int length = folder_part(t->path, root, memo->root_length, &folders);
     if (length <= 0) return 0;
     if (length != memo->folder_length || !memo->folder || wcsncmp(folders, memo->folder, (size_t)length) != 0) {
         memo->folder = folders;

@@ -57,14 +57,16 @@ int title_passes_filter(const wchar_t* title, const FilterPlan* plan);
 int text_passes_filter(const wchar_t* text, int length, const FilterPlan* plan);
 
 // What a pass over the list remembers of the track before (its shared texts and folders),
-// zeroed before the pass.
+// FILTER_MEMO_START before the pass.
 struct FilterMemo {
     const wchar_t* artist;
     const wchar_t* album;
     const wchar_t* folder;
     int folder_length;
     int artist_passes, album_passes, folder_passes;
+    int root_length;  // -1 until worked out
 };
+#define FILTER_MEMO_START {nullptr, nullptr, nullptr, 0, 0, 0, 0, -1}
 struct Track;
 // Whether a track passes the prepared text: by its title, artist, album, or the names of
 // the folders it lies in below root (the music folder; null or another place: the folder
