@@ -89,19 +89,25 @@ struct ListScan {
     TrackShown shown;
 };
 
+void scan_read_track(TagCache* cache, int keep, const wchar_t* path, const wchar_t* root, const ScanFile* file,
+                     TrackTags* tags, TrackShown* shown) {
+    int tagged = 1;
+    if (!tag_cache_find(cache, path, file->size, file->written, tags)) {
+        tagged = tags_read_file(path, tags) != TAG_FORMAT_NONE;
+        if (!tagged) memset(tags, 0, sizeof(*tags));
+    }
+    // Files of no known format are kept too, so that the next start does not open them.
+    if (keep) tag_cache_keep(cache, path, file->size, file->written, tags);
+    track_shown_make(path, root, tagged ? tags : nullptr, shown);
+}
+
 static int add_scanned_file(void* user, const wchar_t* path, int, const ScanFile* file) {
     ListScan* scan = (ListScan*)user;
     if (!path) return 1;
     int index = scan->dedupe ? track_list_find_path(path) : -1;
     if (index < 0) {
-        int tagged = 1;
-        if (!tag_cache_find(scan->cache, path, file->size, file->written, &scan->tags)) {
-            tagged = tags_read_file(path, &scan->tags) != TAG_FORMAT_NONE;
-            if (!tagged) memset(&scan->tags, 0, sizeof(scan->tags));
-        }
         // Only a scan into an empty list meets every file, and may write the cache whole.
-        if (!scan->dedupe) tag_cache_keep(scan->cache, path, file->size, file->written, &scan->tags);
-        track_shown_make(path, scan->root, tagged ? &scan->tags : nullptr, &scan->shown);
+        scan_read_track(scan->cache, !scan->dedupe, path, scan->root, file, &scan->tags, &scan->shown);
         TrackInfo info = track_shown_info(&scan->shown, file->created_minutes);
         index = track_list_add_info(path, &info, 0);
     }

@@ -29,6 +29,15 @@ struct ScanFile {
 // Called by scan_walk for each folder it is about to enter (path and file null) and each
 // audio file (path its full path, length characters); 0 stops the walk. Both are only lent.
 typedef int (*ScanVisit)(void* user, const wchar_t* path, int length, const ScanFile* file);
+struct TagCache;
+struct TrackTags;
+struct TrackShown;
+// What the list shows for one file a walk of root met: its tags from the cache when it knows
+// the file as it is, else read from the file; with keep, recorded in the cache for its next
+// save. tags is scratch. Any thread (the cache is the caller's alone).
+void scan_read_track(TagCache* cache, int keep, const wchar_t* path, const wchar_t* root, const ScanFile* file,
+                     TrackTags* tags, TrackShown* shown);
+
 // Walks folder as scan_music_folder does, touching no list; any thread. 1 when it went
 // through to the end (a folder that cannot be listed has no end to reach), 0 when a visit
 // stopped it or memory ran out.

@@ -8,7 +8,6 @@
 #include "base/wstr.h"
 #include "library/folder_scan.h"
 #include "library/tag_cache.h"
-#include "library/tag_file.h"
 #include "library/track_info.h"
 #include "library/track_list.h"
 
@@ -35,7 +34,6 @@ struct ScanJob {
     TagCache* cache;
     TrackTags tags;
     TrackShown shown;
-    int found;
     ScanBatch* batch;
     DWORD batch_started;
     int sent;  // batches posted so far
@@ -78,7 +76,6 @@ static void post_batch(ScanJob* job, int last, int complete) {
     b->complete = complete && !job->lost;
     b->folders = job->folders;
     b->files = job->files;
-    b->found = job->found;
     if (cancelled(job) || !PostMessageW(job->receiver, job->message, (WPARAM)job->generation, (LPARAM)b)) {
         scan_batch_free(b);
         job->lost = 1;
@@ -105,18 +102,8 @@ static int visit(void* user, const wchar_t* path, int length, const ScanFile* fi
         return 1;
     }
     job->files++;
-    TrackTags* tags = &job->tags;
-    int tagged = 1;
-    if (tag_cache_find(job->cache, path, file->size, file->written, tags)) {
-        job->found++;
-    } else {
-        tagged = tags_read_file(path, tags) != TAG_FORMAT_NONE;
-        if (!tagged) memset(tags, 0, sizeof(*tags));
-    }
-    // Files of no known format are kept too, so that the next start does not open them.
-    tag_cache_keep(job->cache, path, file->size, file->written, tags);
     TrackShown* shown = &job->shown;
-    track_shown_make(path, job->folder, tagged ? tags : nullptr, shown);
+    scan_read_track(job->cache, 1, path, job->folder, file, &job->tags, shown);
     const wchar_t* texts[4] = {shown->title, shown->artist, shown->album, shown->album_artist};
     int lengths[4];
     size_t needed = (size_t)length + 1;

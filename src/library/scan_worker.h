@@ -23,7 +23,6 @@ struct ScanBatch {
     int count;
     int folders;          // folders entered so far by the whole scan
     int files;            // audio files found so far by the whole scan
-    int found;            // tracks whose tags came from the cache, so far
     ScanTrack* tracks;    // count of them
     int track_capacity;
     size_t used, capacity;  // characters of text

@@ -172,7 +172,6 @@ struct TagCache {
     int writing;            // the records to write are being made
     const LoadedRecord* last_hit;  // what the last find found
     wchar_t last_path[PATH_CAPACITY];
-    int changed;
     int failed;
 };
 
@@ -487,10 +486,6 @@ int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t wri
     c->missed++;
     if (!start_writing(c)) return 0;
     return append_record(c, path, size, written, tags);
-}
-
-int tag_cache_found(const TagCache* c) {
-    return c ? c->found : 0;
 }
 
 static int path_in_folder(const wchar_t* path, const wchar_t* folder) {

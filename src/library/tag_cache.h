@@ -20,8 +20,6 @@ int tag_cache_find(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t
 // found as it was costs nothing until something changed). 0 when memory ran out (the save is
 // then given up: it would forget files).
 int tag_cache_keep(TagCache* cache, const wchar_t* path, uint64_t size, uint64_t written, const TrackTags* tags);
-// How many loaded records were found.
-int tag_cache_found(const TagCache* cache);
 // Whether a scan of folder changed the cache: a file not found as it was, or one of folder's
 // files that the scan did not meet.
 int tag_cache_changed(TagCache* cache, const wchar_t* folder);
