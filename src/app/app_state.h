@@ -79,6 +79,7 @@ struct AppState {
     DWORD last_frame_tick;
     DWORD last_ping_tick;
     unsigned tick_count;    // TIMER_TICK ticks so far
+    DWORD clock_painted_at; // the player bar's time was last repainted by the tick
     float seek_shown_seconds;
     int shared_queue_lock_ready;
 

@@ -151,8 +151,12 @@ static void on_tick(HWND window) {
     } else if (jam_invitation_pending() && g_app.window_active) {
         InvalidateRect(window, nullptr, FALSE);
     }
-    if ((g_app.tick_count % 2) == 0 && g_app.window_active && player_is_playing() && !g_app.seek_dragging &&
-        rect_has_area(&g_hit.control_bar)) {
+    // The time and the progress run once a second wherever the focus is: a window left in
+    // view beside another one is still looked at. The tick is 500 ms in front and 200 ms
+    // behind, so the second is counted in time rather than in ticks.
+    if (player_is_playing() && !g_app.seek_dragging && IsWindowVisible(window) && rect_has_area(&g_hit.control_bar) &&
+        ticks_since(g_app.clock_painted_at, tick_now()) >= 900) {
+        g_app.clock_painted_at = tick_now();
         InvalidateRect(window, &g_hit.control_bar, FALSE);
         UpdateWindow(window);
     }

@@ -487,3 +487,35 @@ TEST_F(InputTest, TagsAndFoldersMakeTheRowsAndTheHeaderSortsThem) {
     reopen();
     EXPECT_EQ(track_list_count(), 4);
 }
+
+// A window left in view while another one has the focus still shows the time running.
+TEST_F(InputTest, ThePlayingTimeRunsWhileAnotherWindowIsActive) {
+    open_sized(680, 720);
+    add_tone_tracks({L"Teoman - Papatya"}, 30000);
+    bring_to_front(window);
+    real_click(window, 300, row_y(0));
+    ASSERT_TRUE(player_is_playing());
+    HWND other = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 1000, 800, 120, 80, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(other, nullptr);
+    SetForegroundWindow(other);
+    SetActiveWindow(other);
+    pump(600);
+    ASSERT_FALSE(g_app.window_active) << "the other window has the focus";
+    RECT bar = g_hit.control_bar;
+    ASSERT_TRUE(rect_has_area(&bar));
+    int w = 0, h = 0;
+    auto bar_pixels = [&]() {
+        std::vector<unsigned> screen = screen_of(window, &w, &h);
+        std::vector<unsigned> out;
+        for (int y = bar.top; y < bar.bottom && y < h; y++)
+            for (int x = bar.left; x < bar.right && x < w; x++) out.push_back(screen[(size_t)y * w + x]);
+        return out;
+    };
+    std::vector<unsigned> before = bar_pixels();
+    pump(2300);
+    EXPECT_TRUE(bar_pixels() != before) << "the time and the progress stood still";
+    DestroyWindow(other);
+    stop_playback();
+    player_close();
+}
