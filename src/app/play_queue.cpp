@@ -12,6 +12,7 @@
 #include "app/taskbar.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
+#include "library/shuffle_walk.h"
 #include "library/track_list.h"
 #include "library/track_order.h"
 #include "library/video_id.h"
@@ -125,7 +126,7 @@ void play_next(void) {
 }
 
 void play_previous(void) {
-    play_and_show(track_order_prev(g_settings.sort, g_app.current_index));
+    play_and_show(track_order_prev(g_settings.sort, g_app.current_index, g_settings.shuffle));
 }
 
 void on_track_ended(void) {
@@ -178,6 +179,7 @@ void on_track_failed(void) {
 }
 
 void toggle_shuffle(void) {
+    shuffle_walk_reset();  // a walk begins from the track playing now
     g_settings.shuffle = g_settings.shuffle == 0 ? 1 : 0;
     save_settings(&g_settings, CONFIG_FILE_NAME);
     invalidate_control_bar();

@@ -35,6 +35,10 @@ static int random_below(int n) {
     return (int)(r % (unsigned long long)n);
 }
 
+int track_list_random_below(int n) {
+    return n > 0 ? random_below(n) : 0;
+}
+
 void track_list_init(void) {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);

@@ -54,6 +54,8 @@ extern TrackList g_tracks;
 
 // Seeds the random generator that shuffle draws from.
 void track_list_init(void);
+// A uniform draw in 0..n-1 from that generator (0 when n is not positive).
+int track_list_random_below(int n);
 
 // Appends a track (title made from the path); with dedupe set, an existing track with the
 // same path (case-insensitive) is returned instead. Returns the index, or -1 (also for a

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "library/shuffle_walk.h"
+
 // A character's place in the alphabet: letters by their base letter (four apart, so that
 // the Turkish letters fall in between), digits before letters, other signs before digits.
 static unsigned sort_weight(wchar_t c) {
@@ -147,14 +149,19 @@ int track_order_row(int mode, int index) {
 int track_order_next(int mode, int current, int shuffle, int repeat) {
     int count = track_list_count();
     const int* rows = track_order(mode);
-    if (!rows || count <= 0 || shuffle || repeat == REPEAT_TRACK) return track_list_next_index(current, shuffle, repeat);
+    if (shuffle) return shuffle_walk_next(current, repeat);
+    if (!rows || count <= 0 || repeat == REPEAT_TRACK) return track_list_next_index(current, shuffle, repeat);
     int row = track_order_row(mode, current);
     if (row < 0) return rows[0];
     if (row + 1 < count) return rows[row + 1];
     return repeat == REPEAT_LIST ? rows[0] : -1;
 }
 
-int track_order_prev(int mode, int current) {
+int track_order_prev(int mode, int current, int shuffle) {
+    if (shuffle) {
+        int before = shuffle_walk_prev(current);
+        if (before >= 0) return before;
+    }
     int count = track_list_count();
     const int* rows = track_order(mode);
     if (!rows || count <= 0) return track_list_prev_index(current);

@@ -19,9 +19,10 @@ int track_sort_compare(const Track* a, int a_index, const Track* b, int b_index,
 const int* track_order(int mode);
 // The row of track index in the order, -1 when none.
 int track_order_row(int mode, int index);
-// What follows current in the order: track_list_next_index's rules (repeat, shuffle's random
-// other track) over rows instead of indices.
+// What follows current in the order: track_list_next_index's rules (repeat) over rows instead
+// of indices; with shuffle, the shuffle walk's next track (shuffle_walk.h).
 int track_order_next(int mode, int current, int shuffle, int repeat);
-// What comes before current in the order (the last row before the first).
-int track_order_prev(int mode, int current);
+// What comes before current: with shuffle, what played before it, else (or when nothing
+// did) the row before it in the order (the last row before the first).
+int track_order_prev(int mode, int current, int shuffle);
 void track_order_free(void);

@@ -2,8 +2,10 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/wstr.h"
+#include "library/shuffle_walk.h"
 #include "library/track_list.h"
 
 namespace {
@@ -193,4 +195,52 @@ TEST_F(TrackListTest, FindByInitialUsesTurkishCase) {
     EXPECT_EQ(track_list_find_by_initial(L'a', 4), 4);
     EXPECT_EQ(track_list_find_by_initial(L'z', 0), -1);
     EXPECT_EQ(track_list_find_by_initial(L'a', 40), 4);
+}
+
+// Shuffle walks a random order of the whole list: each track once, an end without repeat,
+// rounds that never start with the track just played, Previous back through what played.
+TEST_F(TrackListTest, ShufflePlaysEveryTrackOnceAndPreviousRetracesIt) {
+    add_titled({L"a", L"b", L"c", L"d", L"e", L"f", L"g"});
+    shuffle_walk_reset();
+    std::vector<int> played = {2};
+    for (int next; (next = shuffle_walk_next(played.back(), REPEAT_OFF)) >= 0;) {
+        ASSERT_NE(next, played.back());
+        played.push_back(next);
+        ASSERT_LE(played.size(), 7u) << "a track came twice before the others";
+    }
+    EXPECT_EQ(std::set<int>(played.begin(), played.end()).size(), 7u) << "every track, then the end";
+    // Back through what played, newest first, then nothing more.
+    for (int i = 6; i > 0; i--) EXPECT_EQ(shuffle_walk_prev(played[(size_t)i]), played[(size_t)i - 1]);
+    EXPECT_EQ(shuffle_walk_prev(played[0]), -1);
+
+    // With the list repeating, round after round, each one whole (the first one began with
+    // the track playing when the walk began).
+    shuffle_walk_reset();
+    int current = 0;
+    for (int round = 0; round < 3; round++) {
+        std::set<int> seen;
+        for (int i = round == 0 ? 1 : 0; i < 7; i++) {
+            int next = shuffle_walk_next(current, REPEAT_LIST);
+            ASSERT_NE(next, current);
+            seen.insert(next);
+            current = next;
+        }
+        EXPECT_EQ(seen.size(), round == 0 ? 6u : 7u) << "round " << round;
+    }
+    EXPECT_EQ(shuffle_walk_next(current, REPEAT_TRACK), current);
+
+    // A track picked by hand joins the walk; tracks added to the list come in too.
+    shuffle_walk_reset();
+    int first = shuffle_walk_next(-1, REPEAT_OFF);
+    int picked = first == 4 ? 5 : 4;
+    std::set<int> seen = {first, picked};
+    current = picked;
+    for (int next; (next = shuffle_walk_next(current, REPEAT_OFF)) >= 0; current = next) {
+        EXPECT_TRUE(seen.insert(next).second) << next << " again";
+        if (seen.size() == 4) {
+            track_list_add(L"C:\\M\\new 1.mp3", 0);
+            track_list_add(L"C:\\M\\new 2.mp3", 0);
+        }
+    }
+    EXPECT_TRUE(seen.count(7) && seen.count(8)) << "the added tracks";
 }
