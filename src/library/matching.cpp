@@ -568,11 +568,9 @@ static int folder_part(const wchar_t* path, const wchar_t* root, int root_length
         if (*p == L'\\' || *p == L'/') name = p;
     *at = path;
     if (name == path) return 0;
-    // Paths found by the scan begin with the music folder as it was given: compared exactly
-    // first, since a comparison without regard to case goes through the locale.
-    if (root_length > 0 && name - path > root_length && (path[root_length] == L'\\' || path[root_length] == L'/') &&
-        (!wcsncmp(path, root, (size_t)root_length) || !_wcsnicmp(path, root, (size_t)root_length))) {
-        *at = path + root_length + 1;
+    int prefix = name - path > root_length ? path_folder_prefix(path, root, root_length) : 0;
+    if (prefix > 0) {
+        *at = path + prefix;
         return (int)(name - *at);
     }
     const wchar_t* parent = name;
@@ -594,11 +592,7 @@ int track_passes_filter(const Track* t, const FilterPlan* plan, const wchar_t* r
         memo->album_passes = t->album[0] && title_passes_filter(t->album, plan);
     }
     if (memo->album_passes) return 1;
-    if (memo->root_length < 0) {
-        int n = root ? (int)wcslen(root) : 0;
-        while (n > 0 && (root[n - 1] == L'\\' || root[n - 1] == L'/')) n--;
-        memo->root_length = n;
-    }
+    if (memo->root_length < 0) memo->root_length = folder_length_trimmed(root);
     const wchar_t* folders;
     int length = folder_part(t->path, root, memo->root_length, &folders);
     if (length <= 0) return 0;

@@ -7,6 +7,7 @@
 
 #include "base/file_replace.h"
 #include "base/wstr.h"
+#include "library/track_list.h"
 
 // The file, little-endian:
 //   "NVTAGC02", u32 string count, u32 record count, the strings, the records, u32 check
@@ -488,19 +489,13 @@ int tag_cache_keep(TagCache* c, const wchar_t* path, uint64_t size, uint64_t wri
     return append_record(c, path, size, written, tags);
 }
 
-static int path_in_folder(const wchar_t* path, const wchar_t* folder) {
-    size_t n = wcslen(folder);
-    while (n > 0 && (folder[n - 1] == L'\\' || folder[n - 1] == L'/')) n--;
-    return n > 0 && !_wcsnicmp(path, folder, n) && (path[n] == L'\\' || path[n] == L'/');
-}
-
 int tag_cache_changed(TagCache* c, const wchar_t* folder) {
     if (!c || c->failed) return 0;
     if (c->missed) return 1;
     // A file of the scanned folder that was not met is gone; the other folders' stay.
     int gone = 0;
     each_loaded(c, [&](const LoadedRecord* rec, const wchar_t* path) {
-        if (!rec->found && (!folder || path_in_folder(path, folder))) gone = 1;
+        if (!rec->found && (!folder || path_folder_prefix(path, folder, -1))) gone = 1;
         return !gone;
     });
     return gone;
@@ -513,7 +508,7 @@ static int keep_others(TagCache* c, const wchar_t* folder) {
     TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags));
     if (!tags) return 0;
     int ok = each_loaded(c, [&](const LoadedRecord* rec, const wchar_t* path) {
-        if (rec->found || path_in_folder(path, folder)) return 1;
+        if (rec->found || path_folder_prefix(path, folder, -1)) return 1;
         uint64_t size, written;
         read_record(c, rec, &size, &written, tags);
         return append_record(c, path, size, written, tags);

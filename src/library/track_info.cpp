@@ -1,7 +1,6 @@
 #include "library/track_info.h"
 
 #include <string.h>
-#include <wctype.h>
 
 #include "base/wstr.h"
 #include "library/audio_files.h"
@@ -44,26 +43,10 @@ struct Folders {
     int depth;  // folders between root and the file, when root is known; -1 otherwise
 };
 
-static int starts_with_folder(const wchar_t* path, const wchar_t* root, int* root_length) {
-    int n = root ? (int)wcslen(root) : 0;
-    while (n > 0 && (root[n - 1] == L'\\' || root[n - 1] == L'/')) n--;
-    if (n == 0) return 0;
-    for (int i = 0; i < n; i++) {
-        wchar_t a = path[i], b = root[i];
-        if (!a) return 0;
-        if (a == L'/') a = L'\\';
-        if (b == L'/') b = L'\\';
-        if (a != b && towlower(a) != towlower(b)) return 0;
-    }
-    if (path[n] != L'\\' && path[n] != L'/') return 0;
-    *root_length = n + 1;
-    return 1;
-}
-
 static void find_folders(const wchar_t* path, const wchar_t* root, Folders* f) {
     memset(f, 0, sizeof(*f));
-    int root_length = 0;
-    int known = starts_with_folder(path, root, &root_length);
+    int root_length = path_folder_prefix(path, root, -1);
+    int known = root_length > 0;
     f->depth = -1;
     const wchar_t* start = path + root_length;
     const wchar_t* seps[64];

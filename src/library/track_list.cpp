@@ -7,8 +7,9 @@
 
 #include "base/wstr.h"
 #include "library/display_title.h"
+#include "library/folder_scan.h"
 #include "library/matching.h"
-#include "library/tag_file.h"
+#include "library/tags.h"
 #include "library/text_case.h"
 #include "library/track_info.h"
 
@@ -69,6 +70,26 @@ int path_equal_nocase(const wchar_t* a, const wchar_t* b) {
         if (*a != *b && path_fold(*a) != path_fold(*b)) return 0;
         if (!*a) return 1;
     }
+}
+
+int folder_length_trimmed(const wchar_t* folder) {
+    int n = folder ? (int)wcslen(folder) : 0;
+    while (n > 0 && (folder[n - 1] == L'\\' || folder[n - 1] == L'/')) n--;
+    return n;
+}
+
+int path_folder_prefix(const wchar_t* path, const wchar_t* folder, int folder_length) {
+    if (!path || !folder) return 0;
+    if (folder_length < 0) folder_length = folder_length_trimmed(folder);
+    if (folder_length == 0) return 0;
+    for (int i = 0; i < folder_length; i++) {
+        wchar_t a = path[i], b = folder[i];
+        if (!a) return 0;
+        if (a == b) continue;
+        if ((a == L'/' || a == L'\\') && (b == L'/' || b == L'\\')) continue;
+        if (path_fold(a) != path_fold(b)) return 0;
+    }
+    return path[folder_length] == L'\\' || path[folder_length] == L'/' ? folder_length + 1 : 0;
 }
 
 unsigned path_hash_nocase(const wchar_t* path) {
@@ -395,13 +416,12 @@ int track_list_add(const wchar_t* path, int dedupe) {
     TrackTags* tags = (TrackTags*)malloc(sizeof(TrackTags) + sizeof(TrackShown));
     if (!tags) return -1;
     TrackShown* shown = (TrackShown*)(tags + 1);
-    int tagged = tags_read_file(path, tags) != TAG_FORMAT_NONE;
-    track_shown_make(path, nullptr, tagged ? tags : nullptr, shown);
+    ScanFile file = {};
     WIN32_FILE_ATTRIBUTE_DATA facts;
-    unsigned added = 0;
     if (GetFileAttributesExW(path, GetFileExInfoStandard, &facts))
-        added = file_time_minutes(facts.ftCreationTime.dwLowDateTime, facts.ftCreationTime.dwHighDateTime);
-    TrackInfo info = track_shown_info(shown, added);
+        file.created_minutes = file_time_minutes(facts.ftCreationTime.dwLowDateTime, facts.ftCreationTime.dwHighDateTime);
+    scan_read_track(nullptr, 0, path, nullptr, &file, tags, shown);
+    TrackInfo info = track_shown_info(shown, file.created_minutes);
     int index = track_list_add_info(path, &info, 0);
     free(tags);
     return index;

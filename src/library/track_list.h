@@ -92,3 +92,9 @@ int track_list_find_by_initial(wchar_t ch, int current);
 // Main thread: the case table is made at the first use.
 int path_equal_nocase(const wchar_t* a, const wchar_t* b);
 unsigned path_hash_nocase(const wchar_t* path);
+// The characters of folder without its closing separators (-1: worked out here).
+int folder_length_trimmed(const wchar_t* folder);
+// How many characters of path the folder and the separator after it take when path lies in
+// folder (folder_length characters, as folder_length_trimmed gives them; compared as
+// path_equal_nocase compares, either slash a separator), else 0.
+int path_folder_prefix(const wchar_t* path, const wchar_t* folder, int folder_length);
