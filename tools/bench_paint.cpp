@@ -116,7 +116,7 @@ static void set_up_scene(void) {
     g_player.active = 1;  // no media is opened; the painter only reads these fields
     g_player.paused = 0;
     g_player.duration_s = 254;
-    g_player.position_offset_ms = 97000;
+    g_player.held_ms = 97000;
 }
 
 static void show_banner(float progress) {

@@ -10,6 +10,10 @@
 // The media player: the track could not be opened or played. wParam its open generation,
 // lParam 0.
 #define MSG_TRACK_FAILED (WM_APP + 104)
+// The media player: the track prepared to follow is now heard, the one before having ended.
+// wParam the player's new generation (stale when another track was opened meanwhile),
+// lParam 0.
+#define MSG_TRACK_ADVANCED (WM_APP + 105)
 // The search window's download finished. wParam 0, lParam 0.
 #define MSG_DOWNLOAD_DONE (WM_APP + 102)
 // The search window's download: wParam percent 0..100, or -1 when it ended without success.

@@ -1,119 +1,68 @@
 #include "playback/player.h"
 
-#include <mfplay.h>
-#include <propidl.h>
-
-#include <new>
+#include <objbase.h>
 
 #include "base/messages.h"
 #include "base/wstr.h"
-#include "playback/offset_source.h"
+#include "playback/audio_decoder.h"
+#include "playback/audio_output.h"
 
-MediaPlayer g_player = {nullptr, nullptr, nullptr, nullptr, nullptr, {0}, {0}, {-1}, 0, 0, 0, 0, 80, 0, 0, {0}};
-
-// Position values are in 100-ns units; the position type for that is the null GUID.
-static const GUID POSITION_TYPE_100NS = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-static const IID IID_MEDIA_PLAYER_CALLBACK = {
-    0x766C8FFB, 0x5D7D, 0x41BE, {0x9E, 0x50, 0x58, 0x3E, 0xAA, 0xB4, 0xF6, 0x69}};
+MediaPlayer g_player = {nullptr, {0}, {0}, {-1}, {0}, {0}, {0}, {0}, {0}, {80}, {0}};
 
 enum { OPEN_END_MARGIN_MS = 250, SEEK_END_MARGIN_MS = 200, CLAMP_MIN_DURATION_MS = 500 };
 // An opening that has not produced its media by then never will: some broken files leave
 // the platform's resolver without an answer at all.
 enum { OPEN_TIMEOUT_MS = 15000 };
+// How long a close waits for the player's thread to let go of the file.
+enum { RELEASE_WAIT_MS = 5000, QUIT_WAIT_MS = 5000 };
 
-//~ Callback object
-
-// The platform holds its own reference; the object lives until both sides let go, so a
-// late event after shutdown never lands in freed memory.
-struct PlayerCallback final : IMFPMediaPlayerCallback {
-    std::atomic<LONG> refs{1};
-    virtual ~PlayerCallback() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_MEDIA_PLAYER_CALLBACK)) {
-            *out = static_cast<IMFPMediaPlayerCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return (ULONG)++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = --refs;
-        if (left == 0) delete this;
-        return (ULONG)left;
-    }
-    void STDMETHODCALLTYPE OnMediaPlayerEvent(MFP_EVENT_HEADER* header) override;
+// What the main thread asks of the player's thread. Each kind is a slot the latest request
+// overwrites, stamped with the generation it was made under; serials tell the thread which
+// slots are new. Under the lock.
+struct PlayerMail {
+    unsigned open_serial, open_generation;
+    int open_start_ms;
+    wchar_t open_path[260];
+    unsigned stop_serial, stop_generation;
+    unsigned seek_serial, seek_generation;
+    int seek_ms;
+    unsigned prepare_serial, prepare_generation;
+    wchar_t prepare_path[260];
+    int quit;
 };
 
-static void set_player_volume(void) {
-    if (g_player.player) g_player.player->SetVolume((float)g_player.volume / 100.0f);
-}
+struct ThreadTrack {
+    AudioDecoder decoder;
+    unsigned generation;
+    int start_ms;       // where it starts once opened
+    int written_all;    // decoded to its end and handed to the stream
+    int end_reported;
+    wchar_t path[260];
+};
 
-// Returns 0 when the platform player cannot change the position at all.
-static int set_player_position(int position_ms) {
-    PROPVARIANT var;
-    PropVariantInit(&var);
-    var.vt = VT_I8;
-    var.hVal.QuadPart = (LONGLONG)position_ms * 10000;
-    if (g_player.player->SetPosition(POSITION_TYPE_100NS, &var) != E_NOTIMPL) return 1;
-    g_player.seek_unsupported = 1;
-    return 0;
-}
+static struct {
+    CRITICAL_SECTION lock;
+    int lock_made;
+    HANDLE thread;
+    HANDLE wake;      // the main thread left mail
+    HANDLE done;      // the device returned a buffer
+    HANDLE released;  // the thread let go of everything a stop asked for
+    PlayerMail mail;
+    AudioOutput out;  // written by the thread; read under the lock
+    // The main thread's side.
+    unsigned opened_generation;  // of the last open or stop: the stream's older parts are past
+    unsigned prepared_generation;
+    wchar_t prepared_path[260];
+    // The thread's side.
+    PlayerMail seen;
+    ThreadTrack cur, next;
+    unsigned heard;  // the generation whose part of the stream was last heard
+    int switch_after_drain;  // the prepared track needs a stream of another format
+    unsigned released_serial;
+} g_engine;
 
-static int open_request(int start_ms, int start_paused, int seek);
-
-// The thread timer watching the current opening, and the opening it watches.
-static UINT_PTR g_watch_timer;
-static unsigned g_watch_generation;
-
-static void stop_watch(void) {
-    if (g_watch_timer) KillTimer(nullptr, g_watch_timer);
-    g_watch_timer = 0;
-}
-
-// Tells the main window that the request of generation failed; the player no longer means to
-// play it.
-static void report_failure(unsigned generation) {
-    if (generation != g_player.generation.load()) return;
-    g_player.active = 0;
-    g_player.paused = 0;
-    g_player.media_ready = 0;
-    g_player.pending_start_ms = -1;
-    if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_FAILED, (WPARAM)generation, 0);
-}
-
-// A start position the player could not apply is applied by opening the file again through
-// a source that starts there. Done from a timer, not from inside the player's own event; the
-// request it belongs to must still be the current one, and a seek made meanwhile wins.
-static unsigned g_reopen_generation;
-
-static void CALLBACK open_watchdog(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    if (id != g_watch_timer) return;
-    g_watch_timer = 0;
-    if (g_player.active && !g_player.media_ready) report_failure(g_watch_generation);
-}
-
-static void CALLBACK reopen_timer(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    if (g_reopen_generation != g_player.generation.load() || !g_player.active) return;
-    int at = g_player.pending_start_ms;
-    open_request(at > 0 ? at : 0, g_player.paused, 0);
-}
-
-// Fills the duration caches from the player; a failed query leaves them.
-static void read_duration(void) {
-    PROPVARIANT var;
-    PropVariantInit(&var);
-    if (SUCCEEDED(g_player.player->GetDuration(POSITION_TYPE_100NS, &var)) &&
-        (var.vt == VT_I8 || var.vt == VT_UI8)) {
-        g_player.duration_ms = (int)(var.hVal.QuadPart / 10000);
-        g_player.duration_s = (int)(var.hVal.QuadPart / 10000000);
-    }
-    PropVariantClear(&var);
+static int newer(unsigned a, unsigned b) {
+    return (int)(a - b) > 0;
 }
 
 int player_clamp_open_position(int position_ms, int duration_ms) {
@@ -129,173 +78,429 @@ int player_clamp_seek_position(int position_ms, int duration_ms) {
     return position_ms;
 }
 
-void PlayerCallback::OnMediaPlayerEvent(MFP_EVENT_HEADER* header) {
-    // Events of a player already replaced by the next open belong to nobody.
-    if (!header || !g_player.player || header->pMediaPlayer != g_player.player) return;
-    unsigned generation = g_player.generation.load();
-    switch (header->eEventType) {
-    case MFP_EVENT_TYPE_MEDIAITEM_CREATED: {
-        MFP_MEDIAITEM_CREATED_EVENT* e = MFP_GET_MEDIAITEM_CREATED_EVENT(header);
-        // An item of an older request (another track was picked meanwhile) is dropped.
-        if (e->dwUserData != (DWORD_PTR)generation) break;
-        if (e->pMediaItem && SUCCEEDED(header->hrEvent)) {
-            if (FAILED(g_player.player->SetMediaItem(e->pMediaItem))) report_failure(generation);
-        } else {
-            report_failure(generation);
+//~ The player's thread
+
+static void post_to_window(UINT message, unsigned generation) {
+    if (g_player.main_window) PostMessageW(g_player.main_window, message, (WPARAM)generation, 0);
+}
+
+static void forget_track(ThreadTrack* t) {
+    audio_decoder_close(&t->decoder);
+    t->generation = 0;
+    t->start_ms = 0;
+    t->written_all = 0;
+    t->end_reported = 0;
+    t->path[0] = 0;
+}
+
+static void close_stream(void) {
+    EnterCriticalSection(&g_engine.lock);
+    audio_output_close(&g_engine.out);
+    LeaveCriticalSection(&g_engine.lock);
+    g_engine.switch_after_drain = 0;
+}
+
+// The track of generation cannot be played: the player no longer means to play it.
+static void report_failure(unsigned generation) {
+    int current = 0;
+    EnterCriticalSection(&g_engine.lock);
+    if (g_player.generation.load() == generation) {
+        current = 1;
+        g_player.active = 0;
+        g_player.paused = 0;
+        g_player.media_ready = 0;
+        g_player.pending_start_ms = -1;
+    }
+    LeaveCriticalSection(&g_engine.lock);
+    if (current) post_to_window(MSG_TRACK_FAILED, generation);
+}
+
+static void begin_track(unsigned generation, const wchar_t* path, int start_ms) {
+    forget_track(&g_engine.next);
+    forget_track(&g_engine.cur);
+    close_stream();  // every track asked for starts a stream of its own
+    g_engine.cur.generation = generation;
+    g_engine.cur.start_ms = start_ms;
+    wstr_copy(g_engine.cur.path, path);
+    g_engine.heard = generation;
+    if (!audio_decoder_begin(&g_engine.cur.decoder, path)) report_failure(generation);
+}
+
+// The frame of the track that the next bytes handed on belong to.
+static long long decoder_frame(const AudioDecoder* d) {
+    if (d->chunk_offset < d->chunk_length) return d->chunk_frame + d->chunk_offset / d->format.block;
+    if (d->next_frame >= 0) return d->next_frame > d->skip_to_frame ? d->next_frame : d->skip_to_frame;
+    return d->skip_to_frame;
+}
+
+// A position asked for is applied: the main thread stops showing it as pending unless it
+// asked for another meanwhile.
+static void settle_position(unsigned generation, int position_ms) {
+    EnterCriticalSection(&g_engine.lock);
+    if (g_player.generation.load() == generation) {
+        g_player.held_ms = position_ms;
+        if (g_engine.mail.seek_serial == g_engine.seen.seek_serial) g_player.pending_start_ms = -1;
+    }
+    LeaveCriticalSection(&g_engine.lock);
+}
+
+static void seek_current(int position_ms) {
+    ThreadTrack* t = &g_engine.cur;
+    if (!audio_decoder_ready(&t->decoder)) {
+        t->start_ms = position_ms;
+        return;
+    }
+    // What was prepared stays prepared: it still follows this track.
+    audio_decoder_seek(&t->decoder, position_ms);
+    t->written_all = 0;
+    t->end_reported = 0;
+    if (g_engine.switch_after_drain) close_stream();
+    EnterCriticalSection(&g_engine.lock);
+    if (audio_output_is_open(&g_engine.out)) {
+        audio_output_reset(&g_engine.out);
+        audio_output_mark(&g_engine.out, t->generation, decoder_frame(&t->decoder), t->decoder.duration_ms);
+    }
+    LeaveCriticalSection(&g_engine.lock);
+    g_engine.heard = t->generation;
+    settle_position(t->generation, position_ms);
+}
+
+static void prepare(const wchar_t* path) {
+    ThreadTrack* n = &g_engine.next;
+    if (path[0] && n->generation && !wcscmp(n->path, path)) return;
+    forget_track(n);
+    if (!path[0]) return;
+    wstr_copy(n->path, path);
+    n->generation = g_engine.cur.generation;  // the track it follows
+    audio_decoder_begin(&n->decoder, path);
+}
+
+// Reads the mail; 0 when the thread is to end.
+static int take_mail(void) {
+    EnterCriticalSection(&g_engine.lock);
+    PlayerMail m = g_engine.mail;
+    LeaveCriticalSection(&g_engine.lock);
+    if (m.quit) return 0;
+    int open_new = m.open_serial != g_engine.seen.open_serial;
+    int stop_new = m.stop_serial != g_engine.seen.stop_serial;
+    int seek_new = m.seek_serial != g_engine.seen.seek_serial;
+    int prepare_new = m.prepare_serial != g_engine.seen.prepare_serial;
+    g_engine.seen = m;
+    // An open and a stop both new: whichever was made last wins.
+    int stop_last = stop_new && (!open_new || newer(m.stop_generation, m.open_generation));
+    if (open_new && !stop_last) begin_track(m.open_generation, m.open_path, m.open_start_ms);
+    if (stop_new) {
+        if (stop_last) {
+            forget_track(&g_engine.next);
+            forget_track(&g_engine.cur);
+            close_stream();
         }
-        break;
+        g_engine.released_serial = m.stop_serial;
+        SetEvent(g_engine.released);
     }
-    case MFP_EVENT_TYPE_MEDIAITEM_SET:
-        if (FAILED(header->hrEvent)) {
-            report_failure(generation);
-        } else {
-            read_duration();
-            int start = g_player.pending_start_ms.exchange(-1);
-            if (start >= 0 && !set_player_position(player_clamp_open_position(start, g_player.duration_ms))) {
-                // Not ready after all: the file is opened again at the start position, and
-                // until then the position reads as that start.
-                g_player.pending_start_ms = start;
-                g_reopen_generation = g_player.generation.load();
-                SetTimer(nullptr, 0, 0, reopen_timer);
-            } else {
-                g_player.media_ready = 1;
-                set_player_volume();
-                if (g_player.active && !g_player.paused) g_player.player->Play();
-            }
-        }
-        if (g_player.main_window) InvalidateRect(g_player.main_window, nullptr, FALSE);
-        break;
-    case MFP_EVENT_TYPE_PLAYBACK_ENDED:
-        if (g_player.main_window) PostMessageW(g_player.main_window, MSG_TRACK_ENDED, (WPARAM)generation, 0);
-        break;
-    case MFP_EVENT_TYPE_ERROR:
-        // A file that opened but cannot be decoded ends here instead of playing.
-        if (g_player.active) report_failure(generation);
-        break;
-    default:
-        break;
-    }
-}
-
-//~ Operations
-
-int player_init(HWND main_window) {
-    g_player.main_window = main_window;
-    if (!g_player.callback) g_player.callback = new (std::nothrow) PlayerCallback();
-    return g_player.callback != nullptr;
-}
-
-static void release_player(void) {
-    if (!g_player.player) return;
-    g_player.player->Stop();
-    g_player.player->ClearMediaItem();
-    g_player.player->Shutdown();
-    g_player.player->Release();
-    g_player.player = nullptr;
-}
-
-static int create_player(void) {
-    if (!g_player.callback) return 0;
-    if (!g_player.library) {
-        g_player.library = LoadLibraryW(L"mfplay.dll");
-        if (!g_player.library) return 0;
-    }
-    if (!g_player.create_fn) {
-        g_player.create_fn = (MfpCreateMediaPlayerFn)(void*)GetProcAddress(g_player.library, "MFPCreateMediaPlayer");
-        if (!g_player.create_fn) return 0;
-    }
-    IMFPMediaPlayer* player = nullptr;
-    HRESULT hr = g_player.create_fn(nullptr, FALSE, 0, static_cast<IMFPMediaPlayerCallback*>(g_player.callback),
-                                    nullptr, &player);
-    if (FAILED(hr) || !player) return 0;
-    g_player.player = player;
-    set_player_volume();
+    if (seek_new && m.seek_generation == g_engine.cur.generation && g_engine.cur.generation) seek_current(m.seek_ms);
+    if (prepare_new && m.prepare_generation == g_engine.cur.generation && g_engine.cur.generation) prepare(m.prepare_path);
     return 1;
 }
 
-int player_open(const wchar_t* path, int start_ms, int start_paused) {
-    if (!path || !path[0]) return 0;
-    wstr_copy(g_player.path, path);
-    return open_request(start_ms, start_paused, 0);
+static void on_current_ready(void) {
+    ThreadTrack* t = &g_engine.cur;
+    int duration = t->decoder.duration_ms;
+    int start = t->start_ms >= 1 ? player_clamp_open_position(t->start_ms, duration) : 0;
+    if (start > 0) audio_decoder_seek(&t->decoder, start);
+    EnterCriticalSection(&g_engine.lock);
+    if (g_player.generation.load() == t->generation) {
+        g_player.duration_ms = duration;
+        g_player.duration_s = duration / 1000;
+        g_player.media_ready = 1;
+    }
+    LeaveCriticalSection(&g_engine.lock);
+    settle_position(t->generation, start);
+    if (g_player.main_window) InvalidateRect(g_player.main_window, nullptr, FALSE);
 }
 
-static int open_request(int start_ms, int start_paused, int seek) {
-    // A fresh platform player for every file: a player whose item has played to its end
-    // does not start the next item on every platform version (Wine's, at least), and a
-    // player costs little next to opening the file.
-    release_player();
-    unsigned request = ++g_player.generation;
-    if (!create_player()) {
-        report_failure(request);
-        return 0;
-    }
-    g_player.media_ready = 0;
-    g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
-    g_player.position_offset_ms = 0;
-    if (!seek) {
-        // Reopened for a seek, it is the same file: the length shown meanwhile stays.
-        g_player.duration_ms = 0;
-        g_player.duration_s = 0;
-    }
-    g_player.active = 1;
-    g_player.paused = start_paused ? 1 : 0;
-    HRESULT hr = E_FAIL;
-    IMFMediaSource* source = nullptr;
-    int start_used = 0;
-    if (start_ms >= 1 && g_player.seek_unsupported &&
-        offset_source_create(g_player.path, start_ms, seek, &source, &start_used)) {
-        // Some versions write the item pointer even in asynchronous mode; it is not needed.
-        IMFPMediaItem* item = nullptr;
-        hr = g_player.player->CreateMediaItemFromObject(source, FALSE, (DWORD_PTR)request, &item);
-        if (item) item->Release();
-        source->Release();
-        if (SUCCEEDED(hr)) {
-            g_player.pending_start_ms = -1;
-            g_player.position_offset_ms = start_used;
+static void poll_openings(void) {
+    ThreadTrack* t = &g_engine.cur;
+    if (t->decoder.resolving) {
+        int state = audio_decoder_poll(&t->decoder, OPEN_TIMEOUT_MS);
+        if (state > 0) {
+            on_current_ready();
+        } else if (state < 0) {
+            unsigned generation = t->generation;
+            forget_track(t);
+            forget_track(&g_engine.next);
+            report_failure(generation);
         }
     }
-    if (FAILED(hr)) {
-        g_player.position_offset_ms = 0;
-        hr = g_player.player->CreateMediaItemFromURL(g_player.path, FALSE, (DWORD_PTR)request, nullptr);
+    // A prepared track that cannot be opened is simply not prepared: the end of the current
+    // one then opens it the ordinary way, which reports the failure.
+    if (g_engine.next.decoder.resolving && audio_decoder_poll(&g_engine.next.decoder, OPEN_TIMEOUT_MS) < 0)
+        forget_track(&g_engine.next);
+}
+
+static int open_stream_for_current(void) {
+    ThreadTrack* t = &g_engine.cur;
+    EnterCriticalSection(&g_engine.lock);
+    int opened = audio_output_open(&g_engine.out, &t->decoder.format, g_engine.done, g_player.volume);
+    if (opened) audio_output_mark(&g_engine.out, t->generation, decoder_frame(&t->decoder), t->decoder.duration_ms);
+    LeaveCriticalSection(&g_engine.lock);
+    return opened;
+}
+
+// The current track's decoder reached its end: the prepared track takes its place in the
+// same stream when the main thread has not asked for something else meanwhile.
+static int move_to_prepared(void) {
+    ThreadTrack* n = &g_engine.next;
+    if (!n->generation || n->generation != g_engine.cur.generation || !audio_decoder_ready(&n->decoder)) return 0;
+    unsigned expected = g_engine.cur.generation;
+    if (!g_player.generation.compare_exchange_strong(expected, expected + 1)) return 0;
+    unsigned generation = expected + 1;
+    int same_format = pcm_format_equal(&n->decoder.format, &g_engine.out.format);
+    forget_track(&g_engine.cur);
+    g_engine.cur = *n;
+    g_engine.cur.generation = generation;
+    g_engine.cur.start_ms = 0;
+    memset(n, 0, sizeof *n);
+    if (same_format) {
+        EnterCriticalSection(&g_engine.lock);
+        audio_output_mark(&g_engine.out, generation, decoder_frame(&g_engine.cur.decoder), g_engine.cur.decoder.duration_ms);
+        LeaveCriticalSection(&g_engine.lock);
+    } else {
+        // What was written plays out first; the new stream opens after it.
+        EnterCriticalSection(&g_engine.lock);
+        audio_output_flush(&g_engine.out);
+        LeaveCriticalSection(&g_engine.lock);
+        g_engine.switch_after_drain = 1;
     }
-    if (FAILED(hr)) {
-        report_failure(request);
-        return 0;
+    return 1;
+}
+
+// Hands decoded sound to the stream while it has room.
+static void feed(void) {
+    ThreadTrack* t = &g_engine.cur;
+    if (!t->generation || !audio_decoder_ready(&t->decoder)) return;
+    int playing = g_player.active && !g_player.paused;
+    EnterCriticalSection(&g_engine.lock);
+    audio_output_pause(&g_engine.out, !playing);
+    LeaveCriticalSection(&g_engine.lock);
+    if (!playing || t->written_all || g_engine.switch_after_drain) return;
+    if (!audio_output_is_open(&g_engine.out) && !open_stream_for_current()) {
+        unsigned generation = t->generation;
+        forget_track(t);
+        report_failure(generation);
+        return;
     }
-    stop_watch();
-    g_watch_generation = request;
-    g_watch_timer = SetTimer(nullptr, 0, OPEN_TIMEOUT_MS, open_watchdog);
+    for (;;) {
+        AudioDecoder* d = &g_engine.cur.decoder;
+        if (d->chunk_offset < d->chunk_length) {
+            EnterCriticalSection(&g_engine.lock);
+            int taken = audio_output_write(&g_engine.out, d->chunk + d->chunk_offset, d->chunk_length - d->chunk_offset);
+            LeaveCriticalSection(&g_engine.lock);
+            d->chunk_offset += taken;
+            if (d->chunk_offset < d->chunk_length) return;  // the stream is full
+            continue;
+        }
+        int state = audio_decoder_fill(d);
+        if (state > 0) continue;
+        if (state < 0 && d->frames_decoded == 0) {
+            // Opened but not decodable: it fails instead of playing.
+            unsigned generation = g_engine.cur.generation;
+            forget_track(&g_engine.cur);
+            close_stream();
+            report_failure(generation);
+            return;
+        }
+        if (move_to_prepared()) {
+            if (g_engine.switch_after_drain) return;
+            continue;
+        }
+        EnterCriticalSection(&g_engine.lock);
+        audio_output_flush(&g_engine.out);
+        LeaveCriticalSection(&g_engine.lock);
+        g_engine.cur.written_all = 1;
+        return;
+    }
+}
+
+// The stream played out what was written: the prepared track of another format starts its
+// stream, or the track has ended.
+static void after_drain(void) {
+    ThreadTrack* t = &g_engine.cur;
+    if (!t->generation || !(t->written_all || g_engine.switch_after_drain) || !audio_output_is_open(&g_engine.out))
+        return;
+    EnterCriticalSection(&g_engine.lock);
+    int drained = audio_output_drained(&g_engine.out);
+    LeaveCriticalSection(&g_engine.lock);
+    if (!drained) return;
+    if (g_engine.switch_after_drain) {
+        close_stream();
+        feed();
+        return;
+    }
+    close_stream();  // a stream left open would keep the device busy with silence
+    if (t->end_reported) return;
+    t->end_reported = 1;
+    settle_position(t->generation, t->decoder.duration_ms);
+    if (g_player.generation.load() == t->generation) post_to_window(MSG_TRACK_ENDED, t->generation);
+}
+
+// Tells the main window when the part of the stream heard now belongs to another track.
+static void check_heard(void) {
+    OutputMark heard;
+    EnterCriticalSection(&g_engine.lock);
+    int have = audio_output_now(&g_engine.out, &heard);
+    int current = 0;
+    if (have && heard.track != g_engine.heard && g_player.generation.load() == heard.track) {
+        current = 1;
+        g_player.duration_ms = heard.duration_ms;
+        g_player.duration_s = heard.duration_ms / 1000;
+        g_player.held_ms = 0;
+    }
+    LeaveCriticalSection(&g_engine.lock);
+    if (!have || heard.track == g_engine.heard) return;
+    g_engine.heard = heard.track;
+    if (current) post_to_window(MSG_TRACK_ADVANCED, heard.track);
+}
+
+static void wait_for_work(void) {
+    HANDLE handles[4];
+    DWORD count = 0;
+    handles[count++] = g_engine.wake;
+    handles[count++] = g_engine.done;
+    HANDLE h = audio_decoder_wait_handle(&g_engine.cur.decoder);
+    if (h) handles[count++] = h;
+    h = audio_decoder_wait_handle(&g_engine.next.decoder);
+    if (h) handles[count++] = h;
+    DWORD timeout = INFINITE;
+    if (g_engine.cur.decoder.resolving || g_engine.next.decoder.resolving) timeout = 500;
+    EnterCriticalSection(&g_engine.lock);
+    int to_mark = audio_output_ms_to_next_mark(&g_engine.out);
+    LeaveCriticalSection(&g_engine.lock);
+    // The change of track is told within a few milliseconds of being heard.
+    if (to_mark >= 0 && (DWORD)to_mark + 1 < timeout) timeout = (DWORD)to_mark + 1;
+    WaitForMultipleObjects(count, handles, FALSE, timeout);
+}
+
+static DWORD WINAPI player_thread(void*) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    while (take_mail()) {
+        poll_openings();
+        feed();
+        after_drain();
+        check_heard();
+        wait_for_work();
+    }
+    forget_track(&g_engine.next);
+    forget_track(&g_engine.cur);
+    close_stream();
+    audio_media_stop();
+    CoUninitialize();
+    return 0;
+}
+
+//~ The main thread's side
+
+static void send_mail(void) {
+    if (g_engine.wake) SetEvent(g_engine.wake);
+}
+
+int player_init(HWND main_window) {
+    g_player.main_window = main_window;
+    if (!g_engine.lock_made) {
+        InitializeCriticalSection(&g_engine.lock);
+        g_engine.lock_made = 1;
+    }
+    if (g_engine.thread) return 1;
+    g_engine.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_engine.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_engine.released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_engine.out.done_event = g_engine.done;
+    g_engine.out.filling = -1;
+    memset(&g_engine.mail, 0, sizeof g_engine.mail);
+    memset(&g_engine.seen, 0, sizeof g_engine.seen);
+    if (g_engine.wake && g_engine.done && g_engine.released)
+        g_engine.thread = CreateThread(nullptr, 0, player_thread, nullptr, 0, nullptr);
+    return g_engine.thread != nullptr;
+}
+
+int player_open(const wchar_t* path, int start_ms, int start_paused) {
+    if (!path || !path[0] || !g_engine.thread) return 0;
+    wstr_copy(g_player.path, path);
+    EnterCriticalSection(&g_engine.lock);
+    unsigned generation = ++g_player.generation;
+    g_engine.opened_generation = generation;
+    g_player.media_ready = 0;
+    g_player.pending_start_ms = start_ms < 1 ? -1 : start_ms;
+    g_player.held_ms = 0;
+    g_player.duration_ms = 0;
+    g_player.duration_s = 0;
+    g_player.active = 1;
+    g_player.paused = start_paused ? 1 : 0;
+    PlayerMail* m = &g_engine.mail;
+    m->open_serial++;
+    m->open_generation = generation;
+    m->open_start_ms = start_ms < 1 ? 0 : start_ms;
+    wstr_copy(m->open_path, path);
+    LeaveCriticalSection(&g_engine.lock);
+    send_mail();
     return 1;
 }
 
 void player_play(void) {
-    if (!g_player.player) return;
+    if (!g_engine.thread || !g_player.generation.load()) return;
     g_player.active = 1;
     g_player.paused = 0;
-    if (g_player.media_ready) g_player.player->Play();
+    send_mail();
 }
 
 void player_toggle_pause(void) {
-    if (!g_player.player) return;
+    if (!g_engine.thread) return;
     if (g_player.active && !g_player.paused) {
-        if (g_player.media_ready) g_player.player->Pause();
         g_player.paused = 1;
     } else if (g_player.paused) {
         g_player.paused = 0;
-        if (g_player.media_ready) g_player.player->Play();
     }
+    send_mail();
 }
 
-void player_stop(void) {
-    ++g_player.generation;
+static unsigned stop_request(void) {
+    EnterCriticalSection(&g_engine.lock);
+    unsigned generation = ++g_player.generation;
+    g_engine.opened_generation = generation;
     g_player.media_ready = 0;
     g_player.pending_start_ms = -1;
-    g_player.position_offset_ms = 0;
-    if (g_player.player) g_player.player->Stop();
+    g_player.held_ms = 0;
     g_player.active = 0;
     g_player.paused = 0;
     g_player.duration_ms = 0;
     g_player.duration_s = 0;
+    PlayerMail* m = &g_engine.mail;
+    unsigned serial = ++m->stop_serial;
+    m->stop_generation = generation;
+    ResetEvent(g_engine.released);
+    LeaveCriticalSection(&g_engine.lock);
+    send_mail();
+    return serial;
+}
+
+void player_stop(void) {
+    if (!g_engine.lock_made) return;
+    stop_request();
+}
+
+void player_close(void) {
+    if (!g_engine.lock_made) return;
+    unsigned serial = stop_request();
+    if (!g_engine.thread) return;
+    // The caller is about to change or delete the file: wait until the thread has let go.
+    DWORD started = GetTickCount();
+    while (GetTickCount() - started < RELEASE_WAIT_MS) {
+        EnterCriticalSection(&g_engine.lock);
+        int done = !newer(serial, g_engine.released_serial);
+        LeaveCriticalSection(&g_engine.lock);
+        if (done) return;
+        WaitForSingleObject(g_engine.released, 50);
+    }
 }
 
 int player_is_playing(void) {
@@ -303,7 +508,7 @@ int player_is_playing(void) {
 }
 
 int player_has_track(void) {
-    return g_player.player && g_player.active;
+    return g_player.active != 0;
 }
 
 int player_event_is_current(WPARAM generation) {
@@ -311,17 +516,17 @@ int player_event_is_current(WPARAM generation) {
 }
 
 int player_position_ms(void) {
-    if (!g_player.player || !g_player.media_ready) {
-        int pending = g_player.pending_start_ms;
-        return pending >= 0 ? pending : g_player.position_offset_ms;
-    }
-    PROPVARIANT var;
-    PropVariantInit(&var);
-    int ms = g_player.position_offset_ms;
-    if (SUCCEEDED(g_player.player->GetPosition(POSITION_TYPE_100NS, &var)) && (var.vt == VT_I8 || var.vt == VT_UI8))
-        ms += (int)(var.hVal.QuadPart / 10000);
-    PropVariantClear(&var);
-    return ms;
+    int pending = g_player.pending_start_ms;
+    if (pending >= 0) return pending;
+    if (!g_player.active || !g_engine.lock_made) return g_player.held_ms;
+    OutputMark heard;
+    int position = g_player.held_ms;
+    EnterCriticalSection(&g_engine.lock);
+    // Parts of the stream from before the last open or stop are no longer what plays.
+    if (audio_output_now(&g_engine.out, &heard) && !newer(g_engine.opened_generation, heard.track))
+        position = (int)(heard.track_frame * 1000 / g_engine.out.format.rate);
+    LeaveCriticalSection(&g_engine.lock);
+    return position;
 }
 
 int player_position_seconds(void) {
@@ -329,59 +534,95 @@ int player_position_seconds(void) {
 }
 
 int player_duration_ms(void) {
-    if (!g_player.player || !g_player.media_ready) return g_player.duration_ms;
-    if (g_player.duration_ms < 1) read_duration();
     return g_player.duration_ms;
 }
 
 int player_duration_seconds(void) {
-    if (!g_player.player || !g_player.media_ready) return g_player.duration_s;
-    if (g_player.duration_ms < 1) read_duration();
-    return g_player.duration_ms > 0 ? g_player.duration_ms / 1000 : g_player.duration_s;
+    return g_player.duration_s;
 }
 
 void player_seek_ms(int position_ms) {
-    if (!g_player.player || position_ms < 0) return;
-    if (!g_player.media_ready) {
-        g_player.pending_start_ms = position_ms;
-        return;
-    }
-    int target = player_clamp_seek_position(position_ms, player_duration_ms());
-    if (!g_player.seek_unsupported && set_player_position(target)) return;
-    if (g_player.active) open_request(target, g_player.paused, 1);
-}
-
-void player_close(void) {
-    player_stop();
-    release_player();
+    if (!g_engine.thread || position_ms < 0 || !g_player.active) return;
+    int target = g_player.media_ready ? player_clamp_seek_position(position_ms, g_player.duration_ms) : position_ms;
+    EnterCriticalSection(&g_engine.lock);
+    g_player.pending_start_ms = target;
+    PlayerMail* m = &g_engine.mail;
+    m->seek_serial++;
+    m->seek_generation = g_player.generation.load();
+    m->seek_ms = target;
+    LeaveCriticalSection(&g_engine.lock);
+    send_mail();
 }
 
 void player_set_volume(int percent) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     g_player.volume = percent;
-    set_player_volume();
+    if (!g_engine.lock_made) return;
+    EnterCriticalSection(&g_engine.lock);
+    audio_output_set_volume(&g_engine.out, percent);
+    LeaveCriticalSection(&g_engine.lock);
 }
 
 int player_get_volume(void) {
     return g_player.volume;
 }
 
+void player_prepare_next(const wchar_t* path) {
+    if (!g_engine.thread) return;
+    if (!path) path = L"";
+    unsigned generation = g_player.generation.load();
+    if (g_engine.prepared_generation == generation && !wcscmp(g_engine.prepared_path, path)) return;
+    g_engine.prepared_generation = generation;
+    wstr_copy(g_engine.prepared_path, path);
+    EnterCriticalSection(&g_engine.lock);
+    PlayerMail* m = &g_engine.mail;
+    m->prepare_serial++;
+    m->prepare_generation = generation;
+    wstr_copy(m->prepare_path, path);
+    LeaveCriticalSection(&g_engine.lock);
+    send_mail();
+}
+
+const wchar_t* player_prepared_path(void) {
+    return g_engine.prepared_generation == g_player.generation.load() ? g_engine.prepared_path : L"";
+}
+
+int player_take_advance(WPARAM generation) {
+    if (!player_event_is_current(generation)) return 0;
+    // The thread moved on only from the generation the preparation was made under.
+    if ((unsigned)generation == g_engine.prepared_generation + 1) wstr_copy(g_player.path, g_engine.prepared_path);
+    g_engine.prepared_generation = 0;
+    g_engine.prepared_path[0] = 0;
+    EnterCriticalSection(&g_engine.lock);
+    g_engine.opened_generation = (unsigned)generation;
+    LeaveCriticalSection(&g_engine.lock);
+    return 1;
+}
+
 void player_shutdown(void) {
+    if (!g_engine.lock_made) return;
+    EnterCriticalSection(&g_engine.lock);
     ++g_player.generation;
-    stop_watch();
-    release_player();
-    g_player.position_offset_ms = 0;
+    g_engine.mail.quit = 1;
+    LeaveCriticalSection(&g_engine.lock);
+    if (g_engine.thread) {
+        send_mail();
+        WaitForSingleObject(g_engine.thread, QUIT_WAIT_MS);
+        CloseHandle(g_engine.thread);
+        g_engine.thread = nullptr;
+    }
+    if (g_engine.wake) CloseHandle(g_engine.wake);
+    if (g_engine.done) CloseHandle(g_engine.done);
+    if (g_engine.released) CloseHandle(g_engine.released);
+    g_engine.wake = g_engine.done = g_engine.released = nullptr;
+    g_engine.prepared_generation = 0;
+    g_engine.prepared_path[0] = 0;
     g_player.active = 0;
     g_player.paused = 0;
     g_player.media_ready = 0;
+    g_player.pending_start_ms = -1;
+    g_player.held_ms = 0;
     g_player.duration_ms = 0;
     g_player.duration_s = 0;
-    if (g_player.callback) {
-        g_player.callback->Release();
-        g_player.callback = nullptr;
-    }
-    // mfplay.dll stays loaded: a player that was just shut down can still have messages
-    // queued for its hidden window, and dispatching one into unloaded code crashes. The
-    // library is loaded once per process and the system frees it at exit.
 }

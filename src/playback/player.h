@@ -1,35 +1,28 @@
 #pragma once
-// One local audio file at a time through Media Foundation's simple player (mfplay.dll,
-// loaded at first use). Positions cross this interface in milliseconds. The platform
-// delivers its events on the thread that created the player, through its message loop.
+// One local audio file at a time, decoded by Media Foundation's source reader on the player's
+// own thread (one for the run) and played into one sound stream, so that the track prepared
+// next follows the current one without a gap. Positions cross this interface in
+// milliseconds. Ends, failures and the moves to a prepared track reach the main window as
+// posted messages carrying the generation they belong to.
 #include <windows.h>
 
 #include <atomic>
 
-struct IMFPMediaPlayer;
-struct PlayerCallback;
-
-typedef HRESULT(WINAPI* MfpCreateMediaPlayerFn)(LPCWSTR, BOOL, DWORD, void*, HWND, IMFPMediaPlayer**);
-
+// Owned by the main thread except where a field says otherwise.
 struct MediaPlayer {
     HWND main_window;
-    PlayerCallback* callback;
-    HMODULE library;
-    MfpCreateMediaPlayerFn create_fn;
-    IMFPMediaPlayer* player;
-    std::atomic<unsigned> generation;    // identifies the current open request
-    std::atomic<int> media_ready;        // the opened item is set on the player
-    std::atomic<int> pending_start_ms;   // applied once the media is ready; -1 none
-    int duration_ms;                     // 0 until known
-    int duration_s;
-    int active;  // a track is loaded and meant to play
-    int paused;  // the user paused it
-    int volume;  // 0..100
-    int seek_unsupported;  // the platform player answered a position change with E_NOTIMPL
-    // Where such a player cannot seek, files are opened through a source that starts at the
-    // wanted position; the player then counts from there.
-    int position_offset_ms;
-    wchar_t path[260];  // the file of the current open request
+    // Identifies what plays: changed by every open, stop and shutdown, and by the player's
+    // thread when it moves on to the prepared track.
+    std::atomic<unsigned> generation;
+    std::atomic<int> media_ready;       // the track is opened and its length known
+    std::atomic<int> pending_start_ms;  // a position asked for and not yet applied; -1 none
+    std::atomic<int> held_ms;           // the position while no sound stream runs
+    std::atomic<int> duration_ms;       // 0 until known
+    std::atomic<int> duration_s;
+    std::atomic<int> active;  // a track is loaded and meant to play
+    std::atomic<int> paused;  // the user paused it
+    std::atomic<int> volume;  // 0..100
+    wchar_t path[260];        // the file of the current open request
 };
 
 extern MediaPlayer g_player;
@@ -58,6 +51,17 @@ void player_seek_ms(int position_ms);
 void player_set_volume(int percent);
 int player_get_volume(void);
 void player_shutdown(void);
+
+// Prepares path to follow the current track without a gap when it ends; null or empty
+// forgets what was prepared. A preparation belongs to the generation it was made under:
+// after an open or a stop it no longer applies. When the prepared track starts, the main
+// window gets MSG_TRACK_ADVANCED with the new generation instead of MSG_TRACK_ENDED.
+void player_prepare_next(const wchar_t* path);
+// What was prepared under the current generation ("" when nothing).
+const wchar_t* player_prepared_path(void);
+// Called by the main window for MSG_TRACK_ADVANCED: the prepared track becomes the current
+// one. 1 when generation is current.
+int player_take_advance(WPARAM generation);
 
 // The position an open request starts at: none for 0 or less, and never so close to the end
 // that the track ends before it is heard.
