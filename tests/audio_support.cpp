@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <math.h>
+#include <stdlib.h>
 #include <algorithm>
 #include <string.h>
 
@@ -151,4 +152,24 @@ std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms) {
         }
     }
     return tones;
+}
+
+std::vector<double> audio_capture_silences_inside(void) {
+    std::vector<double> silences;
+    for (const std::wstring& f : capture_files()) {
+        std::vector<short> left = samples_of(read_file(f), 0);
+        long long first = -1, last = -1;
+        for (size_t i = 0; i < left.size(); i++)
+            if (abs(left[i]) >= 1000) {
+                if (first < 0) first = (long long)i;
+                last = (long long)i;
+            }
+        long long longest = 0, run = 0;
+        for (long long i = first; first >= 0 && i <= last; i++) {
+            run = abs(left[(size_t)i]) < 300 ? run + 1 : 0;
+            if (run > longest) longest = run;
+        }
+        silences.push_back(longest * 1000.0 / CAPTURE_RATE);
+    }
+    return silences;
 }

@@ -34,3 +34,8 @@ std::vector<SoundReport> audio_capture_streams(void);
 
 // Frequencies of successive stretches of sound: lets a test see which tone came first.
 std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms);
+
+// In each sound stream since the last reset, the longest run of silence between its first and
+// its last sound, in milliseconds of samples: what a listener hears between two tracks that
+// share one stream.
+std::vector<double> audio_capture_silences_inside(void);

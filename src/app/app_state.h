@@ -100,6 +100,8 @@ struct AppState {
     int cover_side;
     int applying_sync;        // a play request comes from a Jam message: do not echo it
     int failed_in_row;        // tracks that could not be played one after another
+    unsigned playing_generation;  // the player's generation of current_index's track
+    unsigned near_end_generation;  // the generation whose end is near: its follower is prepared
 
     SearchFilter filter;
 

@@ -429,6 +429,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case MSG_TRACK_ENDED:
         if (player_event_is_current(wparam)) on_track_ended();
         return 0;
+    case MSG_TRACK_ADVANCED: on_track_advanced(wparam); return 0;
+    case MSG_TRACK_NEAR_END: on_track_near_end(wparam); return 0;
     case MSG_TRACK_FAILED:
         if (player_event_is_current(wparam)) on_track_failed();
         return 0;

@@ -51,17 +51,13 @@ static void load_cover(const Track* t) {
     cover_bytes_free(&encoded);
 }
 
-void play_track(int index, int start_ms, int paused, int quiet) {
+// Everything a track's start means besides the sound: the row, the cover, who is told.
+static void track_started(int index, int start_ms, int paused) {
     Track* t = track_list_at(index);
-    if (!t) return;
-    int was_applying = g_app.applying_sync;
-    if (quiet) g_app.applying_sync = 1;
-    g_app.failed_in_row = 0;
     g_app.current_index = index;
     g_app.selected_index = index;
+    g_app.playing_generation = g_player.generation.load();
     load_cover(t);
-    if (start_ms < 0) start_ms = 0;
-    player_open(t->path, start_ms, paused);
     refresh_now_playing();
     if (jam_in_room() && !g_app.applying_sync && t->title[0]) {
         jam_wanted_clear();
@@ -73,9 +69,53 @@ void play_track(int index, int start_ms, int paused, int quiet) {
         track_full_title(t, title, TRACK_TEXT_CAPACITY);
         jam_send_state(!paused, title, id, start_ms);
     }
-    g_app.applying_sync = was_applying;
     if (g_app.main_window) InvalidateRect(g_app.main_window, nullptr, FALSE);
     choose_tick_period();
+}
+
+void play_track(int index, int start_ms, int paused, int quiet) {
+    Track* t = track_list_at(index);
+    if (!t) return;
+    int was_applying = g_app.applying_sync;
+    if (quiet) g_app.applying_sync = 1;
+    g_app.failed_in_row = 0;
+    if (start_ms < 0) start_ms = 0;
+    player_open(t->path, start_ms, paused);
+    track_started(index, start_ms, paused);
+    g_app.applying_sync = was_applying;
+}
+
+void prepare_following_track(void) {
+    unsigned generation = g_player.generation.load();
+    if (!player_is_playing() || g_app.playing_generation != generation || g_app.near_end_generation != generation) return;
+    // A guest hears what the host plays next, never a pick of its own.
+    int next = -1;
+    if (!jam_in_room() || jam_is_host())
+        next = track_order_peek_next(g_settings.sort, g_app.current_index, g_settings.shuffle, g_settings.repeat);
+    const Track* t = track_list_at(next);
+    player_prepare_next(t ? t->path : nullptr);
+}
+
+void on_track_near_end(WPARAM generation) {
+    if (!player_event_is_current(generation)) return;
+    g_app.near_end_generation = (unsigned)generation;
+    prepare_following_track();
+}
+
+void on_track_advanced(WPARAM generation) {
+    if (!player_take_advance(generation)) return;
+    // The walk takes the track as played; it is the one peeked at unless the list changed in
+    // the last moment, and then the player, which is already playing it, decides.
+    int expected = track_order_next(g_settings.sort, g_app.current_index, g_settings.shuffle, g_settings.repeat);
+    const Track* t = track_list_at(expected);
+    int index = t && !wcscmp(t->path, g_player.path) ? expected : track_list_find_path(g_player.path);
+    if (index < 0) {
+        stop_playback();  // the file left the list while it was being prepared
+        return;
+    }
+    g_app.failed_in_row = 0;
+    track_started(index, 0, 0);
+    scroll_into_view(index);
 }
 
 static void toggle_play_with_start(int start_index) {

@@ -1,6 +1,7 @@
 #pragma once
 // The transport logic of the main window: which track plays, what follows, volume, seeking.
 // Inside a Jam room every local action is also told to the room.
+#include <windows.h>
 
 void play_track(int index, int start_ms, int paused, int quiet);
 void toggle_play(void);
@@ -9,6 +10,14 @@ void stop_playback(void);
 void play_next(void);
 void play_previous(void);
 void on_track_ended(void);
+// Near a track's end (MSG_TRACK_NEAR_END) the one that follows is prepared, so that it
+// starts without a gap; until the end it is chosen again at every tick, as the list, the
+// order or the modes may change.
+void on_track_near_end(WPARAM generation);
+void prepare_following_track(void);
+// The prepared track is heard now (MSG_TRACK_ADVANCED): it becomes the current one as if
+// the end had opened it.
+void on_track_advanced(WPARAM generation);
 // The track could not be opened or played: said in the banner, and the queue moves on as
 // at its end, until every track of the list failed in a row.
 void on_track_failed(void);

@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/file_deletion.h"
 #include "app/main_window.h"
+#include "app/play_queue.h"
 #include "app/tick_period.h"
 #include "base/messages.h"
 #include "base/ticks.h"
@@ -127,6 +128,7 @@ static void on_tick(HWND window) {
         trust_tick();
         if (!trust_needs_tick()) choose_tick_period();
     }
+    prepare_following_track();
     if (g_app.window_minimized) {
         release_back_buffer(&g_app.back_buffer);
         trim_working_set();

@@ -14,6 +14,9 @@
 // wParam the player's new generation (stale when another track was opened meanwhile),
 // lParam 0.
 #define MSG_TRACK_ADVANCED (WM_APP + 105)
+// The media player: the track's end is near (or the track is short), time to prepare what
+// follows. wParam the player's generation of the track, lParam 0.
+#define MSG_TRACK_NEAR_END (WM_APP + 106)
 // The search window's download finished. wParam 0, lParam 0.
 #define MSG_DOWNLOAD_DONE (WM_APP + 102)
 // The search window's download: wParam percent 0..100, or -1 when it ended without success.

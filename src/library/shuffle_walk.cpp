@@ -13,6 +13,9 @@ static struct {
     unsigned changes;  // g_tracks.changes when the order was made
     int* history;
     int history_count, history_capacity;
+    // The next round was drawn ahead (to prepare its first track) and none of it has played:
+    // the track playing now belongs to the round before.
+    int round_drawn;
 } g_walk;
 
 static int grow(int** array, int* capacity, int needed) {
@@ -41,6 +44,7 @@ static int new_order(int first) {
     }
     g_walk.count = count;
     g_walk.position = -1;
+    g_walk.round_drawn = 0;
     g_walk.changes = g_tracks.changes;
     if (first >= 0 && first < count) {
         for (int i = 0; i < count; i++)
@@ -79,6 +83,7 @@ static int walk_ready(int current) {
     if (g_walk.changes != g_tracks.changes) g_walk.history_count = 0;
     if (g_walk.order && g_walk.changes == g_tracks.changes && g_walk.count < count && !take_appended()) return 0;
     if (!g_walk.order || g_walk.changes != g_tracks.changes || g_walk.count != count) return new_order(current);
+    if (g_walk.round_drawn) return 1;
     if (current < 0 || (g_walk.position >= 0 && g_walk.order[g_walk.position] == current)) return 1;
     for (int i = 0; i < count; i++) {
         if (g_walk.order[i] != current) continue;
@@ -98,24 +103,55 @@ static void remember(int played) {
         g_walk.history[g_walk.history_count++] = played;
 }
 
+// A new round, whose first track is never the one that just played.
+static int draw_round(int current) {
+    int count = track_list_count();
+    if (!new_order(-1)) return 0;
+    if (count > 1 && g_walk.order[0] == current) {
+        int j = 1 + track_list_random_below(count - 1);
+        g_walk.order[0] = g_walk.order[j];
+        g_walk.order[j] = current;
+    }
+    g_walk.round_drawn = 1;
+    return 1;
+}
+
+// The walk's next track without taking it; draws the next round when this one is over.
+static int walk_upcoming(int current, int repeat) {
+    int count = track_list_count();
+    if (g_walk.position + 1 >= count) {
+        if (repeat != REPEAT_LIST || !draw_round(current)) return -1;
+    }
+    int next = g_walk.order[g_walk.position + 1];
+    if (next == current && count - g_walk.position - 2 > 0) {
+        // A track picked by hand after the round was drawn may stand first in it.
+        int j = g_walk.position + 2 + track_list_random_below(count - g_walk.position - 2);
+        g_walk.order[g_walk.position + 1] = g_walk.order[j];
+        g_walk.order[j] = next;
+        next = g_walk.order[g_walk.position + 1];
+    }
+    return next;
+}
+
 int shuffle_walk_next(int current, int repeat) {
     int count = track_list_count();
     if (count <= 0) return -1;
     if (repeat == REPEAT_TRACK) return current < 0 ? 0 : current;
     if (!walk_ready(current)) return track_list_next_index(current, 1, repeat);
-    if (g_walk.position + 1 >= count) {
-        if (repeat != REPEAT_LIST) return -1;
-        // A new round, whose first track is never the one that just played.
-        if (!new_order(-1)) return -1;
-        if (count > 1 && g_walk.order[0] == current) {
-            int j = 1 + track_list_random_below(count - 1);
-            g_walk.order[0] = g_walk.order[j];
-            g_walk.order[j] = current;
-        }
-    }
-    int next = g_walk.order[++g_walk.position];
+    int next = walk_upcoming(current, repeat);
+    if (next < 0) return -1;
+    g_walk.position++;
+    g_walk.round_drawn = 0;
     remember(current);
     return next;
+}
+
+int shuffle_walk_peek(int current, int repeat) {
+    int count = track_list_count();
+    if (count <= 0) return -1;
+    if (repeat == REPEAT_TRACK) return current < 0 ? 0 : current;
+    if (!walk_ready(current)) return -1;
+    return walk_upcoming(current, repeat);
 }
 
 int shuffle_walk_prev(int current) {
@@ -129,6 +165,7 @@ int shuffle_walk_prev(int current) {
 
 void shuffle_walk_reset(void) {
     g_walk.count = 0;
+    g_walk.round_drawn = 0;
     g_walk.history_count = 0;
     free(g_walk.order);
     g_walk.order = nullptr;

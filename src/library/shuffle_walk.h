@@ -7,6 +7,9 @@
 // (REPEAT_TRACK gives current again). -1 when the walk has ended. The track it gives is taken
 // as played: call it only for a track that will play.
 int shuffle_walk_next(int current, int repeat);
+// What shuffle_walk_next would give now, without taking it (-1 when the walk ends or cannot
+// say): what is prepared to follow is then what plays.
+int shuffle_walk_peek(int current, int repeat);
 // The track played before current, going back through the walk; -1 when nothing was.
 int shuffle_walk_prev(int current);
 // Forgets the walk (the next call starts a new order).

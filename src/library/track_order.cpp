@@ -147,9 +147,14 @@ int track_order_row(int mode, int index) {
 }
 
 int track_order_next(int mode, int current, int shuffle, int repeat) {
-    int count = track_list_count();
-    const int* rows = track_order(mode);
     if (shuffle) return shuffle_walk_next(current, repeat);
+    return track_order_peek_next(mode, current, 0, repeat);
+}
+
+int track_order_peek_next(int mode, int current, int shuffle, int repeat) {
+    int count = track_list_count();
+    if (shuffle) return shuffle_walk_peek(current, repeat);
+    const int* rows = track_order(mode);
     if (!rows || count <= 0 || repeat == REPEAT_TRACK) return track_list_next_index(current, shuffle, repeat);
     int row = track_order_row(mode, current);
     if (row < 0) return rows[0];

@@ -22,6 +22,8 @@ int track_order_row(int mode, int index);
 // What follows current in the order: track_list_next_index's rules (repeat) over rows instead
 // of indices; with shuffle, the shuffle walk's next track (shuffle_walk.h).
 int track_order_next(int mode, int current, int shuffle, int repeat);
+// What track_order_next would give now, leaving the shuffle walk as it is.
+int track_order_peek_next(int mode, int current, int shuffle, int repeat);
 // What comes before current: with shuffle, what played before it, else (or when nothing
 // did) the row before it in the order (the last row before the first).
 int track_order_prev(int mode, int current, int shuffle);

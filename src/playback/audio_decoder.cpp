@@ -67,17 +67,19 @@ int pcm_format_equal(const PcmFormat* a, const PcmFormat* b) {
 
 // The resolver's callback. It is shared by the waiting decoder and the platform; whoever
 // lets go last frees it, and a source that arrives after the decoder gave up is shut down.
+// It owns no kernel object: Wine's resolver never lets go of it, and a handle in it would be
+// lost with every opening. The event it signals is the waiter's, and is not touched once the
+// waiter has given up.
 struct ResolveRequest final : IMFAsyncCallback {
     std::atomic<LONG> refs{1};
     IMFSourceResolver* resolver = nullptr;
     IUnknown* cancel = nullptr;
-    HANDLE done = nullptr;
-    CRITICAL_SECTION lock;
+    HANDLE notify = nullptr;
+    SRWLOCK lock = SRWLOCK_INIT;
     IMFMediaSource* source = nullptr;
     HRESULT result = E_PENDING;
     int abandoned = 0;
 
-    ResolveRequest() { InitializeCriticalSection(&lock); }
     virtual ~ResolveRequest() {
         if (source) {
             source->Shutdown();
@@ -85,8 +87,6 @@ struct ResolveRequest final : IMFAsyncCallback {
         }
         if (cancel) cancel->Release();
         if (resolver) resolver->Release();
-        if (done) CloseHandle(done);
-        DeleteCriticalSection(&lock);
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
@@ -113,7 +113,11 @@ struct ResolveRequest final : IMFAsyncCallback {
         if (SUCCEEDED(hr) && object && FAILED(object->QueryInterface(IID_IMFMediaSource, (void**)&found))) hr = E_NOINTERFACE;
         if (object) object->Release();
         if (SUCCEEDED(hr) && !found) hr = E_POINTER;
-        EnterCriticalSection(&lock);
+        AcquireSRWLockExclusive(&lock);
+        // The resolver keeps what it answered for, this callback included, as long as it
+        // lives: let go of it now, or the two keep each other alive.
+        resolver->Release();
+        resolver = nullptr;
         if (abandoned && found) {
             found->Shutdown();
             found->Release();
@@ -121,8 +125,8 @@ struct ResolveRequest final : IMFAsyncCallback {
         }
         source = found;
         result = hr;
-        SetEvent(done);
-        LeaveCriticalSection(&lock);
+        if (!abandoned && notify) SetEvent(notify);
+        ReleaseSRWLockExclusive(&lock);
         return S_OK;
     }
 };
@@ -131,21 +135,28 @@ static void abandon_resolving(AudioDecoder* d) {
     ResolveRequest* r = d->resolving;
     if (!r) return;
     d->resolving = nullptr;
-    EnterCriticalSection(&r->lock);
+    AcquireSRWLockExclusive(&r->lock);
     r->abandoned = 1;
-    int answered = r->result != E_PENDING;
-    LeaveCriticalSection(&r->lock);
-    if (!answered && r->cancel) r->resolver->CancelObjectCreation(r->cancel);
+    IUnknown* cancel = r->cancel;
+    r->cancel = nullptr;
+    IMFSourceResolver* resolver = r->resolver;
+    if (resolver) resolver->AddRef();  // still resolving
+    ReleaseSRWLockExclusive(&r->lock);
+    if (resolver) {
+        if (cancel) resolver->CancelObjectCreation(cancel);
+        resolver->Release();
+    }
+    if (cancel) cancel->Release();
     r->Release();
 }
 
-int audio_decoder_begin(AudioDecoder* d, const wchar_t* path) {
+int audio_decoder_begin(AudioDecoder* d, const wchar_t* path, HANDLE notify) {
     audio_decoder_close(d);
     if (!path || !path[0] || !audio_media_start()) return 0;
     ResolveRequest* r = new (std::nothrow) ResolveRequest();
     if (!r) return 0;
-    r->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!r->done || FAILED(g_mf.create_resolver(&r->resolver))) {
+    r->notify = notify;
+    if (FAILED(g_mf.create_resolver(&r->resolver))) {
         r->Release();
         return 0;
     }
@@ -161,10 +172,6 @@ int audio_decoder_begin(AudioDecoder* d, const wchar_t* path) {
     d->resolving = r;
     d->resolve_started = GetTickCount();
     return 1;
-}
-
-HANDLE audio_decoder_wait_handle(const AudioDecoder* d) {
-    return d->resolving ? d->resolving->done : nullptr;
 }
 
 int audio_decoder_ready(const AudioDecoder* d) {
@@ -222,6 +229,7 @@ static int make_reader(AudioDecoder* d) {
     d->reader = reader;
     d->next_frame = -1;
     d->skip_to_frame = 0;
+    d->seek_pending_ms = -1;
     return 1;
 }
 
@@ -229,11 +237,11 @@ int audio_decoder_poll(AudioDecoder* d, DWORD timeout_ms) {
     if (d->reader) return 1;
     ResolveRequest* r = d->resolving;
     if (!r) return -1;
-    EnterCriticalSection(&r->lock);
+    AcquireSRWLockExclusive(&r->lock);
     HRESULT result = r->result;
     IMFMediaSource* source = r->source;
     r->source = nullptr;
-    LeaveCriticalSection(&r->lock);
+    ReleaseSRWLockExclusive(&r->lock);
     if (result == E_PENDING) {
         if (GetTickCount() - d->resolve_started < timeout_ms) return 0;
         abandon_resolving(d);  // some broken files leave the resolver without an answer at all
@@ -252,16 +260,22 @@ int audio_decoder_poll(AudioDecoder* d, DWORD timeout_ms) {
 int audio_decoder_seek(AudioDecoder* d, int ms) {
     if (!d->reader) return 0;
     if (ms < 0) ms = 0;
-    PROPVARIANT var;
-    PropVariantInit(&var);
-    var.vt = VT_I8;
-    var.hVal.QuadPart = (LONGLONG)ms * 10000;
-    HRESULT hr = d->reader->SetCurrentPosition(GUID{}, var);  // the null format: 100-ns units
+    d->seek_pending_ms = ms;
     d->chunk_length = d->chunk_offset = 0;
     d->next_frame = -1;
     d->ended = 0;
     d->skip_to_frame = (long long)ms * d->format.rate / 1000;
-    return SUCCEEDED(hr);
+    return 1;
+}
+
+static int apply_seek(AudioDecoder* d) {
+    int ms = d->seek_pending_ms;
+    d->seek_pending_ms = -1;
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    var.vt = VT_I8;
+    var.hVal.QuadPart = (LONGLONG)ms * 10000;
+    return SUCCEEDED(d->reader->SetCurrentPosition(GUID{}, var));  // the null format: 100-ns units
 }
 
 static int keep_bytes(AudioDecoder* d, const BYTE* bytes, DWORD length) {
@@ -283,6 +297,7 @@ int audio_decoder_fill(AudioDecoder* d) {
     for (int empty = 0; empty < 64;) {
         if (d->chunk_offset < d->chunk_length) return 1;
         if (d->ended) return 0;
+        if (d->seek_pending_ms >= 0 && !apply_seek(d)) return -1;
         DWORD flags = 0;
         LONGLONG time = 0;
         IMFSample* sample = nullptr;

@@ -37,21 +37,23 @@ struct AudioDecoder {
     long long skip_to_frame;  // after a seek, frames before this are dropped
     long long frames_decoded;
     int ended;
+    int seek_pending_ms;  // a seek made just before the next read; -1 none
 };
 
 // Media Foundation for the calling thread's lifetime of the player (1 on success).
 int audio_media_start(void);
 void audio_media_stop(void);
 
-// Starts opening path; 0 when it cannot even begin.
-int audio_decoder_begin(AudioDecoder* d, const wchar_t* path);
-// Signalled when the resolver has answered; null when nothing is awaited.
-HANDLE audio_decoder_wait_handle(const AudioDecoder* d);
+// Starts opening path; 0 when it cannot even begin. notify is signalled when the resolver
+// has answered, unless the decoder was closed before.
+int audio_decoder_begin(AudioDecoder* d, const wchar_t* path, HANDLE notify);
 // 1 once the decoder is ready, 0 while the file is still being resolved, -1 when it cannot be
 // played (a resolver that has not answered within timeout_ms counts as failed).
 int audio_decoder_poll(AudioDecoder* d, DWORD timeout_ms);
 int audio_decoder_ready(const AudioDecoder* d);
-// Moves to position ms; the next bytes handed on begin exactly there.
+// Moves to position ms; the next bytes handed on begin exactly there. The reader is moved
+// only when the next bytes are read: Wine's decoders crash when a reader is let go while a
+// seek it was given is still under way.
 int audio_decoder_seek(AudioDecoder* d, int ms);
 // Makes more PCM available in chunk: 1 when there is some, 0 at the end of the track, -1 on
 // a decoding error.

@@ -37,6 +37,7 @@ struct ThreadTrack {
     int start_ms;       // where it starts once opened
     int written_all;    // decoded to its end and handed to the stream
     int end_reported;
+    int near_end_told;
     wchar_t path[260];
 };
 
@@ -90,6 +91,7 @@ static void forget_track(ThreadTrack* t) {
     t->start_ms = 0;
     t->written_all = 0;
     t->end_reported = 0;
+    t->near_end_told = 0;
     t->path[0] = 0;
 }
 
@@ -123,7 +125,7 @@ static void begin_track(unsigned generation, const wchar_t* path, int start_ms) 
     g_engine.cur.start_ms = start_ms;
     wstr_copy(g_engine.cur.path, path);
     g_engine.heard = generation;
-    if (!audio_decoder_begin(&g_engine.cur.decoder, path)) report_failure(generation);
+    if (!audio_decoder_begin(&g_engine.cur.decoder, path, g_engine.wake)) report_failure(generation);
 }
 
 // The frame of the track that the next bytes handed on belong to.
@@ -172,7 +174,7 @@ static void prepare(const wchar_t* path) {
     if (!path[0]) return;
     wstr_copy(n->path, path);
     n->generation = g_engine.cur.generation;  // the track it follows
-    audio_decoder_begin(&n->decoder, path);
+    audio_decoder_begin(&n->decoder, path, g_engine.wake);
 }
 
 // Reads the mail; 0 when the thread is to end.
@@ -275,6 +277,18 @@ static int move_to_prepared(void) {
     return 1;
 }
 
+// Asks the main window for the track to follow once the decoding is that close to the end:
+// counted in the track's own time, so that the preparation is in time however fast the
+// device takes the sound.
+static void tell_near_end(void) {
+    ThreadTrack* t = &g_engine.cur;
+    if (t->near_end_told || t->decoder.duration_ms <= 0) return;
+    long long left_ms = t->decoder.duration_ms - decoder_frame(&t->decoder) * 1000 / t->decoder.format.rate;
+    if (left_ms > PLAYER_NEAR_END_MS) return;
+    t->near_end_told = 1;
+    if (g_player.generation.load() == t->generation) post_to_window(MSG_TRACK_NEAR_END, t->generation);
+}
+
 // Hands decoded sound to the stream while it has room.
 static void feed(void) {
     ThreadTrack* t = &g_engine.cur;
@@ -283,7 +297,10 @@ static void feed(void) {
     EnterCriticalSection(&g_engine.lock);
     audio_output_pause(&g_engine.out, !playing);
     LeaveCriticalSection(&g_engine.lock);
-    if (!playing || t->written_all || g_engine.switch_after_drain) return;
+    if (!playing || g_engine.switch_after_drain) return;
+    // A track prepared late still follows in the same stream while the last of the one
+    // before is being played.
+    if (t->written_all && (!move_to_prepared() || g_engine.switch_after_drain)) return;
     if (!audio_output_is_open(&g_engine.out) && !open_stream_for_current()) {
         unsigned generation = t->generation;
         forget_track(t);
@@ -292,6 +309,7 @@ static void feed(void) {
     }
     for (;;) {
         AudioDecoder* d = &g_engine.cur.decoder;
+        tell_near_end();
         if (d->chunk_offset < d->chunk_length) {
             EnterCriticalSection(&g_engine.lock);
             int taken = audio_output_write(&g_engine.out, d->chunk + d->chunk_offset, d->chunk_length - d->chunk_offset);
@@ -363,14 +381,8 @@ static void check_heard(void) {
 }
 
 static void wait_for_work(void) {
-    HANDLE handles[4];
-    DWORD count = 0;
-    handles[count++] = g_engine.wake;
-    handles[count++] = g_engine.done;
-    HANDLE h = audio_decoder_wait_handle(&g_engine.cur.decoder);
-    if (h) handles[count++] = h;
-    h = audio_decoder_wait_handle(&g_engine.next.decoder);
-    if (h) handles[count++] = h;
+    HANDLE handles[2] = {g_engine.wake, g_engine.done};  // resolvers signal wake too
+    DWORD count = 2;
     DWORD timeout = INFINITE;
     if (g_engine.cur.decoder.resolving || g_engine.next.decoder.resolving) timeout = 500;
     EnterCriticalSection(&g_engine.lock);

@@ -57,6 +57,8 @@ void player_shutdown(void);
 // after an open or a stop it no longer applies. When the prepared track starts, the main
 // window gets MSG_TRACK_ADVANCED with the new generation instead of MSG_TRACK_ENDED.
 void player_prepare_next(const wchar_t* path);
+// The main window hears MSG_TRACK_NEAR_END when this much of the track is left to decode.
+enum { PLAYER_NEAR_END_MS = 6000 };
 // What was prepared under the current generation ("" when nothing).
 const wchar_t* player_prepared_path(void);
 // Called by the main window for MSG_TRACK_ADVANCED: the prepared track becomes the current

@@ -278,3 +278,38 @@ TEST_F(PlayerTest, VolumeIsClamped) {
 
     player_set_volume(80);
 }
+
+// An evening of skipping: a thousand openings, with seeks and tracks played to their end,
+// leave the process with the threads and handles it had, and the last track is heard.
+TEST_F(PlayerTest, AThousandOpeningsLeaveNothingBehind) {
+    const wchar_t* names[] = {L"a440.wav", L"split.wav", L"ten.wav", L"short.wav", L"b880.wav"};
+    std::wstring warm = dir->file(L"ten.wav");
+    ASSERT_TRUE(player_open(warm.c_str(), 0, 1));  // the platform's own pools come into being
+    ASSERT_TRUE(wait_ready());
+    int threads = process_thread_count(), handles = process_handle_count();
+    for (int i = 0; i < 1000; i++) {
+        std::wstring file = dir->file(names[i % 5]);
+        // Every hundredth opening plays its short track to the end; the others open paused
+        // (as a quick skip does before its sound starts) and some of them seek.
+        int play = i % 100 == 3;
+        audio_capture_reset();
+        ASSERT_TRUE(player_open(file.c_str(), i % 3 * 150, !play));
+        ASSERT_TRUE(wait_ready()) << "opening " << i;
+        if (i % 4 == 1) player_seek_ms(100 + i % 7 * 40);
+        if (play) {
+            int ended = g_track_ended;
+            pump(8000, ended + 1);
+            ASSERT_EQ(g_track_ended, ended + 1) << "opening " << i;
+        }
+    }
+    std::wstring last = dir->file(L"b880.wav");
+    audio_capture_reset();
+    ASSERT_TRUE(player_open(last.c_str(), 0, 0));
+    pump(8000, g_track_ended + 1);
+    SoundReport r = audio_capture_since(0);
+    EXPECT_NEAR(r.sound_ms, 2000, 250);
+    EXPECT_NEAR(r.frequency, 880, 10);
+    pump(300);
+    EXPECT_LE(process_thread_count(), threads + 2) << "threads at the start: " << threads;
+    EXPECT_LE(process_handle_count(), handles + 16) << "handles at the start: " << handles;
+}
