@@ -279,6 +279,29 @@ static std::vector<int> tone_runs(long long mark, const int* tones, int count) {
     return runs;
 }
 
+// The track that follows is prepared before the end and continues the same sound stream:
+// between the two tones there is no silence a listener could hear.
+TEST_F(MainWindowTest, TheNextTrackFollowsWithoutAGap) {
+    use_music_folder();
+    write_tone_wav(music + L"\\a.wav", {{440, 4000}});
+    write_tone_wav(music + L"\\b.wav", {{660, 4000}});
+    open_window();
+    ASSERT_EQ(track_list_count(), 2);
+    g_settings.repeat = 0;
+    audio_capture_reset();
+    play_track(0, 0, 0, 0);
+    ASSERT_TRUE(pump_until([] { return g_app.current_index == 1; }, 15000));
+    EXPECT_TRUE(player_is_playing());
+    EXPECT_STREQ(g_player.path, track_list_at(1)->path);
+    ASSERT_TRUE(pump_until([] { return !g_player.active; }, 15000)) << "the list ends after the second";
+    const int tones[] = {440, 660};
+    std::vector<int> runs = tone_runs(0, tones, 2);
+    EXPECT_EQ(runs.size(), 2u);
+    std::vector<double> silences = audio_capture_silences_inside();
+    ASSERT_EQ(silences.size(), 1u) << "both tracks in one stream";
+    EXPECT_LE(silences[0], 20.0) << "milliseconds of silence between the tracks";
+}
+
 TEST_F(MainWindowTest, TheQueueAdvancesByTheRepeatRules) {
     use_music_folder();
     const int freq[] = {440, 550, 660};
