@@ -40,6 +40,9 @@ static void invalidate_all(void) {
 // deleted.
 static void remove_track_keeping_indices(int index, int close_file) {
     ListIndices ix = {g_app.current_index, g_app.selected_index};
+    // The track prepared to follow holds its file open too.
+    const Track* t = track_list_at(index);
+    if (close_file && t && !wcscmp(t->path, player_prepared_path())) player_forget_prepared();
     track_list_remove(index);
     if (indices_after_remove(&ix, index, track_list_count())) {
         stop_playback();

@@ -108,6 +108,9 @@ void audio_output_mark(AudioOutput* out, unsigned track, long long track_frame, 
     m->track = track;
     m->track_frame = track_frame;
     m->duration_ms = duration_ms;
+    m->anchor_device = at;
+    m->anchor_track = track_frame;
+    m->anchor_clock = 0;
 }
 
 static void send_buffer(AudioOutput* out) {
@@ -176,8 +179,56 @@ void audio_output_reset(AudioOutput* out) {
     if (out->paused) waveOutPause(out->device);
 }
 
+static long long clock_now(void) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+static long long clock_rate(void) {
+    static long long rate;
+    if (!rate) {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        rate = f.QuadPart > 0 ? f.QuadPart : 1;
+    }
+    return rate;
+}
+
+// The mark heard at played frames, its clock started the first time it is heard.
+static OutputMark* heard_mark(AudioOutput* out, long long played) {
+    int k = 0;
+    while (k + 1 < out->mark_count && out->marks[k + 1].device_frame <= played) k++;
+    OutputMark* m = &out->marks[k];
+    if (!m->anchor_clock) {
+        // Found late by at most a few milliseconds on a device that keeps time; more than that
+        // is a device running ahead, and is not counted.
+        long long late = played - m->anchor_device;
+        long long most = out->format.rate / 20;
+        late = late < 0 ? 0 : late > most ? most : late;
+        m->anchor_clock = clock_now() - late * clock_rate() / out->format.rate;
+    }
+    return m;
+}
+
+static long long mark_position(const AudioOutput* out, const OutputMark* m, long long played) {
+    long long by_device = played - m->anchor_device;
+    if (by_device < 0) by_device = 0;
+    if (out->paused) return m->anchor_track;
+    long long by_clock = (clock_now() - m->anchor_clock) * out->format.rate / clock_rate();
+    return m->anchor_track + (by_clock < by_device ? by_clock : by_device);
+}
+
 void audio_output_pause(AudioOutput* out, int paused) {
     if (!out->device || out->paused == paused) return;
+    long long played = played_frames(out);
+    if (out->mark_count > 0) {
+        // The part heard is counted again from here when the stream goes on.
+        OutputMark* m = heard_mark(out, played);
+        m->anchor_track = mark_position(out, m, played);
+        m->anchor_device = played;
+        m->anchor_clock = clock_now();
+    }
     if (paused)
         waveOutPause(out->device);
     else
@@ -188,10 +239,9 @@ void audio_output_pause(AudioOutput* out, int paused) {
 int audio_output_now(AudioOutput* out, OutputMark* heard) {
     if (!out->device || out->mark_count == 0) return 0;
     long long played = played_frames(out);
-    int k = 0;
-    while (k + 1 < out->mark_count && out->marks[k + 1].device_frame <= played) k++;
-    *heard = out->marks[k];
-    if (played > heard->device_frame) heard->track_frame += played - heard->device_frame;
+    OutputMark* m = heard_mark(out, played);
+    *heard = *m;
+    heard->track_frame = mark_position(out, m, played);
     return 1;
 }
 

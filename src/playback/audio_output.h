@@ -18,6 +18,10 @@ struct OutputMark {
     unsigned track;          // the player's generation of the track
     long long track_frame;   // the track's own frame there
     int duration_ms;         // the track's length
+    // Where the position was last known: the part is counted from there by the device's
+    // frames, but never faster than the clock (a device that takes sound faster than it
+    // plays it, as a file or a busy driver can, does not make the time run ahead).
+    long long anchor_device, anchor_track, anchor_clock;  // clock 0: not heard yet
 };
 
 struct AudioOutput {
@@ -53,7 +57,8 @@ int audio_output_drained(AudioOutput* out);
 void audio_output_reset(AudioOutput* out);
 void audio_output_pause(AudioOutput* out, int paused);
 void audio_output_set_volume(AudioOutput* out, int volume);
-// The mark of the part being heard, with the track's frame now; 0 when nothing is.
+// The mark of the part being heard, with the track's frame now (in track_frame); 0 when
+// nothing is.
 int audio_output_now(AudioOutput* out, OutputMark* heard);
 // The milliseconds until the next mark is reached, or -1 when there is none.
 int audio_output_ms_to_next_mark(AudioOutput* out);

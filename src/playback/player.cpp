@@ -60,6 +60,7 @@ static struct {
     unsigned heard;  // the generation whose part of the stream was last heard
     int switch_after_drain;  // the prepared track needs a stream of another format
     unsigned released_serial;
+    unsigned prepare_done_serial;
 } g_engine;
 
 static int newer(unsigned a, unsigned b) {
@@ -202,6 +203,10 @@ static int take_mail(void) {
     }
     if (seek_new && m.seek_generation == g_engine.cur.generation && g_engine.cur.generation) seek_current(m.seek_ms);
     if (prepare_new && m.prepare_generation == g_engine.cur.generation && g_engine.cur.generation) prepare(m.prepare_path);
+    if (prepare_new) {
+        g_engine.prepare_done_serial = m.prepare_serial;
+        SetEvent(g_engine.released);
+    }
     return 1;
 }
 
@@ -594,6 +599,23 @@ void player_prepare_next(const wchar_t* path) {
     wstr_copy(m->prepare_path, path);
     LeaveCriticalSection(&g_engine.lock);
     send_mail();
+}
+
+void player_forget_prepared(void) {
+    if (!g_engine.thread || !player_prepared_path()[0]) return;
+    player_prepare_next(nullptr);
+    EnterCriticalSection(&g_engine.lock);
+    unsigned serial = g_engine.mail.prepare_serial;
+    ResetEvent(g_engine.released);
+    LeaveCriticalSection(&g_engine.lock);
+    DWORD started = GetTickCount();
+    while (GetTickCount() - started < RELEASE_WAIT_MS) {
+        EnterCriticalSection(&g_engine.lock);
+        int done = !newer(serial, g_engine.prepare_done_serial);
+        LeaveCriticalSection(&g_engine.lock);
+        if (done) return;
+        WaitForSingleObject(g_engine.released, 50);
+    }
 }
 
 const wchar_t* player_prepared_path(void) {

@@ -59,6 +59,8 @@ void player_shutdown(void);
 void player_prepare_next(const wchar_t* path);
 // The main window hears MSG_TRACK_NEAR_END when this much of the track is left to decode.
 enum { PLAYER_NEAR_END_MS = 6000 };
+// Forgets what was prepared and returns once the file is let go (it is about to be deleted).
+void player_forget_prepared(void);
 // What was prepared under the current generation ("" when nothing).
 const wchar_t* player_prepared_path(void);
 // Called by the main window for MSG_TRACK_ADVANCED: the prepared track becomes the current
