@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/file_deletion.h"
+#include "app/given_files.h"
 #include "app/library_scan.h"
 #include "app/media_keys.h"
 #include "app/media_overlay.h"
@@ -134,7 +135,7 @@ static void open_command_line_files(const wchar_t* command_line) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(command_line, &argc);
     if (!argv) return;
-    for (int i = 1; i < argc; i++) open_file_argument(argv[i], 0);
+    given_files_open((const wchar_t* const*)argv + 1, argc - 1, 0);
     LocalFree(argv);
 }
 

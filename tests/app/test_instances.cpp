@@ -270,6 +270,32 @@ TEST(NelvoExe, StartsThatOverlapLoseNoFileAndLeaveOneWindow) {
     EXPECT_EQ(main_windows_of({a.pi.dwProcessId, b.pi.dwProcessId}).size(), 1u);
 }
 
+// A second start with one audio file, as Explorer's "Open with" or a double-click makes it:
+// the running window lists the file, shows it playing and plays it.
+TEST(NelvoExe, ASecondStartWithAnAudioFilePlaysIt) {
+    TempDir dir;
+    std::wstring music = dir.path + L"\\M\u00fczikler";
+    CreateDirectoryW(music.c_str(), nullptr);
+    write_tone_wav(music + L"\\Bir.wav", {{440, 20000}});
+    CreateDirectoryW(dir.file(L"indirilenler").c_str(), nullptr);
+    write_tone_wav(dir.file(L"indirilenler\\Tek.wav"), {{770, 20000}});
+    PeerInstallation first;
+    ASSERT_TRUE(first.start(dir.path, built(L"nelvo_peer.exe", true), peer_friends_json("Ben#1111", "Ben"), 1, 1));
+    ASSERT_TRUE(first.state_shows("tracks=1", 20000)) << first.ask("state");
+    long long mark = audio_capture_size();
+    NelvoProcess second;
+    ASSERT_TRUE(second.start(dir.file(L"nelvo_peer.exe"), L"1 1 -- \"" + dir.file(L"indirilenler\\Tek.wav") + L"\"",
+                             dir.file(L"indirilenler"), dir.file(L"roaming")));
+    DWORD code = 1234;
+    ASSERT_TRUE(second.ended_within(10000, &code)) << "the second start stays";
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(first.state_shows("tracks=2 playing=1", 10000)) << first.ask("state");
+    EXPECT_TRUE(first.state_shows("current=Tek ", 1000)) << first.ask("state");
+    ASSERT_TRUE(pump_until([&] { return audio_capture_since(mark).sound_ms >= 500; }, 10000));
+    EXPECT_NEAR(audio_capture_since(mark).frequency, 770, 25);
+    EXPECT_EQ(first.ask("quit"), "OK");
+}
+
 // Two runs of the program one after the other (the test build, in a folder of its own).
 TEST(Resume, TheTrackAndItsPlaceComeBackPausedAfterARestart) {
     TempDir dir;
