@@ -6,7 +6,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 BUILD="$ROOT/build"
 
-PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+PACKAGES="cmake make g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good mosquitto imagemagick googletest python3 openssl
   ffmpeg lame flac vorbis-tools opus-tools python3-mutagen"
 

@@ -5,7 +5,8 @@
 // standard input, each acted out on the window's thread the way a user would (clicks at the
 // rectangles the last frame recorded, text typed into the boxes, keys), and it answers
 // "state" with one line on standard output.
-//   nelvo_peer.exe PORT0 PORT1 [UPDATE_SERVER]
+//   nelvo_peer.exe PORT0 PORT1 [UPDATE_SERVER] [-- FILE...]
+// The files after "--" are the program's own arguments, as Explorer gives them to Nelvo.exe.
 // (or, started by an update of itself, with the hand-over argument alone).
 #include <windows.h>
 
@@ -306,7 +307,7 @@ int wmain(int argc, wchar_t** argv) {
     mqtt_set_broker(0, "127.0.0.1", (unsigned short)_wtoi(argv[1]));
     mqtt_set_broker(1, "127.0.0.1", (unsigned short)_wtoi(argv[2]));
     // The update server too, when given, never the built-in one.
-    update_set_server(argc > 3 ? argv[3] : L"");
+    update_set_server(argc > 3 && wcscmp(argv[3], L"--") ? argv[3] : L"");
     // Signed updates only, as a release build takes them: signed with the tests' key.
     update_set_public_key(NELVO_TEST_UPDATE_KEY_PEM);
     WNDCLASSW wc = {};
@@ -317,6 +318,9 @@ int wmain(int argc, wchar_t** argv) {
     g_peer_window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     HANDLE reader = CreateThread(nullptr, 0, read_commands, nullptr, 0, nullptr);
     if (reader) CloseHandle(reader);
-    // No files: the ports are the test build's own arguments, not the program's.
-    return app_run(GetModuleHandleW(nullptr), L"nelvo_peer.exe", SW_SHOWNORMAL);
+    // The ports are the test build's own arguments, not the program's; its files are.
+    static wchar_t program_line[32768];
+    const wchar_t* files = wcsstr(GetCommandLineW(), L" -- ");
+    wstr_format(program_line, 32768, L"nelvo_peer.exe%ls", files ? files + 3 : L"");
+    return app_run(GetModuleHandleW(nullptr), program_line, SW_SHOWNORMAL);
 }

@@ -45,6 +45,14 @@ struct SearchFilter {
     int filtered_capacity;  // grows to the track count plus 256 when too small
 };
 
+// The main window's place when the program last closed, in screen pixels: its rectangle
+// while neither minimized nor maximized, and whether it was maximized.
+struct SavedWindow {
+    int known;  // 0 until a window has had a place: nothing is written then
+    int x, y, width, height;
+    int maximized;
+};
+
 // The user's settings (see settings.h for their file).
 struct Settings {
     wchar_t last_folder[260];  // the music folder
@@ -57,6 +65,7 @@ struct Settings {
     int resume_ms;             // and where it stood
     int resume_length_ms;      // and how long it was
     long long downloader_checked;  // the downloader's last self-update attempt, seconds since 1970; 0 never
+    SavedWindow window;
 };
 
 extern Settings g_settings;  // main thread
@@ -82,6 +91,8 @@ struct AppState {
     DWORD clock_painted_at; // the player bar's time was last repainted by the tick
     float seek_shown_seconds;
     int shared_queue_lock_ready;
+    RECT window_normal;  // the window's rectangle when last neither minimized nor maximized
+    int window_placed;   // the window shows at its start place: later changes are the user's
 
     //~ List and player
     int current_index;   // track in the player, -1 none

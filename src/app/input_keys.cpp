@@ -2,13 +2,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <stdlib.h>
+
 #include "app/app_state.h"
-#include "app/library_scan.h"
+#include "app/given_files.h"
 #include "app/main_window.h"
 #include "app/play_queue.h"
 #include "app/track_actions.h"
 #include "base/messages.h"
-#include "library/audio_files.h"
 #include "library/folder_scan.h"
 #include "library/track_list.h"
 
@@ -74,38 +75,22 @@ int on_app_command(LPARAM lparam) {
     return 0;
 }
 
-static int is_playlist_name(const wchar_t* path) {
-    const wchar_t* dot = last_extension(path);
-    if (!dot) return 0;
-    return !lstrcmpiW(dot, L".m3u") || !lstrcmpiW(dot, L".m3u8") || !lstrcmpiW(dot, L".nelvo");
-}
-
-void open_file_argument(const wchar_t* path, int scan_folders) {
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (scan_folders) library_scan_folder(path);
-    } else if (library_scan_busy()) {
-        library_scan_then_open(path);  // after the library it was asked after
-    } else if (is_playlist_name(path)) {
-        import_playlist(path);
-    } else {
-        track_list_add_unique(path);
-    }
-}
-
 void on_drop_files(HWND window, HDROP drop) {
     note_input(window);
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; i++) {
-        wchar_t path[260];
+    typedef wchar_t DroppedPath[260];
+    DroppedPath* names = (DroppedPath*)calloc(count ? count : 1, sizeof(DroppedPath));
+    const wchar_t** paths = (const wchar_t**)calloc(count ? count : 1, sizeof(const wchar_t*));
+    int taken = 0;
+    for (UINT i = 0; names && paths && i < count; i++) {
         // A longer path would come back cut, naming some other file: it is skipped.
         if (DragQueryFileW(drop, i, nullptr, 0) >= 260) continue;
-        if (DragQueryFileW(drop, i, path, 260) == 0) continue;
-        open_file_argument(path, 1);
+        if (DragQueryFileW(drop, i, names[taken], 260) == 0) continue;
+        paths[taken] = names[taken];
+        taken++;
     }
     DragFinish(drop);
-    if (g_app.selected_index < 0 && track_list_count() > 0) g_app.selected_index = 0;
-    apply_filter();
-    InvalidateRect(window, nullptr, FALSE);
+    given_files_open(paths, taken, 1);
+    free(paths);
+    free(names);
 }

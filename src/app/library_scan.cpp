@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "app/app_state.h"
+#include "app/given_files.h"
 #include "app/main_window.h"
 #include "app/resume.h"
 #include "app/settings.h"
@@ -12,7 +13,7 @@
 #include "library/scan_worker.h"
 #include "library/track_list.h"
 
-enum { STEP_FOLDER, STEP_OPEN, STEP_IMPORT, STEP_RESUME };
+enum { STEP_FOLDER, STEP_OPEN, STEP_PLAY, STEP_IMPORT, STEP_RESUME };  // STEP_PLAY: open, then play
 
 struct ScanStep {
     int kind;
@@ -81,7 +82,7 @@ static void run_steps(void) {
         }
         pop_step();
         g_queue.in_step = 1;
-        if (step.kind == STEP_OPEN) open_file_argument(step.path, 0);
+        if (step.kind == STEP_OPEN || step.kind == STEP_PLAY) open_file_argument(step.path, 0, step.kind == STEP_PLAY);
         else if (step.kind == STEP_IMPORT) import_playlist(step.path);
         else if (step.kind == STEP_RESUME) resume_restore();
         g_queue.in_step = 0;
@@ -120,12 +121,12 @@ void library_scan_replace(const wchar_t* folder) {
     library_scan_folder(folder);
 }
 
-void library_scan_then_open(const wchar_t* path) {
+void library_scan_then_open(const wchar_t* path, int play) {
     if (!library_scan_busy()) {
-        open_file_argument(path, 0);
+        open_file_argument(path, 0, play);
         return;
     }
-    push_step(STEP_OPEN, path);
+    push_step(play ? STEP_PLAY : STEP_OPEN, path);
 }
 
 void library_scan_then_import(const wchar_t* path) {

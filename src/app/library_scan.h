@@ -13,8 +13,8 @@ void library_scan_replace(const wchar_t* folder);
 // Drops the running scan and everything waiting (the list was cleared).
 void library_scan_cancel_all(void);
 // A file to add (or playlist to import) once the scans asked before it have ended; at once
-// when none runs.
-void library_scan_then_open(const wchar_t* path);
+// when none runs. play: the file then plays.
+void library_scan_then_open(const wchar_t* path, int play);
 // A playlist import once the scans asked before it have ended.
 void library_scan_then_import(const wchar_t* path);
 // The track of the last session resumed once the scans asked before have ended.

@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/file_deletion.h"
+#include "app/given_files.h"
 #include "app/library_scan.h"
 #include "app/media_keys.h"
 #include "app/media_overlay.h"
@@ -16,6 +17,7 @@
 #include "app/taskbar.h"
 #include "app/settings.h"
 #include "app/track_actions.h"
+#include "app/window_place.h"
 #include "base/messages.h"
 #include "base/shared_queue.h"
 #include "base/wstr.h"
@@ -70,14 +72,21 @@ HWND main_window_create(HINSTANCE instance, int show, const wchar_t* command_lin
     wc.lpszClassName = MAIN_WINDOW_CLASS;
     RegisterClassExW(&wc);  // a second window in the same process finds it registered
 
-    int dpi = screen_dpi();
+    // The settings are read before the window exists: they say where it opens, and a window
+    // created there starts at that monitor's DPI.
+    load_settings(&g_settings, CONFIG_FILE_NAME);
+    int maximized = 0;
+    RECT at = window_place_at_start(&g_settings, &maximized);
     HWND window = CreateWindowExW(WS_EX_ACCEPTFILES, MAIN_WINDOW_CLASS, L"NELVO", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, MulDiv(680, dpi, 96), MulDiv(720, dpi, 96), nullptr,
-                                  nullptr, instance, nullptr);
+                                  at.left, at.top, at.right - at.left, at.bottom - at.top, nullptr, nullptr, instance,
+                                  nullptr);
     if (!window) return nullptr;
     if (wc.hIcon) SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)wc.hIcon);
     if (wc.hIconSm) SendMessageW(window, WM_SETICON, ICON_SMALL, (LPARAM)wc.hIconSm);
-    ShowWindow(window, show ? show : SW_SHOWNORMAL);
+    // Maximized as it was closed, unless the start asks for something else (minimized).
+    int plain = show == 0 || show == SW_SHOWNORMAL || show == SW_SHOWDEFAULT;
+    ShowWindow(window, maximized && plain ? SW_SHOWMAXIMIZED : (show ? show : SW_SHOWNORMAL));
+    g_app.window_placed = 1;
     UpdateWindow(window);
     return window;
 }
@@ -112,7 +121,6 @@ static void on_create(HWND window) {
     jam_reset();
     // The overlay brings the media keys itself; without it they are taken as hot keys.
     if (!media_overlay_start(window)) media_keys_register(window);
-    load_settings(&g_settings, CONFIG_FILE_NAME);
     player_set_volume(g_settings.volume);
     if (g_settings.volume > 0) g_app.last_volume = g_settings.volume;
     DragAcceptFiles(window, TRUE);
@@ -134,7 +142,7 @@ static void open_command_line_files(const wchar_t* command_line) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(command_line, &argc);
     if (!argv) return;
-    for (int i = 1; i < argc; i++) open_file_argument(argv[i], 0);
+    given_files_open((const wchar_t* const*)argv + 1, argc - 1, 0);
     LocalFree(argv);
 }
 
@@ -226,7 +234,8 @@ static void on_destroy(HWND window) {
     g_app.tick_period = 0;
     if (g_app.animating) KillTimer(window, TIMER_ANIMATION);
     g_app.animating = 0;
-    resume_remember();
+    window_place_note(window);
+    resume_remember();  // saves the settings, the place with them
     media_keys_release(window);
     media_overlay_stop();
     taskbar_release();
@@ -295,6 +304,7 @@ static void on_size(HWND window, WPARAM kind) {
         return;
     }
     g_app.window_minimized = 0;
+    window_place_follow(window);
     choose_tick_period();
     clamp_scroll_to_list();
     layout_search_box();
@@ -392,12 +402,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_PAINT: on_paint(window); return 0;
     case WM_PRINTCLIENT: on_print_client(window, (HDC)wparam); return 0;
     case WM_ERASEBKGND: return 1;
-    case WM_GETMINMAXINFO: {
-        MINMAXINFO* info = (MINMAXINFO*)lparam;
-        info->ptMinTrackSize.x = 500;
-        info->ptMinTrackSize.y = 520;
-        return 0;
-    }
+    case WM_GETMINMAXINFO: window_place_min_track(window, (MINMAXINFO*)lparam); return 0;
+    case WM_MOVE: window_place_follow(window); return 0;
+    case WM_EXITSIZEMOVE: window_place_save(window); return 0;
     case WM_DPICHANGED: on_dpi_changed(window, wparam, (const RECT*)lparam); return 0;
     case WM_TIMER: on_timer(window, wparam); return 0;
     case WM_CTLCOLOREDIT: return on_edit_color((HDC)wparam);

@@ -51,9 +51,6 @@ void banner_show(int state, int percent, const wchar_t* title, const wchar_t* su
 void on_key_down(HWND window, WPARAM key);
 int on_app_command(LPARAM lparam);  // 1 when the command was one of the media keys
 void on_drop_files(HWND window, HDROP drop);
-// A file named on the command line or dropped: playlists are imported, other files added;
-// folders are scanned only when scan_folders is set (drops), skipped otherwise.
-void open_file_argument(const wchar_t* path, int scan_folders);
 // WM_COPYDATA: the files another start of this installation hands over (single_instance.h).
 // TRUE when the block was one and well formed.
 LRESULT on_copy_data(HWND window, const COPYDATASTRUCT* data);

@@ -11,6 +11,9 @@
 #include "library/track_order.h"
 
 enum { FOLDER_UTF8_MAX = 519, FOLDER_UTF8_OUT_MAX = 780, FOLDER_ESCAPED_MAX = 1038 };
+// The window's place: numbers of at most seven digits (no screen is wider), in an object of
+// at most 160 bytes.
+enum { WINDOW_NUMBER_DIGITS = 7, WINDOW_OBJECT_MAX = 160 };
 
 void settings_defaults(Settings* s) {
     s->last_folder[0] = 0;
@@ -23,6 +26,7 @@ void settings_defaults(Settings* s) {
     s->resume_ms = 0;
     s->resume_length_ms = 0;
     s->downloader_checked = 0;
+    s->window = SavedWindow{};
 }
 
 //~ Reading
@@ -86,6 +90,46 @@ static void read_path_key(const char* text, const char* quoted_key, wchar_t* out
     wstr_copy_n(out, capacity, wide, w);
 }
 
+// A number as this program writes it: blanks, an optional minus, one to seven digits, and no
+// digit after them. Anything else is damage.
+static const char* read_plain_int(const char* p, int* out) {
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    int negative = *p == '-';
+    if (negative) p++;
+    int digits = 0, v = 0;
+    for (; *p >= '0' && *p <= '9'; p++, digits++) {
+        if (digits == WINDOW_NUMBER_DIGITS) return nullptr;
+        v = v * 10 + (*p - '0');
+    }
+    if (!digits) return nullptr;
+    *out = negative ? -v : v;
+    return p;
+}
+
+// "window": {"x": X, "y": Y, "width": W, "height": H, "maximized": M}. The object is read
+// between its braces only, its four numbers all or nothing: a damaged place is no place, and
+// the window opens as at a first start.
+static void read_window_key(const char* text, SavedWindow* out) {
+    const char* p = value_after_key(text, "\"window\"");
+    if (!p) return;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    if (*p != '{') return;
+    const char* close = strchr(p, '}');
+    if (!close || close - p > WINDOW_OBJECT_MAX) return;
+    char object[WINDOW_OBJECT_MAX + 2];
+    memcpy(object, p, (size_t)(close - p + 1));
+    object[close - p + 1] = 0;
+    static const char* const KEYS[] = {"\"x\"", "\"y\"", "\"width\"", "\"height\"", "\"maximized\""};
+    int values[5] = {0, 0, 0, 0, 0};
+    for (int i = 0; i < 5; i++) {
+        const char* value = value_after_key(object, KEYS[i]);
+        if (!value && i == 4) break;  // not maximized
+        if (!value || !read_plain_int(value, &values[i])) return;
+    }
+    if (values[2] <= 0 || values[3] <= 0) return;
+    *out = SavedWindow{1, values[0], values[1], values[2], values[3], values[4] != 0};
+}
+
 void settings_parse(const char* text, Settings* s) {
     if (!text) return;
     read_path_key(text, "\"last_folder\"", s->last_folder, 260);
@@ -100,6 +144,7 @@ void settings_parse(const char* text, Settings* s) {
     read_int_key(text, "\"resume_ms\"", &s->resume_ms);
     read_int_key(text, "\"resume_length_ms\"", &s->resume_length_ms);
     read_time_key(text, "\"downloader_checked\"", &s->downloader_checked);
+    read_window_key(text, &s->window);
 }
 
 int settings_mirror_folder(wchar_t* buf, int capacity) {
@@ -202,13 +247,22 @@ int settings_format(const Settings* s, char* out, int capacity) {
         if (more < 0 || more >= capacity - len) return -1;
         len += more;
     }
+    // Likewise the window's place, once it had one.
+    if (s->window.known) {
+        const SavedWindow* w = &s->window;
+        int more = snprintf(out + len, (size_t)(capacity - len),
+                            ",\n  \"window\": {\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d, \"maximized\": %d}",
+                            w->x, w->y, w->width, w->height, w->maximized ? 1 : 0);
+        if (more < 0 || more >= capacity - len) return -1;
+        len += more;
+    }
     int end = snprintf(out + len, (size_t)(capacity - len), "\n}\n");
     if (end < 0 || end >= capacity - len) return -1;
     return len + end;
 }
 
 void save_settings(const Settings* s, const wchar_t* file_name) {
-    char text[2 * FOLDER_ESCAPED_MAX + 384];
+    char text[2 * FOLDER_ESCAPED_MAX + 512];
     int length = settings_format(s, text, (int)sizeof(text));
     if (length < 0) return;
     if (!file_replace_contents(file_name, text, length)) return;

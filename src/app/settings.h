@@ -1,6 +1,7 @@
 #pragma once
 // The user's settings, kept in "config.json" in the current directory with a mirror in
-// "%APPDATA%\Nelvo". Written after every change, never at exit.
+// "%APPDATA%\Nelvo". Written after every change, and at exit for where the user left off:
+// the track to resume and the window's place.
 #include "app/app_state.h"
 
 #define CONFIG_FILE_NAME L"config.json"
@@ -13,8 +14,9 @@ void settings_defaults(Settings* s);
 // set before. Not a JSON parser on purpose.
 void settings_parse(const char* text, Settings* s);
 
-// Writes the file format into out: seven lines, then the resume keys and the downloader's
-// last self-update when there are any. Returns the byte count, or -1 if it does not fit.
+// Writes the file format into out: seven lines, then the resume keys, the sort, the
+// downloader's last self-update and the window's place when there are any. Returns the byte
+// count, or -1 if it does not fit.
 int settings_format(const Settings* s, char* out, int capacity);
 
 // Fills s from file_name, restoring the working copy from the mirror when it is missing.

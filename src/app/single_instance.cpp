@@ -7,6 +7,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "app/given_files.h"
 #include "app/main_window.h"
 #include "base/messages.h"
 #include "base/wstr.h"
@@ -325,11 +326,7 @@ LRESULT on_copy_data(HWND window, const COPYDATASTRUCT* data) {
         MSG pending;
         if (PeekMessageW(&pending, window, MSG_DEFERRED_START, MSG_DEFERRED_START, PM_REMOVE))
             SendMessageW(window, MSG_DEFERRED_START, 0, 0);
-        for (int i = 0; i < count; i++) open_file_argument(paths[i], 0);
-        if (count > 0) {
-            apply_filter();
-            InvalidateRect(window, nullptr, FALSE);
-        }
+        given_files_open(paths, count, 0);
     }
     free(paths);
     free(block);

@@ -11,7 +11,9 @@
 #include "app/single_instance.h"
 #include "audio_support.h"
 #include "library/track_list.h"
+#include "ui/fonts.h"
 #include "peer_driver.h"
+#include "real_input.h"
 #include "test_support.h"
 #include "window_fixture.h"
 
@@ -270,6 +272,32 @@ TEST(NelvoExe, StartsThatOverlapLoseNoFileAndLeaveOneWindow) {
     EXPECT_EQ(main_windows_of({a.pi.dwProcessId, b.pi.dwProcessId}).size(), 1u);
 }
 
+// A second start with one audio file, as Explorer's "Open with" or a double-click makes it:
+// the running window lists the file, shows it playing and plays it.
+TEST(NelvoExe, ASecondStartWithAnAudioFilePlaysIt) {
+    TempDir dir;
+    std::wstring music = dir.path + L"\\M\u00fczikler";
+    CreateDirectoryW(music.c_str(), nullptr);
+    write_tone_wav(music + L"\\Bir.wav", {{440, 20000}});
+    CreateDirectoryW(dir.file(L"indirilenler").c_str(), nullptr);
+    write_tone_wav(dir.file(L"indirilenler\\Tek.wav"), {{770, 20000}});
+    PeerInstallation first;
+    ASSERT_TRUE(first.start(dir.path, built(L"nelvo_peer.exe", true), peer_friends_json("Ben#1111", "Ben"), 1, 1));
+    ASSERT_TRUE(first.state_shows("tracks=1", 20000)) << first.ask("state");
+    long long mark = audio_capture_size();
+    NelvoProcess second;
+    ASSERT_TRUE(second.start(dir.file(L"nelvo_peer.exe"), L"1 1 -- \"" + dir.file(L"indirilenler\\Tek.wav") + L"\"",
+                             dir.file(L"indirilenler"), dir.file(L"roaming")));
+    DWORD code = 1234;
+    ASSERT_TRUE(second.ended_within(10000, &code)) << "the second start stays";
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(first.state_shows("tracks=2 playing=1", 10000)) << first.ask("state");
+    EXPECT_TRUE(first.state_shows("current=Tek ", 1000)) << first.ask("state");
+    ASSERT_TRUE(pump_until([&] { return audio_capture_since(mark).sound_ms >= 500; }, 10000));
+    EXPECT_NEAR(audio_capture_since(mark).frequency, 770, 25);
+    EXPECT_EQ(first.ask("quit"), "OK");
+}
+
 // Two runs of the program one after the other (the test build, in a folder of its own).
 TEST(Resume, TheTrackAndItsPlaceComeBackPausedAfterARestart) {
     TempDir dir;
@@ -323,4 +351,139 @@ TEST(Resume, TheTrackAndItsPlaceComeBackPausedAfterARestart) {
     ASSERT_TRUE(third.state_shows("tracks=1", 20000)) << third.ask("state");
     EXPECT_TRUE(third.state_shows("current= notice", 1000)) << third.ask("state");
     EXPECT_EQ(third.ask("quit"), "OK");
+}
+
+//~ The window's place on a 1280 x 800 screen at 144 dpi with a 48-pixel taskbar
+
+// The lowest row of the client, as the screen shows it, that crosses the play button's white
+// disc: a run of white that no text makes. -1 when the screen shows none.
+static int play_disc_row(HWND window) {
+    int w = 0, h = 0;
+    std::vector<unsigned> shown = screen_of(window, &w, &h);
+    for (int y = h - 1; y >= 0; y--) {
+        int run = 0;
+        for (int x = 0; x < w; x++) {
+            run = shown[(size_t)y * w + x] == 0xFFFFFF ? run + 1 : 0;
+            if (run >= 40) return y;
+        }
+    }
+    return -1;
+}
+
+static RECT window_rect(HWND window) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    return r;
+}
+
+// A person's drag of the window's caption by (dx, dy), through the system's input queue.
+static void drag_caption(HWND window, int dx, int dy) {
+    RECT r = window_rect(window);
+    POINT client = {0, 0};
+    ClientToScreen(window, &client);
+    POINT at = {(r.left + r.right) / 2, (r.top + client.y) / 2};
+    ASSERT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y)), HTCAPTION);
+    auto input = [](int x, int y, DWORD flags) {
+        INPUT in = {};
+        in.type = INPUT_MOUSE;
+        in.mi.dx = (LONG)(((long long)x * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN));
+        in.mi.dy = (LONG)(((long long)y * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN));
+        in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        SendInput(1, &in, sizeof in);
+        Sleep(60);
+    };
+    input(at.x, at.y, 0);
+    input(at.x, at.y, MOUSEEVENTF_LEFTDOWN);
+    for (int i = 1; i <= 4; i++) input(at.x + dx * i / 4, at.y + dy * i / 4, 0);
+    input(at.x + dx, at.y + dy, MOUSEEVENTF_LEFTUP);
+}
+
+template <typename F>
+static bool wait_until(F done, int ms) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if ((int)(GetTickCount() - start) > ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+TEST(WindowFit, TheWindowFitsTheScreenAndComesBackWhereItWas) {
+    if (!GetEnvironmentVariableW(L"NELVO_TEST_144DPI", nullptr, 0))
+        GTEST_SKIP() << "needs a screen of its own at 144 dpi: tests/app/at_144dpi.sh";
+    SetProcessDPIAware();  // the screen's pixels, as the program sees them
+    TempDir root;
+    std::wstring exe = install_copy(root.file(L"app"));
+    working_folder_with_music(root.file(L"work"));
+    auto start = [&](NelvoProcess& p) {
+        EXPECT_TRUE(p.start(exe, L"", root.file(L"work"), root.file(L"roaming")));
+        HWND window = wait_for_main_window(p.pi.dwProcessId, 20000);
+        // Shown where it opens once the second stage of its start has run.
+        if (window) {
+            EXPECT_TRUE(wait_until([&] { return IsWindowVisible(window) && play_disc_row(window) >= 0; }, 10000));
+        }
+        return window;
+    };
+    auto close = [](NelvoProcess& p, HWND window) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        DWORD code = 1234;
+        EXPECT_TRUE(p.ended_within(15000, &code));
+    };
+
+    // The first start: 680 x 720 DIPs would be 1020 x 1080 pixels, higher than the screen.
+    NelvoProcess first;
+    HWND window = start(first);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window_dpi(window), 144);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+    RECT work = monitor.rcWork;
+    ASSERT_EQ(work.bottom, 752) << "the screen's taskbar";
+    RECT r = window_rect(window);
+    EXPECT_TRUE(rect_inside(r, work)) << rect_text(r);
+    EXPECT_EQ(r.right - r.left, 1020);
+    // The player bar (104 DIPs, 156 pixels, at the client's bottom) shows on the screen.
+    RECT client;
+    GetClientRect(window, &client);
+    int disc = play_disc_row(window);
+    EXPECT_GE(disc, client.bottom - 156) << "the play button is not on the screen";
+    POINT bottom = {0, client.bottom};
+    ClientToScreen(window, &bottom);
+    EXPECT_LE(bottom.y, work.bottom);
+
+    // Dragged by its caption and then ended without closing: the drag's end was kept.
+    drag_caption(window, -100, 0);
+    RECT dragged = window_rect(window);
+    EXPECT_EQ(dragged.left, r.left - 100) << rect_text(dragged);
+    TerminateProcess(first.pi.hProcess, 1);
+    WaitForSingleObject(first.pi.hProcess, 5000);
+    NelvoProcess second;
+    window = start(second);
+    ASSERT_NE(window, nullptr);
+    r = window_rect(window);
+    EXPECT_TRUE(EqualRect(&r, &dragged)) << rect_text(r);
+
+    // Moved and resized, then closed: it comes back there; maximized, it comes back
+    // maximized, and restores to that place.
+    RECT moved = {60, 0, 960, 752};
+    SetWindowPos(window, nullptr, moved.left, moved.top, moved.right - moved.left, moved.bottom - moved.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    close(second, window);
+    NelvoProcess third;
+    window = start(third);
+    ASSERT_NE(window, nullptr);
+    r = window_rect(window);
+    EXPECT_TRUE(EqualRect(&r, &moved)) << rect_text(r);
+    SendMessageW(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    EXPECT_TRUE(IsZoomed(window));
+    close(third, window);
+    NelvoProcess fourth;
+    window = start(fourth);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsZoomed(window));
+    SendMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+    r = window_rect(window);
+    EXPECT_TRUE(EqualRect(&r, &moved)) << rect_text(r);
+    close(fourth, window);
 }

@@ -32,14 +32,14 @@
 
 TEST_F(MainWindowTest, FillsTheListFromTheFolderAndTheCommandLine) {
     use_music_folder();
-    write_tone_wav(music + L"\\a.wav", {{440, 300}});
+    write_tone_wav(music + L"\\a.wav", {{440, 20000}});
     write_tone_wav(music + L"\\b.wav", {{550, 300}});
     TempDir other;
     write_file(other.file(L"song.MP3"), "not really audio");
     write_file(other.file(L"list.M3U8"), "#EXTM3U\r\n");
     write_file(other.file(L"notes.txt"), "a file of any kind is added");
     command_line = L"\"nelvo.exe\" \"" + music + L"\" \"" + other.file(L"missing.mp3") + L"\" \"" +
-                   other.file(L"song.MP3") + L"\" \"" + other.file(L"list.M3U8") + L"\" \"" + music + L"\\A.WAV\" \"" +
+                   other.file(L"list.M3U8") + L"\" \"" + music + L"\\A.WAV\" \"" + other.file(L"song.MP3") + L"\" \"" +
                    other.file(L"notes.txt") + L"\"";
     open_window(0);
     EXPECT_TRUE(IsWindowVisible(window)) << "show-command 0 still shows the window";
@@ -49,9 +49,10 @@ TEST_F(MainWindowTest, FillsTheListFromTheFolderAndTheCommandLine) {
     ASSERT_EQ(track_list_count(), 4);
     EXPECT_EQ(std::wstring(track_list_at(2)->path), other.file(L"song.MP3"));
     EXPECT_EQ(std::wstring(track_list_at(3)->path), other.file(L"notes.txt"));
+    // The first audio file given plays, once the library it was given after is in.
+    EXPECT_EQ(g_app.current_index, 0);
     EXPECT_EQ(g_app.selected_index, 0);
-    EXPECT_EQ(g_app.current_index, -1);
-    EXPECT_EQ(g_app.tick_period, 0) << "an idle window runs no housekeeping timer";
+    EXPECT_TRUE(player_is_playing() && g_app.now_playing);
 
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window));
@@ -561,6 +562,13 @@ TEST_F(MainWindowTest, KeysMediaKeysAndDroppedFiles) {
     load_settings(&saved, CONFIG_FILE_NAME);
     EXPECT_EQ(saved.shuffle, 1);
     EXPECT_EQ(saved.repeat, 2);
+
+    // One audio file dropped plays at once, as one opened from Explorer does.
+    write_tone_wav(dropped.file(L"tek.wav"), {{770, 20000}});
+    SendMessageW(window, WM_DROPFILES, (WPARAM)make_drop({dropped.file(L"tek.wav")}), 0);
+    ASSERT_EQ(track_list_count(), 5);
+    EXPECT_EQ(g_app.current_index, 4);
+    EXPECT_TRUE(player_is_playing());
     stop_playback();
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "app/music_folder.h"
@@ -75,6 +77,42 @@ TEST(SettingsFormat, ExactSevenLines) {
     EXPECT_STREQ(back.last_folder, s.last_folder);
     EXPECT_EQ(back.resume_ms, 61250);
     EXPECT_EQ(back.resume_length_ms, 200000);
+
+    // The window's place, once it had one: last, and on one line.
+    s.window = SavedWindow{1, -8, 20, 1020, 752, 1};
+    settings_format(&s, out, sizeof out);
+    EXPECT_NE(strstr(out, "\"resume_length_ms\": 200000,\n  \"window\": {\"x\": -8, \"y\": 20, \"width\": 1020, "
+                          "\"height\": 752, \"maximized\": 1}\n}\n"),
+              nullptr)
+        << out;
+    settings_parse(out, &back);
+    EXPECT_EQ(memcmp(&back.window, &s.window, sizeof s.window), 0);
+}
+
+// Read between its braces, all four numbers or no place at all; the keys around it read as
+// before, as they do for an older version that knows nothing of it.
+TEST(SettingsParse, WindowPlace) {
+    struct Case {
+        const char* text;
+        SavedWindow window;
+    } cases[] = {
+        {"\"window\": {\"x\": 5, \"y\": -6, \"width\": 700, \"height\": 800, \"maximized\": 1}", {1, 5, -6, 700, 800, 1}},
+        {"\"window\":{\"height\":800,\"width\":700,\"y\":0,\"x\":-1920}", {1, -1920, 0, 700, 800, 0}},
+        {"\"window\": {\"x\": 5, \"y\": 6, \"width\": 700}", {}},
+        {"\"window\": {\"x\": 5, \"y\": 6, \"width\": 0, \"height\": 800}", {}},
+        {"\"window\": {\"x\": 12345678, \"y\": 6, \"width\": 700, \"height\": 800}", {}},
+        {"\"window\": {\"x\": abc, \"y\": 6, \"width\": 700, \"height\": 800}", {}},
+        {"\"window\": [5, 6, 700, 800]", {}},
+        {"\"window\": {\"width\": 700, \"height\": 800}, \"x\": 5, \"y\": 6", {}},
+    };
+    for (const Case& c : cases) {
+        Settings s;
+        settings_defaults(&s);
+        std::string text = std::string("{\"volume\": 42, ") + c.text + ", \"repeat\": 2}";
+        settings_parse(text.c_str(), &s);
+        EXPECT_EQ(memcmp(&s.window, &c.window, sizeof s.window), 0) << c.text;
+        EXPECT_TRUE(s.volume == 42 && s.repeat == 2) << c.text;
+    }
 }
 
 TEST(SettingsParse, TolerantKeySearch) {

@@ -9,6 +9,7 @@
 #include "app/play_queue.h"
 #include "app/single_instance.h"
 #include "app/tick_period.h"
+#include "app/window_place.h"
 
 TEST(TickPeriod, ChoosesTheSlowestThatServes) {
     struct Case {
@@ -34,6 +35,41 @@ TEST(TickPeriod, ChoosesTheSlowestThatServes) {
         {{1, 1, 0, 1, 0, 0, 0, 0}, TICK_FAST},
     };
     for (const Case& c : cases) EXPECT_EQ(tick_period_for(&c.in), c.period) << "row " << (&c - cases);
+}
+
+TEST(WindowPlace, TheStartRectangleFitsTheWorkAreaAndKeepsTheMinimum) {
+    const RECT HD_150 = {0, 0, 1920, 1032};  // 1080p less a 48-pixel taskbar
+    const RECT LOW = {0, 0, 1280, 752};
+    const RECT LEFT_BAR = {48, 0, 1920, 1080};
+    const RECT SECOND = {1920, 0, 3840, 1040};
+    struct Case {
+        SavedWindow saved;  // known 0: a first start
+        RECT work;
+        int dpi;
+        RECT expected;
+    } cases[] = {
+        {{}, {0, 0, 1920, 1040}, 96, {620, 160, 1300, 880}},  // 680 x 720, centred
+        {{}, HD_150, 144, {450, 0, 1470, 1032}},               // 1020 x 1080 cut to the work area's height
+        {{}, LOW, 144, {130, 0, 1150, 752}},
+        {{}, LEFT_BAR, 96, {644, 180, 1324, 900}},
+        {{}, LOW, 0, {300, 16, 980, 736}},  // no DPI known: 96
+        {{1, 2000, 100, 800, 600, 0}, SECOND, 96, {2000, 100, 2800, 700}},
+        {{1, 100, 900, 800, 600, 1}, {0, 0, 1920, 1040}, 96, {100, 440, 900, 1040}},  // pushed up into view
+        {{1, -300, -40, 800, 600, 0}, LEFT_BAR, 96, {48, 0, 848, 600}},
+        {{1, 10, 10, 200, 200, 0}, HD_150, 144, {10, 10, 760, 790}},                  // the minimum, 750 x 780
+        {{1, 10, 10, 200, 200, 0}, LOW, 144, {10, 0, 760, 752}},                      // a minimum the screen can hold
+        {{1, -50, -50, 5000, 5000, 0}, HD_150, 96, {0, 0, 1920, 1032}},
+    };
+    for (const Case& c : cases) {
+        RECT r = window_start_rect(c.saved.known ? &c.saved : nullptr, c.work, c.dpi);
+        const RECT& e = c.expected;
+        EXPECT_TRUE(r.left == e.left && r.top == e.top && r.right == e.right && r.bottom == e.bottom)
+            << "row " << (&c - cases) << ": " << r.left << "," << r.top << "-" << r.right << "," << r.bottom;
+    }
+    SIZE min = window_min_size(144, LOW);
+    EXPECT_TRUE(min.cx == 750 && min.cy == 752);
+    min = window_min_size(96, HD_150);
+    EXPECT_TRUE(min.cx == 500 && min.cy == 520);
 }
 
 TEST(ListIndices, RemovalKeepsThePlayingTrack) {
