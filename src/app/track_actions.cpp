@@ -37,6 +37,7 @@ static void invalidate_all(void) {
 //~ Removing tracks
 
 void remove_track_at(int index, int close_file) {
+    if (index < 0 || index >= track_list_count()) return;
     ListIndices ix = {g_app.current_index, g_app.selected_index};
     track_list_remove(index);
     // The marks of multi-selection follow their tracks too.
