@@ -408,7 +408,8 @@ int track_list_replace(int index, const wchar_t* path, const TrackInfo* info) {
     size_t path_length = wcslen(path);
     if (path_length >= TRACK_TEXT_CAPACITY) return 0;
     Track* t = &g_tracks.items[index];
-    TrackInfo kept = {t->title, t->artist, t->album, t->album_artist, t->duration_ms, t->number, t->disc, t->added, t->flags};
+    TrackInfo kept = {t->title, t->artist, t->album, t->album_artist, t->duration_ms,
+                      t->number, t->disc, t->added, t->flags};
     Track filled;
     if (!track_fill(&filled, path, path_length, info ? info : &kept)) return 0;
     // The table by path holds while the path stays the same to it.
