@@ -21,6 +21,9 @@ enum {
     // in pieces the window handles between paints.
     WATCH_BATCH_CHANGES = 1024,
     WATCH_STOP_WAIT_MS = 3000,
+    // A file some program keeps open for writing (a torrent client, an editor) is read as it
+    // is after this many looks, rather than looked at for ever.
+    WATCH_WRITER_ROUNDS = 100,
 };
 
 // Names, sizes and writes: a copy in progress keeps reporting its writes, so its file is
@@ -56,6 +59,7 @@ int watch_record_next(WatchReader* r, WatchRecord* out) {
     out->action = action;
     out->came = action == FILE_ACTION_ADDED || action == FILE_ACTION_RENAMED_NEW_NAME;
     out->too_long = chars >= (int)(sizeof(out->name) / sizeof(out->name[0]));
+    out->rounds = 0;
     out->name[0] = 0;
     if (!out->too_long) {
         memcpy(out->name, p + 12, length);
@@ -254,8 +258,8 @@ static int being_written(const wchar_t* path) {
     return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-static void take_file(FolderWatch* w, const wchar_t* path, const ScanFile* file, int came) {
-    if (being_written(path)) {
+static void take_file(FolderWatch* w, const wchar_t* path, const ScanFile* file, int came, int rounds) {
+    if (rounds < WATCH_WRITER_ROUNDS && being_written(path)) {
         WatchRecord* again = record_room(&w->waiting, &w->waiting_count, &w->waiting_capacity);
         if (!again) {
             w->lost = 1;
@@ -264,6 +268,7 @@ static void take_file(FolderWatch* w, const wchar_t* path, const ScanFile* file,
         again->action = came ? FILE_ACTION_ADDED : FILE_ACTION_MODIFIED;
         again->came = came;
         again->too_long = 0;
+        again->rounds = rounds + 1;
         wstr_copy(again->name, path + w->folder_length + 1);
         return;
     }
@@ -291,7 +296,7 @@ static void take_file(FolderWatch* w, const wchar_t* path, const ScanFile* file,
 static int walk_visit(void* user, const wchar_t* path, int, const ScanFile* file) {
     FolderWatch* w = (FolderWatch*)user;
     if (w->lost || stopping(w)) return 0;
-    if (path && separators(path + w->folder_length + 1) <= SCAN_MAX_DEPTH) take_file(w, path, file, 1);
+    if (path && separators(path + w->folder_length + 1) <= SCAN_MAX_DEPTH) take_file(w, path, file, 1, 0);
     return 1;
 }
 
@@ -310,7 +315,7 @@ static void present(FolderWatch* w, const WatchRecord* e) {
     }
     if (depth > SCAN_MAX_DEPTH || !has_audio_extension(e->name) || !ancestors_entered(w, e->name)) return;
     ScanFile file = scan_file_of(&fd);
-    take_file(w, w->path, &file, e->came);
+    take_file(w, w->path, &file, e->came, e->rounds);
 }
 
 // Whether a later change names the same path: that one decides. A path that came stays
@@ -393,7 +398,7 @@ static DWORD WINAPI watch_thread(void* param) {
     FolderWatch* w = (FolderWatch*)param;
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD* buffer = (DWORD*)malloc(WATCH_BUFFER_BYTES);  // records start on DWORD boundaries
+    DWORD* buffer = (DWORD*)malloc(WATCH_BUFFER_BYTES);  // the system wants it on a DWORD boundary
     HANDLE dir = CreateFileW(w->opened, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     int reading = 0, holding = 0;

@@ -57,6 +57,7 @@ struct WatchRecord {
     unsigned long action;
     int came;  // the name came into the folder (added, or the new name of a rename)
     int too_long;
+    int rounds;  // how often the file was found still being written
     wchar_t name[260];
 };
 // Reads one ReadDirectoryChangesW result, record by record: bytes are only lent.
