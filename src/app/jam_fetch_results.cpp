@@ -10,6 +10,8 @@
 #include "app/file_deletion.h"
 #include "app/main_window.h"
 #include "app/library_scan.h"
+#include "app/library_watch.h"
+#include "app/track_actions.h"
 #include "app/music_folder.h"
 #include "app/play_queue.h"
 #include "app/settings.h"
@@ -56,12 +58,14 @@ static void play_for_jam(int index) {
 
 // Adds the file the fetch's downloader named to the list, -1 when it named none that
 // qualifies. Only a file this fetch wrote, and the list did not hold already, goes when
-// the Jam ends: another download or the user may have put the same name there.
+// the Jam ends: another download or the user may have put the same name there. The folder's
+// watch listing it first does not make it another's.
 static int add_fetched_file(const AutofetchRequest* request) {
     if (!request->path[0] || !is_audio_file_in(request->path, request->folder)) return -1;
     int before = track_list_count();
     int index = track_list_add(request->path, 1);
-    if (index >= before && request->written && !g_settings.jam_keep_downloads &&
+    int fresh = index >= before || (index >= 0 && library_watch_claim(request->path));
+    if (fresh && request->written && !g_settings.jam_keep_downloads &&
         g_app.jam_temp_file_count < JAM_TEMP_FILES_MAX) {
         wstr_copy(g_app.jam_temp_files[g_app.jam_temp_file_count++], request->path);
     }
@@ -81,12 +85,17 @@ static int find_fetched_track(const AutofetchRequest* request) {
 }
 
 // A file a fetch wrote for nothing (stopped, or for a room the user has left) is removed
-// like the Jam's other downloads, unless those are kept or something listed it meanwhile.
+// like the Jam's other downloads, unless those are kept or something listed it meanwhile
+// (the folder's watch, which saw the fetch's own file, does not count).
 static void discard_fetched_file(const AutofetchRequest* request) {
     if (!request->written || g_settings.jam_keep_downloads) return;
     if (!is_audio_file_in(request->path, request->folder)) return;
-    for (int i = 0; i < track_list_count(); i++)
-        if (path_equal_nocase(track_list_at(i)->path, request->path)) return;
+    int index = track_list_find_path(request->path);
+    if (index >= 0) {
+        if (!library_watch_claim(request->path)) return;
+        remove_track_at(index, 1);
+        after_tracks_removed();
+    }
     delete_file_soon(request->path);
 }
 

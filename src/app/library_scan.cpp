@@ -1,9 +1,11 @@
 #include "app/library_scan.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "app/app_state.h"
 #include "app/given_files.h"
+#include "app/library_watch.h"
 #include "app/main_window.h"
 #include "app/resume.h"
 #include "app/settings.h"
@@ -13,7 +15,8 @@
 #include "library/scan_worker.h"
 #include "library/track_list.h"
 
-enum { STEP_FOLDER, STEP_OPEN, STEP_PLAY, STEP_IMPORT, STEP_RESUME };  // STEP_PLAY: open, then play
+// STEP_PLAY: open, then play; STEP_SWEEP: a listing that also drops tracks whose files are gone.
+enum { STEP_FOLDER, STEP_SWEEP, STEP_OPEN, STEP_PLAY, STEP_IMPORT, STEP_RESUME };
 
 struct ScanStep {
     int kind;
@@ -30,6 +33,64 @@ static struct {
 } g_queue;
 
 enum { SCAN_PAINT_INTERVAL_MS = 150 };
+
+// A sweeping scan lists a folder again and also takes out the tracks under it that it did
+// not meet: the files the folder no longer holds.
+static struct {
+    int active;
+    unsigned changes;     // the list's changes when it began: another change leaves the
+                          // indices below unsure, and then nothing is taken out
+    unsigned char* seen;  // by track index
+    int seen_capacity;
+    wchar_t folder[260];
+} g_sweep;
+
+static void sweep_forget(void) {
+    g_sweep.active = 0;
+    free(g_sweep.seen);
+    g_sweep.seen = nullptr;
+    g_sweep.seen_capacity = 0;
+}
+
+static void sweep_begin(const wchar_t* folder) {
+    sweep_forget();
+    g_sweep.active = 1;
+    g_sweep.changes = g_tracks.changes;
+    wstr_copy(g_sweep.folder, folder);
+}
+
+static void sweep_mark(const ScanBatch* batch) {
+    int count = track_list_count();
+    if (g_sweep.seen_capacity < count) {
+        unsigned char* grown = (unsigned char*)realloc(g_sweep.seen, (size_t)count + 4096);
+        if (!grown) {
+            sweep_forget();  // the list is left as the scan made it
+            return;
+        }
+        memset(grown + g_sweep.seen_capacity, 0, (size_t)count + 4096 - g_sweep.seen_capacity);
+        g_sweep.seen = grown;
+        g_sweep.seen_capacity = count + 4096;
+    }
+    for (int i = 0; i < batch->count; i++) {
+        int index = track_list_find_path(batch->text + batch->tracks[i].text_at);
+        if (index >= 0) g_sweep.seen[index] = 1;
+    }
+}
+
+static void sweep_end(int complete) {
+    int removed = 0;
+    if (g_sweep.active && complete && g_sweep.changes == g_tracks.changes) {
+        int length = folder_length_trimmed(g_sweep.folder);
+        for (int i = track_list_count() - 1; i >= 0; i--) {
+            if (i < g_sweep.seen_capacity && g_sweep.seen[i]) continue;
+            if (!path_folder_prefix(track_list_at(i)->path, g_sweep.folder, length)) continue;
+            remove_track_at(i, 1);
+            removed++;
+        }
+    }
+    sweep_forget();
+    if (removed) after_tracks_removed();
+}
 
 static int push_step(int kind, const wchar_t* path) {
     if (g_queue.count == g_queue.capacity) {
@@ -66,7 +127,7 @@ static void run_steps(void) {
     int changed = 0;
     while (g_queue.count && !g_queue.running) {
         ScanStep step = g_queue.steps[0];
-        if (step.kind == STEP_FOLDER) {
+        if (step.kind == STEP_FOLDER || step.kind == STEP_SWEEP) {
             wchar_t cache[MAX_PATH];
             tag_cache_file(cache, MAX_PATH);
             unsigned generation = scan_worker_start(g_app.main_window, MSG_SCAN_BATCH, step.path, cache);
@@ -75,6 +136,7 @@ static void run_steps(void) {
                 g_app.scan_running = 1;
                 g_app.scan_started_tick = GetTickCount();
                 g_app.scan_files = 0;
+                if (step.kind == STEP_SWEEP) sweep_begin(step.path);
                 break;
             }
             pop_step();  // no thread: the folder is left as it is, and the rest goes on
@@ -106,12 +168,27 @@ void library_scan_folder(const wchar_t* folder) {
     if (!folder || !folder[0]) return;
     // A scan of the same folder still waiting finds whatever this one would.
     for (int i = g_queue.running ? 1 : 0; i < g_queue.count; i++)
-        if (g_queue.steps[i].kind == STEP_FOLDER && path_equal_nocase(g_queue.steps[i].path, folder)) return;
+        if ((g_queue.steps[i].kind == STEP_FOLDER || g_queue.steps[i].kind == STEP_SWEEP) &&
+            path_equal_nocase(g_queue.steps[i].path, folder))
+            return;
     if (push_step(STEP_FOLDER, folder)) run_steps();
+}
+
+void library_scan_sweep(const wchar_t* folder) {
+    if (!folder || !folder[0]) return;
+    for (int i = g_queue.running ? 1 : 0; i < g_queue.count; i++) {
+        ScanStep* s = &g_queue.steps[i];
+        if ((s->kind == STEP_FOLDER || s->kind == STEP_SWEEP) && path_equal_nocase(s->path, folder)) {
+            s->kind = STEP_SWEEP;
+            return;
+        }
+    }
+    if (push_step(STEP_SWEEP, folder)) run_steps();
 }
 
 void library_scan_cancel_all(void) {
     scan_worker_cancel();
+    sweep_forget();
     g_queue.count = 0;
     scan_ended();
 }
@@ -163,13 +240,16 @@ void on_scan_batch(WPARAM generation, LPARAM lparam) {
         list_grew();
         filter_tracks_appended(first);
     }
+    if (g_sweep.active) sweep_mark(batch);
     g_app.scan_files = batch->files;
-    int last = batch->last;
+    int last = batch->last, complete = batch->complete;
     scan_batch_free(batch);
     if (last) {
+        if (g_sweep.active) sweep_end(complete);
         pop_step();
         scan_ended();
         run_steps();
+        library_watch_scans_ended();
     }
     // Once the rows on screen are there, later batches change only the count and the
     // scroll bar: a frame every few batches shows that, and leaves the listing (whose calls
@@ -183,6 +263,7 @@ void on_scan_batch(WPARAM generation, LPARAM lparam) {
 
 void library_scan_shutdown(void) {
     scan_worker_shutdown(2000);
+    sweep_forget();
     g_queue.count = 0;
     g_queue.running = 0;
     free(g_queue.steps);

@@ -10,6 +10,9 @@ void library_scan_folder(const wchar_t* folder);
 // The list was cleared for a new music folder: whatever was scanning or waiting is dropped
 // and folder is scanned.
 void library_scan_replace(const wchar_t* folder);
+// Lists folder again after what is already asked, and takes out the tracks under it whose
+// files it no longer meets (the changes seen on disk were lost).
+void library_scan_sweep(const wchar_t* folder);
 // Drops the running scan and everything waiting (the list was cleared).
 void library_scan_cancel_all(void);
 // A file to add (or playlist to import) once the scans asked before it have ended; at once

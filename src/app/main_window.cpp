@@ -10,6 +10,7 @@
 #include "app/file_deletion.h"
 #include "app/given_files.h"
 #include "app/library_scan.h"
+#include "app/library_watch.h"
 #include "app/media_keys.h"
 #include "app/media_overlay.h"
 #include "app/play_queue.h"
@@ -191,6 +192,7 @@ void on_deferred_start(HWND window, const wchar_t* command_line) {
             library_scan_folder(folder);
         }
     }
+    library_watch_follow(g_settings.last_folder);
     open_command_line_files(command_line);
     apply_filter();
     library_scan_then_resume();
@@ -252,6 +254,7 @@ static void on_destroy(HWND window) {
     KillTimer(window, TIMER_DELETE_RETRY);
     // Files the player held a moment ago get a last short chance; exit waits no longer.
     finish_pending_deletions(300);
+    library_watch_shutdown();
     library_scan_shutdown();
     track_list_free();
     release_back_buffer(&g_app.back_buffer);
@@ -394,6 +397,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     switch (message) {
     case WM_CREATE: on_create(window); return 0;
     case MSG_SCAN_BATCH: on_scan_batch(wparam, lparam); return 0;
+    case MSG_WATCH_BATCH: on_watch_batch(wparam, lparam); return 0;
     case MSG_DEFERRED_START: on_deferred_start(window, g_command_line); return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;

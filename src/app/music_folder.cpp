@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/library_watch.h"
 #include "app/settings.h"
 #include "base/wstr.h"
 #include "library/audio_files.h"
@@ -23,6 +24,7 @@ int resolve_music_folder(wchar_t* buf) {
     }
     wstr_copy(g_settings.last_folder, buf);
     save_settings(&g_settings, CONFIG_FILE_NAME);
+    library_watch_follow(buf);
     return 1;
 }
 

@@ -7,11 +7,13 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <string.h>
 
 #include "acquire/fetch_workers.h"
 #include "app/app_state.h"
 #include "app/file_deletion.h"
 #include "app/library_scan.h"
+#include "app/library_watch.h"
 #include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
@@ -34,16 +36,17 @@ static void invalidate_all(void) {
 
 //~ Removing tracks
 
-// Whether the removed row was playing decides whether the player stops; the other indices
-// follow the rows they named.
-// With close_file the player also lets go of a file it played, so that the file can be
-// deleted.
-static void remove_track_keeping_indices(int index, int close_file) {
+void remove_track_at(int index, int close_file) {
+    if (index < 0 || index >= track_list_count()) return;
     ListIndices ix = {g_app.current_index, g_app.selected_index};
     // The track prepared to follow holds its file open too.
     const Track* t = track_list_at(index);
     if (close_file && t && !wcscmp(t->path, player_prepared_path())) player_forget_prepared();
     track_list_remove(index);
+    // The marks of multi-selection follow their tracks too.
+    if (index < MULTI_SELECT_LIMIT)
+        memmove(&g_app.multi_selected[index], &g_app.multi_selected[index + 1], MULTI_SELECT_LIMIT - index - 1);
+    g_app.multi_selected[MULTI_SELECT_LIMIT - 1] = 0;
     if (indices_after_remove(&ix, index, track_list_count())) {
         stop_playback();
         if (close_file) player_close();
@@ -52,7 +55,7 @@ static void remove_track_keeping_indices(int index, int close_file) {
     g_app.selected_index = ix.selected;
 }
 
-static void after_removal(void) {
+void after_tracks_removed(void) {
     int count = track_list_count();
     if (g_app.selected_index >= count) g_app.selected_index = count - 1;
     refresh_now_playing();
@@ -75,9 +78,9 @@ void remove_selected_or_marked(void) {
         g_app.multi_select_mode = 0;
         ZeroMemory(g_app.multi_selected, sizeof(g_app.multi_selected));
     } else if (track_list_at(g_app.selected_index)) {
-        remove_track_keeping_indices(g_app.selected_index, 0);
+        remove_track_at(g_app.selected_index, 0);
     }
-    after_removal();
+    after_tracks_removed();
 }
 
 // While a menu or a box waits for the user, messages keep arriving: a track ends, a
@@ -100,9 +103,9 @@ static void delete_from_disk(HWND owner, int index) {
                 title);
     if (MessageBoxW(owner, question, L"Cihazdan Sil", MB_YESNO | MB_ICONWARNING) != IDYES) return;
     index = index_of_path(path);
-    if (index >= 0) remove_track_keeping_indices(index, 1);
+    if (index >= 0) remove_track_at(index, 1);
     delete_file_soon(path);
-    after_removal();
+    after_tracks_removed();
 }
 
 //~ The context menu
@@ -129,8 +132,8 @@ static void run_context_command(HWND owner, int command, int index) {
         if (g_app.multi_select_mode) {
             remove_selected_or_marked();
         } else {
-            remove_track_keeping_indices(index, 0);
-            after_removal();
+            remove_track_at(index, 0);
+            after_tracks_removed();
         }
         break;
     case CMD_DELETE_FROM_DISK: delete_from_disk(owner, index); break;
@@ -172,6 +175,7 @@ void use_music_folder(const wchar_t* folder) {
     // What the old folder's scan would still bring, and anything asked after it, belonged
     // to the list just cleared.
     library_scan_replace(g_settings.last_folder);
+    library_watch_follow(g_settings.last_folder);
     g_app.current_index = -1;
     g_app.selected_index = -1;  // the first row once the scan has brought one
     g_app.scroll_offset = {0, 0};
@@ -368,7 +372,7 @@ void delete_jam_downloads(void) {
             if (!path_equal_nocase(track_list_at(k)->path, path)) continue;
             // The rows after it move up; the playing and the focused row move with them, and
             // a download still playing stops first, so that its file can go.
-            remove_track_keeping_indices(k, 1);
+            remove_track_at(k, 1);
             break;
         }
         delete_file_soon(path);

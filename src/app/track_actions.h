@@ -22,6 +22,13 @@ int on_context_command(HWND owner, int command);
 // one. Files stay on the disk.
 void remove_selected_or_marked(void);
 
+// Takes the track at index out of the list (not off the disk). Whether it was playing decides
+// whether the player stops; the other indices and the marks follow the rows they named. With
+// close_file the player also lets go of a file it played, so that the file can be deleted.
+void remove_track_at(int index, int close_file);
+// After removals: the focused row within the list, the now-playing status, the rows shown.
+void after_tracks_removed(void);
+
 void choose_music_folder(void);
 // Makes folder the music folder: saved, list rebuilt from it.
 void use_music_folder(const wchar_t* folder);

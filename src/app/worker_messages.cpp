@@ -8,6 +8,8 @@
 #include "acquire/search_window.h"
 #include "app/app_state.h"
 #include "app/library_scan.h"
+#include "app/library_watch.h"
+#include "app/list_indices.h"
 #include "app/main_window.h"
 #include "app/music_folder.h"
 #include "app/settings.h"
@@ -85,6 +87,7 @@ void on_download_done(void) {
     if (folder[0]) {
         wstr_copy(g_settings.last_folder, folder);
         save_settings(&g_settings, CONFIG_FILE_NAME);
+        library_watch_follow(g_settings.last_folder);
     }
     if (!g_settings.last_folder[0]) return;
     int before = track_list_count();
@@ -92,11 +95,25 @@ void on_download_done(void) {
     // listed again for one more. Only without a name is the folder rescanned.
     wchar_t path[260];
     search_window_copy_last_download_path(path, 260);
-    if (path[0] && is_audio_file_in(path, g_settings.last_folder)) track_list_add(path, 1);
-    else rescan_music_folder();
+    // The folder's watch may have listed the file before this message came: it is still
+    // this download's, and goes to the top as a new one.
+    int listed_first = -1;
+    if (path[0] && is_audio_file_in(path, g_settings.last_folder)) {
+        int index = track_list_find_path(path);
+        if (index >= 0 && library_watch_claim(path)) listed_first = index;
+        else track_list_add(path, 1);
+    } else {
+        rescan_music_folder();
+    }
     if (g_app.filter.active) clear_search();
     int added = track_list_count() - before;
-    if (added > 0) {
+    if (listed_first >= 0) {
+        ListIndices ix = {g_app.current_index, g_app.selected_index};
+        track_list_move(listed_first, 0);
+        indices_after_move(&ix, listed_first, 0);
+        g_app.current_index = ix.current;
+    }
+    if (added > 0 || listed_first >= 0) {
         // Each new track goes to the top in the order found, so the last one ends up first.
         for (int i = before; i < before + added; i++) track_list_move(i, 0);
         if (g_app.current_index >= 0) g_app.current_index += added;

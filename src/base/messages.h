@@ -70,6 +70,9 @@
 // The scan worker: wParam its scan's generation, lParam a ScanBatch of tracks, allocated by
 // the worker, freed by the handler (or by the worker when posting fails).
 #define MSG_SCAN_BATCH (WM_APP + 470)
+// The music folder's watch: wParam its generation, lParam a WatchBatch of changes, allocated
+// by the watch thread, freed by the handler (or by the thread when posting fails).
+#define MSG_WATCH_BATCH (WM_APP + 471)
 
 enum { SHARED_END_STOPPED = 1, SHARED_END_MISSING = 2 };
 

@@ -19,10 +19,16 @@ struct ScanWalk {
     int stopped;
 };
 
-// In file-system order, entering each subfolder where the listing meets it. Links and junctions
-// are not entered: one pointing at an ancestor would have the scan list the library again
-// under every name of the loop. Hidden and system folders hold what their owners did not
-// mean to be browsed (recycle bins, thumbnails, other programs' caches).
+int scan_enters_folder(unsigned long attributes, unsigned long reparse_tag) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return 0;
+    // A reparse point whose tag the listing did not give is taken for a link.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (!reparse_tag || IsReparseTagNameSurrogate(reparse_tag)))
+        return 0;
+    return 1;
+}
+
+// In file-system order, entering each subfolder where the listing meets it.
 static void walk_folder(ScanWalk* w, int length, int depth) {
     // Files whose full path passes 259 characters are skipped rather than stored cut (a cut
     // path names no file); a folder too long for its own pattern holds no file that fits.
@@ -39,8 +45,7 @@ static void walk_folder(ScanWalk* w, int length, int depth) {
         if (length + 1 + name_length >= TRACK_TEXT_CAPACITY) continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (depth >= SCAN_MAX_DEPTH) continue;
-            if (fd.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-                continue;
+            if (!scan_enters_folder(fd.dwFileAttributes, fd.dwReserved0)) continue;
             if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
             w->path[length] = L'\\';
             wstr_copy(w->path + length + 1, TRACK_TEXT_CAPACITY - length - 1, fd.cFileName);

@@ -9,8 +9,8 @@
 enum { SCAN_MAX_DEPTH = 16 };
 
 // Adds the audio files inside folder and its subfolders down to SCAN_MAX_DEPTH levels
-// (file-system order, each subfolder where its folder's listing meets it), leaving out links,
-// junctions, hidden and system folders. When the list already held tracks, files already
+// (file-system order, each subfolder where its folder's listing meets it), in the folders
+// scan_enters_folder lets it into. When the list already held tracks, files already
 // listed are not added again. Returns the number of audio files that ended up with an
 // index (new or existing). A file whose full path would pass 259 characters is skipped: a
 // track cannot hold its path. New files' tags are read here, on the calling thread.
@@ -18,6 +18,14 @@ int scan_music_folder(const wchar_t* folder);
 // The same, with the tags of files the cache file knows taken from it (tag_cache.h); a scan
 // into an empty list that went through writes what it listed back.
 int scan_music_folder_cached(const wchar_t* folder, const wchar_t* cache_file);
+
+// Whether a scan goes into a folder that the listing shows with these attributes and, for a
+// reparse point, this tag. Links and junctions (name surrogates) are passed by: one pointing
+// at an ancestor would list the library again under every name of the loop. A cloud
+// placeholder (OneDrive's files on demand) holds the user's own files and is entered. Hidden
+// and system folders hold what their owners did not mean to be browsed (recycle bins,
+// thumbnails, other programs' caches).
+int scan_enters_folder(unsigned long attributes, unsigned long reparse_tag);
 
 // What the listing says of a file, without opening it.
 struct ScanFile {

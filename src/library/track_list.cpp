@@ -340,9 +340,33 @@ int track_list_find_path(const wchar_t* path) {
     return -1;
 }
 
+// Stores path and what info carries into t (texts cut at 259 characters); 0 when memory ran
+// out. path fits a track (checked by the caller).
+static int track_fill(Track* t, const wchar_t* path, size_t path_length, const TrackInfo* info) {
+    const wchar_t* title = info->title ? info->title : L"";
+    size_t title_length = wcslen(title);
+    if (title_length >= TRACK_TEXT_CAPACITY) title_length = TRACK_TEXT_CAPACITY - 1;
+    const wchar_t* stored_path = text_store(path, path_length);
+    const wchar_t* stored_title = stored_path ? text_store(title, title_length) : nullptr;
+    const wchar_t* artist = stored_title ? shared_text(info->artist) : nullptr;
+    const wchar_t* album = artist ? shared_text(info->album) : nullptr;
+    const wchar_t* album_artist = album ? shared_text(info->album_artist) : nullptr;
+    if (!album_artist) return 0;
+    t->path = stored_path;
+    t->title = stored_title;
+    t->artist = artist;
+    t->album = album;
+    t->album_artist = album_artist;
+    t->duration_ms = info->duration_ms > 0 ? info->duration_ms : 0;
+    t->number = (unsigned short)(info->number > 0 && info->number < 65536 ? info->number : 0);
+    t->disc = (unsigned short)(info->disc > 0 && info->disc < 65536 ? info->disc : 0);
+    t->added = info->added;
+    t->flags = info->flags;
+    return 1;
+}
+
 int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe) {
     if (!path || !path[0] || !info) return -1;
-    const wchar_t* title = info->title ? info->title : L"";
     // A longer path cannot be stored whole, and a cut one names no file: it could never
     // play, and two names alike in their first 259 characters would become one track.
     size_t path_length = wcslen(path);
@@ -352,14 +376,8 @@ int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe) 
         if (existing >= 0) return existing;
     }
     if (!track_list_reserve_one()) return -1;
-    size_t title_length = wcslen(title);
-    if (title_length >= TRACK_TEXT_CAPACITY) title_length = TRACK_TEXT_CAPACITY - 1;
-    const wchar_t* stored_path = text_store(path, path_length);
-    const wchar_t* stored_title = stored_path ? text_store(title, title_length) : nullptr;
-    const wchar_t* artist = stored_title ? shared_text(info->artist) : nullptr;
-    const wchar_t* album = artist ? shared_text(info->album) : nullptr;
-    const wchar_t* album_artist = album ? shared_text(info->album_artist) : nullptr;
-    if (!album_artist) return -1;
+    Track filled;
+    if (!track_fill(&filled, path, path_length, info)) return -1;
     // Once lost, the hashes stay away until the list is empty: the earlier ones are unknown.
     if (g_hash_capacity <= g_tracks.count && (g_hashes || g_tracks.count == 0)) {
         int capacity = g_tracks.capacity > g_tracks.count ? g_tracks.capacity : g_tracks.count + 1;
@@ -373,19 +391,9 @@ int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe) 
             g_hash_capacity = 0;
         }
     }
-    unsigned hash = path_hash_nocase(stored_path);
+    unsigned hash = path_hash_nocase(filled.path);
     if (g_hashes && g_hash_capacity > g_tracks.count) g_hashes[g_tracks.count] = hash;
-    Track* t = &g_tracks.items[g_tracks.count];
-    t->path = stored_path;
-    t->title = stored_title;
-    t->artist = artist;
-    t->album = album;
-    t->album_artist = album_artist;
-    t->duration_ms = info->duration_ms > 0 ? info->duration_ms : 0;
-    t->number = (unsigned short)(info->number > 0 && info->number < 65536 ? info->number : 0);
-    t->disc = (unsigned short)(info->disc > 0 && info->disc < 65536 ? info->disc : 0);
-    t->added = info->added;
-    t->flags = info->flags;
+    g_tracks.items[g_tracks.count] = filled;
     int index = g_tracks.count++;
     // Kept current only while it is: a stale table is rebuilt at the next question.
     if (g_index.valid && g_index.changes == g_tracks.changes && (unsigned)g_tracks.count * 2 < g_index.mask + 1)
@@ -393,6 +401,24 @@ int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe) 
     else
         g_index.valid = 0;
     return index;
+}
+
+int track_list_replace(int index, const wchar_t* path, const TrackInfo* info) {
+    if (index < 0 || index >= g_tracks.count || !path || !path[0]) return 0;
+    size_t path_length = wcslen(path);
+    if (path_length >= TRACK_TEXT_CAPACITY) return 0;
+    Track* t = &g_tracks.items[index];
+    TrackInfo kept = {t->title, t->artist, t->album, t->album_artist, t->duration_ms,
+                      t->number, t->disc, t->added, t->flags};
+    Track filled;
+    if (!track_fill(&filled, path, path_length, info ? info : &kept)) return 0;
+    // The table by path holds while the path stays the same to it.
+    int index_current = g_index.valid && g_index.changes == g_tracks.changes && path_equal_nocase(t->path, path);
+    *t = filled;
+    if (g_hashes) g_hashes[index] = path_hash_nocase(filled.path);
+    g_tracks.changes++;
+    if (index_current) g_index.changes = g_tracks.changes;
+    return 1;
 }
 
 int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe) {

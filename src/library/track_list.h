@@ -67,6 +67,9 @@ int track_list_add_unique(const wchar_t* path);
 int track_list_add_titled(const wchar_t* path, const wchar_t* title, int dedupe);
 // As track_list_add, with everything already read (texts cut at 259 characters).
 int track_list_add_info(const wchar_t* path, const TrackInfo* info, int dedupe);
+// Gives track index another path and what info carries (null: what it had), in its place; 0
+// when the path is too long or memory ran out.
+int track_list_replace(int index, const wchar_t* path, const TrackInfo* info);
 // The title friends and other programs know the track by: "Artist - Title", or the title
 // alone when the artist is unknown. At most capacity-1 characters.
 void track_full_title(const Track* t, wchar_t* out, int capacity);

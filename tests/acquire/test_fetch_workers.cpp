@@ -283,7 +283,7 @@ TEST_F(JamFetchTest, TheRoomsTrackIsFetchedAndStartsWhereTheRoomIs) {
     pump(50);
 
     int index = index_of_title(L"Bar\u0131\u015f Man\u00e7o - D\u00f6nence");
-    ASSERT_EQ(index, 1);
+    ASSERT_GE(index, 1) << "after what the library held";
     EXPECT_EQ(g_app.current_index, index);
     EXPECT_TRUE(player_is_playing()) << "the room plays, so the track plays";
     EXPECT_GE(player_position_ms(), 600);
@@ -291,8 +291,11 @@ TEST_F(JamFetchTest, TheRoomsTrackIsFetchedAndStartsWhereTheRoomIs) {
     EXPECT_FALSE(jam_notice_is_progress());
     EXPECT_EQ(g_jam_wanted.track.title[0], 0);
     ASSERT_EQ(g_app.jam_temp_file_count, 1) << "to be deleted when the Jam ends";
-    EXPECT_EQ(std::wstring(g_app.jam_temp_files[0]), std::wstring(track_list_at(index)->path));
+    EXPECT_EQ(std::wstring(g_app.jam_temp_files[0]), std::wstring(track_list_at(g_app.current_index)->path));
     EXPECT_TRUE(file_exists(copied));
+    EXPECT_TRUE(pump_until([&] { return index_of_title(L"Sezen Aksu - Gidiyorum") >= 0; }, 2000))
+        << "the folder's watch listed the user's copy, as its own";
+    EXPECT_EQ(g_app.jam_temp_file_count, 1);
     stop_playback();
 }
 

@@ -519,3 +519,91 @@ TEST_F(InputTest, ThePlayingTimeRunsWhileAnotherWindowIsActive) {
     stop_playback();
     player_close();
 }
+
+// The list follows the music folder while the window runs: files copied in join it, a
+// renamed file keeps its row, a deleted one leaves it (the playing track plays on), and a
+// renamed folder takes its tracks along; the rows stay in the order chosen.
+TEST_F(InputTest, TheListFollowsTheMusicFolder) {
+    CreateDirectoryW((music + L"\\Duman").c_str(), nullptr);
+    ASSERT_TRUE(write_tone_wav(music + L"\\Duman\\01 - Bu Ak\u015fam.wav", {{440.0, 1000}}));
+    ASSERT_TRUE(write_tone_wav(music + L"\\Teoman - Papatya.wav", {{550.0, 1000}}));
+    std::wstring outside = work.file(L"outside");
+    CreateDirectoryW(outside.c_str(), nullptr);
+    ASSERT_TRUE(write_tone_wav(outside + L"\\Athena - Ya\u015famak Var.wav", {{660.0, 30000}}));
+    ASSERT_TRUE(write_tone_wav(outside + L"\\Mor ve \u00d6tesi - Bir Derdim Var.wav", {{770.0, 30000}}));
+    open_sized(680, 720);
+    bring_to_front(window);
+    ASSERT_EQ(track_list_count(), 2);
+    real_click(window, g_hit.element[ELEMENT_SORT]);
+    ASSERT_EQ(g_settings.sort, 1) << "rows by title";
+    auto find = [](const wchar_t* title) {
+        for (int i = 0; i < track_list_count(); i++)
+            if (!wcscmp(track_list_at(i)->title, title)) return i;
+        return -1;
+    };
+    auto rows = [] {
+        std::wstring shown;
+        for (int r = 0; r < g_app.filter.filtered_count; r++)
+            shown += std::wstring(track_list_at(g_app.filter.filtered_indices[r])->title) + L"|";
+        return shown;
+    };
+    auto row_ink = [&](int row) {
+        int w = 0, h = 0;
+        std::vector<unsigned> screen = screen_of(window, &w, &h);
+        int ink = 0;
+        for (int y = row_y(row) - scale(20); y < row_y(row); y++)
+            for (int x = scale(68); x < scale(300); x++) {
+                unsigned p = screen[(size_t)y * w + x];
+                ink += ((p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF)) > 300;
+            }
+        return ink;
+    };
+    EXPECT_EQ(row_ink(3), 0) << "two rows so far";
+
+    ASSERT_TRUE(CopyFileW((outside + L"\\Athena - Ya\u015famak Var.wav").c_str(),
+                          (music + L"\\Athena - Ya\u015famak Var.wav").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((outside + L"\\Mor ve \u00d6tesi - Bir Derdim Var.wav").c_str(),
+                          (music + L"\\Mor ve \u00d6tesi - Bir Derdim Var.wav").c_str(), FALSE));
+    ASSERT_TRUE(pump_until([&] { return find(L"Bir Derdim Var") >= 0 && find(L"Ya\u015famak Var") >= 0; }, 2000))
+        << "the copies joined the list";
+    EXPECT_EQ(track_list_count(), 4);
+    EXPECT_STREQ(track_list_at(find(L"Bir Derdim Var"))->artist, L"Mor ve \u00d6tesi");
+    EXPECT_EQ(rows(), L"Bir Derdim Var|Bu Ak\u015fam|Papatya|Ya\u015famak Var|");
+    pump(100);
+    EXPECT_GT(row_ink(3), 5) << "the fourth row is on the screen";
+
+    // The copy that came last plays on while the one before it goes.
+    int playing = find(L"Bir Derdim Var");
+    ASSERT_GT(playing, find(L"Ya\u015famak Var"));
+    real_click(window, 300, row_y(0));
+    ASSERT_EQ(g_app.current_index, playing);
+    ASSERT_TRUE(player_is_playing());
+
+    int papatya = find(L"Papatya");
+    ASSERT_TRUE(MoveFileW((music + L"\\Teoman - Papatya.wav").c_str(),
+                          (music + L"\\Teoman - Papatya (Canl\u0131).wav").c_str()));
+    ASSERT_TRUE(pump_until([&] { return find(L"Papatya (Canl\u0131)") >= 0; }, 2000)) << "the rename reached the list";
+    EXPECT_EQ(find(L"Papatya (Canl\u0131)"), papatya) << "in its place";
+    EXPECT_EQ(find(L"Papatya"), -1);
+    EXPECT_EQ(track_list_count(), 4);
+
+    ASSERT_TRUE(DeleteFileW((music + L"\\Athena - Ya\u015famak Var.wav").c_str()));
+    ASSERT_TRUE(pump_until([&] { return find(L"Ya\u015famak Var") < 0; }, 2000)) << "the deleted file left the list";
+    EXPECT_EQ(track_list_count(), 3);
+    EXPECT_EQ(g_app.current_index, playing - 1) << "the playing track kept its index";
+    EXPECT_STREQ(track_list_at(g_app.current_index)->title, L"Bir Derdim Var");
+    EXPECT_TRUE(player_is_playing());
+    EXPECT_EQ(rows(), L"Bir Derdim Var|Bu Ak\u015fam|Papatya (Canl\u0131)|");
+
+    int aksam = find(L"Bu Ak\u015fam");
+    EXPECT_STREQ(track_list_at(aksam)->album, L"Duman");
+    const std::wstring album = L"Belki Al\u0131\u015fman Laz\u0131m";
+    ASSERT_TRUE(MoveFileW((music + L"\\Duman").c_str(), (music + L"\\Duman - " + album).c_str()));
+    ASSERT_TRUE(pump_until([&] { return track_list_at(aksam)->album == album; }, 2000))
+        << "the folder's new name reached its track";
+    EXPECT_EQ(std::wstring(track_list_at(aksam)->path), music + L"\\Duman - " + album + L"\\01 - Bu Ak\u015fam.wav");
+    EXPECT_STREQ(track_list_at(aksam)->artist, L"Duman");
+    EXPECT_EQ(track_list_count(), 3);
+    stop_playback();
+    player_close();
+}

@@ -69,6 +69,22 @@ TEST_F(FolderScanTest, TakesAudioFilesFromNestedFoldersOnly) {
     int linked = link != INVALID_FILE_ATTRIBUTES && (link & FILE_ATTRIBUTE_REPARSE_POINT);
     if (!linked) fprintf(stderr, "no link could be made here: the loop goes untested\n");
 
+    // Of reparse points, cloud placeholders (OneDrive's files on demand) are entered; links and
+    // junctions, or a point whose tag the listing did not give, are not.
+    const unsigned long point = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    struct {
+        unsigned long attributes, tag;
+        int entered;
+    } folders[] = {
+        {point, (unsigned long)IO_REPARSE_TAG_CLOUD_3, 1},
+        {point | FILE_ATTRIBUTE_HIDDEN, (unsigned long)IO_REPARSE_TAG_CLOUD, 0},
+        {point, (unsigned long)IO_REPARSE_TAG_MOUNT_POINT, 0},
+        {point, (unsigned long)IO_REPARSE_TAG_SYMLINK, 0},
+        {point, 0, 0},
+    };
+    for (const auto& f : folders)
+        EXPECT_EQ(scan_enters_folder(f.attributes, f.tag), f.entered) << std::hex << f.attributes << " " << f.tag;
+
     EXPECT_EQ(scan_music_folder(dir.path.c_str()), 5);
     std::set<std::wstring> expected = {
         dir.file(L"song.MP3"), dir.file(L"Artist - Song (Official Video) [Xk2Lm9Pq0Rs].m4a"), dir.file(L"b.Flac"),
