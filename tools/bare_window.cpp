@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "working_set_map.h"
+
 static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_DESTROY) PostQuitMessage(0);
     return DefWindowProcW(w, m, wp, lp);
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     pmc.cb = sizeof(pmc);
     GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
     printf("%zu\n", (size_t)pmc.WorkingSetSize);
+    print_working_set_map("bare_working_set_map");
     DestroyWindow(w);
     return 0;
 }

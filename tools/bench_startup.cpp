@@ -21,6 +21,7 @@
 #include "bench_common.h"
 #include "bench_window.h"
 #include "program_home.h"
+#include "working_set_map.h"
 
 static size_t working_set(void) {
     PROCESS_MEMORY_COUNTERS pmc = {};
@@ -59,6 +60,7 @@ static int child(int tracks, const wchar_t* folder, const wchar_t* play_file) {
     SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
     pump_for(3000);  // the idle trim timer fires and gives memory back
     printf("working_set %zu\n", working_set());
+    print_working_set_map("idle_working_set_map");
     double before = process_cpu_ms(GetCurrentProcess());
     pump_for(10000);
     printf("idle_cpu_ms %.1f timer_running %d\n", process_cpu_ms(GetCurrentProcess()) - before, g_app.tick_period != 0);
