@@ -214,13 +214,17 @@ TEST_F(TrackListTest, ShufflePlaysEveryTrackOnceAndPreviousRetracesIt) {
     EXPECT_EQ(shuffle_walk_prev(played[0]), -1);
 
     // With the list repeating, round after round, each one whole (the first one began with
-    // the track playing when the walk began).
+    // the track playing when the walk began). What is prepared to follow, asked for before
+    // each end (twice, as the window asks at every tick), is what then plays.
     shuffle_walk_reset();
     int current = 0;
     for (int round = 0; round < 3; round++) {
         std::set<int> seen;
         for (int i = round == 0 ? 1 : 0; i < 7; i++) {
+            int prepared = shuffle_walk_peek(current, REPEAT_LIST);
+            EXPECT_EQ(shuffle_walk_peek(current, REPEAT_LIST), prepared);
             int next = shuffle_walk_next(current, REPEAT_LIST);
+            ASSERT_EQ(next, prepared) << "round " << round << ", step " << i;
             ASSERT_NE(next, current);
             seen.insert(next);
             current = next;
