@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "process_counts.h"
+
 // A fresh folder under the system temp folder, removed with everything in it at the end.
 struct TempDir {
     std::wstring path;
@@ -19,8 +21,3 @@ std::string read_file(const std::wstring& path);
 int file_exists(const std::wstring& path);
 // Removes a folder and everything below it.
 void remove_tree(const std::wstring& path);
-
-// This process's threads and open handles now (under Wine, whose process handle count is
-// always 0, the handles are counted in the system's handle list).
-int process_thread_count(void);
-int process_handle_count(void);

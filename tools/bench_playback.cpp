@@ -8,7 +8,6 @@
 //   capture file the sound device writes (ALSA pointed at CAPTURE_FILE, as the tests do).
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <math.h>
 #include <stdio.h>
@@ -25,41 +24,8 @@
 #include "base/messages.h"
 #include "bench_common.h"
 #include "playback/player.h"
+#include "process_counts.h"
 #include "program_home.h"
-
-static int thread_count(void) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) count++;
-    CloseHandle(snapshot);
-    return count;
-}
-
-// Wine's process handle count is always 0: the system's handle list is counted instead.
-static int handle_count(void) {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return (int)count;
-    struct Entry {
-        ULONG process;
-        BYTE type, flags;
-        USHORT handle;
-        void* object;
-        ACCESS_MASK access;
-    };
-    typedef LONG(WINAPI * QueryFn)(ULONG, void*, ULONG, ULONG*);
-    QueryFn query = (QueryFn)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-    std::string buffer(4 << 20, '\0');
-    ULONG needed = 0;
-    if (!query || query(16, &buffer[0], (ULONG)buffer.size(), &needed) != 0) return -1;
-    ULONG entries = *(const ULONG*)buffer.data();
-    const Entry* e = (const Entry*)(buffer.data() + sizeof(void*));
-    int mine = 0;
-    for (ULONG i = 0; i < entries; i++) mine += e[i].process == GetCurrentProcessId();
-    return mine;
-}
 
 static double working_set_mb(void) {
     PROCESS_MEMORY_COUNTERS pmc;
@@ -207,15 +173,15 @@ int wmain(int argc, wchar_t** argv) {
     {
         bare_openings(a, 20);
         double start = working_set_mb();
-        int bare_threads = thread_count(), bare_handles = handle_count();
+        int bare_threads = process_thread_count(), bare_handles = process_handle_count();
         bare_openings(a, 1000);
         printf("bare_platform_1000_openings: threads %d -> %d, handles %d -> %d, working set %.1f -> %.1f MB\n", bare_threads,
-               thread_count(), bare_handles, handle_count(), start, working_set_mb());
+               process_thread_count(), bare_handles, process_handle_count(), start, working_set_mb());
     }
     // The platform's pools come into being with the first opening.
     player_open(a.c_str(), 0, 1);
     wait_ready();
-    int threads = thread_count(), handles = handle_count();
+    int threads = process_thread_count(), handles = process_handle_count();
     double memory = working_set_mb();
     std::vector<double> open_ms;
     const std::wstring* files[] = {&a, &b, &c};
@@ -236,8 +202,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     pump_for(500);
-    printf("threads_after_1000_openings %d (at the start %d; floor: the start)\n", thread_count(), threads);
-    printf("handles_after_1000_openings %d (at the start %d; floor: the start)\n", handle_count(), handles);
+    printf("threads_after_1000_openings %d (at the start %d; floor: the start)\n", process_thread_count(), threads);
+    printf("handles_after_1000_openings %d (at the start %d; floor: the start)\n", process_handle_count(), handles);
     printf("working_set_after_1000_openings %.1f MB (at the start %.1f MB)\n", working_set_mb(), memory);
     std::sort(open_ms.begin(), open_ms.end());
     printf("opening_until_ready_ms median %.0f, 90th percentile %.0f (the silence of a change when the next track opens only after the end)\n",

@@ -480,6 +480,19 @@ void player_toggle_pause(void) {
     send_mail();
 }
 
+// Waits (a bounded time) until the thread has handled the request of serial, which it
+// records in *done.
+static void wait_for_thread(const unsigned* done, unsigned serial) {
+    DWORD started = GetTickCount();
+    while (GetTickCount() - started < RELEASE_WAIT_MS) {
+        EnterCriticalSection(&g_engine.lock);
+        int handled = !newer(serial, *done);
+        LeaveCriticalSection(&g_engine.lock);
+        if (handled) return;
+        WaitForSingleObject(g_engine.released, 50);
+    }
+}
+
 static unsigned stop_request(void) {
     EnterCriticalSection(&g_engine.lock);
     unsigned generation = ++g_player.generation;
@@ -510,14 +523,7 @@ void player_close(void) {
     unsigned serial = stop_request();
     if (!g_engine.thread) return;
     // The caller is about to change or delete the file: wait until the thread has let go.
-    DWORD started = GetTickCount();
-    while (GetTickCount() - started < RELEASE_WAIT_MS) {
-        EnterCriticalSection(&g_engine.lock);
-        int done = !newer(serial, g_engine.released_serial);
-        LeaveCriticalSection(&g_engine.lock);
-        if (done) return;
-        WaitForSingleObject(g_engine.released, 50);
-    }
+    wait_for_thread(&g_engine.released_serial, serial);
 }
 
 int player_is_playing(void) {
@@ -608,14 +614,7 @@ void player_forget_prepared(void) {
     unsigned serial = g_engine.mail.prepare_serial;
     ResetEvent(g_engine.released);
     LeaveCriticalSection(&g_engine.lock);
-    DWORD started = GetTickCount();
-    while (GetTickCount() - started < RELEASE_WAIT_MS) {
-        EnterCriticalSection(&g_engine.lock);
-        int done = !newer(serial, g_engine.prepare_done_serial);
-        LeaveCriticalSection(&g_engine.lock);
-        if (done) return;
-        WaitForSingleObject(g_engine.released, 50);
-    }
+    wait_for_thread(&g_engine.prepare_done_serial, serial);
 }
 
 const wchar_t* player_prepared_path(void) {
