@@ -9,8 +9,7 @@
 
 #include "test_support.h"
 
-int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments) {
-    const int rate = 44100;
+int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments, int rate) {
     std::string pcm;
     double phase = 0;
     for (const ToneSegment& s : segments) {

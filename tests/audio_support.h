@@ -9,8 +9,8 @@ struct ToneSegment {
     int ms;
 };
 
-// A 44.1 kHz mono 16-bit PCM WAV file of the given segments.
-int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments);
+// A mono 16-bit PCM WAV file of the given segments (44.1 kHz unless said).
+int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments, int rate = 44100);
 
 // The captured output: path from NELVO_TEST_AUDIO_OUT; empty when the environment has none.
 std::wstring audio_capture_path(void);

@@ -14,11 +14,19 @@ namespace {
 
 int g_track_ended;
 int g_track_failed;
+int g_near_end;
+int g_advanced;
 WPARAM g_event_generation;  // what the last ended or failed message carried
+WPARAM g_advanced_generation;
 
 LRESULT CALLBACK receiver_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == MSG_TRACK_ENDED) g_track_ended++;
     if (m == MSG_TRACK_FAILED) g_track_failed++;
+    if (m == MSG_TRACK_NEAR_END && player_event_is_current(wp)) g_near_end++;
+    if (m == MSG_TRACK_ADVANCED) {
+        g_advanced++;
+        g_advanced_generation = wp;
+    }
     if (m == MSG_TRACK_ENDED || m == MSG_TRACK_FAILED) g_event_generation = wp;
     return DefWindowProcW(w, m, wp, lp);
 }
@@ -67,6 +75,8 @@ struct PlayerTest : ::testing::Test {
         ASSERT_TRUE(player_init(receiver));
         g_track_ended = 0;
         g_track_failed = 0;
+        g_near_end = 0;
+        g_advanced = 0;
     }
 };
 TempDir* PlayerTest::dir;
@@ -312,4 +322,38 @@ TEST_F(PlayerTest, AThousandOpeningsLeaveNothingBehind) {
     pump(300);
     EXPECT_LE(process_thread_count(), threads + 2) << "threads at the start: " << threads;
     EXPECT_LE(process_handle_count(), handles + 16) << "handles at the start: " << handles;
+}
+
+// A track prepared near the end follows in the same stream without a pause; one of another
+// rate starts a stream of its own once the first has played out. Each move is told with the
+// new generation, and the end names the last one.
+TEST_F(PlayerTest, PreparedTracksFollowInTheirOwnFormat) {
+    write_tone_wav(dir->file(L"r48.wav"), {{990, 1000}}, 48000);
+    std::wstring first = dir->file(L"a440.wav"), second = dir->file(L"b880.wav"), third = dir->file(L"r48.wav");
+    audio_capture_reset();
+    ASSERT_TRUE(player_open(first.c_str(), 0, 0));
+    const std::wstring* follow[] = {&second, &third};
+    for (int k = 0; k < 2; k++) {
+        DWORD start = GetTickCount();
+        while (g_near_end <= k && GetTickCount() - start < 8000) pump(10);
+        ASSERT_EQ(g_near_end, k + 1) << "the end of track " << k << " comes near";
+        player_prepare_next(follow[k]->c_str());
+        EXPECT_STREQ(player_prepared_path(), follow[k]->c_str());
+        start = GetTickCount();
+        while (g_advanced <= k && GetTickCount() - start < 8000) pump(10);
+        ASSERT_EQ(g_advanced, k + 1);
+        ASSERT_TRUE(player_take_advance(g_advanced_generation));
+        EXPECT_STREQ(g_player.path, follow[k]->c_str());
+        EXPECT_EQ(g_track_ended, 0);
+    }
+    pump(8000, 1);
+    EXPECT_EQ(g_track_ended, 1);
+    EXPECT_TRUE(player_event_is_current(g_event_generation));
+    EXPECT_EQ(player_duration_ms(), 1000);
+    std::vector<SoundReport> streams = audio_capture_streams();
+    ASSERT_EQ(streams.size(), 2u) << "the 48 kHz track in a stream of its own";
+    EXPECT_NEAR(streams[0].sound_ms, 4000, 300);
+    EXPECT_NEAR(streams[1].sound_ms, 1000, 150);
+    EXPECT_NEAR(streams[1].frequency, 990, 15);
+    EXPECT_LE(audio_capture_silences_inside()[0], 20.0);
 }
