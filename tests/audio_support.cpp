@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string.h>
 
+#include "sound_capture.h"
 #include "test_support.h"
 
 int write_tone_wav(const std::wstring& path, const std::vector<ToneSegment>& segments, int rate) {
@@ -48,22 +49,7 @@ std::wstring audio_capture_path(void) {
     return buf;
 }
 
-// Every sound stream writes a file of its own: out.raw, then out.raw.0001, out.raw.0002...
-// Sorted by name they are the capture in the order it was heard.
-static std::vector<std::wstring> capture_files(void) {
-    std::wstring path = audio_capture_path();
-    std::vector<std::wstring> files;
-    if (path.empty()) return files;
-    std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return files;
-    do files.push_back(folder + fd.cFileName);
-    while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(files.begin(), files.end());
-    return files;
-}
+static std::vector<std::wstring> capture_files(void) { return sound_capture_files(audio_capture_path()); }
 
 void audio_capture_reset(void) {
     for (const std::wstring& f : capture_files()) DeleteFileW(f.c_str());
@@ -79,21 +65,12 @@ long long audio_capture_size(void) {
     return (long long)capture_bytes().size();
 }
 
-// Left-channel samples of the capture (raw 48 kHz stereo 16-bit, appended to by every
-// sound stream) written since mark.
+// Left-channel samples of the capture (every sound stream's file, in order) since mark.
 static std::vector<short> samples_of(const std::string& bytes, long long mark) {
-    size_t start = (long long)bytes.size() >= mark ? (size_t)mark : 0;
-    start -= start % 4;
-    std::vector<short> left;
-    for (size_t i = start; i + 4 <= bytes.size(); i += 4) {
-        short v;
-        memcpy(&v, bytes.data() + i, 2);
-        left.push_back(v);
-    }
-    return left;
+    return sound_capture_left(bytes, (long long)bytes.size() >= mark ? (size_t)mark : 0);
 }
 
-enum { CAPTURE_RATE = 48000, BLOCK = CAPTURE_RATE / 100 };
+enum { BLOCK = SOUND_CAPTURE_RATE / 100 };
 
 static bool block_is_loud(const short* s) {
     double sum = 0;
@@ -155,20 +132,6 @@ std::vector<double> audio_capture_tones_since(long long mark, int stretch_ms) {
 
 std::vector<double> audio_capture_silences_inside(void) {
     std::vector<double> silences;
-    for (const std::wstring& f : capture_files()) {
-        std::vector<short> left = samples_of(read_file(f), 0);
-        long long first = -1, last = -1;
-        for (size_t i = 0; i < left.size(); i++)
-            if (abs(left[i]) >= 1000) {
-                if (first < 0) first = (long long)i;
-                last = (long long)i;
-            }
-        long long longest = 0, run = 0;
-        for (long long i = first; first >= 0 && i <= last; i++) {
-            run = abs(left[(size_t)i]) < 300 ? run + 1 : 0;
-            if (run > longest) longest = run;
-        }
-        silences.push_back(longest * 1000.0 / CAPTURE_RATE);
-    }
+    for (const std::wstring& f : capture_files()) silences.push_back(sound_silence_inside_ms(samples_of(read_file(f), 0)));
     return silences;
 }

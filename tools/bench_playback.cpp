@@ -26,6 +26,7 @@
 #include "playback/player.h"
 #include "process_counts.h"
 #include "program_home.h"
+#include "sound_capture.h"
 
 static double working_set_mb(void) {
     PROCESS_MEMORY_COUNTERS pmc;
@@ -105,48 +106,17 @@ static bool wait_ready(void) {
     return pump_until([] { return g_player.media_ready.load() != 0; }, 15000);
 }
 
-static std::vector<std::wstring> capture_files(const std::wstring& capture) {
-    std::vector<std::wstring> files;
-    size_t slash = capture.rfind(L'\\');
-    std::wstring folder = capture.substr(0, slash + 1);
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((capture + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return files;
-    do files.push_back(folder + fd.cFileName);
-    while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-// The longest quiet run between the first and the last sound of a capture file (48 kHz
-// stereo 16-bit), in milliseconds.
+// The silence inside a capture file, read whole.
 static double silence_inside(const std::wstring& file) {
-    std::vector<short> left;
     HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return -1;
-    short frame[2];
     DWORD got = 0;
     std::vector<char> block(1 << 16);
     std::string all;
     while (ReadFile(f, block.data(), (DWORD)block.size(), &got, nullptr) && got > 0) all.append(block.data(), got);
     CloseHandle(f);
-    for (size_t i = 0; i + 4 <= all.size(); i += 4) {
-        memcpy(frame, all.data() + i, 4);
-        left.push_back(frame[0]);
-    }
-    long long first = -1, last = -1, longest = 0, run = 0;
-    for (size_t i = 0; i < left.size(); i++)
-        if (abs(left[i]) >= 1000) {
-            if (first < 0) first = (long long)i;
-            last = (long long)i;
-        }
-    for (long long i = first; first >= 0 && i <= last; i++) {
-        run = abs(left[(size_t)i]) < 300 ? run + 1 : 0;
-        longest = std::max(longest, run);
-    }
-    return longest * 1000.0 / 48000;
+    return sound_silence_inside_ms(sound_capture_left(all, 0));
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -198,7 +168,7 @@ int wmain(int argc, wchar_t** argv) {
         if (play) {
             int ended = g_ended;
             pump_until([ended] { return g_ended > ended; }, 15000);
-            for (const std::wstring& f : capture_files(capture)) DeleteFileW(f.c_str());
+            for (const std::wstring& f : sound_capture_files(capture)) DeleteFileW(f.c_str());
         }
     }
     pump_for(500);
@@ -210,12 +180,12 @@ int wmain(int argc, wchar_t** argv) {
            open_ms[open_ms.size() / 2], open_ms[open_ms.size() * 9 / 10]);
 
     // Two tracks, the second prepared when the first is near its end.
-    for (const std::wstring& f : capture_files(capture)) DeleteFileW(f.c_str());
+    for (const std::wstring& f : sound_capture_files(capture)) DeleteFileW(f.c_str());
     g_follow = b;
     g_ended = g_advanced = 0;
     player_open(a.c_str(), 0, 0);
     pump_until([] { return g_ended > 0; }, 30000);
-    std::vector<std::wstring> streams = capture_files(capture);
+    std::vector<std::wstring> streams = sound_capture_files(capture);
     double silence = streams.empty() ? -1 : silence_inside(streams[0]);
     printf("track_change_silence_ms %.2f (%d stream(s), moved to the prepared track %d time(s); aim: 20 ms)\n", silence,
            (int)streams.size(), g_advanced);

@@ -19,6 +19,16 @@ void audio_output_set_volume(AudioOutput* out, int volume) {
     waveOutSetVolume(out->device, level | (level << 16));
 }
 
+// Nothing queued, nothing played, no part marked: a new or reset stream.
+static void forget_queue(AudioOutput* out) {
+    out->filling = -1;
+    out->fill_length = 0;
+    out->frames_queued = 0;
+    out->played = 0;
+    out->last_position = 0;
+    out->mark_count = 0;
+}
+
 int audio_output_open(AudioOutput* out, const PcmFormat* format, HANDLE done_event, int volume) {
     audio_output_close(out);
     WAVEFORMATEXTENSIBLE wave;
@@ -57,12 +67,7 @@ int audio_output_open(AudioOutput* out, const PcmFormat* format, HANDLE done_eve
     out->done_event = done_event;
     out->format = *format;
     out->buffer_bytes = bytes;
-    out->filling = -1;
-    out->fill_length = 0;
-    out->frames_queued = 0;
-    out->last_position = 0;
-    out->played = 0;
-    out->mark_count = 0;
+    forget_queue(out);
     out->paused = 0;
     audio_output_set_volume(out, volume);
     return 1;
@@ -169,12 +174,7 @@ void audio_output_reset(AudioOutput* out) {
     if (!out->device) return;
     waveOutReset(out->device);
     for (int i = 0; i < OUTPUT_BUFFER_COUNT; i++) out->headers[i].dwFlags |= WHDR_DONE;
-    out->filling = -1;
-    out->fill_length = 0;
-    out->frames_queued = 0;
-    out->played = 0;
-    out->last_position = 0;
-    out->mark_count = 0;
+    forget_queue(out);
     // A reset device keeps a pause it had.
     if (out->paused) waveOutPause(out->device);
 }
