@@ -244,10 +244,17 @@ TEST(TwoInstallations, SignedFriendsCannotBeImpersonated) {
     // A invites B. While the invitation is open, its room id (in clear inside it) is all a
     // stranger needs to speak on the room topic in B's name: A's room neither opens nor closes.
     EXPECT_EQ(a.ask("invite 0"), "OK");
-    auto invitation = listen(tap, 10000, [](auto& all) {
-        return !all.empty() && all.back().second.find("JAM_INV|Ayse#1111|") != std::string::npos;
+    // Twice in the last runs the message taken here ended before its room id; it is not yet
+    // known which one it was, so any such message is printed and the room id is taken from
+    // the whole one.
+    const std::string whole = "JAM_INV|Ayse#1111|Ayse|jam_";
+    auto invitation = listen(tap, 10000, [&whole](auto& all) {
+        return !all.empty() && all.back().second.find(whole) != std::string::npos;
     });
     ASSERT_FALSE(invitation.empty());
+    for (const auto& m : invitation)
+        if (m.second.find("JAM_INV|") != std::string::npos && m.second.find(whole) == std::string::npos)
+            printf("[ unexplained ] on %s: %s\n", m.first.c_str(), m.second.c_str());
     std::string invite = invitation.back().second;
     const std::string room_id = invite.substr(invite.rfind('|') + 1), room = "zembrafold/jam/" + room_id;
     ASSERT_TRUE(forger.publish(room.c_str(), "JAM_POS|Burak#2222|" + room_id + "|0|90000"));
